@@ -1,0 +1,34 @@
+#include "codec/context.h"
+
+#include <new>
+
+namespace qrxc {
+
+void context_load(Qrxc_context &ctx) {
+    ctx = Qrxc_context{};
+    ctx.stream.version_byte = 0x40;  // long header unless Qrxc_version says otherwise
+    adpcm_load(ctx.adpcm);
+}
+
+Qrxc_context &default_context() {
+    static Qrxc_context ctx = [] {
+        Qrxc_context c;
+        context_load(c);
+        return c;
+    }();
+    return ctx;
+}
+
+}  // namespace qrxc
+
+extern "C" {
+
+QRXC_API Qrxc_context *Qrxc_create(void) {
+    auto *ctx = new (std::nothrow) Qrxc_context;
+    if (ctx != nullptr) qrxc::context_load(*ctx);
+    return ctx;
+}
+
+QRXC_API void Qrxc_destroy(Qrxc_context *ctx) { delete ctx; }
+
+}  // extern "C"

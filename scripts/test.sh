@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds from scratch and runs every test: a Release build, then the same
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
+# fuzzing smoke run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
+  -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+cmake --build build-fuzz -j"$jobs"
+for f in build-fuzz/fuzz/fuzz_*; do
+  [ -x "$f" ] || continue
+  echo "fuzz smoke: $f"
+  "$f" -runs=20000 -seed=1 -max_len=4096
+done
+echo "All tests passed."
