@@ -60,7 +60,7 @@ int resample_step(int stretched_len, int pcm_frame) {
     return static_cast<int>(std::min<std::int32_t>(stretched_len * 16384 / pcm_frame, 32767));
 }
 
-void pitch_shift(const std::int16_t *in, int n, int setting, std::int16_t *out) {
+int pitch_shift(const std::int16_t *in, int n, int setting, std::int16_t *out) {
     const std::int32_t ratio = PITCH_RATIO[setting];
     std::int16_t x[MAX_FRAME];
     std::int16_t y[STRETCH_CAPACITY];
@@ -106,6 +106,7 @@ void pitch_shift(const std::int16_t *in, int n, int setting, std::int16_t *out) 
         const std::int32_t f = q - 16 * j;
         out[i] = sat16(y[j] + ((f * (y[j + 1] - y[j])) >> 4));
     }
+    return len;
 }
 
 void vibrato(Vibrato_state &vs, std::int16_t *buf, int n) {

@@ -18,8 +18,9 @@ inline constexpr int STRETCH_CAPACITY = 768;
 // sample, when L stretched samples are read back as pcm_frame samples.
 int resample_step(int stretched_len, int pcm_frame);
 
-// Pitch-shifts the n (128..320) samples of in into out, same length.
-void pitch_shift(const std::int16_t *in, int n, int setting, std::int16_t *out);
+// Pitch-shifts the n (128..320) samples of in into out, same length, and
+// returns the stretched length L: a steady period P comes out as P * n / L.
+int pitch_shift(const std::int16_t *in, int n, int setting, std::int16_t *out);
 
 void vibrato(Vibrato_state &vs, std::int16_t *buf, int n);
 
