@@ -57,11 +57,20 @@ int speed_target(int level, int pcm_frame) {
 }
 
 int speed_period_search(const std::int16_t *x, int max_lag) {
-    std::int32_t best = INT32_MAX;
+    constexpr int CHUNK = WINLENGTH / 3;
+    std::uint32_t best = UINT32_MAX;
     int lag = PITCH_MIN;
     for (int k = PITCH_MIN; k <= max_lag; ++k) {
-        std::int32_t sum = 0;
-        for (int i = 0; i < WINLENGTH; ++i) sum += std::abs(static_cast<std::int32_t>(x[k + i]) - x[i]);
+        std::uint32_t sum = 0;
+        // A lag whose partial sum already reaches the best cannot win, so
+        // it is dropped early; the choice is the same as with full sums.
+        for (int from = 0; from < WINLENGTH && sum < best; from += CHUNK) {
+            for (int i = from; i < from + CHUNK; ++i) {
+                const std::int16_t a = x[k + i], b = x[i];
+                // max - min is |a - b| exactly, and fits 16 unsigned bits.
+                sum += static_cast<std::uint16_t>(std::max(a, b) - std::min(a, b));
+            }
+        }
         if (sum < best) {
             best = sum;
             lag = k;

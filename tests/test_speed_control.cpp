@@ -338,3 +338,32 @@ TEST(SpeedApi, SourceAndDestinationMayBeTheSameBuffer) {
         ASSERT_EQ(inplace, out) << "frame " << i;
     }
 }
+
+// The search drops hopeless lags early; it must choose exactly as the plain
+// full-sum search does.
+TEST(SpeedPeriodSearch, MatchesThePlainFullSumSearch) {
+    auto plain = [](const std::int16_t *x, int max_lag) {
+        std::int64_t best = INT64_MAX;
+        int lag = qrxc::PITCH_MIN;
+        for (int k = qrxc::PITCH_MIN; k <= max_lag; ++k) {
+            std::int64_t sum = 0;
+            for (int i = 0; i < qrxc::WINLENGTH; ++i) sum += std::abs(x[k + i] - x[i]);
+            if (sum < best) {
+                best = sum;
+                lag = k;
+            }
+        }
+        return lag;
+    };
+    auto signal = speed_test::load_speech();
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> full(-32768, 32767);
+    for (int i = 0; i < 4000; ++i) signal.push_back(static_cast<std::int16_t>(full(rng)));
+    for (int i = 0; i < 4000; ++i) signal.push_back(static_cast<std::int16_t>(i % 2 == 0 ? 32767 : -32768));
+    for (std::size_t at = 0; at + 240 <= signal.size(); at += 13) {
+        for (int max_lag : {120, 77, 16}) {
+            ASSERT_EQ(qrxc::speed_period_search(&signal[at], max_lag), plain(&signal[at], max_lag))
+                << "at " << at << " max lag " << max_lag;
+        }
+    }
+}
