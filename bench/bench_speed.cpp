@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,8 +36,22 @@ const std::vector<short> &speech() {
     return pcm;
 }
 
-void run(benchmark::State &state, int flags) {
-    const auto &pcm = speech();
+// Full-band noise: no period stands out, so the search rarely drops a lag
+// early; the worst case for the speed levels.
+const std::vector<short> &noise() {
+    static const std::vector<short> pcm = [] {
+        std::vector<short> v(80000);
+        std::uint32_t seed = 1;
+        for (auto &x : v) {
+            seed = seed * 1664525u + 1013904223u;
+            x = static_cast<short>(seed >> 16);
+        }
+        return v;
+    }();
+    return pcm;
+}
+
+void run(benchmark::State &state, int flags, const std::vector<short> &pcm = speech()) {
     Qrxc_context ctx;
     qrxc::context_load(ctx);
     ctx.stream.direction = 2;
@@ -57,6 +72,9 @@ void run(benchmark::State &state, int flags) {
 
 void BM_speed_level(benchmark::State &state) { run(state, static_cast<int>(state.range(0))); }
 BENCHMARK(BM_speed_level)->DenseRange(0, 12);
+
+void BM_speed_level_noise(benchmark::State &state) { run(state, static_cast<int>(state.range(0)), noise()); }
+BENCHMARK(BM_speed_level_noise)->Arg(0)->Arg(3)->Arg(5)->Arg(12);
 
 void BM_effect(benchmark::State &state) { run(state, 0x80 | static_cast<int>(state.range(0))); }
 // Pitch settings 1..7 alone, then vibrato, short echo, long echo, and a full chain.
