@@ -11,7 +11,8 @@ Dialog_units Dialog_units::for_font(const QFont &font) {
 
 int Dialog_units::scale(int value, int num, int den) {
     const long long p = static_cast<long long>(value) * num;
-    const long long q = p >= 0 ? (2 * p + den) / (2 * den) : -((-2 * p + den) / (2 * den));
+    const long long d = den;
+    const long long q = p >= 0 ? (2 * p + d) / (2 * d) : -((-2 * p + d) / (2 * d));
     return static_cast<int>(q);
 }
 

@@ -23,7 +23,7 @@ public:
     int base_x() const { return base_x_; }
     int base_y() const { return base_y_; }
 
-    // value * num / den rounded to nearest, halves away from zero.
+    // value * num / den (den > 0) rounded to nearest, halves away from zero.
     static int scale(int value, int num, int den);
 
 private:
