@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <chrono>
 #include <system_error>
 
 #include "about_dlg.h"
@@ -201,9 +202,14 @@ void CQRXConvertorDlg::stop_job() {
         return;
     m_job->cancel();
     // The worker may be waiting for this thread to take a progress position
-    // or a message, so keep serving it until it has finished.
-    while (!m_workerDone.load(std::memory_order_acquire))
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+    // or a message, so keep serving its calls, and only those, until it has
+    // finished; it stops before its next frame. Waiting in a nested event
+    // loop instead can sleep through the worker's calls when closing was
+    // itself a posted event.
+    while (!m_workerDone.load(std::memory_order_acquire)) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     on_worker_done();
 }
 
