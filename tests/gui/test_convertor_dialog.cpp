@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -163,45 +164,43 @@ private slots:
         QVERIFY2(QFontDatabase::writingSystems(family).contains(QFontDatabase::Korean), qPrintable(family));
     }
 
-    void initial_texts_and_states() {
-        Harness h;
-        CQRXConvertorDlg &d = h.dlg;
-        QCOMPARE(d.windowTitle(), u8("QRXConvertor"));
-        QCOMPARE(d.open_button()->text(), u8("OPEN"));
-        QCOMPARE(d.convert_button()->text(), u8("CONVERT"));
-        QCOMPARE(d.close_button()->text(), u8("CLOSE"));
-        QVERIFY(d.close_button()->isDefault());
-        QVERIFY(!d.open_button()->isDefault());
-        QVERIFY(!d.convert_button()->isDefault());
-        QCOMPARE(d.path_label()->text(), u8("PATH"));
-        QCOMPARE(d.path_display()->text(), u8("-"));
-        QCOMPARE(d.progress_bar()->minimum(), 0);
-        QCOMPARE(d.progress_bar()->maximum(), 100);
-        QCOMPARE(d.progress_bar()->value(), 0);
-        QVERIFY(d.open_button()->isEnabled());
-        QVERIFY(d.convert_button()->isEnabled());
-        QVERIFY(d.source_path().isEmpty());
-        QVERIFY(d.output_path().isEmpty());
-        QVERIFY(d.acceptDrops());
-    }
-
-    void layout_follows_template() {
+    // Texts, defaults and places of every control, the places in dialog
+    // units of the dialog's own font.
+    void controls_follow_template() {
         Harness h;
         CQRXConvertorDlg &d = h.dlg;
         const Dialog_units du = Dialog_units::for_font(d.font());
         QVERIFY(du.base_x() > 0 && du.base_y() > 0);
+        QCOMPARE(d.windowTitle(), u8("QRXConvertor"));
         QCOMPARE(d.size(), du.size(271, 87));
         QCOMPARE(d.minimumSize(), d.maximumSize());
         const struct {
             QWidget *w;
+            QString text;
             QRect r;
         } controls[] = {
-            {d.close_button(), du.rect(214, 66, 50, 14)}, {d.open_button(), du.rect(11, 7, 50, 14)},
-            {d.convert_button(), du.rect(71, 7, 50, 14)}, {d.progress_bar(), du.rect(7, 47, 257, 14)},
-            {d.path_display(), du.rect(44, 28, 220, 10)}, {d.path_label(), du.rect(13, 28, 25, 9)},
+            {d.close_button(), u8("CLOSE"), du.rect(214, 66, 50, 14)},
+            {d.open_button(), u8("OPEN"), du.rect(11, 7, 50, 14)},
+            {d.convert_button(), u8("CONVERT"), du.rect(71, 7, 50, 14)},
+            {d.progress_bar(), QString(), du.rect(7, 47, 257, 14)},
+            {d.path_display(), u8("-"), du.rect(44, 28, 220, 10)},
+            {d.path_label(), u8("PATH"), du.rect(13, 28, 25, 9)},
         };
-        for (const auto &c : controls)
+        for (const auto &c : controls) {
             QCOMPARE(c.w->geometry(), c.r);
+            QVERIFY(c.w->isEnabled());
+            if (auto *b = qobject_cast<QPushButton *>(c.w)) {
+                QCOMPARE(b->text(), c.text);
+                QCOMPARE(b->isDefault(), b == d.close_button());
+            } else if (auto *l = qobject_cast<QLabel *>(c.w)) {
+                QCOMPARE(l->text(), c.text);
+            }
+        }
+        QCOMPARE(d.progress_bar()->minimum(), 0);
+        QCOMPARE(d.progress_bar()->maximum(), 100);
+        QCOMPARE(d.progress_bar()->value(), 0);
+        QVERIFY(d.source_path().isEmpty());
+        QVERIFY(d.output_path().isEmpty());
         // The template's first control, CLOSE, is first in the tab order.
         QCOMPARE(d.close_button()->nextInFocusChain(), static_cast<QWidget *>(d.open_button()));
     }
@@ -285,6 +284,39 @@ private slots:
         QCOMPARE(h.dlg.last_result(), qrx::Job_result::open_failed);
         QVERIFY(h.dlg.open_button()->isEnabled());
         QVERIFY(h.dlg.convert_button()->isEnabled());
+    }
+
+    // Without the seam the job's message is a real modal box, shown while
+    // the worker waits for it.
+    void message_box_is_modal_with_ok_only() {
+        Qrxc_context *ctx = Qrxc_create();
+        CQRXConvertorDlg dlg(ctx);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QString caption, text;
+        QMessageBox::StandardButtons buttons;
+        bool worker_waiting = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            caption = box->windowTitle();
+            text = box->text();
+            buttons = box->standardButtons();
+            worker_waiting = dlg.job_running();
+            box->button(QMessageBox::Ok)->click();
+        });
+        poll.start(10);
+        QSignalSpy finished(&dlg, &CQRXConvertorDlg::job_finished);
+        dlg.OnConvert();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(caption, u8("QRXConvertor"));
+        QCOMPARE(text, u8("File Open false"));
+        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(worker_waiting);
+        Qrxc_destroy(ctx);
     }
 
     void convert_ten_frames() {
