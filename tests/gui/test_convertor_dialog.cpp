@@ -114,6 +114,16 @@ struct Harness {
     }
 };
 
+// Whether this process still holds a file in `dir` open.
+bool holds_open_file_in(const QString &dir) {
+    const QString canonical = QFileInfo(dir).canonicalFilePath() + u8("/");
+    const QDir fds(u8("/proc/self/fd"));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget().startsWith(canonical))
+            return true;
+    return false;
+}
+
 QStringList entries(const QString &dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
@@ -342,6 +352,7 @@ private slots:
         QVERIFY(h.dlg.convert_button()->isEnabled());
         QCOMPARE(QFileInfo(dir.filePath(u8("msg01.wav"))).size(), 46 + 10 * PCM_FRAME * 2);
         QCOMPARE(entries(dir.path()), (QStringList{u8("msg01.QRX"), u8("msg01.wav")}));
+        QVERIFY(!holds_open_file_in(dir.path()));
 
         // A second job on the same dialog starts from where the bar stands.
         h.positions.clear();
@@ -409,6 +420,7 @@ private slots:
         QVERIFY(h.messages.empty());
         // No WAV, finished or partial, and no temporary file is left behind.
         QCOMPARE(entries(dir.path()), QStringList{u8("long.QRX")});
+        QVERIFY(!holds_open_file_in(dir.path()));
     }
 
     void destroying_during_job_stops_it() {
@@ -427,6 +439,7 @@ private slots:
         }
         Qrxc_destroy(ctx);
         QCOMPARE(entries(dir.path()), QStringList{u8("long.QRX")});
+        QVERIFY(!holds_open_file_in(dir.path()));
     }
 
     void drop_data() {
