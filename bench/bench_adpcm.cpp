@@ -23,6 +23,12 @@ std::vector<short> test_signal() {
     return pcm;
 }
 
+void count_audio(benchmark::State &state) {
+    const auto samples = static_cast<double>(state.iterations()) * 240 * FRAMES;
+    state.SetItemsProcessed(state.iterations() * 240 * FRAMES);
+    state.counters["realtime"] = benchmark::Counter(samples / 8000.0, benchmark::Counter::kIsRate);
+}
+
 void BM_AdpcmEncode(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
     std::vector<short> pcm = test_signal();
@@ -37,9 +43,7 @@ void BM_AdpcmEncode(benchmark::State &state) {
             benchmark::DoNotOptimize(frame);
         }
     }
-    state.SetItemsProcessed(state.iterations() * 240 * FRAMES);
-    state.counters["realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) * 240 * FRAMES / 8000.0,
-                                                    benchmark::Counter::kIsRate);
+    count_audio(state);
     Qrxc_destroy(ctx);
 }
 
@@ -60,9 +64,7 @@ void BM_AdpcmDecode(benchmark::State &state) {
             benchmark::DoNotOptimize(out);
         }
     }
-    state.SetItemsProcessed(state.iterations() * 240 * FRAMES);
-    state.counters["realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) * 240 * FRAMES / 8000.0,
-                                                    benchmark::Counter::kIsRate);
+    count_audio(state);
     Qrxc_destroy(ctx);
 }
 

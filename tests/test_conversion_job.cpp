@@ -70,18 +70,7 @@ Bytes expected_wav(const Bytes &file, int header_len) {
             data.push_back(static_cast<unsigned char>(static_cast<unsigned short>(pcm[i]) >> 8));
         }
     }
-    Bytes b = {'R', 'I', 'F', 'F'};
-    qrx_test::put32(b, 38 + static_cast<std::uint32_t>(data.size()));
-    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
-    const Bytes fmt = {18, 0, 0, 0, 1, 0, 1, 0};
-    b.insert(b.end(), fmt.begin(), fmt.end());
-    qrx_test::put32(b, info.sample_rate);
-    qrx_test::put32(b, info.sample_rate * 2u);
-    const Bytes tail = {2, 0, 16, 0, 0, 0, 'd', 'a', 't', 'a'};
-    b.insert(b.end(), tail.begin(), tail.end());
-    qrx_test::put32(b, static_cast<std::uint32_t>(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
-    return b;
+    return qrx_test::wav_file(info.sample_rate, data);
 }
 
 }  // namespace

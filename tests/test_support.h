@@ -70,6 +70,25 @@ inline Bytes long_header(unsigned rate, unsigned type, unsigned pcm_frame, unsig
     return b;
 }
 
+// A finished converter WAV: 46-byte header (18-byte fmt chunk), then data.
+inline Bytes wav_file(std::uint32_t rate, const Bytes &data) {
+    Bytes b = {'R', 'I', 'F', 'F'};
+    put32(b, 38 + static_cast<std::uint32_t>(data.size()));
+    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
+    put32(b, 18);
+    put16(b, 1);  // PCM
+    put16(b, 1);  // mono
+    put32(b, rate);
+    put32(b, rate * 2);
+    put16(b, 2);
+    put16(b, 16);
+    put16(b, 0);
+    for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
+    put32(b, static_cast<std::uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
 // Deterministic pseudo-random bytes.
 inline Bytes noise_bytes(std::size_t n, std::uint32_t seed) {
     Bytes b(n);

@@ -5,29 +5,6 @@
 
 using qrx_test::Bytes;
 
-namespace {
-
-// The finished file as the format defines it: 46-byte header, then data.
-Bytes expected_wav(std::uint32_t rate, const Bytes &data) {
-    Bytes b = {'R', 'I', 'F', 'F'};
-    qrx_test::put32(b, 38 + static_cast<std::uint32_t>(data.size()));
-    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
-    qrx_test::put32(b, 18);
-    qrx_test::put16(b, 1);
-    qrx_test::put16(b, 1);
-    qrx_test::put32(b, rate);
-    qrx_test::put32(b, rate * 2);
-    qrx_test::put16(b, 2);
-    qrx_test::put16(b, 16);
-    qrx_test::put16(b, 0);
-    for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
-    qrx_test::put32(b, static_cast<std::uint32_t>(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
-    return b;
-}
-
-}  // namespace
-
 TEST(WavWriter, FinishedFileBytes) {
     struct Case {
         unsigned rate;
@@ -54,7 +31,7 @@ TEST(WavWriter, FinishedFileBytes) {
             all.insert(all.end(), block.begin(), block.end());
         }
         ASSERT_TRUE(w.close());
-        EXPECT_EQ(qrx_test::read_bytes(path), expected_wav(c.rate & 0xFFFF, all)) << c.rate;
+        EXPECT_EQ(qrx_test::read_bytes(path), qrx_test::wav_file(c.rate & 0xFFFF, all)) << c.rate;
     }
 }
 
@@ -85,7 +62,7 @@ TEST(WavWriter, OpenTruncatesOrRefusesAnExistingFile) {
     EXPECT_EQ(qrx_test::read_bytes(path).size(), 5000u);
     ASSERT_TRUE(w.open(path));
     ASSERT_TRUE(w.close());
-    EXPECT_EQ(qrx_test::read_bytes(path), expected_wav(8000, {}));
+    EXPECT_EQ(qrx_test::read_bytes(path), qrx_test::wav_file(8000, {}));
 }
 
 TEST(WavWriter, FailuresReportFalse) {
