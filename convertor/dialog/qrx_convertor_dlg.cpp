@@ -53,8 +53,11 @@ public:
         QMetaObject::invokeMethod(
             &dlg_,
             [this, &shown] {
-                if (!dlg_.m_closing)
-                    dlg_.m_messageBox(&dlg_, QString::fromUtf8(qrxc_ui::APP_NAME), shown);
+                if (dlg_.m_closing)
+                    return;
+                dlg_.m_inJobMessage = true;
+                dlg_.m_messageBox(&dlg_, QString::fromUtf8(qrxc_ui::APP_NAME), shown);
+                dlg_.m_inJobMessage = false;
             },
             Qt::BlockingQueuedConnection);
     }
@@ -214,7 +217,10 @@ void CQRXConvertorDlg::stop_job() {
 }
 
 void CQRXConvertorDlg::done(int result) {
-    if (m_closing)
+    // While the job's message box is up the worker waits for it, further
+    // down this very stack, so the job cannot be stopped until the box is
+    // dismissed; the window stays open.
+    if (m_closing || m_inJobMessage)
         return;
     if (job_running()) {
         m_closing = true;

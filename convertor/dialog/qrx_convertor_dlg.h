@@ -102,5 +102,6 @@ private:
     std::atomic<bool> m_workerDone{false};
     // Set once closing has begun: the job's remaining messages are dropped.
     bool m_closing = false;
+    bool m_inJobMessage = false;
     qrx::Job_result m_lastResult = qrx::Job_result::success;
 };

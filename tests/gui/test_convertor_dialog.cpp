@@ -423,6 +423,25 @@ private slots:
         QVERIFY(!holds_open_file_in(dir.path()));
     }
 
+    // A close request that arrives while the job's message box is up (the
+    // worker waiting on it) must not wait for the worker: that would never
+    // end. The window stays and the job finishes.
+    void close_while_job_message_shown_is_refused() {
+        Harness h;
+        h.dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&h.dlg));
+        h.dlg.set_message_box([&h](QWidget *, const QString &caption, const QString &text) {
+            h.messages.push_back({caption, text});
+            h.dlg.close();
+        });
+        QVERIFY(h.convert());
+        QVERIFY(h.dlg.isVisible());
+        QCOMPARE(h.messages.size(), size_t(1));
+        QCOMPARE(h.dlg.last_result(), qrx::Job_result::open_failed);
+        h.dlg.close();
+        QVERIFY(!h.dlg.isVisible());
+    }
+
     void destroying_during_job_stops_it() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
