@@ -1,0 +1,26 @@
+// The About box: the program icon, its name and version, and one button.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAboutDlg(QWidget *parent = nullptr);
+
+    QLabel *icon_label() const { return m_icon; }
+    QLabel *version_label() const { return m_version; }
+    QPushButton *ok_button() const { return m_ok; }
+
+private:
+    QLabel *m_icon;
+    QLabel *m_version;
+    QPushButton *m_ok;
+};
+
+// The program icon in every size it ships in.
+class QIcon;
+QIcon program_icon();
