@@ -1,0 +1,179 @@
+#include "g723/decoder/postfilter.h"
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/tables.h"
+
+namespace g723 {
+
+namespace {
+
+constexpr int PF_MAX_LAG = 142;  // keeps lag + 3 within the history
+
+// Saturating dot product of two 60-sample segments.
+inline Word32 dot60(const Word16 *a, const Word16 *b) {
+    Word32 acc = 0;
+    for (int n = 0; n < SUBFRAME_LEN; ++n) acc = L_mac(acc, a[n], b[n]);
+    return acc;
+}
+
+struct Pf_choice {
+    Word16 gain;
+    Word16 scale;
+};
+
+// Gain and scale for a partner with cross-correlation c and energy e, the
+// current segment having energy t (all normalised together).
+Pf_choice pf_select(Word16 t, Word16 c, Word16 e, int rate_select) {
+    // A prediction gain of a quarter or less is not worth filtering.
+    if (L_mult(c, c) <= (L_mult(t, e) >> 2)) return {0, 0x7fff};
+    const Word16 max_gain = LpfConstTable[rate_select == RATE_63 ? 0 : 1];
+    const Word16 g = c >= e ? max_gain : mult(div_s(c, e), max_gain);
+    const Word32 t15 = Word32{t} << 15;
+    Word32 a = L_mac(t15, g, c);
+    a = L_add(a, Word32{e} * mult(g, g));
+    const Word16 v = round(a);
+    const Word16 q = t15 >= Word32{v} * 65536 ? Word16{0x7fff} : div_32_16(t15, v);
+    const Word16 scale = fixed_sqrt(Word32{q} << 16);
+    return {mult(g, scale), scale};
+}
+
+}  // namespace
+
+Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subframe, int rate_select) {
+    Pf_params pf{0, 0, 0x7fff};
+    const int c = ol_lag < PF_MAX_LAG ? ol_lag : PF_MAX_LAG;
+    const int start = ACB_LAG_MAX + SUBFRAME_LEN * subframe;
+    const Word16 *x = buf + start;
+
+    // Ties keep the smaller offset; a non-positive correlation never wins.
+    Word32 best = 0;
+    int bl = 0;
+    for (int i = c - 3; i <= c + 3; ++i) {
+        const Word32 r = dot60(x, x - i);
+        if (r > best) {
+            best = r;
+            bl = -i;
+        }
+    }
+    best = 0;
+    int fl = 0;
+    for (int i = c - 3; i <= c + 3; ++i) {
+        // A forward partner must lie inside the frame.
+        if (SUBFRAME_LEN * subframe + SUBFRAME_LEN + i > FRAME_LEN) break;
+        const Word32 r = dot60(x, x + i);
+        if (r > best) {
+            best = r;
+            fl = i;
+        }
+    }
+    if (bl == 0 && fl == 0) return pf;
+
+    Word32 v[5] = {dot60(x, x), 0, 0, 0, 0};  // E0, C1, E1, C2, E2
+    if (bl != 0) {
+        v[1] = dot60(x, x + bl);
+        v[2] = dot60(x + bl, x + bl);
+    }
+    if (fl != 0) {
+        v[3] = dot60(x, x + fl);
+        v[4] = dot60(x + fl, x + fl);
+    }
+    Word32 m = 0;
+    for (Word32 a : v)
+        if (a > m) m = a;
+    const int e = m == 0 ? 0 : norm_l(m);
+    Word16 w[5];
+    for (int k = 0; k < 5; ++k) w[k] = extract_h(L_shl(v[k], e));
+    const Word16 t = w[0], cb = w[1], eb = w[2], cf = w[3], ef = w[4];
+
+    bool backward = bl != 0;
+    if (bl != 0 && fl != 0) backward = L_mult(mult_r(cb, cb), ef) > L_mult(mult_r(cf, cf), eb);
+    const Pf_choice ch = backward ? pf_select(t, cb, eb, rate_select) : pf_select(t, cf, ef, rate_select);
+    pf.lag = static_cast<Word16>(backward ? bl : fl);
+    pf.gain = ch.gain;
+    pf.scale = ch.scale;
+    return pf;
+}
+
+void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe) {
+    const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
+    Word16 *o = out + SUBFRAME_LEN * subframe;
+    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, x[pf.lag + n]));
+}
+
+void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
+    Word16 *y = st.synth_mem;
+    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+        Word32 a = Word32{x[n]} << 13;
+        for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], y[j]);
+        for (int j = LPC_ORDER - 1; j > 0; --j) y[j] = y[j - 1];
+        y[0] = round(L_shl(a, 2));
+        x[n] = y[0];
+    }
+}
+
+Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
+    Word16 zc[LPC_ORDER], pc[LPC_ORDER];
+    for (int j = 0; j < LPC_ORDER; ++j) {
+        zc[j] = mult_r(lpc[j], PostFiltZeroTable[j]);
+        pc[j] = mult_r(lpc[j], PostFiltPoleTable[j]);
+    }
+
+    Word16 t[SUBFRAME_LEN];
+    for (int n = 0; n < SUBFRAME_LEN; ++n) t[n] = x[n];
+    const Word16 e = vector_normalize(t, SUBFRAME_LEN);
+    Word32 r1 = 0;
+    Word32 r0 = L_mult(t[0], t[0]);
+    for (int n = 1; n < SUBFRAME_LEN; ++n) {
+        r1 = L_mac(r1, t[n], t[n - 1]);
+        r0 = L_mac(r0, t[n], t[n]);
+    }
+    const Word32 energy = L_shr(r0, 2 * e + 4);
+
+    // First reflection coefficient, smoothed into the tilt memory.
+    Word16 k = 0;
+    if ((r0 >> 16) != 0) {
+        const Word32 h = L_shr(r1, 1);
+        k = div_32_16(L_abs(h), static_cast<Word16>(r0 >> 16));
+        if (h < 0) k = negate(k);
+    }
+    st.pf_tilt = round(L_mac(L_msu(L_deposit_h(st.pf_tilt), st.pf_tilt, 0x2000), k, 0x2000));
+    const auto m = static_cast<Word16>(mult(st.pf_tilt, -0x4000) & 0xfffc);
+
+    Word16 *fir = st.pf_fir_mem;
+    Word16 *iir = st.pf_iir_mem;
+    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+        Word32 a = Word32{x[n]} << 14;
+        for (int j = 0; j < LPC_ORDER; ++j) a = L_msu(a, zc[j], fir[j]);
+        for (int j = LPC_ORDER - 1; j > 0; --j) fir[j] = fir[j - 1];
+        fir[0] = x[n];
+        for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, pc[j], iir[j]);
+        for (int j = LPC_ORDER - 1; j > 0; --j) iir[j] = iir[j - 1];
+        a = L_shl(a, 2);
+        iir[0] = round(a);
+        a = L_mac(a, iir[1], m);
+        x[n] = round(a);
+    }
+    return energy;
+}
+
+void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
+    Word32 ex = energy_60(x);
+    Word16 g = 0x1000;  // unity in Q12
+    if (ex != 0 && input_energy != 0) {
+        const Word16 e1 = norm_l(ex);
+        ex = L_shl(ex, e1);
+        const Word16 e2 = norm_l(input_energy);
+        const Word32 a = L_shr(L_shl(input_energy, e2), 1);
+        Word16 sh = sub(6, add(sub(e1, e2), 1));
+        if (sh < 0) sh = 0;
+        const Word16 q = div_32_16(a, extract_h(ex));
+        g = fixed_sqrt(L_shr(Word32{q} << 16, sh));
+    }
+    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+        st.agc_gain = round(L_mac(L_msu(L_deposit_h(st.agc_gain), st.agc_gain, 0x0800), g, 0x0800));
+        const Word16 f = add(st.agc_gain, shr(st.agc_gain, 4));
+        x[n] = round(L_shl(L_mult(x[n], f), 4));
+    }
+}
+
+}  // namespace g723
