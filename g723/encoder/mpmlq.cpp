@@ -1,0 +1,206 @@
+// Multipulse maximum-likelihood quantisation: np signed pulses of one common
+// magnitude on one grid, optionally repeated at the pitch lag.
+#include "g723/encoder/mpmlq.h"
+
+#include <algorithm>
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/excitation.h"
+#include "g723/common/tables.h"
+#include "g723/encoder/search_kernels.h"
+
+namespace g723 {
+
+namespace {
+
+constexpr int GRID_POSITIONS = SUBFRAME_LEN / 2;
+constexpr Word32 INITIAL_CRITERION = -0x40000000;
+constexpr int GAIN_LEVELS = 24;
+
+// The candidate's pulses filtered by g: out[l] = extract_h(L_shl(sum over
+// pulses p <= l of amp * g[l - p], 2)). Zero samples add nothing to a
+// saturating sum, so visiting only the pulses, in position order, is exact.
+void filter_pulses(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word16 *amp, int np, const Word16 g[SUBFRAME_LEN]) {
+    Word16 p[MPMLQ_MAX_PULSES];
+    Word16 a[MPMLQ_MAX_PULSES];
+    for (int i = 0; i < np; ++i) {
+        p[i] = pos[i];
+        a[i] = amp[i];
+    }
+    for (int i = 1; i < np; ++i)  // insertion sort of at most six pulses
+        for (int j = i; j > 0 && p[j - 1] > p[j]; --j) {
+            std::swap(p[j - 1], p[j]);
+            std::swap(a[j - 1], a[j]);
+        }
+
+    const kernels::Int64 bound = 2 * kernels::Int64{np} * kernels::max_abs(a, np) * kernels::max_abs(g, SUBFRAME_LEN);
+    if (bound <= kernels::WORD32_LIMIT) {
+        for (int l = 0; l < SUBFRAME_LEN; ++l) {
+            Word32 acc = 0;
+            for (int k = 0; k < np && p[k] <= l; ++k) acc += Word32{a[k]} * g[l - p[k]];
+            out[l] = extract_h(L_shl(2 * acc, 2));
+        }
+        return;
+    }
+    for (int l = 0; l < SUBFRAME_LEN; ++l) {
+        Word32 acc = 0;
+        for (int k = 0; k < np && p[k] <= l; ++k) acc = L_mac(acc, a[k], g[l - p[k]]);
+        out[l] = extract_h(L_shl(acc, 2));
+    }
+}
+
+}  // namespace
+
+Mpmlq_best mpmlq_initial_best(int np) {
+    Mpmlq_best b{};
+    b.max_err = INITIAL_CRITERION;
+    for (int i = 0; i < np && i < MPMLQ_MAX_PULSES; ++i) {
+        b.pos[i] = static_cast<Word16>(2 * i);
+        b.amp[i] = FcbkGainTable[0];
+    }
+    return b;
+}
+
+void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
+    Word16 g[SUBFRAME_LEN];
+    Word16 train = 0;
+    if (lag < 58 && lag >= ACB_LAG_MIN) {
+        train = 1;
+        pulse_train(g, h, lag);
+    } else {
+        std::copy(h, h + SUBFRAME_LEN, g);
+    }
+
+    Word16 hs[SUBFRAME_LEN];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) hs[i] = shr(g[i], 1);
+
+    // R[d]: correlation of the halved response with itself, normalised by
+    // the energy's shift; no lag exceeds the energy, so the shift is safe.
+    Word32 r32[SUBFRAME_LEN];
+    kernels::autocorr(r32, hs);
+    const int x = r32[0] == 0 ? 0 : norm_l(r32[0]);
+    Word16 R[SUBFRAME_LEN];
+    for (int d = 0; d < SUBFRAME_LEN; ++d)
+        R[d] = round(static_cast<Word32>(static_cast<std::uint32_t>(r32[d]) << x));
+
+    Word32 c[SUBFRAME_LEN];
+    kernels::corr_back(c, t, g);
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        if (x > 4) c[i] = L_shl(c[i], x - 4);
+        else if (x < 4) c[i] = L_shr(c[i], 4 - x);
+    }
+
+    Word32 w[SUBFRAME_LEN];
+    bool occupied[SUBFRAME_LEN];
+    Word16 pos[MPMLQ_MAX_PULSES];
+    Word16 amp[MPMLQ_MAX_PULSES];
+    Word16 v[SUBFRAME_LEN];
+
+    for (int k = 0; k < 2; ++k) {
+        int p0 = k;
+        Word32 cmax = L_abs(c[k]);
+        for (int i = k + 2; i < SUBFRAME_LEN; i += 2) {
+            const Word32 a = L_abs(c[i]);
+            if (a >= cmax) {  // ties move to the later position
+                cmax = a;
+                p0 = i;
+            }
+        }
+
+        int mstar = 22;
+        Word32 dmin = 0x40000000;
+        for (int m = 22; m >= 2; --m) {
+            const Word32 d = L_abs(L_sub(L_mult(FcbkGainTable[m], R[0]), cmax));
+            if (d < dmin) {
+                dmin = d;
+                mstar = m;
+            }
+        }
+
+        for (int q = 1; q <= 4; ++q) {
+            const int gi = std::clamp(mstar - 3 + q, 0, GAIN_LEVELS - 1);
+            const Word16 A = FcbkGainTable[gi];
+            for (int i = k; i < SUBFRAME_LEN; i += 2) {
+                w[i] = c[i];
+                occupied[i] = false;
+            }
+            pos[0] = static_cast<Word16>(p0);
+            amp[0] = w[p0] >= 0 ? A : negate(A);
+            occupied[p0] = true;
+
+            for (int j = 1; j < np; ++j) {
+                Word32 wmax = INITIAL_CRITERION;
+                int lbest = k;
+                for (int l = k; l < SUBFRAME_LEN; l += 2) {
+                    if (occupied[l]) continue;
+                    w[l] = L_msu(w[l], amp[j - 1], R[abs_s(static_cast<Word16>(l - pos[j - 1]))]);
+                    const Word32 a = L_abs(w[l]);
+                    if (a > wmax) {
+                        wmax = a;
+                        lbest = l;
+                    }
+                }
+                pos[j] = static_cast<Word16>(lbest);
+                amp[j] = w[lbest] >= 0 ? A : negate(A);
+                occupied[lbest] = true;
+            }
+
+            filter_pulses(v, pos, amp, np, g);
+
+            Word32 crit = 0;
+            for (int i = 0; i < SUBFRAME_LEN; ++i) {
+                crit = L_mac(crit, t[i], v[i]);
+                crit = L_sub(crit, Word32{v[i]} * v[i]);
+            }
+
+            if (crit > best.max_err) {
+                best.max_err = crit;
+                best.grid = static_cast<Word16>(k);
+                best.gain_index = static_cast<Word16>(gi);
+                best.train = train;
+                for (int i = 0; i < np; ++i) {
+                    best.pos[i] = pos[i];
+                    best.amp[i] = amp[i];
+                }
+            }
+        }
+    }
+}
+
+void mpmlq_pack(const Word16 v[SUBFRAME_LEN], Subframe_params &sub, const Mpmlq_best &best, int np) {
+    sub.pulse_signs = 0;
+    sub.pulse_pos = 0;
+    int r = 6 - np;
+    // Rank of the pulse pattern among all C(30, np) patterns: each empty
+    // position before a pulse skips the patterns that would have a pulse there.
+    for (int i = 0; i < GRID_POSITIONS && r < 6; ++i) {
+        const Word16 x = v[best.grid + 2 * i];
+        if (x == 0) {
+            sub.pulse_pos = L_add(sub.pulse_pos, CombinatorialTable[r][i]);
+        } else {
+            sub.pulse_signs = shl(sub.pulse_signs, 1);
+            if (x < 0) sub.pulse_signs = add(sub.pulse_signs, 1);
+            ++r;
+        }
+    }
+    sub.fcb_gain = best.gain_index;
+    sub.grid = best.grid;
+    sub.train = best.train;
+}
+
+void mpmlq_subframe(Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], Frame_params &params, int s) {
+    const int np = Nb_puls[s];
+    const Word16 lag = params.ol_lag[s >> 1];
+    Mpmlq_best best = mpmlq_initial_best(np);
+
+    mpmlq_search(best, t, h, np, MPMLQ_NO_TRAIN);
+    // The driver's lags are at least 18; a corrupt shorter one gets no train.
+    if (lag < 58 && lag >= ACB_LAG_MIN) mpmlq_search(best, t, h, np, lag);
+
+    std::fill(t, t + SUBFRAME_LEN, Word16{0});
+    for (int i = 0; i < np; ++i) t[best.pos[i]] = best.amp[i];
+    mpmlq_pack(t, params.sub[s], best, np);
+    if (best.train == 1) pulse_train(t, t, lag);
+}
+
+}  // namespace g723
