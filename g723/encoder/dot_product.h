@@ -1,6 +1,7 @@
-// Saturating correlation sums with a fast exact path: when the magnitudes of
-// the doubled products add up to no more than MAX_32, no partial sum can
-// saturate and a plain 64-bit sum gives the same bits.
+// Saturating correlation sums and filter taps with fast exact paths: when
+// the magnitudes of the start value and of the doubled products add up to
+// no more than MAX_32, no partial sum can saturate and plain integer sums
+// give the same bits. Otherwise the operator sequence itself runs.
 #pragma once
 
 #include <cstdint>
@@ -24,12 +25,50 @@ inline Word32 dot_sat(const Word16 *x, const Word16 *y, int n) {
     return acc;
 }
 
+// dot_sat for inputs of magnitude at most 0x1000 and n <= 127: every plain
+// sum fits 32 bits, which lets the loop run on 32-bit lanes.
+inline Word32 dot_sat_small(const Word16 *x, const Word16 *y, int n) {
+    std::int32_t sum = 0;
+    std::int32_t mag = 0;
+    for (int i = 0; i < n; i++) {
+        const std::int32_t p = std::int32_t{x[i]} * y[i];
+        sum += p;
+        mag += p < 0 ? -p : p;
+    }
+    if (mag <= 0x3fffffff) return sum * 2;
+    Word32 acc = 0;
+    for (int i = 0; i < n; i++) acc = L_mac(acc, x[i], y[i]);
+    return acc;
+}
+
+// Whether every entry has magnitude at most 0x1000 (a normalised buffer).
+inline bool all_small(const Word16 *x, int n) {
+    int bad = 0;
+    for (int i = 0; i < n; i++) bad |= (x[i] > 0x1000) | (x[i] < -0x1000);
+    return bad == 0;
+}
+
 // dot_sat(x, x, n): the terms are non-negative, so the first saturation sticks.
 inline Word32 energy_sat(const Word16 *x, int n) {
     std::int64_t sum = 0;
     for (int i = 0; i < n; i++) sum += std::int32_t{x[i]} * x[i];
     sum *= 2;
     return sum > 0x7fffffff ? Word32{0x7fffffff} : static_cast<Word32>(sum);
+}
+
+// acc = L_mac(acc, a[m], b[m]) for m = 0 .. n-1 (sign = +1), or L_msu (sign = -1).
+template <int N, int SIGN>
+inline Word32 mac_taps(Word32 acc, const Word16 *a, const Word16 *b) {
+    std::int64_t sum = acc;
+    std::int64_t mag = acc < 0 ? -std::int64_t{acc} : std::int64_t{acc};
+    for (int m = 0; m < N; m++) {
+        const std::int64_t p = 2 * std::int64_t{std::int32_t{a[m]} * b[m]};
+        sum += SIGN * p;
+        mag += p < 0 ? -p : p;
+    }
+    if (mag <= 0x7fffffff) return static_cast<Word32>(sum);
+    for (int m = 0; m < N; m++) acc = SIGN > 0 ? L_mac(acc, a[m], b[m]) : L_msu(acc, a[m], b[m]);
+    return acc;
 }
 
 }  // namespace g723

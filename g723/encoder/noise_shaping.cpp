@@ -21,9 +21,9 @@ struct Cascade_out {
 
 inline Cascade_out synth_and_weight_fir(Word32 acc, const Word16 q[LPC_ORDER], const Word16 p[LPC_ORDER],
                                         const Word16 fir[LPC_ORDER]) {
-    for (int m = 0; m < LPC_ORDER; m++) acc = L_mac(acc, q[m], fir[m]);
+    acc = mac_taps<LPC_ORDER, 1>(acc, q, fir);
     const Word32 s = L_shl(acc, 2);
-    for (int m = 0; m < LPC_ORDER; m++) acc = L_msu(acc, p[m], fir[m]);
+    acc = mac_taps<LPC_ORDER, -1>(acc, p, fir);
     return {acc, round(s)};
 }
 
@@ -33,7 +33,7 @@ inline void push(Word16 mem[LPC_ORDER], Word16 v) {
 }
 
 inline Word16 weight_iir(Word32 acc, const Word16 pole[LPC_ORDER], Word16 iir[LPC_ORDER]) {
-    for (int m = 0; m < LPC_ORDER; m++) acc = L_mac(acc, pole[m], iir[m]);
+    acc = mac_taps<LPC_ORDER, 1>(acc, pole, iir);
     const Word16 y = round(L_shl(acc, 2));
     push(iir, y);
     return y;
@@ -43,12 +43,13 @@ inline Word16 weight_iir(Word32 acc, const Word16 pole[LPC_ORDER], Word16 iir[LP
 
 Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp) {
     const Word16 *x = &buf[start];
+    const bool small = all_small(buf, PITCH_BUF_LEN);
     Word32 vals[1 + 2 * HNS_CANDIDATES];
     vals[0] = energy_sat(x, SUBFRAME_LEN);
     for (int k = 0; k < HNS_CANDIDATES; k++) {
         const Word16 *cand = &buf[start - (olp - 3 + k)];
         vals[1 + 2 * k] = energy_sat(cand, SUBFRAME_LEN);
-        vals[2 + 2 * k] = dot_sat(x, cand, SUBFRAME_LEN);
+        vals[2 + 2 * k] = small ? dot_sat_small(x, cand, SUBFRAME_LEN) : dot_sat(x, cand, SUBFRAME_LEN);
     }
     Word32 mx = 0;
     for (const Word32 v : vals)

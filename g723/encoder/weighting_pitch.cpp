@@ -30,10 +30,10 @@ void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[
         for (int n = 0; n < SUBFRAME_LEN; n++) {
             const Word16 x = frame[SUBFRAME_LEN * k + n];
             Word32 acc = Word32{x} * (1 << 14);
-            for (int i = 0; i < LPC_ORDER; i++) acc = L_msu(acc, z[i], st.wght_fir_mem[i]);
+            acc = mac_taps<LPC_ORDER, -1>(acc, z, st.wght_fir_mem);
             for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_fir_mem[i] = st.wght_fir_mem[i - 1];
             st.wght_fir_mem[0] = x;
-            for (int i = 0; i < LPC_ORDER; i++) acc = L_mac(acc, p[i], st.wght_iir_mem[i]);
+            acc = mac_taps<LPC_ORDER, 1>(acc, p, st.wght_iir_mem);
             for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_iir_mem[i] = st.wght_iir_mem[i - 1];
             const Word16 y = round(L_shl(acc, 2));
             st.wght_iir_mem[0] = y;
@@ -50,13 +50,15 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
     int p = start - (OLP_LAG_MIN - 1);
     const Word16 *x = &buf[start];
 
+    const bool small = all_small(buf, PITCH_BUF_LEN);
     Word32 energy = energy_sat(&buf[p], OLP_CORR_LEN);
     for (Word16 lag = OLP_LAG_MIN; lag <= OLP_LAG_MAX; lag++) {
         p--;
         energy = L_msu(energy, buf[p + OLP_CORR_LEN], buf[p + OLP_CORR_LEN]);
         energy = L_mac(energy, buf[p], buf[p]);
 
-        const Word32 corr = dot_sat(x, &buf[p], OLP_CORR_LEN);
+        const Word32 corr =
+            small ? dot_sat_small(x, &buf[p], OLP_CORR_LEN) : dot_sat(x, &buf[p], OLP_CORR_LEN);
         if (corr <= 0) continue;
 
         const Word16 e1 = norm_l(corr);
