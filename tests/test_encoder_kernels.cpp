@@ -36,8 +36,9 @@ TEST_P(EncoderKernels, FastFormsEqualTheOperatorSequence) {
         Word32 plain = 0;
         for (int i = 0; i < n; i++) plain = L_mac(plain, x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
         ASSERT_EQ(dot_sat(x.data(), y.data(), n), plain) << trial;
-        if (all_small(x.data(), n) && all_small(y.data(), n))
+        if (all_small(x.data(), n) && all_small(y.data(), n)) {
             ASSERT_EQ(dot_sat_small(x.data(), y.data(), n), plain) << trial;
+        }
         Word32 en = 0;
         for (int i = 0; i < n; i++) en = L_mac(en, x[static_cast<std::size_t>(i)], x[static_cast<std::size_t>(i)]);
         ASSERT_EQ(energy_sat(x.data(), n), en) << trial;
