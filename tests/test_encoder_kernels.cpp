@@ -51,12 +51,17 @@ TEST_P(EncoderKernels, FastFormsEqualTheOperatorSequence) {
             }
             ASSERT_EQ((mac_taps<10, 1>(c.start, x.data(), y.data())), up) << trial;
             ASSERT_EQ((mac_taps<10, -1>(c.start, x.data(), y.data())), down) << trial;
+            // Small coefficients take the headroom path, large ones fall back.
+            const auto room = tap_headroom<10>(x.data());
+            ASSERT_EQ((mac_taps_fast<10, 1>(c.start, x.data(), y.data(), room)), up) << trial;
+            ASSERT_EQ((mac_taps_fast<10, -1>(c.start, x.data(), y.data(), room)), down) << trial;
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, EncoderKernels,
                          ::testing::Values(Kernel_case{"small", -0x1000, 0x1000, 0},
+                                           Kernel_case{"tiny_coeffs", -300, 300, -2100000000},
                                            Kernel_case{"speech", -8000, 8000, 123456789},
                                            Kernel_case{"full_scale", -32768, 32767, -2000000000},
                                            Kernel_case{"min_only", -32768, -32760, 0x7fff0000},

@@ -71,4 +71,24 @@ inline Word32 mac_taps(Word32 acc, const Word16 *a, const Word16 *b) {
     return acc;
 }
 
+// How large |acc| may be before N taps with coefficients a can saturate,
+// whatever the 16-bit memory holds (negative: always possible).
+template <int N>
+inline std::int64_t tap_headroom(const Word16 *a) {
+    std::int64_t sum = 0;
+    for (int m = 0; m < N; m++) sum += a[m] < 0 ? -std::int64_t{a[m]} : std::int64_t{a[m]};
+    return 0x7fffffff - 2 * sum * 32768;
+}
+
+// mac_taps, skipping the per-product checks when the coefficients alone
+// leave enough headroom: then the 32-bit sum cannot overflow.
+template <int N, int SIGN>
+inline Word32 mac_taps_fast(Word32 acc, const Word16 *a, const Word16 *b, std::int64_t headroom) {
+    const std::int64_t mag = acc < 0 ? -std::int64_t{acc} : std::int64_t{acc};
+    if (mag > headroom) return mac_taps<N, SIGN>(acc, a, b);
+    std::int32_t sum = 0;
+    for (int m = 0; m < N; m++) sum += std::int32_t{a[m]} * b[m];
+    return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{sum});
+}
+
 }  // namespace g723

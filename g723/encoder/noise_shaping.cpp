@@ -1,5 +1,7 @@
 // Harmonic noise shaping, the weighted synthesis cascade's impulse response,
 // and the ringing bookkeeping that lets consecutive subframes fit together.
+#include <cstdint>
+
 #include "g723/common/basic_ops.h"
 #include "g723/encoder/analysis.h"
 #include "g723/encoder/dot_product.h"
@@ -12,18 +14,30 @@ constexpr int HNS_CANDIDATES = 7;        // lags olp-3 .. olp+3
 constexpr Word16 HNS_MAX_GAIN = 0x2800;  // 0.3125 in Q15
 constexpr int HIST = ACB_LAG_MAX;        // harmonic filter history length
 
-// The cascade's FIR and IIR halves for one sample with input acc; returns
-// the weighted output and the synthesis output for the FIR memory.
+// The weighted synthesis cascade's coefficients for one subframe, with the
+// headroom each tap set leaves before it could saturate.
+struct Cascade {
+    const Word16 *q;      // synthesis filter
+    const Word16 *zero;   // weighting numerator
+    const Word16 *pole;   // weighting denominator
+    std::int64_t q_room, zero_room, pole_room;
+
+    Cascade(const Word16 *q_, const Word16 *p)
+        : q(q_), zero(p), pole(p + LPC_ORDER), q_room(tap_headroom<LPC_ORDER>(q_)),
+          zero_room(tap_headroom<LPC_ORDER>(p)), pole_room(tap_headroom<LPC_ORDER>(p + LPC_ORDER)) {}
+};
+
 struct Cascade_out {
     Word32 acc;
     Word16 syn;
 };
 
-inline Cascade_out synth_and_weight_fir(Word32 acc, const Word16 q[LPC_ORDER], const Word16 p[LPC_ORDER],
-                                        const Word16 fir[LPC_ORDER]) {
-    acc = mac_taps<LPC_ORDER, 1>(acc, q, fir);
+// Synthesis filter and weighting numerator on the synthesis history fir:
+// returns the accumulator and the new synthesis output for fir.
+inline Cascade_out synth_and_weight_fir(Word32 acc, const Cascade &c, const Word16 fir[LPC_ORDER]) {
+    acc = mac_taps_fast<LPC_ORDER, 1>(acc, c.q, fir, c.q_room);
     const Word32 s = L_shl(acc, 2);
-    acc = mac_taps<LPC_ORDER, -1>(acc, p, fir);
+    acc = mac_taps_fast<LPC_ORDER, -1>(acc, c.zero, fir, c.zero_room);
     return {acc, round(s)};
 }
 
@@ -32,8 +46,8 @@ inline void push(Word16 mem[LPC_ORDER], Word16 v) {
     mem[0] = v;
 }
 
-inline Word16 weight_iir(Word32 acc, const Word16 pole[LPC_ORDER], Word16 iir[LPC_ORDER]) {
-    acc = mac_taps<LPC_ORDER, 1>(acc, pole, iir);
+inline Word16 weight_iir(Word32 acc, const Cascade &c, Word16 iir[LPC_ORDER]) {
+    acc = mac_taps_fast<LPC_ORDER, 1>(acc, c.pole, iir, c.pole_room);
     const Word16 y = round(L_shl(acc, 2));
     push(iir, y);
     return y;
@@ -96,14 +110,15 @@ void hns_filter(Word16 frame[FRAME_LEN], const Word16 buf[PITCH_BUF_LEN], const 
 
 void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER],
                       Hns_params hns) {
+    const Cascade cas(q, p);
     Word16 fir[LPC_ORDER] = {};
     Word16 iir[LPC_ORDER] = {};
     Word16 h[HIST + SUBFRAME_LEN] = {};
     for (int n = 0; n < SUBFRAME_LEN; n++) {
-        Cascade_out c = synth_and_weight_fir(n == 0 ? Word32{0x04000000} : Word32{0}, q, p, fir);
+        Cascade_out c = synth_and_weight_fir(n == 0 ? Word32{0x04000000} : Word32{0}, cas, fir);
         c.acc = L_shl(c.acc, 1);
         push(fir, c.syn);
-        const Word16 y = weight_iir(c.acc, p + LPC_ORDER, iir);
+        const Word16 y = weight_iir(c.acc, cas, iir);
         h[HIST + n] = y;
         imp[n] = round(L_msu(L_deposit_h(y), hns.gain, h[HIST + n - hns.lag]));
     }
@@ -111,6 +126,7 @@ void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const
 
 void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
                       const Word16 p[2 * LPC_ORDER], Hns_params hns) {
+    const Cascade cas(q, p);
     Word16 fir[LPC_ORDER];
     Word16 iir[LPC_ORDER];
     for (int m = 0; m < LPC_ORDER; m++) {
@@ -120,9 +136,9 @@ void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 
     Word16 h[HIST + SUBFRAME_LEN];
     for (int j = 0; j < HIST; j++) h[j] = st.prev_err[j];
     for (int n = 0; n < SUBFRAME_LEN; n++) {
-        const Cascade_out c = synth_and_weight_fir(0, q, p, fir);
+        const Cascade_out c = synth_and_weight_fir(0, cas, fir);
         push(fir, c.syn);
-        const Word16 y = weight_iir(c.acc, p + LPC_ORDER, iir);
+        const Word16 y = weight_iir(c.acc, cas, iir);
         h[HIST + n] = y;
         const Word16 d = sub(t[n], y);
         t[n] = round(L_mac(L_deposit_h(d), hns.gain, h[HIST + n - hns.lag]));
@@ -131,11 +147,12 @@ void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 
 
 void update_ringing(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
                     const Word16 p[2 * LPC_ORDER]) {
+    const Cascade cas(q, p);
     for (int j = 0; j < HIST - SUBFRAME_LEN; j++) st.prev_err[j] = st.prev_err[j + SUBFRAME_LEN];
     for (int n = 0; n < SUBFRAME_LEN; n++) {
-        const Cascade_out c = synth_and_weight_fir(L_shr(L_deposit_h(x[n]), 3), q, p, st.ring_fir_mem);
+        const Cascade_out c = synth_and_weight_fir(L_shr(L_deposit_h(x[n]), 3), cas, st.ring_fir_mem);
         push(st.ring_fir_mem, c.syn);
-        st.prev_err[HIST - SUBFRAME_LEN + n] = weight_iir(c.acc, p + LPC_ORDER, st.ring_iir_mem);
+        st.prev_err[HIST - SUBFRAME_LEN + n] = weight_iir(c.acc, cas, st.ring_iir_mem);
     }
 }
 

@@ -1,5 +1,7 @@
 // Perceptual weighting filter W(z) = A(z/0.9) / A(z/0.5) and the open-loop
 // pitch estimate on the weighted speech.
+#include <cstdint>
+
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/analysis.h"
@@ -27,13 +29,15 @@ void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[
     for (int k = 0; k < SUBFRAMES; k++) {
         const Word16 *z = &per_lpc[2 * LPC_ORDER * k];
         const Word16 *p = z + LPC_ORDER;
+        const std::int64_t z_room = tap_headroom<LPC_ORDER>(z);
+        const std::int64_t p_room = tap_headroom<LPC_ORDER>(p);
         for (int n = 0; n < SUBFRAME_LEN; n++) {
             const Word16 x = frame[SUBFRAME_LEN * k + n];
             Word32 acc = Word32{x} * (1 << 14);
-            acc = mac_taps<LPC_ORDER, -1>(acc, z, st.wght_fir_mem);
+            acc = mac_taps_fast<LPC_ORDER, -1>(acc, z, st.wght_fir_mem, z_room);
             for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_fir_mem[i] = st.wght_fir_mem[i - 1];
             st.wght_fir_mem[0] = x;
-            acc = mac_taps<LPC_ORDER, 1>(acc, p, st.wght_iir_mem);
+            acc = mac_taps_fast<LPC_ORDER, 1>(acc, p, st.wght_iir_mem, p_room);
             for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_iir_mem[i] = st.wght_iir_mem[i - 1];
             const Word16 y = round(L_shl(acc, 2));
             st.wght_iir_mem[0] = y;
