@@ -44,17 +44,18 @@ TEST_P(EncoderKernels, FastFormsEqualTheOperatorSequence) {
         ASSERT_EQ(energy_sat(x.data(), n), en) << trial;
 
         if (n >= 10) {
+            // Coefficients x against the history y, newest sample y[9] first.
             Word32 up = c.start, down = c.start;
             for (int m = 0; m < 10; m++) {
-                up = L_mac(up, x[static_cast<std::size_t>(m)], y[static_cast<std::size_t>(m)]);
-                down = L_msu(down, x[static_cast<std::size_t>(m)], y[static_cast<std::size_t>(m)]);
+                up = L_mac(up, x[static_cast<std::size_t>(m)], y[static_cast<std::size_t>(9 - m)]);
+                down = L_msu(down, x[static_cast<std::size_t>(m)], y[static_cast<std::size_t>(9 - m)]);
             }
-            ASSERT_EQ((mac_taps<10, 1>(c.start, x.data(), y.data())), up) << trial;
-            ASSERT_EQ((mac_taps<10, -1>(c.start, x.data(), y.data())), down) << trial;
+            Word16 rev[10];
+            for (int k = 0; k < 10; k++) rev[k] = x[static_cast<std::size_t>(9 - k)];
             // Small coefficients take the headroom path, large ones fall back.
             const auto room = tap_headroom<10>(x.data());
-            ASSERT_EQ((mac_taps_fast<10, 1>(c.start, x.data(), y.data(), room)), up) << trial;
-            ASSERT_EQ((mac_taps_fast<10, -1>(c.start, x.data(), y.data(), room)), down) << trial;
+            ASSERT_EQ((back_taps<10, 1>(c.start, x.data(), rev, y.data() + 10, room)), up) << trial;
+            ASSERT_EQ((back_taps<10, -1>(c.start, x.data(), rev, y.data() + 10, room)), down) << trial;
         }
     }
 }

@@ -56,21 +56,6 @@ inline Word32 energy_sat(const Word16 *x, int n) {
     return sum > 0x7fffffff ? Word32{0x7fffffff} : static_cast<Word32>(sum);
 }
 
-// acc = L_mac(acc, a[m], b[m]) for m = 0 .. n-1 (sign = +1), or L_msu (sign = -1).
-template <int N, int SIGN>
-inline Word32 mac_taps(Word32 acc, const Word16 *a, const Word16 *b) {
-    std::int64_t sum = acc;
-    std::int64_t mag = acc < 0 ? -std::int64_t{acc} : std::int64_t{acc};
-    for (int m = 0; m < N; m++) {
-        const std::int64_t p = 2 * std::int64_t{std::int32_t{a[m]} * b[m]};
-        sum += SIGN * p;
-        mag += p < 0 ? -p : p;
-    }
-    if (mag <= 0x7fffffff) return static_cast<Word32>(sum);
-    for (int m = 0; m < N; m++) acc = SIGN > 0 ? L_mac(acc, a[m], b[m]) : L_msu(acc, a[m], b[m]);
-    return acc;
-}
-
 // How large |acc| may be before N taps with coefficients a can saturate,
 // whatever the 16-bit memory holds (negative: always possible).
 template <int N>
@@ -80,15 +65,21 @@ inline std::int64_t tap_headroom(const Word16 *a) {
     return 0x7fffffff - 2 * sum * 32768;
 }
 
-// mac_taps, skipping the per-product checks when the coefficients alone
-// leave enough headroom: then the 32-bit sum cannot overflow.
+// acc +/- sum over m of coef[m] * cur[-1 - m], m = 0 .. N-1 in that order,
+// on a linear history (oldest first) that ends just before cur. The fast
+// path walks the history forwards with the reversed coefficients coef_rev.
 template <int N, int SIGN>
-inline Word32 mac_taps_fast(Word32 acc, const Word16 *a, const Word16 *b, std::int64_t headroom) {
+inline Word32 back_taps(Word32 acc, const Word16 *coef, const Word16 *coef_rev, const Word16 *cur,
+                        std::int64_t headroom) {
     const std::int64_t mag = acc < 0 ? -std::int64_t{acc} : std::int64_t{acc};
-    if (mag > headroom) return mac_taps<N, SIGN>(acc, a, b);
-    std::int32_t sum = 0;
-    for (int m = 0; m < N; m++) sum += std::int32_t{a[m]} * b[m];
-    return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{sum});
+    if (mag <= headroom) {
+        const Word16 *h = cur - N;
+        std::int32_t sum = 0;
+        for (int k = 0; k < N; k++) sum += std::int32_t{coef_rev[k]} * h[k];
+        return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{sum});
+    }
+    for (int m = 0; m < N; m++) acc = SIGN > 0 ? L_mac(acc, coef[m], cur[-1 - m]) : L_msu(acc, coef[m], cur[-1 - m]);
+    return acc;
 }
 
 }  // namespace g723

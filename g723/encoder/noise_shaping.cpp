@@ -51,32 +51,18 @@ public:
     Word16 step(int n, Word32 acc, bool double_fir) {
         Word16 *syn = &syn_[LPC_ORDER + n];
         Word16 *wgt = &wgt_[LPC_ORDER + n];
-        acc = taps<1>(acc, q_, q_rev_, syn, q_room_);
+        acc = back_taps<LPC_ORDER, 1>(acc, q_, q_rev_, syn, q_room_);
         const Word32 s = L_shl(acc, 2);
-        acc = taps<-1>(acc, zero_, zero_rev_, syn, zero_room_);
+        acc = back_taps<LPC_ORDER, -1>(acc, zero_, zero_rev_, syn, zero_room_);
         if (double_fir) acc = L_shl(acc, 1);
         *syn = round(s);
-        acc = taps<1>(acc, pole_, pole_rev_, wgt, pole_room_);
+        acc = back_taps<LPC_ORDER, 1>(acc, pole_, pole_rev_, wgt, pole_room_);
         const Word16 y = round(L_shl(acc, 2));
         *wgt = y;
         return y;
     }
 
 private:
-    // acc +/- sum over m of coef[m] * cur[-1 - m].
-    template <int SIGN>
-    static Word32 taps(Word32 acc, const Word16 *coef, const Word16 *coef_rev, const Word16 *cur, std::int64_t room) {
-        const std::int64_t mag = acc < 0 ? -std::int64_t{acc} : std::int64_t{acc};
-        if (mag <= room) {
-            const Word16 *h = cur - LPC_ORDER;
-            std::int32_t sum = 0;
-            for (int k = 0; k < LPC_ORDER; k++) sum += std::int32_t{coef_rev[k]} * h[k];
-            return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{sum});
-        }
-        for (int m = 0; m < LPC_ORDER; m++) acc = SIGN > 0 ? L_mac(acc, coef[m], cur[-1 - m]) : L_msu(acc, coef[m], cur[-1 - m]);
-        return acc;
-    }
-
     const Word16 *q_, *zero_, *pole_;
     Word16 q_rev_[LPC_ORDER], zero_rev_[LPC_ORDER], pole_rev_[LPC_ORDER];
     std::int64_t q_room_, zero_room_, pole_room_;

@@ -26,23 +26,39 @@ void weight_coeffs(Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER], const Word16 lpc[S
 }
 
 void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER]) {
+    // Linear histories, oldest first, with the ten memory samples in front;
+    // memory m (newest first) of sample n is hist[LPC_ORDER + n - 1 - m].
+    Word16 in[LPC_ORDER + FRAME_LEN];
+    Word16 out[LPC_ORDER + FRAME_LEN];
+    for (int m = 0; m < LPC_ORDER; m++) {
+        in[LPC_ORDER - 1 - m] = st.wght_fir_mem[m];
+        out[LPC_ORDER - 1 - m] = st.wght_iir_mem[m];
+    }
+    for (int n = 0; n < FRAME_LEN; n++) in[LPC_ORDER + n] = frame[n];
+
     for (int k = 0; k < SUBFRAMES; k++) {
         const Word16 *z = &per_lpc[2 * LPC_ORDER * k];
         const Word16 *p = z + LPC_ORDER;
+        Word16 z_rev[LPC_ORDER], p_rev[LPC_ORDER];
+        for (int i = 0; i < LPC_ORDER; i++) {
+            z_rev[i] = z[LPC_ORDER - 1 - i];
+            p_rev[i] = p[LPC_ORDER - 1 - i];
+        }
         const std::int64_t z_room = tap_headroom<LPC_ORDER>(z);
         const std::int64_t p_room = tap_headroom<LPC_ORDER>(p);
-        for (int n = 0; n < SUBFRAME_LEN; n++) {
-            const Word16 x = frame[SUBFRAME_LEN * k + n];
-            Word32 acc = Word32{x} * (1 << 14);
-            acc = mac_taps_fast<LPC_ORDER, -1>(acc, z, st.wght_fir_mem, z_room);
-            for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_fir_mem[i] = st.wght_fir_mem[i - 1];
-            st.wght_fir_mem[0] = x;
-            acc = mac_taps_fast<LPC_ORDER, 1>(acc, p, st.wght_iir_mem, p_room);
-            for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_iir_mem[i] = st.wght_iir_mem[i - 1];
-            const Word16 y = round(L_shl(acc, 2));
-            st.wght_iir_mem[0] = y;
-            frame[SUBFRAME_LEN * k + n] = y;
+        for (int j = 0; j < SUBFRAME_LEN; j++) {
+            const int n = SUBFRAME_LEN * k + j;
+            Word32 acc = Word32{in[LPC_ORDER + n]} * (1 << 14);
+            acc = back_taps<LPC_ORDER, -1>(acc, z, z_rev, &in[LPC_ORDER + n], z_room);
+            acc = back_taps<LPC_ORDER, 1>(acc, p, p_rev, &out[LPC_ORDER + n], p_room);
+            out[LPC_ORDER + n] = round(L_shl(acc, 2));
         }
+    }
+
+    for (int n = 0; n < FRAME_LEN; n++) frame[n] = out[LPC_ORDER + n];
+    for (int m = 0; m < LPC_ORDER; m++) {
+        st.wght_fir_mem[m] = in[LPC_ORDER + FRAME_LEN - 1 - m];
+        st.wght_iir_mem[m] = out[LPC_ORDER + FRAME_LEN - 1 - m];
     }
 }
 
