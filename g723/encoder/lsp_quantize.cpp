@@ -88,7 +88,16 @@ namespace {
 // and is a plain rounded product; when the magnitudes stay small enough no
 // later step can saturate either and plain 64-bit sums give the same bits.
 template <int LEN>
-Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
+[[gnu::noinline]] Word32 vq_score_saturating(const Word16 *r, const Word16 *c, const Word16 *t) {
+    Word32 acc = 0;
+    for (int j = 0; j < LEN; j++) acc = L_mac(acc, r[j], t[j]);
+    acc = L_shl(acc, 1);
+    for (int j = 0; j < LEN; j++) acc = L_msu(acc, c[j], t[j]);
+    return acc;
+}
+
+template <int LEN>
+inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
     Word16 t[LEN];
     for (int j = 0; j < LEN; j++) t[j] = static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
     std::int64_t s1 = 0, m1 = 0, s2 = 0, m2 = 0;
@@ -101,11 +110,7 @@ Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
         m2 += q < 0 ? -q : q;
     }
     if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) return static_cast<Word32>(2 * s1 - s2);
-    Word32 acc = 0;
-    for (int j = 0; j < LEN; j++) acc = L_mac(acc, r[j], t[j]);
-    acc = L_shl(acc, 1);
-    for (int j = 0; j < LEN; j++) acc = L_msu(acc, c[j], t[j]);
-    return acc;
+    return vq_score_saturating<LEN>(r, c, t);
 }
 
 template <int LEN>

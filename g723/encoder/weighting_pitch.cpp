@@ -72,13 +72,30 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
 
     const bool small = all_small(buf, PITCH_BUF_LEN);
     Word32 energy = energy_sat(&buf[p], OLP_CORR_LEN);
+    // Plain energies of target and candidate: while their product stays
+    // below 0x3fffffff^2 the correlation's terms add up to less than
+    // 0x3fffffff in magnitude and cannot saturate.
+    std::int64_t x_energy = 0;
+    std::int64_t c_energy = 0;
+    for (int j = 0; j < OLP_CORR_LEN; j++) {
+        x_energy += std::int32_t{x[j]} * x[j];
+        c_energy += std::int32_t{buf[p + j]} * buf[p + j];
+    }
+    constexpr std::int64_t SAFE = std::int64_t{0x3fffffff} * 0x3fffffff;
     for (Word16 lag = OLP_LAG_MIN; lag <= OLP_LAG_MAX; lag++) {
         p--;
         energy = L_msu(energy, buf[p + OLP_CORR_LEN], buf[p + OLP_CORR_LEN]);
         energy = L_mac(energy, buf[p], buf[p]);
+        c_energy += std::int32_t{buf[p]} * buf[p] - std::int32_t{buf[p + OLP_CORR_LEN]} * buf[p + OLP_CORR_LEN];
 
-        const Word32 corr =
-            small ? dot_sat_small(x, &buf[p], OLP_CORR_LEN) : dot_sat(x, &buf[p], OLP_CORR_LEN);
+        Word32 corr;
+        if (small && x_energy * c_energy <= SAFE) {
+            std::int32_t sum = 0;
+            for (int j = 0; j < OLP_CORR_LEN; j++) sum += std::int32_t{x[j]} * buf[p + j];
+            corr = sum * 2;
+        } else {
+            corr = small ? dot_sat_small(x, &buf[p], OLP_CORR_LEN) : dot_sat(x, &buf[p], OLP_CORR_LEN);
+        }
         if (corr <= 0) continue;
 
         const Word16 e1 = norm_l(corr);
