@@ -1,6 +1,7 @@
 #include "g723/common/excitation.h"
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
 
 namespace g723 {
@@ -26,9 +27,7 @@ void acb_excitation(Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Wo
     const Word16 *g = (rate_select == RATE_63 && ol_lag < SHORT_LAG) ? AcbkGainTable085[acb_gain]
                                                                       : AcbkGainTable170[acb_gain];
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        Word32 a = 0;
-        for (int t = 0; t < 5; ++t) a = L_mac(a, r[n + t], g[t]);
-        out[n] = round(L_shl(a, 1));
+        out[n] = round(L_shl(L_mac_n(0, r + n, g, 5), 1));
     }
 }
 

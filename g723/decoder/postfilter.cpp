@@ -1,6 +1,9 @@
 #include "g723/decoder/postfilter.h"
 
+#include <cstdint>
+
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
 
 namespace g723 {
@@ -10,11 +13,7 @@ namespace {
 constexpr int PF_MAX_LAG = 142;  // keeps lag + 3 within the history
 
 // Saturating dot product of two 60-sample segments.
-inline Word32 dot60(const Word16 *a, const Word16 *b) {
-    Word32 acc = 0;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) acc = L_mac(acc, a[n], b[n]);
-    return acc;
-}
+inline Word32 dot60(const Word16 *a, const Word16 *b) { return L_mac_n(0, a, b, SUBFRAME_LEN); }
 
 struct Pf_choice {
     Word16 gain;
@@ -101,14 +100,34 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
 }
 
 void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
-    Word16 *y = st.synth_mem;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        Word32 a = Word32{x[n]} << 13;
-        for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], y[j]);
-        for (int j = LPC_ORDER - 1; j > 0; --j) y[j] = y[j - 1];
-        y[0] = round(L_shl(a, 2));
-        x[n] = y[0];
+    // Past outputs oldest first, so that each sample's ten taps are one
+    // contiguous run: y[j] of the step-by-step filter is h[n + 9 - j].
+    Word16 h[LPC_ORDER + SUBFRAME_LEN];
+    Word16 c[LPC_ORDER];
+    for (int j = 0; j < LPC_ORDER; ++j) {
+        h[LPC_ORDER - 1 - j] = st.synth_mem[j];
+        c[LPC_ORDER - 1 - j] = lpc[j];
     }
+    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+        const Word16 *w = h + n;
+        const Word32 a0 = Word32{x[n]} << 13;
+        std::int64_t sum = 0, mag = 0;
+        for (int i = 0; i < LPC_ORDER; ++i) {
+            const std::int32_t p = std::int32_t{c[i]} * w[i];
+            sum += p;
+            mag += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+        }
+        Word32 a;
+        if ((a0 < 0 ? -std::int64_t{a0} : a0) + 2 * mag <= MAX_32) {
+            a = static_cast<Word32>(a0 + 2 * sum);
+        } else {
+            a = a0;
+            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], w[LPC_ORDER - 1 - j]);
+        }
+        h[LPC_ORDER + n] = round(L_shl(a, 2));
+        x[n] = h[LPC_ORDER + n];
+    }
+    for (int j = 0; j < LPC_ORDER; ++j) st.synth_mem[j] = h[LPC_ORDER + SUBFRAME_LEN - 1 - j];
 }
 
 Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
@@ -139,19 +158,55 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     st.pf_tilt = round(L_mac(L_msu(L_deposit_h(st.pf_tilt), st.pf_tilt, 0x2000), k, 0x2000));
     const auto m = static_cast<Word16>(mult(st.pf_tilt, -0x4000) & 0xfffc);
 
-    Word16 *fir = st.pf_fir_mem;
-    Word16 *iir = st.pf_iir_mem;
+    // Inputs and pole-section outputs oldest first (see lpc_synth). The zero
+    // section needs no recursion, so its sums are formed for the whole
+    // subframe first; each sample then adds its pole-section terms. The
+    // exact sum is taken only where no step of the saturating chain
+    // (input, ten L_msu, ten L_mac) can saturate.
+    Word16 xin[LPC_ORDER + SUBFRAME_LEN], yh[LPC_ORDER + SUBFRAME_LEN];
+    Word16 zr[LPC_ORDER], pr[LPC_ORDER];
+    for (int j = 0; j < LPC_ORDER; ++j) {
+        xin[LPC_ORDER - 1 - j] = st.pf_fir_mem[j];
+        yh[LPC_ORDER - 1 - j] = st.pf_iir_mem[j];
+        zr[LPC_ORDER - 1 - j] = zc[j];
+        pr[LPC_ORDER - 1 - j] = pc[j];
+    }
+    for (int n = 0; n < SUBFRAME_LEN; ++n) xin[LPC_ORDER + n] = x[n];
+    std::int64_t zsum[SUBFRAME_LEN], zmag[SUBFRAME_LEN];
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        Word32 a = Word32{x[n]} << 14;
-        for (int j = 0; j < LPC_ORDER; ++j) a = L_msu(a, zc[j], fir[j]);
-        for (int j = LPC_ORDER - 1; j > 0; --j) fir[j] = fir[j - 1];
-        fir[0] = x[n];
-        for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, pc[j], iir[j]);
-        for (int j = LPC_ORDER - 1; j > 0; --j) iir[j] = iir[j - 1];
+        std::int64_t sum = 0, mag = 0;
+        for (int i = 0; i < LPC_ORDER; ++i) {
+            const std::int32_t p = std::int32_t{zr[i]} * xin[n + i];
+            sum += p;
+            mag += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+        }
+        zsum[n] = sum;
+        zmag[n] = mag;
+    }
+    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+        const Word16 *w = yh + n;
+        const Word32 a0 = Word32{xin[LPC_ORDER + n]} << 14;
+        std::int64_t sum = 0, mag = 0;
+        for (int i = 0; i < LPC_ORDER; ++i) {
+            const std::int32_t p = std::int32_t{pr[i]} * w[i];
+            sum += p;
+            mag += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+        }
+        Word32 a;
+        if ((a0 < 0 ? -std::int64_t{a0} : a0) + 2 * (zmag[n] + mag) <= MAX_32) {
+            a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * sum);
+        } else {
+            a = a0;
+            for (int j = 0; j < LPC_ORDER; ++j) a = L_msu(a, zc[j], xin[n + LPC_ORDER - 1 - j]);
+            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, pc[j], w[LPC_ORDER - 1 - j]);
+        }
         a = L_shl(a, 2);
-        iir[0] = round(a);
-        a = L_mac(a, iir[1], m);
-        x[n] = round(a);
+        yh[LPC_ORDER + n] = round(a);
+        x[n] = round(L_mac(a, yh[LPC_ORDER + n - 1], m));
+    }
+    for (int j = 0; j < LPC_ORDER; ++j) {
+        st.pf_fir_mem[j] = xin[LPC_ORDER + SUBFRAME_LEN - 1 - j];
+        st.pf_iir_mem[j] = yh[LPC_ORDER + SUBFRAME_LEN - 1 - j];
     }
     return energy;
 }
@@ -169,11 +224,17 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         const Word16 q = div_32_16(a, extract_h(ex));
         g = fixed_sqrt(L_shr(Word32{q} << 16, sh));
     }
+    // The smoothing step, agc * 15/16 + g / 16 rounded, never saturates
+    // (g >= 0, and 32767 * 65536 + 0x8000 still fits), so it is exact in
+    // plain arithmetic.
+    Word32 agc = st.agc_gain;
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        st.agc_gain = round(L_mac(L_msu(L_deposit_h(st.agc_gain), st.agc_gain, 0x0800), g, 0x0800));
-        const Word16 f = add(st.agc_gain, shr(st.agc_gain, 4));
+        agc = (agc * 61440 + Word32{g} * 4096 + 0x8000) >> 16;
+        const auto gain = static_cast<Word16>(agc);
+        const Word16 f = add(gain, shr(gain, 4));
         x[n] = round(L_shl(L_mult(x[n], f), 4));
     }
+    st.agc_gain = static_cast<Word16>(agc);
 }
 
 }  // namespace g723
