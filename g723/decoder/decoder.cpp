@@ -30,8 +30,9 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     int b = c;
     Word32 best = 0;
     const Word16 *x = buf + ERASE_START;
+    const bool plain = chain_cannot_saturate(ERASE_SPAN, max_abs(buf, EXC_BUF_LEN));
     for (int i = c - 3; i <= c + 3; ++i) {
-        const Word32 r = L_mac_n(0, x, x - i, ERASE_SPAN);
+        const Word32 r = plain ? dot_plain(x, x - i, ERASE_SPAN) : L_mac_n(0, x, x - i, ERASE_SPAN);
         if (r > best) {
             best = r;
             b = i;
