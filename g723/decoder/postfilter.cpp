@@ -1,5 +1,6 @@
 #include "g723/decoder/postfilter.h"
 
+#include <algorithm>
 #include <cstdint>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -144,7 +145,16 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
 void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe) {
     const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     Word16 *o = out + SUBFRAME_LEN * subframe;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, x[pf.lag + n]));
+    const Word16 *partner = x + pf.lag;
+    const std::int64_t weights = std::int64_t{pf.scale < 0 ? -pf.scale : pf.scale} + (pf.gain < 0 ? -pf.gain : pf.gain);
+    const int peak = std::max(max_abs(x, SUBFRAME_LEN), max_abs(partner, SUBFRAME_LEN));
+    if (2 * weights * peak + 0x8000 <= MAX_32) {
+        // Neither the products, their sum nor the rounding can saturate.
+        for (int n = 0; n < SUBFRAME_LEN; ++n)
+            o[n] = static_cast<Word16>((2 * (std::int32_t{x[n]} * pf.scale + std::int32_t{partner[n]} * pf.gain) + 0x8000) >> 16);
+        return;
+    }
+    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, partner[n]));
 }
 
 void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
@@ -281,7 +291,11 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         agc = (agc * 61440 + Word32{g} * 4096 + 0x8000) >> 16;
         const auto gain = static_cast<Word16>(agc);
         const Word16 f = add(gain, shr(gain, 4));
-        x[n] = round(L_shl(L_mult(x[n], f), 4));
+        // Exact product; L_mult, L_shl and round all reduce to clamps of it.
+        std::int64_t v = std::int64_t{x[n]} * f * 32;
+        v = v > MAX_32 ? MAX_32 : (v < MIN_32 ? MIN_32 : v);
+        v = v + 0x8000 > MAX_32 ? MAX_32 : v + 0x8000;
+        x[n] = static_cast<Word16>(v >> 16);
     }
     st.agc_gain = static_cast<Word16>(agc);
 }
