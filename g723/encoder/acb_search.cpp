@@ -57,6 +57,8 @@ const Word16 *acb_gain_row(bool big_table, int index) {
     return big_table ? AcbkGainTable170[index] : AcbkGainTable085[index];
 }
 
+const Word16 *acb_column_bound(bool big_table) { return big_table ? COL_MAX_170 : COL_MAX_85; }
+
 Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
     Acb_pick pick{best, -1};
     for (int g = 0; g < n; ++g) {
@@ -69,7 +71,7 @@ Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, W
 }
 
 Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
-    const Word16 *col_max = big_table ? COL_MAX_170 : COL_MAX_85;
+    const Word16 *col_max = acb_column_bound(big_table);
     kernels::Int64 bound = 0;
     for (int j = 0; j < ACB_GAIN_COLS; ++j) bound += kernels::Int64{v[j] < 0 ? -v[j] : v[j]} * col_max[j];
     if (bound > kernels::WORD32_LIMIT) return acb_score_plain(v, big_table, n, best);
