@@ -1,9 +1,117 @@
-// Placeholder.
-#include <CLI/CLI.hpp>
+// qrx decode: a QRX file to a WAV file, through the converter's own job.
+#include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "convertor/core/conversion_job.h"
+#include "qrxc.h"
 
 namespace qrx::cli {
-void add_decode_command(CLI::App &) {}
-void add_info_command(CLI::App &) {}
+namespace {
+
+struct Decode_options {
+    std::string input;
+    std::string output;
+    bool quiet = false;
+};
+
+// Collects the job's message box and draws its progress on the terminal.
+class Cli_ui : public Job_ui {
+public:
+    void message(const std::string &text) override { last_message = text; }
+    void progress(int position) override { line.update(position); }
+    Progress_line line{"decoding"};
+    std::string last_message;
+};
+
+std::atomic<Conversion_job *> running_job{nullptr};
+
+extern "C" void cancel_on_signal(int) {
+    if (Conversion_job *job = running_job.load()) job->cancel();
+}
+
+int exit_code_for(Job_result r) {
+    switch (r) {
+    case Job_result::success: return EXIT_OK;
+    case Job_result::open_failed:
+    case Job_result::read_failed: return EXIT_SOURCE;
+    case Job_result::bad_header: return EXIT_FORMAT;
+    case Job_result::create_failed:
+    case Job_result::write_failed: return EXIT_OUTPUT;
+    case Job_result::cancelled: return EXIT_CANCELLED;
+    }
+    return EXIT_OUTPUT;
+}
+
+int run_decode(const Decode_options &opt) {
+    const bool to_stdout = opt.output == "-";
+    std::string output = opt.output.empty() ? output_path_for(opt.input) : opt.output;
+    if (to_stdout) {
+        const char *tmp = std::getenv("TMPDIR");
+        output = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qrx-decode-" +
+                 std::to_string(::getpid()) + ".wav";
+    }
+
+    Qrxc_context *ctx = Qrxc_create();
+    if (ctx == nullptr) {
+        print_error("out of memory");
+        return EXIT_OUTPUT;
+    }
+    Cli_ui ui;
+    Conversion_job job(opt.input, output, ui, ctx);
+    running_job.store(&job);
+    auto previous_int = std::signal(SIGINT, cancel_on_signal);
+    auto previous_term = std::signal(SIGTERM, cancel_on_signal);
+    const Job_result result = job.run();
+    std::signal(SIGINT, previous_int);
+    std::signal(SIGTERM, previous_term);
+    running_job.store(nullptr);
+    Qrxc_destroy(ctx);
+    ui.line.finish();
+
+    if (result == Job_result::cancelled) {
+        print_error("interrupted; no output written");
+        return EXIT_CANCELLED;
+    }
+    if (result != Job_result::success) {
+        std::string text = ui.last_message;
+        if (result == Job_result::open_failed) text = opt.input + ": " + text;
+        if (result == Job_result::bad_header) text = opt.input + ": " + text;
+        print_error(text);
+        return exit_code_for(result);
+    }
+    if (to_stdout) {
+        const bool copied = copy_to_stdout(output);
+        std::remove(output.c_str());
+        if (!copied) {
+            print_error("writing to standard output failed");
+            return EXIT_OUTPUT;
+        }
+        return EXIT_OK;
+    }
+    if (!opt.quiet) std::printf("%s\n", ui.last_message.c_str());
+    return EXIT_OK;
+}
+
+}  // namespace
+
+void add_decode_command(CLI::App &app) {
+    auto opt = std::make_shared<Decode_options>();
+    CLI::App *cmd = app.add_subcommand("decode", "Convert a QRX file to a 16-bit mono PCM WAV file");
+    cmd->add_option("file", opt->input, "QRX file to convert")->required();
+    cmd->add_option("-o,--output", opt->output,
+                    "WAV file to write ('-' for standard output); default: the input name with .wav");
+    cmd->add_flag("-q,--quiet", opt->quiet, "Do not print the success message");
+    cmd->callback([opt] {
+        const int rc = run_decode(*opt);
+        if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
+    });
+}
+
 }  // namespace qrx::cli

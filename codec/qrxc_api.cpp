@@ -1,11 +1,31 @@
-// Placeholder stream exports; replaced by the stream API.
+// The stream exports: one-line forwards to the context operations. Nothing
+// below them throws, so nothing can cross the C boundary.
 #include "codec/context.h"
+#include "codec/stream.h"
 
 extern "C" {
-QRXC_API void Qrxc_version(int) {}
-QRXC_API int Qrxc_initial(int, int, int, G_header *, unsigned char *) { return -1; }
-QRXC_API int Qrxc_frame(short *, unsigned char *) { return -1; }
-QRXC_API void Qrxc_version_ctx(Qrxc_context *, int) {}
-QRXC_API int Qrxc_initial_ctx(Qrxc_context *, int, int, int, G_header *, unsigned char *) { return -1; }
-QRXC_API int Qrxc_frame_ctx(Qrxc_context *, short *, unsigned char *) { return -1; }
+
+QRXC_API void Qrxc_version(int v) { qrxc::stream_version(qrxc::default_context().stream, v); }
+
+QRXC_API int Qrxc_initial(int direction, int sample_rate, int type, G_header *out, unsigned char *hdr) {
+    return qrxc::stream_initial(qrxc::default_context(), direction, sample_rate, type, out, hdr);
 }
+
+QRXC_API int Qrxc_frame(short *pcm, unsigned char *data) { return qrxc::stream_frame(qrxc::default_context(), pcm, data); }
+
+QRXC_API void Qrxc_version_ctx(Qrxc_context *ctx, int v) {
+    if (ctx != nullptr) qrxc::stream_version(ctx->stream, v);
+}
+
+QRXC_API int Qrxc_initial_ctx(Qrxc_context *ctx, int direction, int sample_rate, int type, G_header *out,
+                              unsigned char *hdr) {
+    if (ctx == nullptr) return QRXC_ERR_ARG;
+    return qrxc::stream_initial(*ctx, direction, sample_rate, type, out, hdr);
+}
+
+QRXC_API int Qrxc_frame_ctx(Qrxc_context *ctx, short *pcm, unsigned char *data) {
+    if (ctx == nullptr) return -1;
+    return qrxc::stream_frame(*ctx, pcm, data);
+}
+
+}  // extern "C"

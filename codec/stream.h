@@ -1,4 +1,5 @@
-// The open-stream record and the per-frame dispatch.
+// The open-stream record, the stream header's byte form and the table of
+// coding modes.
 #pragma once
 
 #include <cstdint>
@@ -6,20 +7,48 @@
 
 #include "qrxc.h"
 
+struct Qrxc_context;
+
 namespace qrxc {
 
 struct Codec_stream {
-    int direction;               // 1 encode, 2 decode, 0 no open stream
+    int direction;               // 1 encode, 2 decode, 0 never opened
     G_header header;
     std::uint8_t version_byte;   // used by the next encoding open; 0x40 at load
-    int rate_select;
-    std::uint16_t resample;
-    int enc_bits, dec_bits;
+    int rate_select;             // G.723.1 rate: 0 = 6.3, 1 = 5.3 kbit/s; the type in ADPCM modes
+    std::uint16_t resample;      // 1 in type 0
+    int enc_bits, dec_bits;      // ADPCM bits per code
     std::uint32_t pack_acc;
     int pack_count;
     std::uint32_t unpack_acc;
     int unpack_count;
+    bool open;                   // a stream is open: the last Qrxc_initial that got past the direction succeeded
 };
 static_assert(std::is_trivially_copyable_v<Codec_stream>);
+
+inline constexpr int HEADER_LONG = 16;
+inline constexpr int HEADER_SHORT = 4;
+
+// One row of the mode table.
+struct Stream_mode {
+    std::uint16_t pcm_frame;
+    std::uint16_t frame_bytes;
+    int rate_select;
+    std::uint16_t resample;
+    int adpcm_bits;   // 0 for the G.723.1 modes
+};
+// The row for type, or nullptr for 3 and anything above 6.
+const Stream_mode *stream_mode(unsigned type);
+
+inline bool is_supported_rate(unsigned rate) { return rate == 8000 || rate == 12000 || rate == 16000; }
+
+// The long header form, little-endian whatever the host.
+void header_to_bytes(const G_header &h, unsigned char out[16]);
+G_header header_from_bytes(const unsigned char in[16]);
+
+// The operations behind the exports, on one context.
+void stream_version(Codec_stream &s, int v);
+int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, G_header *out, unsigned char *hdr);
+int stream_frame(Qrxc_context &ctx, short *pcm, unsigned char *data);
 
 }  // namespace qrxc

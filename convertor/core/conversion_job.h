@@ -16,6 +16,9 @@ namespace qrx {
 inline constexpr const char *MSG_OPEN_FAILED = "File Open false";
 inline constexpr const char *MSG_CANNOT_CONVERT = "This type of file can not be converted.";  // string 102
 inline constexpr const char *MSG_CREATE_SUCCESS = " Create Success";  // appended to the output path
+// Appended to the output path when the WAV could not be created, written,
+// closed or put in place; any earlier file of that name is left as it was.
+inline constexpr const char *MSG_CREATE_FAILED = " Create Failed";
 
 // The window the job reports to.
 class Job_ui {
@@ -33,10 +36,11 @@ public:
 enum class Job_result {
     success,
     open_failed,     // source missing or unreadable: "File Open false"
-    bad_header,      // too short or header rejected: string 102
-    create_failed,   // WAV could not be created
-    write_failed,    // a PCM write or the final close failed
-    cancelled,       // cancel() was called; nothing is left behind
+    bad_header,      // shorter than a header, or header rejected: string 102
+    create_failed,   // WAV could not be created: "<output> Create Failed"
+    write_failed,    // a PCM write, the close or the final rename failed: "<output> Create Failed"
+    cancelled,       // cancel() was called; nothing is left behind, no message
+    read_failed,     // the source failed to read mid-file: "<output> Create Failed"
 };
 
 // The output name: one trailing ".QRX" (any case) removed, ".wav" appended.
@@ -48,12 +52,18 @@ public:
     // process-wide default context.
     Conversion_job(std::string source, std::string output, Job_ui &ui, Qrxc_context *ctx = nullptr);
 
-    // Runs the whole job on the calling thread.
+    // Runs the whole job on the calling thread. The WAV is written to a
+    // temporary file beside the output and renamed over it only once it is
+    // complete.
     Job_result run();
 
     // Safe from any thread: the job stops before its next frame, removes its
     // temporary output and closes the source.
     void cancel() { cancelled_.store(true); }
+
+    // What the last run converted.
+    std::uint64_t frames_converted() const { return frames_; }
+    int header_length() const { return header_length_; }
 
 private:
     std::string source_;
@@ -61,6 +71,8 @@ private:
     Job_ui &ui_;
     Qrxc_context *ctx_;
     std::atomic<bool> cancelled_{false};
+    std::uint64_t frames_ = 0;
+    int header_length_ = 0;
 };
 
 }  // namespace qrx

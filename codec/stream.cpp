@@ -1,0 +1,193 @@
+#include "codec/stream.h"
+
+#include "codec/adpcm_frame.h"
+#include "codec/context.h"
+#include "codec/g723_path.h"
+
+namespace qrxc {
+namespace {
+
+constexpr unsigned char MAGIC[3] = {'Q', 'R', 'X'};
+
+constexpr Stream_mode MODES[7] = {
+    {320, 20, 1, 1, 0},   // 0: G.723.1 5.3 kbit/s behind the 4:3 rate converter
+    {240, 20, 1, 0, 0},   // 1: G.723.1 5.3 kbit/s
+    {240, 24, 0, 0, 0},   // 2: G.723.1 6.3 kbit/s
+    {0, 0, 0, 0, 0},      // 3: not a mode
+    {240, 90, 4, 0, 3},   // 4: ADPCM 3 bits
+    {240, 120, 5, 0, 4},  // 5: ADPCM 4 bits
+    {240, 150, 6, 0, 5},  // 6: ADPCM 5 bits
+};
+
+// Rate code of the short header form (bits 4-5 of byte 3); 3 is invalid.
+constexpr std::uint16_t SHORT_FORM_RATES[3] = {8000, 12000, 16000};
+
+bool is_long_form(std::uint8_t version) { return (version & 0xC0) != 0; }
+
+void put16(unsigned char *p, std::uint16_t v) {
+    p[0] = static_cast<unsigned char>(v & 0xFF);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+void put32(unsigned char *p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+}
+std::uint16_t get16(const unsigned char *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t get32(const unsigned char *p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void set_magic(G_header &h) {
+    for (int i = 0; i < 3; ++i) h.magic[i] = MAGIC[i];
+}
+
+// Stores the mode's settings and resets the coder the stream will use.
+void set_up_mode(Qrxc_context &ctx, const Stream_mode &mode, bool encoding) {
+    Codec_stream &s = ctx.stream;
+    s.resample = mode.resample;
+    s.rate_select = mode.rate_select;
+    if (mode.adpcm_bits != 0) {
+        (encoding ? s.enc_bits : s.dec_bits) = mode.adpcm_bits;
+        // A fresh predictor per stream, so a file decodes the same whatever
+        // the process coded before.
+        adpcm_load(ctx.adpcm);
+    } else if (encoding) {
+        g723_encode_setup(ctx);
+    } else {
+        g723_decode_setup(ctx);
+    }
+}
+
+int open_encoding(Qrxc_context &ctx, int sample_rate, int type, unsigned char *hdr) {
+    G_header &h = ctx.stream.header;
+    // The header fields are stored before they are checked.
+    set_magic(h);
+    h.version = ctx.stream.version_byte;
+    h.sample_rate = static_cast<std::uint16_t>(sample_rate);
+    h.type = static_cast<std::uint16_t>(type);
+    if (!is_supported_rate(h.sample_rate)) return QRXC_ERR_RATE;
+    const Stream_mode *mode = stream_mode(h.type);
+    if (mode == nullptr) return QRXC_ERR_TYPE;
+    h.pcm_frame = mode->pcm_frame;
+    h.frame_bytes = mode->frame_bytes;
+    h.header_size = HEADER_LONG;
+
+    int length = HEADER_LONG;
+    if (is_long_form(h.version)) {
+        header_to_bytes(h, hdr);
+    } else {
+        for (int i = 0; i < 3; ++i) hdr[i] = MAGIC[i];
+        const unsigned rate_code = h.sample_rate == 12000 ? 0x10u : h.sample_rate == 16000 ? 0x20u : 0u;
+        hdr[3] = static_cast<unsigned char>((h.type & 0xFFu) | rate_code);
+        length = HEADER_SHORT;
+    }
+    set_up_mode(ctx, *mode, true);
+    return length;
+}
+
+int open_decoding(Qrxc_context &ctx, const unsigned char *hdr) {
+    G_header &h = ctx.stream.header;
+    if (hdr[0] != MAGIC[0] || hdr[1] != MAGIC[1] || hdr[2] != MAGIC[2]) return QRXC_ERR_HEADER;
+
+    const Stream_mode *mode = nullptr;
+    int length = HEADER_LONG;
+    if (!is_long_form(hdr[3])) {
+        set_magic(h);
+        h.version = 1;
+        const unsigned rate_code = (hdr[3] >> 4) & 3u;
+        if (rate_code == 3) return QRXC_ERR_HEADER;
+        h.sample_rate = SHORT_FORM_RATES[rate_code];
+        h.type = static_cast<std::uint16_t>(hdr[3] & 0x0Fu);
+        mode = stream_mode(h.type);
+        if (mode == nullptr) return QRXC_ERR_HEADER;
+        h.pcm_frame = mode->pcm_frame;
+        h.frame_bytes = mode->frame_bytes;
+        h.header_size = HEADER_SHORT;
+        length = HEADER_SHORT;
+    } else {
+        h = header_from_bytes(hdr);
+        if (!is_supported_rate(h.sample_rate)) return QRXC_ERR_HEADER;
+        mode = stream_mode(h.type);
+        if (mode == nullptr) return QRXC_ERR_HEADER;
+        if (h.pcm_frame != mode->pcm_frame) return QRXC_ERR_ARG;
+        if (h.frame_bytes != mode->frame_bytes) return QRXC_ERR_ARG;
+    }
+    set_up_mode(ctx, *mode, false);
+    return length;
+}
+
+}  // namespace
+
+const Stream_mode *stream_mode(unsigned type) {
+    if (type > 6 || type == 3) return nullptr;
+    return &MODES[type];
+}
+
+void header_to_bytes(const G_header &h, unsigned char out[16]) {
+    for (int i = 0; i < 3; ++i) out[i] = h.magic[i];
+    out[3] = h.version;
+    put16(out + 4, h.sample_rate);
+    put16(out + 6, h.type);
+    put16(out + 8, h.pcm_frame);
+    put16(out + 10, h.frame_bytes);
+    put32(out + 12, h.header_size);
+}
+
+G_header header_from_bytes(const unsigned char in[16]) {
+    G_header h{};
+    for (int i = 0; i < 3; ++i) h.magic[i] = in[i];
+    h.version = in[3];
+    h.sample_rate = get16(in + 4);
+    h.type = get16(in + 6);
+    h.pcm_frame = get16(in + 8);
+    h.frame_bytes = get16(in + 10);
+    h.header_size = get32(in + 12);
+    return h;
+}
+
+void stream_version(Codec_stream &s, int v) {
+    const unsigned form = static_cast<unsigned>(v) & 3u;
+    // Form 0 is the short header; its version byte 1 shows only in the caller's copy.
+    s.version_byte = static_cast<std::uint8_t>((form << 6) | (form == 0 ? 1u : 0u));
+}
+
+int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, G_header *out, unsigned char *hdr) {
+    if (out == nullptr || hdr == nullptr) return QRXC_ERR_ARG;
+    if (direction != QRXC_ENCODE && direction != QRXC_DECODE) return QRXC_ERR_ARG;
+    Codec_stream &s = ctx.stream;
+    s.direction = direction;
+    s.open = false;
+    const int result = direction == QRXC_ENCODE ? open_encoding(ctx, sample_rate, type, hdr) : open_decoding(ctx, hdr);
+    if (result < 0) return result;
+    s.open = true;
+    *out = s.header;
+    return result;
+}
+
+int stream_frame(Qrxc_context &ctx, short *pcm, unsigned char *data) {
+    Codec_stream &s = ctx.stream;
+    if (pcm == nullptr || data == nullptr || !s.open) return -1;
+    const bool encoding = s.direction == QRXC_ENCODE;
+    switch (s.header.type) {
+    case 0:
+    case 1:
+    case 2:
+        if (encoding)
+            frame_g723_encode(ctx, pcm, data);
+        else
+            frame_g723_decode(ctx, pcm, data);
+        break;
+    case 4:
+    case 5:
+    case 6:
+        if (encoding)
+            frame_adpcm_encode(s, ctx.adpcm, pcm, data);
+        else
+            frame_adpcm_decode(s, ctx.adpcm, pcm, data);
+        break;
+    default: break;
+    }
+    return 0;
+}
+
+}  // namespace qrxc

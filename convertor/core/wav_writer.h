@@ -1,0 +1,47 @@
+// The converter's WAV output: RIFF/WAVE, 16-bit mono PCM, a 46-byte header
+// with an 18-byte fmt chunk and one data chunk whose sizes are fixed at close.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace qrx {
+
+inline constexpr std::size_t WAV_HEADER_BYTES = 46;
+
+class Wav_writer {
+public:
+    Wav_writer() = default;
+    Wav_writer(const Wav_writer &) = delete;
+    Wav_writer &operator=(const Wav_writer &) = delete;
+    ~Wav_writer();
+
+    // Mono, 16 bits, at the low 16 bits of sample_rate.
+    void set_format(unsigned sample_rate);
+    // Creates (or truncates) the file and writes the header; with
+    // must_not_exist it fails instead of touching an existing file. On failure the
+    // file is closed again.
+    bool open(const std::string &path, bool must_not_exist = false);
+    // Appends len bytes of PCM. Fails once the data would no longer fit the
+    // 32-bit chunk sizes.
+    bool write(const void *buf, std::size_t len);
+    // Fixes both chunk sizes and closes the file; false if anything failed.
+    bool close();
+    // Closes without fixing the sizes, e.g. before the file is removed.
+    void abandon();
+
+    bool is_open() const { return file_ != nullptr; }
+    std::uint32_t data_bytes() const { return data_bytes_; }
+    // The 18-byte fmt chunk body as set_format filled it.
+    const std::array<unsigned char, 18> &format() const { return fmt_; }
+
+private:
+    std::array<unsigned char, 18> fmt_{};
+    std::FILE *file_ = nullptr;
+    std::uint32_t data_bytes_ = 0;
+};
+
+}  // namespace qrx

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Makes samples/hello.QRX: synthetic speech (espeak-ng), resampled to 8 kHz
+# 16-bit mono (sox) and encoded as type 5 (4-bit ADPCM) with our own library.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j2 --target qrxc >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cc -std=c11 -O2 -Iinclude scripts/raw2qrx.c -Lbuild -lqrxc -Wl,-rpath,"$PWD/build" -o "$work/raw2qrx"
+espeak-ng -v en-us -s 150 -w "$work/speech.wav" \
+  "Hello. This is a short test message, recorded for the Q R X voice file converter. \
+Please call me back when you get this. Thank you, and have a nice day."
+sox "$work/speech.wav" -r 8000 -c 1 -b 16 -e signed-integer -L -t raw "$work/speech.raw" gain -n -3
+"$work/raw2qrx" 5 8000 < "$work/speech.raw" > samples/hello.QRX
+echo "wrote samples/hello.QRX ($(stat -c %s samples/hello.QRX) bytes)"

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds qrx (Release) and converts the bundled sample(s) to WAV.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)" --target qrx
+out=build/samples
+mkdir -p "$out"
+for f in samples/*.QRX; do
+  wav="$out/$(basename "${f%.*}").wav"
+  build/cli/qrx info "$f"
+  build/cli/qrx decode "$f" -o "$wav" -q
+  echo "converted $f -> $PWD/$wav"
+done
