@@ -12,9 +12,6 @@ inline constexpr int ACB_GAIN_COLS = 20;  // 5 taps, 5 squares, 10 cross product
 bool acb_uses_big_table(int rate_select, Word16 lag);
 const Word16 *acb_gain_row(bool big_table, int index);
 
-// Largest magnitude of each column of a gain table.
-const Word16 *acb_column_bound(bool big_table);
-
 // Index of the best-scoring gain vector among the first n of a table, with
 // its score; score stays at best and the index at -1 when none beats best.
 // v holds the 20 normalised correlations of one lag.
