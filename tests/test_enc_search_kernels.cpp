@@ -8,6 +8,7 @@
 
 #include "g723/common/tables.h"
 #include "g723/encoder/acb_search.h"
+#include "g723/encoder/mpmlq.h"
 #include "g723/encoder/search_kernels.h"
 
 namespace {
@@ -90,6 +91,31 @@ TEST_P(KernelEquality, FastFormsMatchPlainForms) {
             ASSERT_EQ(f.index, p.index);
             ASSERT_EQ(f.score, p.score);
         }
+    }
+}
+
+// The whole multipulse search, fast against all-saturating, from the same
+// starting point: same winner, same criterion, same pulses.
+TEST_P(KernelEquality, MpmlqSearchMatchesItsPlainForm) {
+    for (int trial = 0; trial < 60; ++trial) {
+        Word16 t[SUBFRAME_LEN];
+        Word16 h[SUBFRAME_LEN];
+        fill(t, SUBFRAME_LEN);
+        fill(h, SUBFRAME_LEN);
+        if (trial % 3 == 0)  // a decaying response as the encoder makes them
+            for (int i = 0; i < SUBFRAME_LEN; ++i) h[i] = static_cast<Word16>(h[i] >> (i / 6));
+        const int np = 5 + trial % 2;
+        const Word16 lag = static_cast<Word16>(trial % 4 == 0 ? 60 : 18 + trial % 40);
+        Mpmlq_best fast = mpmlq_initial_best(np);
+        Mpmlq_best plain = fast;
+        mpmlq_search(fast, t, h, np, lag);
+        mpmlq_search_plain(plain, t, h, np, lag);
+        ASSERT_EQ(fast.max_err, plain.max_err) << "trial " << trial;
+        ASSERT_EQ(fast.grid, plain.grid);
+        ASSERT_EQ(fast.gain_index, plain.gain_index);
+        ASSERT_EQ(fast.train, plain.train);
+        ASSERT_TRUE(std::equal(fast.pos, fast.pos + np, plain.pos));
+        ASSERT_TRUE(std::equal(fast.amp, fast.amp + np, plain.amp));
     }
 }
 
