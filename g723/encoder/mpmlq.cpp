@@ -135,29 +135,42 @@ void place_pulses_plain(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN]
 void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN], const Word16 r_sym[2 * GRID_POSITIONS - 1],
                        int k, int p0, Word16 A, int np) {
     Word32 w[GRID_POSITIONS];
-    bool occupied[GRID_POSITIONS] = {};
+    Word32 taken[GRID_POSITIONS] = {};  // -1 once occupied: |w| OR -1 is -1
     for (int i = 0; i < GRID_POSITIONS; ++i) w[i] = c[k + 2 * i];
     int ip = (p0 - k) >> 1;
     pos[0] = static_cast<Word16>(p0);
     amp[0] = w[ip] >= 0 ? A : negate(A);
-    occupied[ip] = true;
+    taken[ip] = -1;
     for (int j = 1; j < np; ++j) {
         const Word32 a2 = 2 * Word32{amp[j - 1]};
         const Word16 *rs = r_sym + (GRID_POSITIONS - 1) - ip;  // rs[i] = R[2 |i - ip|]
         for (int i = 0; i < GRID_POSITIONS; ++i) w[i] -= a2 * rs[i];
-        Word32 wmax = -1;
-        int ibest = 0;
-        for (int i = 0; i < GRID_POSITIONS; ++i) {
-            const Word32 a = occupied[i] ? -1 : (w[i] < 0 ? -w[i] : w[i]);
-            if (a > wmax) {
-                wmax = a;
-                ibest = i;
+
+        // First largest |w| among the free positions, as four independent
+        // runs over consecutive blocks, merged in block order.
+        constexpr int BLOCK = 8;
+        Word32 bmax[4] = {-1, -1, -1, -1};
+        int bidx[4] = {0, 0, 0, 0};
+        for (int i = 0; i < BLOCK; ++i)
+            for (int b = 0; b < 4; ++b) {
+                const int n = b * BLOCK + i;
+                if (n >= GRID_POSITIONS) continue;
+                const Word32 a = (w[n] < 0 ? -w[n] : w[n]) | taken[n];
+                if (a > bmax[b]) {
+                    bmax[b] = a;
+                    bidx[b] = n;
+                }
             }
-        }
-        ip = ibest;
+        ip = bidx[0];
+        Word32 wmax = bmax[0];
+        for (int b = 1; b < 4; ++b)
+            if (bmax[b] > wmax) {
+                wmax = bmax[b];
+                ip = bidx[b];
+            }
         pos[j] = static_cast<Word16>(k + 2 * ip);
         amp[j] = w[ip] >= 0 ? A : negate(A);
-        occupied[ip] = true;
+        taken[ip] = -1;
     }
 }
 
