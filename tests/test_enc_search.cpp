@@ -554,3 +554,52 @@ TEST(FcbSearch, UnknownRateChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Full-scale noise, square waves and corrupt lags through every search:
+// nothing may read outside its buffers (run under the sanitizers), and every
+// coded field must stay inside its range.
+TEST(SearchRobustness, ExtremeInputsGiveCodableParameters) {
+    std::mt19937 rng(2024);
+    const Word16 lags[] = {-5, 0, 17, 18, 57, 58, 141, 142, 145, 300, 32767};
+    for (int trial = 0; trial < 300; ++trial) {
+        const int rate = trial % 2 == 0 ? RATE_63 : RATE_53;
+        const Word16 s = static_cast<Word16>(trial % SUBFRAMES);
+        Enc_state st = reset_state();
+        const bool square = trial % 3 == 0;
+        for (int i = 0; i < ACB_LAG_MAX; ++i)
+            st.prev_exc[i] = square ? static_cast<Word16>((i / 7) % 2 ? 32767 : -32768)
+                                    : static_cast<Word16>(std::uniform_int_distribution<int>(-32768, 32767)(rng));
+        if (trial % 5 == 0) st.sine_det = -1;
+        if (trial % 7 == 0)
+            for (auto &e : st.taming_err) e = std::uniform_int_distribution<Word32>(-0x7fffffff, 0x7fffffff)(rng);
+        Vec x = random_vec(rng, 32767);
+        Vec h = random_vec(rng, 32767);
+        if (square) x.fill(-32768);
+        Frame_params p{};
+        p.ol_lag[s >> 1] = lags[trial % std::size(lags)];
+        p.sub[s].acb_gain = static_cast<Word16>(trial % 200);
+        Word16 budget = static_cast<Word16>(trial * 113);
+
+        acb_search(st, rate, x.data(), h.data(), p, s);
+        const Subframe_params &sub = p.sub[s];
+        EXPECT_GE(sub.lag_offset, 0);
+        EXPECT_LE(sub.lag_offset, 3);
+        EXPECT_GE(sub.acb_gain, 0);
+        EXPECT_LT(sub.acb_gain, 170);
+
+        fcb_search(rate, budget, x.data(), h.data(), p, s);
+        EXPECT_GE(sub.fcb_gain, 0);
+        EXPECT_LT(sub.fcb_gain, 24);
+        EXPECT_GE(sub.pulse_pos, 0);
+        EXPECT_LT(sub.pulse_pos, rate == RATE_63 ? MaxPosTable[s] : 4096);
+
+        taming_update(st, rate, p.ol_lag[s >> 1], sub.lag_offset, sub.acb_gain);
+        const Word16 off = taming_test(st, rate, p.ol_lag[s >> 1], static_cast<Word16>(p.ol_lag[s >> 1] + 3));
+        EXPECT_GE(off, 0);
+        EXPECT_LE(off, 128);
+    }
+}
+
+}  // namespace

@@ -187,6 +187,9 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
         params.ol_lag[half] = static_cast<Word16>(l0 - 1 + kbest);
         sub.lag_offset = 1;
     } else {
+        // Unchanged for any lag the driver can produce; a corrupt one is
+        // replaced by the clamped lag actually searched.
+        params.ol_lag[half] = l0;
         sub.lag_offset = static_cast<Word16>(kbest);
     }
     sub.acb_gain = static_cast<Word16>(gbest);
