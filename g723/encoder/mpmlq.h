@@ -27,6 +27,10 @@ Mpmlq_best mpmlq_initial_best(int np);
 // Improves best with the candidates of one pulse-train setting (lag < 58:
 // pulses repeated every lag samples; otherwise single pulses).
 void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag);
+// The same search with every step in its saturating form, for checking the
+// fast one.
+void mpmlq_search_plain(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
+                        Word16 lag);
 
 // v: exactly np pulses on grid best.grid, no pulse train yet.
 void mpmlq_pack(const Word16 v[SUBFRAME_LEN], Subframe_params &sub, const Mpmlq_best &best, int np);

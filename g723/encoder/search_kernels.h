@@ -79,6 +79,51 @@ inline Word32 dot_add(const Word16 *a, const Word16 *b, int n) {
     return dot_add_plain(a, b, n);
 }
 
+// ---- with energies known: a*b sums bounded by Cauchy-Schwarz ----
+// Any partial sum of a[i] b[i], in any order, is at most sqrt(Ea Eb), so
+// when that fits the plain 32-bit sum is exact.
+
+inline bool products_fit(Int64 ea, Int64 eb, Int64 limit) {
+    return static_cast<double>(ea) * static_cast<double>(eb) <= 0.999 * static_cast<double>(limit) * static_cast<double>(limit);
+}
+
+inline Word32 plain_sum_of_products(const Word16 *a, const Word16 *b, int n) {
+    Word32 acc = 0;
+    for (int i = 0; i < n; ++i) acc += Word32{a[i]} * b[i];
+    return acc;
+}
+
+// dot_add with the exact energies of a and b.
+inline Word32 dot_add_known(const Word16 *a, const Word16 *b, int n, Int64 ea, Int64 eb) {
+    if (products_fit(ea, eb, WORD32_LIMIT)) return plain_sum_of_products(a, b, n);
+    return dot_add_plain(a, b, n);
+}
+
+// The saturating energy from its exact value: every term is positive (the
+// one saturating square, -32768 * -32768, already exceeds the limit).
+inline Word32 energy_mac_from_exact(Int64 exact) {
+    return 2 * exact > WORD32_LIMIT ? MAX_32 : static_cast<Word32>(2 * exact);
+}
+
+// ---- one step of the filtered-tap recursion ----
+// dst[0] = round(L_mult(r, 0x2000)); dst[i] = round(L_mac(L_deposit_h(src[i-1]), r, h[i])).
+
+inline void tap_step_plain(Word16 dst[SUBFRAME_LEN], const Word16 src[SUBFRAME_LEN], Word16 r, const Word16 h[SUBFRAME_LEN]) {
+    dst[0] = round(L_mult(r, 0x2000));
+    for (int i = 1; i < SUBFRAME_LEN; ++i) dst[i] = round(L_mac(L_deposit_h(src[i - 1]), r, h[i]));
+}
+
+// Both saturations collapse into one clamp: round(src * 2^16 + 2 r h) is
+// src + floor((r h + 0x4000) / 2^15) limited to 16 bits (the saturated
+// square of -32768 rounds to the same value).
+inline void tap_step(Word16 dst[SUBFRAME_LEN], const Word16 src[SUBFRAME_LEN], Word16 r, const Word16 h[SUBFRAME_LEN]) {
+    dst[0] = round(L_mult(r, 0x2000));
+    for (int i = 1; i < SUBFRAME_LEN; ++i) {
+        const Word32 v = Word32{src[i - 1]} + ((Word32{r} * h[i] + 0x4000) >> 15);
+        dst[i] = static_cast<Word16>(v > MAX_16 ? MAX_16 : (v < MIN_16 ? MIN_16 : v));
+    }
+}
+
 // ---- causal convolution: out[i] = round(sum over j = 0..i of x[j] h[i-j]) ----
 
 inline void conv_round_plain(Word16 out[SUBFRAME_LEN], const Word16 *x, const Word16 h[SUBFRAME_LEN]) {
@@ -94,10 +139,41 @@ inline void conv_round(Word16 out[SUBFRAME_LEN], const Word16 *x, const Word16 h
         conv_round_plain(out, x, h);
         return;
     }
+    // Reversed so that both operands ascend and the loop vectorises.
+    Word16 hr[SUBFRAME_LEN];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) hr[i] = h[SUBFRAME_LEN - 1 - i];
     for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        const Word16 *hi = hr + SUBFRAME_LEN - 1 - i;  // hi[j] = h[i - j]
         Word32 acc = 0;
-        for (int j = 0; j <= i; ++j) acc += Word32{x[j]} * h[i - j];
+        for (int j = 0; j <= i; ++j) acc += Word32{x[j]} * hi[j];
         out[i] = round(2 * acc);
+    }
+}
+
+// ---- target minus a filtered contribution ----
+// x[i] = round(L_shl(a, 1)) with a = x[i] * 2^15 - sum over j = 0..i of 2 e[j] h[i-j].
+
+inline void subtract_filtered_plain(Word16 x[SUBFRAME_LEN], const Word16 e[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN]) {
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        Word32 a = L_shr(L_deposit_h(x[i]), 1);
+        for (int j = 0; j <= i; ++j) a = L_msu(a, e[j], h[i - j]);
+        x[i] = round(L_shl(a, 1));
+    }
+}
+
+inline void subtract_filtered(Word16 x[SUBFRAME_LEN], const Word16 e[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN]) {
+    const Int64 bound = (Int64{max_abs(x, SUBFRAME_LEN)} << 15) + 2 * max_abs(e, SUBFRAME_LEN) * sum_abs(h, SUBFRAME_LEN);
+    if (bound > WORD32_LIMIT) {
+        subtract_filtered_plain(x, e, h);
+        return;
+    }
+    Word16 hr[SUBFRAME_LEN];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) hr[i] = h[SUBFRAME_LEN - 1 - i];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        const Word16 *hi = hr + SUBFRAME_LEN - 1 - i;
+        Word32 acc = 0;
+        for (int j = 0; j <= i; ++j) acc += Word32{e[j]} * hi[j];
+        x[i] = round(L_shl(Word32{x[i]} * 32768 - 2 * acc, 1));
     }
 }
 
