@@ -117,6 +117,32 @@ template <int LEN>
 int vq_band(const Word16 *r, const Word16 *w, const Word16 (*book)[LEN]) {
     int best = 0;
     Word32 best_score = -1;
+    // |t| <= |c| <= LSP_CODE_MAX_ABS, so a small residual bounds every row's
+    // sums at once: then the whole band is scored in plain 32-bit sums.
+    std::int64_t r_abs = 0;
+    for (int j = 0; j < LEN; j++) r_abs += r[j] < 0 ? -std::int64_t{r[j]} : std::int64_t{r[j]};
+    const std::int64_t m1 = 2 * r_abs * LSP_CODE_MAX_ABS;
+    const std::int64_t m2 = 2 * LEN * std::int64_t{LSP_CODE_MAX_ABS} * LSP_CODE_MAX_ABS;
+    if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) {
+        Word32 scores[256];
+        for (int i = 0; i < 256; i++) {
+            std::int32_t s1 = 0, s2 = 0;
+            for (int j = 0; j < LEN; j++) {
+                const std::int32_t c = book[i][j];
+                const std::int32_t t = (2 * std::int32_t{w[j]} * c + 0x8000) >> 16;
+                s1 += r[j] * t;
+                s2 += c * t;
+            }
+            scores[i] = 4 * s1 - 2 * s2;
+        }
+        for (int i = 0; i < 256; i++) {
+            if (scores[i] > best_score) {
+                best_score = scores[i];
+                best = i;
+            }
+        }
+        return best;
+    }
     for (int i = 0; i < 256; i++) {
         const Word32 score = vq_score<LEN>(r, w, book[i]);
         // Strictly greater: equal scores keep the lower row.
