@@ -15,9 +15,11 @@ struct Rate_converter {
 static_assert(std::is_trivially_copyable_v<Rate_converter>);
 
 void rc_reset(Rate_converter &rc, int num, int den);
-// n input samples to (rc_num * n) / rc_den outputs; src may equal dst.
+// n input samples to (rc_num * n) / rc_den outputs; src may equal dst for
+// n up to 960. Factors outside 1..8 (a converter never reset) write nothing.
 void rc_down(Rate_converter &rc, const short *src, short *dst, int n);
-// n input samples to (rc_den * n) / rc_num outputs; src may equal dst.
+// n input samples to (rc_den * n) / rc_num outputs; src may equal dst for
+// n up to 960.
 void rc_up(Rate_converter &rc, const short *src, short *dst, int n);
 
 }  // namespace qrxc

@@ -1,0 +1,202 @@
+// Closed-loop adaptive-codebook (pitch) search: a lag around the open-loop
+// estimate and a 5-tap gain vector, scored by analysis by synthesis.
+#include "g723/encoder/acb_search.h"
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/excitation.h"
+#include "g723/common/tables.h"
+#include "g723/encoder/search_kernels.h"
+#include "g723/encoder/searches.h"
+
+namespace g723 {
+
+namespace {
+
+constexpr int MAX_CANDIDATES = 4;
+constexpr int SEARCH_LAG_MIN = 18;
+constexpr int SEARCH_LAG_MAX = 141;  // even subframes search at most 139..141
+
+// The 20 correlations of one candidate lag, in table-column order; ex is
+// the exact energy of x.
+void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], kernels::Int64 ex,
+                      const Word16 h[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
+    Word16 r[64];
+    acb_history(r, hist, lag);
+
+    // Tap 4 by full convolution, taps 3..0 each from the next one by one
+    // recursion step (h[0] taken as 1.0 in Q13).
+    Word16 f[5][SUBFRAME_LEN];
+    kernels::conv_round(f[4], r + 4, h);
+    for (int t = 3; t >= 0; --t) kernels::tap_step(f[t], f[t + 1], r[t], h);
+
+    kernels::Int64 ef[5];
+    for (int t = 0; t < 5; ++t) ef[t] = kernels::sum_squares(f[t], SUBFRAME_LEN);
+
+    for (int t = 0; t < 5; ++t) out[t] = L_shl(kernels::dot_add_known(x, f[t], SUBFRAME_LEN, ex, ef[t]), 1);
+    for (int t = 0; t < 5; ++t) out[5 + t] = kernels::energy_mac_from_exact(ef[t]);
+    static constexpr int PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
+    for (int p = 0; p < 10; ++p) {
+        const int a = PAIRS[p][0];
+        const int b = PAIRS[p][1];
+        out[10 + p] = L_shl(kernels::dot_add_known(f[a], f[b], SUBFRAME_LEN, ef[a], ef[b]), 2);
+    }
+}
+
+}  // namespace
+
+bool acb_uses_big_table(int rate_select, Word16 lag) { return rate_select == RATE_53 || lag >= 58; }
+
+const Word16 *acb_gain_row(bool big_table, int index) {
+    return big_table ? AcbkGainTable170[index] : AcbkGainTable085[index];
+}
+
+namespace {
+
+// Sum of the plain products of one row, saturating as the search defines it.
+Word32 row_score_plain(const Word16 v[ACB_GAIN_COLS], const Word16 *row) {
+    Word32 score = 0;
+    for (int j = 0; j < ACB_GAIN_COLS; ++j) score = L_add(score, Word32{v[j]} * row[j]);
+    return score;
+}
+
+// Per row, sum |v| |T| bounds every partial sum; below the limit the plain
+// sum is exact. vq = ceil(|v| / 16) keeps that bound within 32 bits.
+constexpr Word32 ROW_BOUND_LIMIT = MAX_32 >> 4;
+
+#if defined(__SSE2__)
+Word32 hsum(__m128i a) {
+    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
+    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(a);
+}
+
+__m128i abs16(__m128i a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
+#endif
+
+}  // namespace
+
+Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
+    Acb_pick pick{best, -1};
+    for (int g = 0; g < n; ++g) {
+        const Word16 *row = acb_gain_row(big_table, g);
+        const Word32 score = row_score_plain(v, row);
+        if (score > pick.score) pick = {score, g};
+    }
+    return pick;
+}
+
+Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
+    Word16 vq[ACB_GAIN_COLS];
+    for (int j = 0; j < ACB_GAIN_COLS; ++j)
+        vq[j] = static_cast<Word16>(((v[j] < 0 ? -Word32{v[j]} : Word32{v[j]}) + 15) >> 4);
+
+    Acb_pick pick{best, -1};
+#if defined(__SSE2__)
+    // Every pair of products fits 32 bits (|v| <= 32768, |T| < 21837).
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v + 8));
+    const __m128i v2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(v + 16));
+    const __m128i q0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(vq));
+    const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(vq + 8));
+    const __m128i q2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(vq + 16));
+    for (int g = 0; g < n; ++g) {
+        const Word16 *row = acb_gain_row(big_table, g);
+        const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row));
+        const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 8));
+        const __m128i t2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + 16));
+        const __m128i bound_v = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(q0, abs16(t0)), _mm_madd_epi16(q1, abs16(t1))),
+                                              _mm_madd_epi16(q2, abs16(t2)));
+        Word32 score;
+        if (hsum(bound_v) <= ROW_BOUND_LIMIT) {
+            score = hsum(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(v0, t0), _mm_madd_epi16(v1, t1)),
+                                       _mm_madd_epi16(v2, t2)));
+        } else {
+            score = row_score_plain(v, row);
+        }
+        if (score > pick.score) pick = {score, g};
+    }
+#else
+    for (int g = 0; g < n; ++g) {
+        const Word16 *row = acb_gain_row(big_table, g);
+        Word32 score = 0;
+        Word32 bound = 0;
+        for (int j = 0; j < ACB_GAIN_COLS; ++j) {
+            score += Word32{v[j]} * row[j];
+            bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
+        }
+        if (bound > ROW_BOUND_LIMIT) score = row_score_plain(v, row);
+        if (score > pick.score) pick = {score, g};
+    }
+#endif
+    return pick;
+}
+
+void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],
+                Frame_params &params, Word16 s) {
+    if (s < 0 || s >= SUBFRAMES) return;
+    const int odd = s & 1;
+    const int half = s >> 1;
+    Word16 l0 = params.ol_lag[half];
+    const int nc = 3 + odd;
+    if (odd == 0) {
+        if (l0 == 18) l0 = 19;
+        else if (l0 > 140) l0 = 140;
+    }
+    // The driver's lags are always in range; a corrupt one must still not
+    // read outside the excitation history.
+    l0 = static_cast<Word16>(std::clamp<int>(l0, SEARCH_LAG_MIN, SEARCH_LAG_MAX));
+
+    Word32 corr[MAX_CANDIDATES * ACB_GAIN_COLS];
+    const kernels::Int64 ex = kernels::sum_squares(x, SUBFRAME_LEN);
+    for (int k = 0; k < nc; ++k)
+        lag_correlations(corr + ACB_GAIN_COLS * k, x, ex, h, st.prev_exc, static_cast<Word16>(l0 - 1 + k));
+
+    const int count = ACB_GAIN_COLS * nc;
+    Word32 m = 0;
+    for (int i = 0; i < count; ++i) m = std::max(m, L_abs(corr[i]));
+    const int e = m == 0 ? 0 : norm_l(m);
+    Word16 v[MAX_CANDIDATES * ACB_GAIN_COLS];
+    for (int i = 0; i < count; ++i) v[i] = round(static_cast<Word32>(static_cast<std::uint32_t>(corr[i]) << e));
+
+    const Word16 off = taming_test(st, rate_select, static_cast<Word16>(l0 - 1), static_cast<Word16>(l0 + 1 + odd));
+    const Word16 bound85 = std::min<Word16>(add(51, shl(off, 2)), 85);
+    const Word16 bound170 = std::min<Word16>(add(93, shl(off, 3)), 170);
+
+    Word32 best = 0;
+    int kbest = 1;
+    int gbest = 0;
+    for (int k = 0; k < nc; ++k) {
+        const Word16 sel_lag = odd ? l0 : static_cast<Word16>(l0 - 1 + k);
+        const bool big = acb_uses_big_table(rate_select, sel_lag);
+        const Acb_pick pick = acb_score(v + ACB_GAIN_COLS * k, big, big ? bound170 : bound85, best);
+        if (pick.index >= 0) {
+            best = pick.score;
+            kbest = k;
+            gbest = pick.index;
+        }
+    }
+
+    Subframe_params &sub = params.sub[s];
+    if (odd == 0) {
+        params.ol_lag[half] = static_cast<Word16>(l0 - 1 + kbest);
+        sub.lag_offset = 1;
+    } else {
+        // Unchanged for any lag the driver can produce; a corrupt one is
+        // replaced by the clamped lag actually searched.
+        params.ol_lag[half] = l0;
+        sub.lag_offset = static_cast<Word16>(kbest);
+    }
+    sub.acb_gain = static_cast<Word16>(gbest);
+
+    Word16 e_acb[SUBFRAME_LEN];
+    acb_excitation(e_acb, st.prev_exc, params.ol_lag[half], sub.lag_offset, sub.acb_gain, rate_select);
+    kernels::subtract_filtered(x, e_acb, h);
+}
+
+}  // namespace g723

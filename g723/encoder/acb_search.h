@@ -1,0 +1,25 @@
+// Pieces of the adaptive-codebook search that tests and benchmarks reach.
+#pragma once
+
+#include "g723/common/types.h"
+
+namespace g723 {
+
+inline constexpr int ACB_GAIN_COLS = 20;  // 5 taps, 5 squares, 10 cross products
+
+// Gain-vector table of a subframe: the 170-vector table at 5.3 kbit/s and
+// for lags of 58 or more, the 85-vector table otherwise.
+bool acb_uses_big_table(int rate_select, Word16 lag);
+const Word16 *acb_gain_row(bool big_table, int index);
+
+// Index of the best-scoring gain vector among the first n of a table, with
+// its score; score stays at best and the index at -1 when none beats best.
+// v holds the 20 normalised correlations of one lag.
+struct Acb_pick {
+    Word32 score;
+    int index;
+};
+Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
+Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
+
+}  // namespace g723

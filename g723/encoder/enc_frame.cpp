@@ -1,0 +1,91 @@
+// The encoder's frame driver. Every step depends on state left by the ones
+// before it, so the order here is fixed.
+#include "g723/common/basic_ops.h"
+#include "g723/common/excitation.h"
+#include "g723/common/lsp.h"
+#include "g723/encoder/analysis.h"
+#include "g723/encoder/searches.h"
+
+namespace g723 {
+
+void lookahead_shift(Word16 hist[LPC_HIST], Word16 frame[FRAME_LEN]) {
+    Word16 t[LPC_HIST + FRAME_LEN];
+    for (int i = 0; i < LPC_HIST; i++) t[i] = hist[i];
+    for (int i = 0; i < FRAME_LEN; i++) t[LPC_HIST + i] = frame[i];
+    for (int i = 0; i < LPC_HIST; i++) hist[i] = t[FRAME_LEN + i];
+    for (int i = 0; i < FRAME_LEN; i++) frame[i] = t[SUBFRAME_LEN + i];
+}
+
+void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN], unsigned char out[24]) {
+    Frame_params rec{};
+    rec.bad_frame = 0;
+
+    hp_filter(st, frame);
+
+    Word16 unq_lpc[SUBFRAMES * LPC_ORDER];
+    lpc_analysis(st, unq_lpc, frame);
+
+    Word16 lsp[LPC_ORDER];
+    lpc_to_lsp(lsp, &unq_lpc[LPC_ORDER * (SUBFRAMES - 1)], st.prev_lsp);
+    rec.lsp_index = lsp_quantize(lsp, st.prev_lsp);
+
+    // From here on the frame is the filtered signal delayed by one subframe.
+    lookahead_shift(st.prev_dat, frame);
+
+    Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER];
+    weight_coeffs(per_lpc, unq_lpc);
+    weight_filter(st, frame, per_lpc);
+
+    Word16 buf[PITCH_BUF_LEN];
+    for (int i = 0; i < ACB_LAG_MAX; i++) buf[i] = st.prev_wgt[i];
+    for (int i = 0; i < FRAME_LEN; i++) buf[ACB_LAG_MAX + i] = frame[i];
+    vector_normalize(buf, PITCH_BUF_LEN);
+
+    rec.ol_lag[0] = open_loop_pitch(buf, ACB_LAG_MAX);
+    rec.ol_lag[1] = open_loop_pitch(buf, ACB_LAG_MAX + 2 * SUBFRAME_LEN);
+
+    Hns_params hns[SUBFRAMES];
+    for (int i = 0; i < SUBFRAMES; i++)
+        hns[i] = hns_search(buf, ACB_LAG_MAX + SUBFRAME_LEN * i, rec.ol_lag[i / 2]);
+
+    // The shaping filter runs on the unnormalised weighted speech.
+    for (int i = 0; i < ACB_LAG_MAX; i++) buf[i] = st.prev_wgt[i];
+    for (int i = 0; i < FRAME_LEN; i++) buf[ACB_LAG_MAX + i] = frame[i];
+    for (int i = 0; i < ACB_LAG_MAX; i++) st.prev_wgt[i] = buf[FRAME_LEN + i];
+    hns_filter(frame, buf, hns);
+
+    // The quantised vector exactly as the decoder rebuilds it.
+    lsp_dequantize(lsp, st.prev_lsp, rec.lsp_index, 0);
+    Word16 qnt_lpc[SUBFRAMES * LPC_ORDER];
+    lsp_interpolate(qnt_lpc, lsp, st.prev_lsp);
+    for (int k = 0; k < LPC_ORDER; k++) st.prev_lsp[k] = lsp[k];
+
+    Word16 imp[SUBFRAME_LEN];
+    for (int i = 0; i < SUBFRAMES; i++) {
+        Word16 *t = &frame[SUBFRAME_LEN * i];
+        const Word16 *q = &qnt_lpc[LPC_ORDER * i];
+        const Word16 *p = &per_lpc[2 * LPC_ORDER * i];
+        const auto s = static_cast<Word16>(i);
+
+        impulse_response(imp, q, p, hns[i]);
+        subtract_ringing(st, t, q, p, hns[i]);
+        acb_search(st, rate_select, t, imp, rec, s);
+        fcb_search(rate_select, acelp_budget, t, imp, rec, s);
+
+        const Subframe_params &sub_p = rec.sub[i];
+        acb_excitation(imp, st.prev_exc, rec.ol_lag[i / 2], sub_p.lag_offset, sub_p.acb_gain, rate_select);
+        for (int j = 0; j < ACB_LAG_MAX - SUBFRAME_LEN; j++) st.prev_exc[j] = st.prev_exc[j + SUBFRAME_LEN];
+        // Doubling the fixed part saturates on its own before the adaptive
+        // part is added.
+        for (int j = 0; j < SUBFRAME_LEN; j++) {
+            t[j] = add(shl(t[j], 1), imp[j]);
+            st.prev_exc[ACB_LAG_MAX - SUBFRAME_LEN + j] = t[j];
+        }
+        taming_update(st, rate_select, rec.ol_lag[i / 2], sub_p.lag_offset, sub_p.acb_gain);
+        update_ringing(st, t, q, p);
+    }
+
+    frame_pack(rec, rate_select, out);
+}
+
+}  // namespace g723

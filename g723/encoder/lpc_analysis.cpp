@@ -1,0 +1,108 @@
+// Input high-pass filter, windowed autocorrelation LPC analysis and the
+// sine-wave detector fed by the second reflection coefficient.
+#include <bit>
+#include <cstdint>
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/tables.h"
+#include "g723/encoder/analysis.h"
+
+namespace g723 {
+
+namespace {
+
+constexpr Word16 HPF_POLE = 0x7f00;       // 0.9921875 in Q15
+constexpr int WHITE_NOISE_SHIFT = 10;     // r[0] * 1025/1024
+constexpr Word16 SINE_THRESHOLD = 0x799a; // about 0.95 in Q15
+
+}  // namespace
+
+void hp_filter(Enc_state &st, Word16 frame[FRAME_LEN]) {
+    for (int n = 0; n < FRAME_LEN; n++) {
+        const Word16 x = frame[n];
+        Word32 acc = L_msu(L_mult(x, 0x4000), st.hpf_in_mem, 0x4000);
+        st.hpf_in_mem = x;
+        acc = L_add(acc, mult_32_16(st.hpf_out_mem, HPF_POLE));
+        st.hpf_out_mem = acc;
+        frame[n] = round(acc);
+    }
+}
+
+Word16 levinson_durbin(Word16 a[LPC_ORDER], const Word16 corr[LPC_ORDER], Word16 err, Word16 &k2) {
+    for (int i = 0; i < LPC_ORDER; i++) a[i] = 0;
+    k2 = 0x7fff;
+    for (int i = 0; i < LPC_ORDER; i++) {
+        Word32 acc = Word32{corr[i]} * (1 << 14);
+        for (int j = 0; j < i; j++) acc = L_msu(acc, a[j], corr[i - 1 - j]);
+        acc = L_shl(acc, 2);
+        const Word32 m = L_abs(acc);
+        // Also stops on a non-positive error: the recursion has lost stability.
+        if (m >= Word32{err} * 65536) {
+            k2 = 0x7fff;
+            return err;
+        }
+        Word16 k = div_32_16(m, err);
+        if (acc >= 0) k = negate(k);
+        if (i == 1) k2 = k;
+        a[i] = static_cast<Word16>((negate(k) + 2) >> 2);
+        err = round(L_add(mult_32_16(acc, k), Word32{err} * 65536));
+        if (i > 0) {
+            Word16 old[LPC_ORDER];
+            for (int j = 0; j < i; j++) old[j] = a[j];
+            for (int j = 0; j < i; j++) a[j] = round(L_mac(Word32{old[j]} * 65536, k, old[i - 1 - j]));
+        }
+    }
+    return err;
+}
+
+void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN]) {
+    Word16 d[LPC_HIST + FRAME_LEN];
+    for (int i = 0; i < LPC_HIST; i++) d[i] = st.prev_dat[i];
+    for (int i = 0; i < FRAME_LEN; i++) d[LPC_HIST + i] = frame[i];
+
+    for (int k = 0; k < SUBFRAMES; k++) {
+        Word16 v[LPC_WIN];
+        for (int i = 0; i < LPC_WIN; i++) v[i] = d[SUBFRAME_LEN * k + i];
+        vector_normalize(v, LPC_WIN);
+        for (int i = 0; i < LPC_WIN; i++) v[i] = mult_r(v[i], HammingWindowTable[i]);
+
+        // Each product is at most 2^30, so a 32-bit overflow shows as a
+        // negative sum; 64 bits make that test explicit.
+        std::int64_t e64 = 0;
+        for (int i = 0; i < LPC_WIN; i++) {
+            e64 += std::int32_t{v[i]} * v[i];
+            if (e64 > 0x7fffffff) break;
+        }
+        const bool overflowed = e64 > 0x7fffffff;
+        Word32 energy = overflowed ? Word32{0x7fffffff} : static_cast<Word32>(e64);
+        energy = L_add(energy, energy >> WHITE_NOISE_SHIFT);
+
+        Word16 r[LPC_ORDER + 1] = {};
+        if (energy != 0) {
+            const Word16 e = norm_l(energy);
+            r[0] = round(energy << e);
+            for (int i = 1; i <= LPC_ORDER; i++) {
+                Word32 c = 0;
+                if (!overflowed) {
+                    // The magnitudes sum to at most the energy: no saturation.
+                    for (int j = i; j < LPC_WIN; j++) c += std::int32_t{v[j]} * v[j - i];
+                } else {
+                    for (int j = i; j < LPC_WIN; j++) c = L_add(c, std::int32_t{v[j]} * v[j - i]);
+                }
+                r[i] = round(mult_32_16(c << e, BinomialWindowTable[i - 1]));
+            }
+        }
+
+        Word16 k2 = 0;
+        levinson_durbin(&lpc[LPC_ORDER * k], &r[1], r[0], k2);
+
+        st.sine_det = static_cast<Word16>(static_cast<std::uint16_t>(st.sine_det) << 1);
+        if (k2 > SINE_THRESHOLD) st.sine_det = static_cast<Word16>(st.sine_det + 1);
+    }
+
+    st.sine_det = static_cast<Word16>(st.sine_det & 0x7fff);
+    if (std::popcount(static_cast<std::uint16_t>(st.sine_det)) >= 14)
+        st.sine_det = static_cast<Word16>(st.sine_det | 0x8000);
+}
+
+}  // namespace g723

@@ -1,0 +1,321 @@
+// Multipulse maximum-likelihood quantisation: np signed pulses of one common
+// magnitude on one grid, optionally repeated at the pitch lag.
+#include "g723/encoder/mpmlq.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/excitation.h"
+#include "g723/common/tables.h"
+#include "g723/encoder/search_kernels.h"
+
+namespace g723 {
+
+namespace {
+
+constexpr int GRID_POSITIONS = SUBFRAME_LEN / 2;
+constexpr Word32 INITIAL_CRITERION = -0x40000000;
+constexpr int GAIN_LEVELS = 24;
+
+// The candidate's pulses filtered by g: out[l] = extract_h(L_shl(sum over
+// pulses p <= l of amp * g[l - p], 2)). Zero samples add nothing to a
+// saturating sum, so visiting only the pulses, in position order, is exact.
+void filter_pulses_plain(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word16 *amp, int np,
+                         const Word16 g[SUBFRAME_LEN]) {
+    Word16 p[MPMLQ_MAX_PULSES];
+    Word16 a[MPMLQ_MAX_PULSES];
+    for (int i = 0; i < np; ++i) {
+        p[i] = pos[i];
+        a[i] = amp[i];
+    }
+    for (int i = 1; i < np; ++i)  // insertion sort of at most six pulses
+        for (int j = i; j > 0 && p[j - 1] > p[j]; --j) {
+            std::swap(p[j - 1], p[j]);
+            std::swap(a[j - 1], a[j]);
+        }
+    for (int l = 0; l < SUBFRAME_LEN; ++l) {
+        Word32 acc = 0;
+        for (int k = 0; k < np && p[k] <= l; ++k) acc = L_mac(acc, a[k], g[l - p[k]]);
+        out[l] = extract_h(L_shl(acc, 2));
+    }
+}
+
+// With one common magnitude A no partial sum exceeds 2 np A max|g|; below
+// the limit the pulses may be added in any order.
+void filter_pulses(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word16 *amp, int np, const Word16 g[SUBFRAME_LEN],
+                   int g_max) {
+    const kernels::Int64 bound = 2 * kernels::Int64{np} * kernels::max_abs(amp, np) * g_max;
+    if (bound > kernels::WORD32_LIMIT) {
+        filter_pulses_plain(out, pos, amp, np, g);
+        return;
+    }
+    Word32 acc[SUBFRAME_LEN] = {};
+    for (int k = 0; k < np; ++k) {
+        const int p = pos[k];
+        const Word32 a = amp[k];
+        for (int l = p; l < SUBFRAME_LEN; ++l) acc[l] += a * g[l - p];
+    }
+    for (int l = 0; l < SUBFRAME_LEN; ++l) {
+        // L_shl(2 acc, 2), saturating.
+        out[l] = acc[l] > (MAX_32 >> 3) ? MAX_16 : (acc[l] < (MIN_32 >> 3) ? MIN_16 : extract_h(8 * acc[l]));
+    }
+}
+
+// Error criterion: crit = L_mac(crit, t, v) then L_sub(crit, v * v), over
+// the subframe.
+Word32 criterion_plain(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN]) {
+    Word32 crit = 0;
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        crit = L_mac(crit, t[i], v[i]);
+        crit = L_sub(crit, Word32{v[i]} * v[i]);
+    }
+    return crit;
+}
+
+// Every partial sum lies within 2 sqrt(Et Ev) + Ev; below the limit the
+// two sums can be taken separately.
+Word32 criterion(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN], kernels::Int64 et) {
+    const kernels::Int64 ev = kernels::sum_squares(v, SUBFRAME_LEN);
+    const double bound = 2.0 * std::sqrt(static_cast<double>(et) * static_cast<double>(ev)) + static_cast<double>(ev);
+    if (bound > 0.999 * static_cast<double>(kernels::WORD32_LIMIT)) return criterion_plain(t, v);
+    return 2 * kernels::plain_sum_of_products(t, v, SUBFRAME_LEN) - static_cast<Word32>(ev);
+}
+
+}  // namespace
+
+Mpmlq_best mpmlq_initial_best(int np) {
+    Mpmlq_best b{};
+    b.max_err = INITIAL_CRITERION;
+    for (int i = 0; i < np && i < MPMLQ_MAX_PULSES; ++i) {
+        b.pos[i] = static_cast<Word16>(2 * i);
+        b.amp[i] = FcbkGainTable[0];
+    }
+    return b;
+}
+
+namespace {
+
+// Places np pulses of magnitude A on grid k: the first at p0, each next one
+// where the target correlation, less what the pulses so far explain, is
+// largest. Returns the pulses in the order found.
+void place_pulses_plain(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN], const Word16 R[SUBFRAME_LEN], int k,
+                        int p0, Word16 A, int np) {
+    Word32 w[SUBFRAME_LEN];
+    bool occupied[SUBFRAME_LEN];
+    for (int i = k; i < SUBFRAME_LEN; i += 2) {
+        w[i] = c[i];
+        occupied[i] = false;
+    }
+    pos[0] = static_cast<Word16>(p0);
+    amp[0] = w[p0] >= 0 ? A : negate(A);
+    occupied[p0] = true;
+    for (int j = 1; j < np; ++j) {
+        Word32 wmax = INITIAL_CRITERION;
+        int lbest = k;
+        for (int l = k; l < SUBFRAME_LEN; l += 2) {
+            if (occupied[l]) continue;
+            w[l] = L_msu(w[l], amp[j - 1], R[abs_s(static_cast<Word16>(l - pos[j - 1]))]);
+            const Word32 a = L_abs(w[l]);
+            if (a > wmax) {
+                wmax = a;
+                lbest = l;
+            }
+        }
+        pos[j] = static_cast<Word16>(lbest);
+        amp[j] = w[lbest] >= 0 ? A : negate(A);
+        occupied[lbest] = true;
+    }
+}
+
+// The same without saturation, valid when max|c| + 2 (np-1) A max|R| fits:
+// on grid indices, with R laid out symmetrically so that each update is one
+// contiguous slice. Occupied entries are updated too but never read again.
+void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN], const Word16 r_sym[2 * GRID_POSITIONS - 1],
+                       int k, int p0, Word16 A, int np) {
+    Word32 w[GRID_POSITIONS];
+    Word32 taken[GRID_POSITIONS] = {};  // -1 once occupied: |w| OR -1 is -1
+    for (int i = 0; i < GRID_POSITIONS; ++i) w[i] = c[k + 2 * i];
+    int ip = (p0 - k) >> 1;
+    pos[0] = static_cast<Word16>(p0);
+    amp[0] = w[ip] >= 0 ? A : negate(A);
+    taken[ip] = -1;
+    for (int j = 1; j < np; ++j) {
+        const Word32 a2 = 2 * Word32{amp[j - 1]};
+        const Word16 *rs = r_sym + (GRID_POSITIONS - 1) - ip;  // rs[i] = R[2 |i - ip|]
+        for (int i = 0; i < GRID_POSITIONS; ++i) w[i] -= a2 * rs[i];
+
+        // First largest |w| among the free positions, as four independent
+        // runs over consecutive blocks, merged in block order.
+        constexpr int BLOCK = 8;
+        Word32 bmax[4] = {-1, -1, -1, -1};
+        int bidx[4] = {0, 0, 0, 0};
+        for (int i = 0; i < BLOCK; ++i)
+            for (int b = 0; b < 4; ++b) {
+                const int n = b * BLOCK + i;
+                if (n >= GRID_POSITIONS) continue;
+                const Word32 a = (w[n] < 0 ? -w[n] : w[n]) | taken[n];
+                if (a > bmax[b]) {
+                    bmax[b] = a;
+                    bidx[b] = n;
+                }
+            }
+        ip = bidx[0];
+        Word32 wmax = bmax[0];
+        for (int b = 1; b < 4; ++b)
+            if (bmax[b] > wmax) {
+                wmax = bmax[b];
+                ip = bidx[b];
+            }
+        pos[j] = static_cast<Word16>(k + 2 * ip);
+        amp[j] = w[ip] >= 0 ? A : negate(A);
+        taken[ip] = -1;
+    }
+}
+
+template <bool Fast>
+void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
+    Word16 g[SUBFRAME_LEN];
+    Word16 train = 0;
+    if (lag < 58 && lag >= ACB_LAG_MIN) {
+        train = 1;
+        pulse_train(g, h, lag);
+    } else {
+        std::copy(h, h + SUBFRAME_LEN, g);
+    }
+
+    Word16 hs[SUBFRAME_LEN];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) hs[i] = shr(g[i], 1);
+
+    // R[d]: correlation of the halved response with itself, normalised by
+    // the energy's shift; no lag exceeds the energy, so the shift is safe.
+    Word32 r32[SUBFRAME_LEN];
+    if constexpr (Fast) kernels::autocorr(r32, hs);
+    else kernels::autocorr_plain(r32, hs);
+    const int x = r32[0] == 0 ? 0 : norm_l(r32[0]);
+    Word16 R[SUBFRAME_LEN];
+    for (int d = 0; d < SUBFRAME_LEN; ++d)
+        R[d] = round(static_cast<Word32>(static_cast<std::uint32_t>(r32[d]) << x));
+
+    Word32 c[SUBFRAME_LEN];
+    if constexpr (Fast) kernels::corr_back(c, t, g);
+    else kernels::corr_back_plain(c, t, g);
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        if (x > 4) c[i] = L_shl(c[i], x - 4);
+        else if (x < 4) c[i] = L_shr(c[i], 4 - x);
+    }
+
+    Word16 r_sym[2 * GRID_POSITIONS - 1];
+    const int r_max = kernels::max_abs(R, SUBFRAME_LEN);
+    const int g_max = kernels::max_abs(g, SUBFRAME_LEN);
+    const kernels::Int64 et = kernels::sum_squares(t, SUBFRAME_LEN);
+    if constexpr (Fast)
+        for (int i = 0; i < 2 * GRID_POSITIONS - 1; ++i) r_sym[i] = R[2 * std::abs(i - (GRID_POSITIONS - 1))];
+
+    Word16 pos[MPMLQ_MAX_PULSES];
+    Word16 amp[MPMLQ_MAX_PULSES];
+    Word16 v[SUBFRAME_LEN];
+
+    for (int k = 0; k < 2; ++k) {
+        int p0 = k;
+        Word32 cmax = L_abs(c[k]);
+        kernels::Int64 c_max = 0;
+        for (int i = k; i < SUBFRAME_LEN; i += 2) {
+            const Word32 a = L_abs(c[i]);
+            if (a >= cmax) {  // ties move to the later position
+                cmax = a;
+                p0 = i;
+            }
+            c_max = std::max<kernels::Int64>(c_max, a);
+        }
+
+        int mstar = 22;
+        Word32 dmin = 0x40000000;
+        for (int m = 22; m >= 2; --m) {
+            const Word32 d = L_abs(L_sub(L_mult(FcbkGainTable[m], R[0]), cmax));
+            if (d < dmin) {
+                dmin = d;
+                mstar = m;
+            }
+        }
+
+        for (int q = 1; q <= 4; ++q) {
+            const int gi = std::clamp(mstar - 3 + q, 0, GAIN_LEVELS - 1);
+            const Word16 A = FcbkGainTable[gi];
+
+            if constexpr (Fast) {
+                // L_abs(MIN_32) differs from |w|, so the bound stays one below.
+                if (c_max + 2 * kernels::Int64{np - 1} * A * r_max < kernels::WORD32_LIMIT)
+                    place_pulses_fast(pos, amp, c, r_sym, k, p0, A, np);
+                else
+                    place_pulses_plain(pos, amp, c, R, k, p0, A, np);
+                filter_pulses(v, pos, amp, np, g, g_max);
+            } else {
+                place_pulses_plain(pos, amp, c, R, k, p0, A, np);
+                filter_pulses_plain(v, pos, amp, np, g);
+            }
+            const Word32 crit = Fast ? criterion(t, v, et) : criterion_plain(t, v);
+
+            if (crit > best.max_err) {
+                best.max_err = crit;
+                best.grid = static_cast<Word16>(k);
+                best.gain_index = static_cast<Word16>(gi);
+                best.train = train;
+                for (int i = 0; i < np; ++i) {
+                    best.pos[i] = pos[i];
+                    best.amp[i] = amp[i];
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
+    search<true>(best, t, h, np, lag);
+}
+
+void mpmlq_search_plain(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
+                        Word16 lag) {
+    search<false>(best, t, h, np, lag);
+}
+
+void mpmlq_pack(const Word16 v[SUBFRAME_LEN], Subframe_params &sub, const Mpmlq_best &best, int np) {
+    sub.pulse_signs = 0;
+    sub.pulse_pos = 0;
+    int r = 6 - np;
+    // Rank of the pulse pattern among all C(30, np) patterns: each empty
+    // position before a pulse skips the patterns that would have a pulse there.
+    for (int i = 0; i < GRID_POSITIONS && r < 6; ++i) {
+        const Word16 x = v[best.grid + 2 * i];
+        if (x == 0) {
+            sub.pulse_pos = L_add(sub.pulse_pos, CombinatorialTable[r][i]);
+        } else {
+            sub.pulse_signs = shl(sub.pulse_signs, 1);
+            if (x < 0) sub.pulse_signs = add(sub.pulse_signs, 1);
+            ++r;
+        }
+    }
+    sub.fcb_gain = best.gain_index;
+    sub.grid = best.grid;
+    sub.train = best.train;
+}
+
+void mpmlq_subframe(Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], Frame_params &params, int s) {
+    const int np = Nb_puls[s];
+    const Word16 lag = params.ol_lag[s >> 1];
+    Mpmlq_best best = mpmlq_initial_best(np);
+
+    mpmlq_search(best, t, h, np, MPMLQ_NO_TRAIN);
+    // The driver's lags are at least 18; a corrupt shorter one gets no train.
+    if (lag < 58 && lag >= ACB_LAG_MIN) mpmlq_search(best, t, h, np, lag);
+
+    std::fill(t, t + SUBFRAME_LEN, Word16{0});
+    for (int i = 0; i < np; ++i) t[best.pos[i]] = best.amp[i];
+    mpmlq_pack(t, params.sub[s], best, np);
+    if (best.train == 1) pulse_train(t, t, lag);
+}
+
+}  // namespace g723

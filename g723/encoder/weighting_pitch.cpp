@@ -1,0 +1,157 @@
+// Perceptual weighting filter W(z) = A(z/0.9) / A(z/0.5) and the open-loop
+// pitch estimate on the weighted speech.
+#include <cstdint>
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/tables.h"
+#include "g723/encoder/analysis.h"
+#include "g723/encoder/dot_product.h"
+
+namespace g723 {
+
+namespace {
+
+constexpr int OLP_CORR_LEN = 2 * SUBFRAME_LEN;
+constexpr int OLP_LONGER_LAG = 18;   // lags this far beyond the best need 4/3 more
+
+}  // namespace
+
+void weight_coeffs(Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER], const Word16 lpc[SUBFRAMES * LPC_ORDER]) {
+    for (int k = 0; k < SUBFRAMES; k++) {
+        for (int i = 0; i < LPC_ORDER; i++) {
+            per_lpc[2 * LPC_ORDER * k + i] = mult_r(lpc[LPC_ORDER * k + i], PerFiltZeroTable[i]);
+            per_lpc[2 * LPC_ORDER * k + LPC_ORDER + i] = mult_r(lpc[LPC_ORDER * k + i], PerFiltPoleTable[i]);
+        }
+    }
+}
+
+void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER]) {
+    // Linear histories, oldest first, with the ten memory samples in front;
+    // memory m (newest first) of sample n is hist[LPC_ORDER + n - 1 - m].
+    Word16 in[LPC_ORDER + FRAME_LEN];
+    Word16 out[LPC_ORDER + FRAME_LEN];
+    for (int m = 0; m < LPC_ORDER; m++) {
+        in[LPC_ORDER - 1 - m] = st.wght_fir_mem[m];
+        out[LPC_ORDER - 1 - m] = st.wght_iir_mem[m];
+    }
+    for (int n = 0; n < FRAME_LEN; n++) in[LPC_ORDER + n] = frame[n];
+
+    for (int k = 0; k < SUBFRAMES; k++) {
+        const Word16 *z = &per_lpc[2 * LPC_ORDER * k];
+        const Word16 *p = z + LPC_ORDER;
+        Word16 z_rev[LPC_ORDER], p_rev[LPC_ORDER];
+        for (int i = 0; i < LPC_ORDER; i++) {
+            z_rev[i] = z[LPC_ORDER - 1 - i];
+            p_rev[i] = p[LPC_ORDER - 1 - i];
+        }
+        const std::int64_t z_room = tap_headroom<LPC_ORDER>(z);
+        const std::int64_t p_room = tap_headroom<LPC_ORDER>(p);
+        for (int j = 0; j < SUBFRAME_LEN; j++) {
+            const int n = SUBFRAME_LEN * k + j;
+            Word32 acc = Word32{in[LPC_ORDER + n]} * (1 << 14);
+            acc = back_taps<LPC_ORDER, -1>(acc, z, z_rev, &in[LPC_ORDER + n], z_room);
+            acc = back_taps<LPC_ORDER, 1>(acc, p, p_rev, &out[LPC_ORDER + n], p_room);
+            out[LPC_ORDER + n] = round(L_shl(acc, 2));
+        }
+    }
+
+    for (int n = 0; n < FRAME_LEN; n++) frame[n] = out[LPC_ORDER + n];
+    for (int m = 0; m < LPC_ORDER; m++) {
+        st.wght_fir_mem[m] = in[LPC_ORDER + FRAME_LEN - 1 - m];
+        st.wght_iir_mem[m] = out[LPC_ORDER + FRAME_LEN - 1 - m];
+    }
+}
+
+Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
+    Word16 best = OLP_LAG_MIN;
+    Word16 bexp = 30;
+    Word16 bcr = 0x4000;
+    Word16 ben = 0x7fff;
+    int p = start - (OLP_LAG_MIN - 1);
+    const Word16 *x = &buf[start];
+
+    const bool small = all_small(buf, PITCH_BUF_LEN);
+    Word32 energy = energy_sat(&buf[p], OLP_CORR_LEN);
+    // Plain energies of target and candidate: while their product stays
+    // below 0x3fffffff^2 the correlation's terms add up to less than
+    // 0x3fffffff in magnitude and cannot saturate.
+    std::int64_t x_energy = 0;
+    std::int64_t c_energy = 0;
+    for (int j = 0; j < OLP_CORR_LEN; j++) {
+        x_energy += std::int32_t{x[j]} * x[j];
+        c_energy += std::int32_t{buf[p + j]} * buf[p + j];
+    }
+    constexpr std::int64_t SAFE = std::int64_t{0x3fffffff} * 0x3fffffff;
+    for (Word16 lag = OLP_LAG_MIN; lag <= OLP_LAG_MAX; lag++) {
+        p--;
+        energy = L_msu(energy, buf[p + OLP_CORR_LEN], buf[p + OLP_CORR_LEN]);
+        energy = L_mac(energy, buf[p], buf[p]);
+        c_energy += std::int32_t{buf[p]} * buf[p] - std::int32_t{buf[p + OLP_CORR_LEN]} * buf[p + OLP_CORR_LEN];
+
+        Word32 corr;
+        if (small && x_energy * c_energy <= SAFE) {
+            std::int32_t sum = 0;
+            for (int j = 0; j < OLP_CORR_LEN; j++) sum += std::int32_t{x[j]} * buf[p + j];
+            corr = sum * 2;
+        } else {
+            corr = small ? dot_sat_small(x, &buf[p], OLP_CORR_LEN) : dot_sat(x, &buf[p], OLP_CORR_LEN);
+        }
+        if (corr <= 0) continue;
+
+        const Word16 e1 = norm_l(corr);
+        Word16 exp = static_cast<Word16>(2 * e1);
+        const Word16 c = round(corr << e1);
+        const Word32 sq = L_mult(c, c);
+        const Word16 e2 = norm_l(sq);
+        exp = add(exp, e2);
+        Word16 cr = extract_h(sq << e2);
+
+        // A saturated running energy can be driven below zero as the window
+        // moves into quieter samples; its complement still gives a
+        // non-negative mantissa.
+        Word16 e3 = 0;
+        Word16 en = 0;
+        if (energy > 0) {
+            e3 = norm_l(energy);
+            en = round(energy << e3);
+        } else if (energy == -1) {
+            e3 = 31;
+        } else if (energy < 0) {
+            const Word32 inv = ~energy;
+            e3 = norm_l(inv);
+            en = round(inv << e3);
+        }
+        exp = sub(exp, e3);
+
+        if (cr >= en) {
+            exp = sub(exp, 1);
+            cr = static_cast<Word16>(cr >> 1);
+        }
+        if (exp > bexp) continue;
+        if (exp + 1 < bexp) {
+            best = lag;
+            bexp = exp;
+            bcr = cr;
+            ben = en;
+            continue;
+        }
+        const Word16 t = exp + 1 == bexp ? static_cast<Word16>(bcr >> 1) : bcr;
+        if (L_msu(L_mult(cr, ben), en, t) <= 0) continue;
+        bool take = lag - best < OLP_LONGER_LAG;
+        if (!take) {
+            Word32 a = L_negate((Word32{cr} * ben) >> 1);
+            a = L_mac(a, cr, ben);
+            a = L_msu(a, en, t);
+            take = a > 0;
+        }
+        if (take) {
+            best = lag;
+            bexp = exp;
+            bcr = cr;
+            ben = en;
+        }
+    }
+    return best;
+}
+
+}  // namespace g723

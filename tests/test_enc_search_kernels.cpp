@@ -1,0 +1,127 @@
+// The fast correlation kernels and gain-vector scoring of the excitation
+// searches against their plain saturating forms, from quiet to full scale.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+
+#include "g723/common/tables.h"
+#include "g723/encoder/acb_search.h"
+#include "g723/encoder/mpmlq.h"
+#include "g723/encoder/search_kernels.h"
+
+namespace {
+
+using namespace g723;
+
+struct Amplitude {
+    const char *name;
+    int peak;          // samples drawn from [-peak, peak]
+    bool min_values;   // sprinkle -32768 in
+};
+
+class KernelEquality : public ::testing::TestWithParam<Amplitude> {
+  protected:
+    std::mt19937 rng{1234};
+    void fill(Word16 *v, int n) {
+        const Amplitude a = GetParam();
+        std::uniform_int_distribution<int> dist(-a.peak, a.peak);
+        for (int i = 0; i < n; ++i) v[i] = static_cast<Word16>(dist(rng));
+        if (a.min_values)
+            for (int i = 0; i < n; i += 7) v[i] = -32768;
+    }
+};
+
+TEST_P(KernelEquality, FastFormsMatchPlainForms) {
+    for (int trial = 0; trial < 200; ++trial) {
+        Word16 a[SUBFRAME_LEN];
+        Word16 b[SUBFRAME_LEN];
+        fill(a, SUBFRAME_LEN);
+        fill(b, SUBFRAME_LEN);
+        const int n = 1 + trial % SUBFRAME_LEN;
+        ASSERT_EQ(kernels::dot_mac(a, b, n), kernels::dot_mac_plain(a, b, n));
+        ASSERT_EQ(kernels::dot_add(a, b, n), kernels::dot_add_plain(a, b, n));
+
+        Word16 o1[SUBFRAME_LEN];
+        Word16 o2[SUBFRAME_LEN];
+        kernels::conv_round(o1, a, b);
+        kernels::conv_round_plain(o2, a, b);
+        ASSERT_TRUE(std::equal(o1, o1 + SUBFRAME_LEN, o2));
+
+        const kernels::Int64 ea = kernels::sum_squares(a, n);
+        const kernels::Int64 eb = kernels::sum_squares(b, n);
+        ASSERT_EQ(kernels::dot_add_known(a, b, n, ea, eb), kernels::dot_add_plain(a, b, n));
+        ASSERT_EQ(kernels::energy_mac_from_exact(ea), kernels::dot_mac_plain(a, a, n));
+
+        kernels::tap_step(o1, a, b[0], b);
+        kernels::tap_step_plain(o2, a, b[0], b);
+        ASSERT_TRUE(std::equal(o1, o1 + SUBFRAME_LEN, o2));
+
+        Word16 x1[SUBFRAME_LEN];
+        Word16 x2[SUBFRAME_LEN];
+        fill(x1, SUBFRAME_LEN);
+        std::copy(x1, x1 + SUBFRAME_LEN, x2);
+        kernels::subtract_filtered(x1, a, b);
+        kernels::subtract_filtered_plain(x2, a, b);
+        ASSERT_TRUE(std::equal(x1, x1 + SUBFRAME_LEN, x2));
+
+        Word32 c1[SUBFRAME_LEN];
+        Word32 c2[SUBFRAME_LEN];
+        kernels::corr_back(c1, a, b);
+        kernels::corr_back_plain(c2, a, b);
+        ASSERT_TRUE(std::equal(c1, c1 + SUBFRAME_LEN, c2));
+        kernels::autocorr(c1, a);
+        kernels::autocorr_plain(c2, a);
+        ASSERT_TRUE(std::equal(c1, c1 + SUBFRAME_LEN, c2));
+
+        kernels::Prefix_table p1{};
+        kernels::Prefix_table p2{};
+        kernels::prefix_corr(p1, a);
+        kernels::prefix_corr_plain(p2, a);
+        for (int d = 0; d < SUBFRAME_LEN; d += 2)
+            ASSERT_TRUE(std::equal(p1[d], p1[d] + SUBFRAME_LEN - d, p2[d])) << "lag " << d;
+
+        Word16 v[ACB_GAIN_COLS];
+        fill(v, ACB_GAIN_COLS);
+        for (const bool big : {false, true}) {
+            const int rows = big ? 170 : 85;
+            const Acb_pick f = acb_score(v, big, rows, 0);
+            const Acb_pick p = acb_score_plain(v, big, rows, 0);
+            ASSERT_EQ(f.index, p.index);
+            ASSERT_EQ(f.score, p.score);
+        }
+    }
+}
+
+// The whole multipulse search, fast against all-saturating, from the same
+// starting point: same winner, same criterion, same pulses.
+TEST_P(KernelEquality, MpmlqSearchMatchesItsPlainForm) {
+    for (int trial = 0; trial < 60; ++trial) {
+        Word16 t[SUBFRAME_LEN];
+        Word16 h[SUBFRAME_LEN];
+        fill(t, SUBFRAME_LEN);
+        fill(h, SUBFRAME_LEN);
+        if (trial % 3 == 0)  // a decaying response as the encoder makes them
+            for (int i = 0; i < SUBFRAME_LEN; ++i) h[i] = static_cast<Word16>(h[i] >> (i / 6));
+        const int np = 5 + trial % 2;
+        const Word16 lag = static_cast<Word16>(trial % 4 == 0 ? 60 : 18 + trial % 40);
+        Mpmlq_best fast = mpmlq_initial_best(np);
+        Mpmlq_best plain = fast;
+        mpmlq_search(fast, t, h, np, lag);
+        mpmlq_search_plain(plain, t, h, np, lag);
+        ASSERT_EQ(fast.max_err, plain.max_err) << "trial " << trial;
+        ASSERT_EQ(fast.grid, plain.grid);
+        ASSERT_EQ(fast.gain_index, plain.gain_index);
+        ASSERT_EQ(fast.train, plain.train);
+        ASSERT_TRUE(std::equal(fast.pos, fast.pos + np, plain.pos));
+        ASSERT_TRUE(std::equal(fast.amp, fast.amp + np, plain.amp));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Amplitudes, KernelEquality,
+                         ::testing::Values(Amplitude{"quiet", 300, false}, Amplitude{"speech", 4000, false},
+                                           Amplitude{"loud", 20000, false}, Amplitude{"full", 32767, true}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
+
+}  // namespace
