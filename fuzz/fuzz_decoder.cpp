@@ -28,8 +28,8 @@ void make_header(unsigned char head[16], int type) {
     }
 }
 
-// Opens a decoding stream with head and feeds it the frames found in
-// data[start..size).
+// Opens a decoding stream with head and feeds it the frames in data: from
+// the stream's first-frame offset when data is the whole stream, else from 0.
 void open_and_feed(const unsigned char head[16], const std::uint8_t *data, std::size_t size, bool frames_follow_head) {
     Qrxc_context *ctx = Qrxc_create();
     if (ctx == nullptr) return;
