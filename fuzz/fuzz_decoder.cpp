@@ -12,26 +12,57 @@
 
 namespace {
 
-void through_api(const std::uint8_t *data, std::size_t size) {
-    if (size < 16) return;
+// A well-formed 16-byte header for a type chosen by the input, so that
+// every stream type is reached and not only headers the mutator stumbles on.
+void make_header(unsigned char head[16], int type) {
+    static const std::uint16_t pcm[7] = {320, 240, 240, 240, 240, 240, 240};
+    static const std::uint16_t bytes[7] = {20, 20, 24, 20, 90, 120, 150};
+    const std::uint16_t fields[] = {8000, static_cast<std::uint16_t>(type), pcm[type], bytes[type], 16, 0};
+    head[0] = 'Q';
+    head[1] = 'R';
+    head[2] = 'X';
+    head[3] = 0x40;
+    for (int i = 0; i < 6; ++i) {
+        head[4 + 2 * i] = static_cast<unsigned char>(fields[i] & 0xff);
+        head[5 + 2 * i] = static_cast<unsigned char>(fields[i] >> 8);
+    }
+}
+
+// Opens a decoding stream with head and feeds it the frames in data: from
+// the stream's first-frame offset when data is the whole stream, else from 0.
+void open_and_feed(const unsigned char head[16], const std::uint8_t *data, std::size_t size, bool frames_follow_head) {
     Qrxc_context *ctx = Qrxc_create();
     if (ctx == nullptr) return;
-    unsigned char head[16];
-    std::memcpy(head, data, 16);
+    unsigned char h[16];
+    std::memcpy(h, head, 16);
     G_header hdr{};
-    const int offset = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &hdr, head);
+    const int offset = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &hdr, h);
     if (offset >= 0) {
         if (offset > 16 || hdr.pcm_frame > QRXC_MAX_PCM_FRAME || hdr.frame_bytes > QRXC_MAX_FRAME_BYTES ||
             hdr.frame_bytes == 0)
             __builtin_trap();  // the stream API promised sizes it cannot keep
         short pcm[QRXC_MAX_PCM_FRAME];
         unsigned char frame[QRXC_MAX_FRAME_BYTES];
-        for (std::size_t pos = static_cast<std::size_t>(offset); pos + hdr.frame_bytes <= size; pos += hdr.frame_bytes) {
+        const std::size_t start = frames_follow_head ? static_cast<std::size_t>(offset) : 0;
+        for (std::size_t pos = start; pos + hdr.frame_bytes <= size; pos += hdr.frame_bytes) {
             std::memcpy(frame, data + pos, hdr.frame_bytes);
             Qrxc_frame_ctx(ctx, pcm, frame);
         }
     }
     Qrxc_destroy(ctx);
+}
+
+void through_api(const std::uint8_t *data, std::size_t size) {
+    if (size < 16) return;
+    // Odd first byte: a valid header of type (second byte mod 7), then the
+    // rest of the input as frames; otherwise the input is the whole stream.
+    if ((data[0] & 1) != 0) {
+        unsigned char head[16];
+        make_header(head, data[1] % 7);
+        open_and_feed(head, data + 2, size - 2, false);
+    } else {
+        open_and_feed(data, data, size, true);
+    }
 }
 
 void through_g723_path(const std::uint8_t *data, std::size_t size) {
