@@ -141,19 +141,24 @@ void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const W
                 const int p2 = track_pos(2, a2);
                 Word16 ps2 = add(ps1, d[p2]);
                 const Word16 ps2b = add(ps1b, d[p2 + 1]);
-                const Word32 e2 = e1 + 2 * rr22[a2] + 4 * rr[RR_02 + 8 * a0 + a2] + 4 * rr[RR_12 + 8 * a1 + a2];
                 int g = 0;
                 if (ps2b > ps2) {
                     g = 1;
                     ps2 = ps2b;
                 }
                 if (ps2 <= thr) continue;
+                const Word32 e2 = e1 + 2 * rr22[a2] + 4 * rr[RR_02 + 8 * a0 + a2] + 4 * rr[RR_12 + 8 * a1 + a2];
+
+                // The energy each fourth pulse adds, for all eight at once.
+                Word32 e4[ACELP_TRACK_POSITIONS];
+                for (int a3 = 0; a3 < ACELP_TRACK_POSITIONS; ++a3)
+                    e4[a3] = 2 * rr33[a3] + 4 * rr[RR_03 + 8 * a0 + a3] + 4 * rr[RR_13 + 8 * a1 + a3] +
+                             4 * rr[RR_23 + 8 * a2 + a3];
 
                 for (int a3 = 0; a3 < ACELP_TRACK_POSITIONS; ++a3) {
                     const int p3 = track_pos(3, a3);
                     const Word16 ps3 = add(ps2, d[p3 + g]);
-                    const Word32 e3 = e2 + 2 * rr33[a3] + 4 * rr[RR_03 + 8 * a0 + a3] +
-                                      4 * rr[RR_13 + 8 * a1 + a3] + 4 * rr[RR_23 + 8 * a2 + a3];
+                    const Word32 e3 = e2 + e4[a3];
                     const Word16 alp = extract_l(e3 >> 5);
                     const Word16 sq = mult(ps3, ps3);
                     if (L_mult(sq, alpha) > L_mult(psc, alp)) {
