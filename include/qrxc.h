@@ -61,9 +61,12 @@ typedef struct G_header {
 
 /* Selects the header form of later encodings: 0 short (4 bytes), 1..3 long. */
 QRXC_API void Qrxc_version(int v);
-/* Opens a stream. direction 1 encodes (hdr receives the header, result is
- * its length), 2 decodes (hdr holds the stream's first 16 bytes, result is
- * the offset of the first frame). Negative results are QRXC_ERR_*. */
+/* Opens a stream, replacing any open one, and resets the coder it uses.
+ * direction 1 encodes: hdr receives the header, the result is its length
+ * (4 or 16; room for 16). direction 2 decodes: hdr holds the stream's first
+ * bytes (4 for a short header, 16 for a long one), the result is the offset
+ * of the first frame. out receives the header record. Negative results are
+ * QRXC_ERR_*; then nothing is written to out or hdr and no stream is open. */
 QRXC_API int Qrxc_initial(int direction, int sample_rate, int type, G_header *out, unsigned char *hdr);
 /* Codes one frame: encoding reads pcm_frame samples and writes frame_bytes
  * bytes; decoding the reverse. 0 on success, -1 with no open stream or a

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 #include "codec/adpcm.h"
@@ -203,7 +204,7 @@ TEST(Adpcm, DecoderFollowsEncoder) {
         double signal = 0, noise = 0;
         for (int i = 0; i < 8000; ++i) {
             const double t = i / 8000.0;
-            const int x = static_cast<int>(6000 * std::sin(2 * M_PI * 300 * t) + 3000 * std::sin(2 * M_PI * 1100 * t));
+            const int x = static_cast<int>(6000 * std::sin(2 * std::numbers::pi * 300 * t) + 3000 * std::sin(2 * std::numbers::pi * 1100 * t));
             const int code = w.encode(enc, x, LAW_LINEAR);
             ASSERT_GT(code, 0);
             ASSERT_LT(code, 1 << w.bits);

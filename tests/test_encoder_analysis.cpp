@@ -2,6 +2,7 @@
 // conversion and quantisation, open-loop pitch, harmonic noise shaping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -153,6 +154,17 @@ TEST(LpcToLsp, RootsAreIncreasingForARealSpeechLikeSet) {
     for (int k = 0; k < LPC_ORDER; k++) same = same && lsp[k] == LspDcTable[k];
     EXPECT_FALSE(same);
     for (int k = 1; k < LPC_ORDER; k++) EXPECT_GT(lsp[k], lsp[k - 1]) << k;
+}
+
+TEST(LspQuantize, CodebookBoundHolds) {
+    int mx = 0;
+    for (const auto &row : Band0Tb8)
+        for (Word16 v : row) mx = std::max(mx, std::abs(int{v}));
+    for (const auto &row : Band1Tb8)
+        for (Word16 v : row) mx = std::max(mx, std::abs(int{v}));
+    for (const auto &row : Band2Tb8)
+        for (Word16 v : row) mx = std::max(mx, std::abs(int{v}));
+    EXPECT_EQ(mx, LSP_CODE_MAX_ABS);
 }
 
 TEST(LspQuantize, ZeroResidualPicksTheZeroRowOfEveryBand) {

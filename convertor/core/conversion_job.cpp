@@ -71,6 +71,12 @@ bool write_pcm(Wav_writer &writer, short *pcm, int samples) {
 
 }  // namespace
 
+int progress_position(std::uint64_t consumed, std::uint64_t total) {
+    if (total == 0) return 100;
+    const std::uint64_t p = consumed >= total ? 100 : consumed / total * 100 + consumed % total * 100 / total;
+    return static_cast<int>(p);
+}
+
 std::string output_path_for(const std::string &source) {
     std::string out = source;
     if (ends_with_qrx(out)) out.resize(out.size() - 4);
@@ -166,7 +172,7 @@ Job_result Conversion_job::run() {
             break;
         }
         if (consumed >= total) break;
-        ui_.progress(static_cast<int>(consumed * 100 / total));
+        ui_.progress(progress_position(consumed, total));
     }
     std::fclose(src.f);
     src.f = nullptr;

@@ -43,6 +43,10 @@ enum class Job_result {
     read_failed,     // the source failed to read mid-file: "<output> Create Failed"
 };
 
+// Progress bar position after consumed of total coded bytes: consumed*100/total
+// truncated, computed in 64 bits so that large files do not overflow.
+int progress_position(std::uint64_t consumed, std::uint64_t total);
+
 // The output name: one trailing ".QRX" (any case) removed, ".wav" appended.
 std::string output_path_for(const std::string &source);
 

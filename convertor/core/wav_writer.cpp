@@ -66,6 +66,7 @@ bool Wav_writer::open(const std::string &path, bool must_not_exist) {
 
 bool Wav_writer::write(const void *buf, std::size_t len) {
     if (file_ == nullptr || (buf == nullptr && len != 0)) return false;
+    if (len == 0) return true;
     if (len > std::numeric_limits<std::uint32_t>::max() - RIFF_OVERHEAD - data_bytes_) return false;
     if (std::fwrite(buf, 1, len, file_) != len) return false;
     data_bytes_ += static_cast<std::uint32_t>(len);

@@ -153,15 +153,15 @@ inline Word16 vector_normalize(Word16 *v, int len) {
     return static_cast<Word16>(e - 3);
 }
 
-// Energy of 60 samples pre-scaled by 1/4, saturating at MAX_32.
+// Energy of 60 samples pre-scaled by 1/4, saturating at MAX_32. The terms
+// are never negative, so the saturating sum is the exact sum clamped.
 inline Word32 energy_60(const Word16 *x) {
-    Word32 acc = 0;
+    std::int64_t acc = 0;
     for (int i = 0; i < SUBFRAME_LEN; ++i) {
-        const Word16 y = shr(x[i], 2);
-        acc = L_mac(acc, y, y);
-        if (acc == MAX_32) return MAX_32;
+        const Word32 y = x[i] >> 2;
+        acc += 2 * y * y;
     }
-    return acc;
+    return acc > MAX_32 ? MAX_32 : static_cast<Word32>(acc);
 }
 
 // Bitwise square root: Q31 in, Q15 out, 14 bits tried.

@@ -6,6 +6,7 @@
 #include "g723/common/excitation.h"
 #include "g723/common/frame.h"
 #include "g723/common/lsp.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
 #include "g723/decoder/postfilter.h"
 
@@ -29,21 +30,16 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     int b = c;
     Word32 best = 0;
     const Word16 *x = buf + ERASE_START;
+    const bool plain = chain_cannot_saturate(ERASE_SPAN, max_abs(buf, EXC_BUF_LEN));
     for (int i = c - 3; i <= c + 3; ++i) {
-        Word32 r = 0;
-        for (int n = 0; n < ERASE_SPAN; ++n) r = L_mac(r, x[n], x[n - i]);
+        const Word32 r = plain ? dot_plain(x, x - i, ERASE_SPAN) : L_mac_n(0, x, x - i, ERASE_SPAN);
         if (r > best) {
             best = r;
             b = i;
         }
     }
-    Word32 t = 0, e = 0;
-    for (int n = 0; n < ERASE_SPAN; ++n) {
-        t = L_mac(t, x[n], x[n]);
-        e = L_mac(e, x[n - b], x[n - b]);
-    }
-    const Word16 tr = round(t);
-    const Word16 er = round(e);
+    const Word16 tr = round(L_mac_n(0, x, x, ERASE_SPAN));
+    const Word16 er = round(L_mac_n(0, x - b, x - b, ERASE_SPAN));
     const Word16 cr = round(best);
     if (cr <= 0) return 0;
     // Voiced when the prediction gain over the last 120 samples exceeds

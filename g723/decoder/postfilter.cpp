@@ -1,6 +1,13 @@
 #include "g723/decoder/postfilter.h"
 
+#include <algorithm>
+#include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
 
 namespace g723 {
@@ -9,12 +16,52 @@ namespace {
 
 constexpr int PF_MAX_LAG = 142;  // keeps lag + 3 within the history
 
-// Saturating dot product of two 60-sample segments.
-inline Word32 dot60(const Word16 *a, const Word16 *b) {
-    Word32 acc = 0;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) acc = L_mac(acc, a[n], b[n]);
-    return acc;
+// Saturating dot product of two 60-sample segments; plain arithmetic when
+// the buffer's peak rules out saturation (always, on a normalised buffer).
+inline Word32 dot60(const Word16 *a, const Word16 *b, bool plain) {
+    return plain ? dot_plain(a, b, SUBFRAME_LEN) : L_mac_n(0, a, b, SUBFRAME_LEN);
 }
+
+// Ten-tap helpers for the recursive filters. A chain of saturating L_mac
+// steps equals the plain sum whenever its start plus the magnitudes of all
+// its terms stays within Word32; the bound sum|c| * max|w| (max taken over
+// everything the filter has seen in this subframe) is the cheap test, the
+// exact magnitude sum the fallback, the step-by-step chain the last resort.
+
+inline int sum_abs10(const Word16 *c) {
+    int m = 0;
+    for (int i = 0; i < LPC_ORDER; ++i) m += c[i] < 0 ? -c[i] : c[i];
+    return m;
+}
+
+// Plain dot product; callers have bounded every partial sum below 2^30,
+// so neither the pairwise sums nor the total can overflow.
+inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
+#if defined(__SSE2__)
+    __m128i p = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(w)));
+    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4e));
+    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xb1));
+    return _mm_cvtsi128_si32(p) + std::int32_t{c[8]} * w[8] + std::int32_t{c[9]} * w[9];
+#else
+    std::int32_t s = 0;
+    for (int i = 0; i < LPC_ORDER; ++i) s += std::int32_t{c[i]} * w[i];
+    return s;
+#endif
+}
+
+// Exact dot product and exact sum of term magnitudes.
+inline void dot10_mag(const Word16 *c, const Word16 *w, std::int64_t &sum, std::int64_t &mag) {
+    sum = 0;
+    mag = 0;
+    for (int i = 0; i < LPC_ORDER; ++i) {
+        const std::int32_t p = std::int32_t{c[i]} * w[i];
+        sum += p;
+        mag += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+    }
+}
+
+inline std::int64_t abs64(Word32 a) { return a < 0 ? -std::int64_t{a} : std::int64_t{a}; }
 
 struct Pf_choice {
     Word16 gain;
@@ -44,12 +91,13 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
     const int c = ol_lag < PF_MAX_LAG ? ol_lag : PF_MAX_LAG;
     const int start = ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     const Word16 *x = buf + start;
+    const bool plain = chain_cannot_saturate(SUBFRAME_LEN, max_abs(buf, EXC_BUF_LEN));
 
     // Ties keep the smaller offset; a non-positive correlation never wins.
     Word32 best = 0;
     int bl = 0;
     for (int i = c - 3; i <= c + 3; ++i) {
-        const Word32 r = dot60(x, x - i);
+        const Word32 r = dot60(x, x - i, plain);
         if (r > best) {
             best = r;
             bl = -i;
@@ -60,7 +108,7 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
     for (int i = c - 3; i <= c + 3; ++i) {
         // A forward partner must lie inside the frame.
         if (SUBFRAME_LEN * subframe + SUBFRAME_LEN + i > FRAME_LEN) break;
-        const Word32 r = dot60(x, x + i);
+        const Word32 r = dot60(x, x + i, plain);
         if (r > best) {
             best = r;
             fl = i;
@@ -68,14 +116,14 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
     }
     if (bl == 0 && fl == 0) return pf;
 
-    Word32 v[5] = {dot60(x, x), 0, 0, 0, 0};  // E0, C1, E1, C2, E2
+    Word32 v[5] = {dot60(x, x, plain), 0, 0, 0, 0};  // E0, C1, E1, C2, E2
     if (bl != 0) {
-        v[1] = dot60(x, x + bl);
-        v[2] = dot60(x + bl, x + bl);
+        v[1] = dot60(x, x + bl, plain);
+        v[2] = dot60(x + bl, x + bl, plain);
     }
     if (fl != 0) {
-        v[3] = dot60(x, x + fl);
-        v[4] = dot60(x + fl, x + fl);
+        v[3] = dot60(x, x + fl, plain);
+        v[4] = dot60(x + fl, x + fl, plain);
     }
     Word32 m = 0;
     for (Word32 a : v)
@@ -97,18 +145,49 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
 void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe) {
     const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     Word16 *o = out + SUBFRAME_LEN * subframe;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, x[pf.lag + n]));
+    const Word16 *partner = x + pf.lag;
+    const std::int64_t weights = std::int64_t{pf.scale < 0 ? -pf.scale : pf.scale} + (pf.gain < 0 ? -pf.gain : pf.gain);
+    const int peak = std::max(max_abs(x, SUBFRAME_LEN), max_abs(partner, SUBFRAME_LEN));
+    if (2 * weights * peak + 0x8000 <= MAX_32) {
+        // Neither the products, their sum nor the rounding can saturate.
+        for (int n = 0; n < SUBFRAME_LEN; ++n)
+            o[n] = static_cast<Word16>((2 * (std::int32_t{x[n]} * pf.scale + std::int32_t{partner[n]} * pf.gain) + 0x8000) >> 16);
+        return;
+    }
+    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, partner[n]));
 }
 
 void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
-    Word16 *y = st.synth_mem;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        Word32 a = Word32{x[n]} << 13;
-        for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], y[j]);
-        for (int j = LPC_ORDER - 1; j > 0; --j) y[j] = y[j - 1];
-        y[0] = round(L_shl(a, 2));
-        x[n] = y[0];
+    // Past outputs oldest first, so that each sample's ten taps are one
+    // contiguous run: y[j] of the step-by-step filter is h[n + 9 - j].
+    Word16 h[LPC_ORDER + SUBFRAME_LEN];
+    Word16 c[LPC_ORDER];
+    for (int j = 0; j < LPC_ORDER; ++j) {
+        h[LPC_ORDER - 1 - j] = st.synth_mem[j];
+        c[LPC_ORDER - 1 - j] = lpc[j];
     }
+    const std::int64_t cabs = sum_abs10(c);
+    int peak = max_abs(h, LPC_ORDER);
+    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+        const Word16 *w = h + n;
+        const Word32 a0 = Word32{x[n]} << 13;
+        Word32 a;
+        std::int64_t sum, mag;
+        if (abs64(a0) + 2 * cabs * peak <= MAX_32) {
+            a = a0 + 2 * dot10(c, w);
+        } else if (dot10_mag(c, w, sum, mag), abs64(a0) + 2 * mag <= MAX_32) {
+            a = static_cast<Word32>(a0 + 2 * sum);
+        } else {
+            a = a0;
+            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], w[LPC_ORDER - 1 - j]);
+        }
+        const Word16 y = round(L_shl(a, 2));
+        h[LPC_ORDER + n] = y;
+        x[n] = y;
+        const int ay = y < 0 ? -y : y;
+        peak = ay > peak ? ay : peak;
+    }
+    for (int j = 0; j < LPC_ORDER; ++j) st.synth_mem[j] = h[LPC_ORDER + SUBFRAME_LEN - 1 - j];
 }
 
 Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
@@ -121,12 +200,8 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     Word16 t[SUBFRAME_LEN];
     for (int n = 0; n < SUBFRAME_LEN; ++n) t[n] = x[n];
     const Word16 e = vector_normalize(t, SUBFRAME_LEN);
-    Word32 r1 = 0;
-    Word32 r0 = L_mult(t[0], t[0]);
-    for (int n = 1; n < SUBFRAME_LEN; ++n) {
-        r1 = L_mac(r1, t[n], t[n - 1]);
-        r0 = L_mac(r0, t[n], t[n]);
-    }
+    const Word32 r1 = L_mac_n(0, t + 1, t, SUBFRAME_LEN - 1);
+    const Word32 r0 = L_mac_n(L_mult(t[0], t[0]), t + 1, t + 1, SUBFRAME_LEN - 1);
     const Word32 energy = L_shr(r0, 2 * e + 4);
 
     // First reflection coefficient, smoothed into the tilt memory.
@@ -139,19 +214,58 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     st.pf_tilt = round(L_mac(L_msu(L_deposit_h(st.pf_tilt), st.pf_tilt, 0x2000), k, 0x2000));
     const auto m = static_cast<Word16>(mult(st.pf_tilt, -0x4000) & 0xfffc);
 
-    Word16 *fir = st.pf_fir_mem;
-    Word16 *iir = st.pf_iir_mem;
+    // Inputs and pole-section outputs oldest first (see lpc_synth). The zero
+    // section needs no recursion, so its sums are formed for the whole
+    // subframe first; each sample then adds its pole-section terms. The
+    // exact sum is taken only where no step of the saturating chain
+    // (input, ten L_msu, ten L_mac) can saturate.
+    Word16 xin[LPC_ORDER + SUBFRAME_LEN], yh[LPC_ORDER + SUBFRAME_LEN];
+    Word16 zr[LPC_ORDER], pr[LPC_ORDER];
+    for (int j = 0; j < LPC_ORDER; ++j) {
+        xin[LPC_ORDER - 1 - j] = st.pf_fir_mem[j];
+        yh[LPC_ORDER - 1 - j] = st.pf_iir_mem[j];
+        zr[LPC_ORDER - 1 - j] = zc[j];
+        pr[LPC_ORDER - 1 - j] = pc[j];
+    }
+    for (int n = 0; n < SUBFRAME_LEN; ++n) xin[LPC_ORDER + n] = x[n];
+    // zmag and pmag are upper bounds of the term magnitudes.
+    std::int64_t zsum[SUBFRAME_LEN], zmag[SUBFRAME_LEN];
+    const std::int64_t zabs = sum_abs10(zr);
+    const std::int64_t pabs = sum_abs10(pr);
+    const std::int64_t zbound = zabs * max_abs(xin, LPC_ORDER + SUBFRAME_LEN);
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        Word32 a = Word32{x[n]} << 14;
-        for (int j = 0; j < LPC_ORDER; ++j) a = L_msu(a, zc[j], fir[j]);
-        for (int j = LPC_ORDER - 1; j > 0; --j) fir[j] = fir[j - 1];
-        fir[0] = x[n];
-        for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, pc[j], iir[j]);
-        for (int j = LPC_ORDER - 1; j > 0; --j) iir[j] = iir[j - 1];
+        if (zbound < (std::int64_t{1} << 30)) {
+            zsum[n] = dot10(zr, xin + n);
+            zmag[n] = zbound;
+        } else {
+            dot10_mag(zr, xin + n, zsum[n], zmag[n]);
+        }
+    }
+    int peak = max_abs(yh, LPC_ORDER);
+    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+        const Word16 *w = yh + n;
+        const Word32 a0 = Word32{xin[LPC_ORDER + n]} << 14;
+        const std::int64_t start = abs64(a0) + 2 * zmag[n];
+        Word32 a;
+        std::int64_t sum, mag;
+        if (start + 2 * pabs * peak <= MAX_32) {
+            a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * dot10(pr, w));
+        } else if (dot10_mag(pr, w, sum, mag), start + 2 * mag <= MAX_32) {
+            a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * sum);
+        } else {
+            a = a0;
+            for (int j = 0; j < LPC_ORDER; ++j) a = L_msu(a, zc[j], xin[n + LPC_ORDER - 1 - j]);
+            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, pc[j], w[LPC_ORDER - 1 - j]);
+        }
         a = L_shl(a, 2);
-        iir[0] = round(a);
-        a = L_mac(a, iir[1], m);
-        x[n] = round(a);
+        yh[LPC_ORDER + n] = round(a);
+        const int ay = yh[LPC_ORDER + n] < 0 ? -yh[LPC_ORDER + n] : yh[LPC_ORDER + n];
+        peak = ay > peak ? ay : peak;
+        x[n] = round(L_mac(a, yh[LPC_ORDER + n - 1], m));
+    }
+    for (int j = 0; j < LPC_ORDER; ++j) {
+        st.pf_fir_mem[j] = xin[LPC_ORDER + SUBFRAME_LEN - 1 - j];
+        st.pf_iir_mem[j] = yh[LPC_ORDER + SUBFRAME_LEN - 1 - j];
     }
     return energy;
 }
@@ -169,11 +283,21 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         const Word16 q = div_32_16(a, extract_h(ex));
         g = fixed_sqrt(L_shr(Word32{q} << 16, sh));
     }
+    // The smoothing step, agc * 15/16 + g / 16 rounded, never saturates
+    // (g >= 0, and 32767 * 65536 + 0x8000 still fits), so it is exact in
+    // plain arithmetic.
+    Word32 agc = st.agc_gain;
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        st.agc_gain = round(L_mac(L_msu(L_deposit_h(st.agc_gain), st.agc_gain, 0x0800), g, 0x0800));
-        const Word16 f = add(st.agc_gain, shr(st.agc_gain, 4));
-        x[n] = round(L_shl(L_mult(x[n], f), 4));
+        agc = (agc * 61440 + Word32{g} * 4096 + 0x8000) >> 16;
+        const auto gain = static_cast<Word16>(agc);
+        const Word16 f = add(gain, shr(gain, 4));
+        // Exact product; L_mult, L_shl and round all reduce to clamps of it.
+        std::int64_t v = std::int64_t{x[n]} * f * 32;
+        v = v > MAX_32 ? MAX_32 : (v < MIN_32 ? MIN_32 : v);
+        v = v + 0x8000 > MAX_32 ? MAX_32 : v + 0x8000;
+        x[n] = static_cast<Word16>(v >> 16);
     }
+    st.agc_gain = static_cast<Word16>(agc);
 }
 
 }  // namespace g723

@@ -31,6 +31,9 @@ Word16 levinson_durbin(Word16 a[LPC_ORDER], const Word16 corr[LPC_ORDER], Word16
 
 // Falls back to prev when fewer than ten roots are found.
 void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 prev[LPC_ORDER]);
+// Largest magnitude in the three LSP band codebooks.
+inline constexpr Word16 LSP_CODE_MAX_ABS = 6012;
+
 // lsp is scratch afterwards.
 Word32 lsp_quantize(Word16 lsp[LPC_ORDER], const Word16 prev[LPC_ORDER]);
 Word32 lsp_split_vq(const Word16 r[LPC_ORDER], const Word16 w[LPC_ORDER]);

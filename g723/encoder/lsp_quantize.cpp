@@ -81,31 +81,86 @@ void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 p
     for (int k = 0; k < LPC_ORDER; k++) lsp[k] = prev[k];
 }
 
-Word32 lsp_split_vq(const Word16 r[LPC_ORDER], const Word16 w[LPC_ORDER]) {
-    const Word16 *books[3] = {&Band0Tb8[0][0], &Band1Tb8[0][0], &Band2Tb8[0][0]};
-    Word32 result = 0;
-    for (int band = 0; band < 3; band++) {
-        const int start = BandInfoTable[band][0];
-        const int len = BandInfoTable[band][1];
-        const Word16 *book = books[band];
-        int best = 0;
-        Word32 best_score = -1;
+namespace {
+
+// Score of one codevector: 2 sum(w r c) - sum(w c c) in the saturating
+// operator sequence. The weights are positive, so mult_r cannot saturate
+// and is a plain rounded product; when the magnitudes stay small enough no
+// later step can saturate either and plain 64-bit sums give the same bits.
+template <int LEN>
+[[gnu::noinline]] Word32 vq_score_saturating(const Word16 *r, const Word16 *c, const Word16 *t) {
+    Word32 acc = 0;
+    for (int j = 0; j < LEN; j++) acc = L_mac(acc, r[j], t[j]);
+    acc = L_shl(acc, 1);
+    for (int j = 0; j < LEN; j++) acc = L_msu(acc, c[j], t[j]);
+    return acc;
+}
+
+template <int LEN>
+inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
+    Word16 t[LEN];
+    for (int j = 0; j < LEN; j++) t[j] = static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
+    std::int64_t s1 = 0, m1 = 0, s2 = 0, m2 = 0;
+    for (int j = 0; j < LEN; j++) {
+        const std::int64_t p = 2 * std::int64_t{r[j]} * t[j];
+        const std::int64_t q = 2 * std::int64_t{c[j]} * t[j];
+        s1 += p;
+        m1 += p < 0 ? -p : p;
+        s2 += q;
+        m2 += q < 0 ? -q : q;
+    }
+    if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) return static_cast<Word32>(2 * s1 - s2);
+    return vq_score_saturating<LEN>(r, c, t);
+}
+
+template <int LEN>
+int vq_band(const Word16 *r, const Word16 *w, const Word16 (*book)[LEN]) {
+    int best = 0;
+    Word32 best_score = -1;
+    // |t| <= |c| <= LSP_CODE_MAX_ABS, so a small residual bounds every row's
+    // sums at once: then the whole band is scored in plain 32-bit sums.
+    std::int64_t r_abs = 0;
+    for (int j = 0; j < LEN; j++) r_abs += r[j] < 0 ? -std::int64_t{r[j]} : std::int64_t{r[j]};
+    const std::int64_t m1 = 2 * r_abs * LSP_CODE_MAX_ABS;
+    const std::int64_t m2 = 2 * LEN * std::int64_t{LSP_CODE_MAX_ABS} * LSP_CODE_MAX_ABS;
+    if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) {
+        Word32 scores[256];
         for (int i = 0; i < 256; i++) {
-            const Word16 *c = book + i * len;
-            Word16 t[4];
-            for (int j = 0; j < len; j++) t[j] = mult_r(w[start + j], c[j]);
-            Word32 acc = 0;
-            for (int j = 0; j < len; j++) acc = L_mac(acc, r[start + j], t[j]);
-            acc = L_shl(acc, 1);
-            for (int j = 0; j < len; j++) acc = L_msu(acc, c[j], t[j]);
-            if (acc > best_score) {
-                best_score = acc;
+            std::int32_t s1 = 0, s2 = 0;
+            for (int j = 0; j < LEN; j++) {
+                const std::int32_t c = book[i][j];
+                const std::int32_t t = (2 * std::int32_t{w[j]} * c + 0x8000) >> 16;
+                s1 += r[j] * t;
+                s2 += c * t;
+            }
+            scores[i] = 4 * s1 - 2 * s2;
+        }
+        for (int i = 0; i < 256; i++) {
+            if (scores[i] > best_score) {
+                best_score = scores[i];
                 best = i;
             }
         }
-        result = L_add(L_shl(result, 8), best);
+        return best;
     }
-    return result;
+    for (int i = 0; i < 256; i++) {
+        const Word32 score = vq_score<LEN>(r, w, book[i]);
+        // Strictly greater: equal scores keep the lower row.
+        if (score > best_score) {
+            best_score = score;
+            best = i;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+Word32 lsp_split_vq(const Word16 r[LPC_ORDER], const Word16 w[LPC_ORDER]) {
+    const int b0 = vq_band<3>(&r[BandInfoTable[0][0]], &w[BandInfoTable[0][0]], Band0Tb8);
+    const int b1 = vq_band<3>(&r[BandInfoTable[1][0]], &w[BandInfoTable[1][0]], Band1Tb8);
+    const int b2 = vq_band<4>(&r[BandInfoTable[2][0]], &w[BandInfoTable[2][0]], Band2Tb8);
+    return (Word32{b0} << 16) | (b1 << 8) | b2;
 }
 
 Word32 lsp_quantize(Word16 lsp[LPC_ORDER], const Word16 prev[LPC_ORDER]) {

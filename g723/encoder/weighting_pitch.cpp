@@ -1,5 +1,7 @@
 // Perceptual weighting filter W(z) = A(z/0.9) / A(z/0.5) and the open-loop
 // pitch estimate on the weighted speech.
+#include <cstdint>
+
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/analysis.h"
@@ -24,21 +26,39 @@ void weight_coeffs(Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER], const Word16 lpc[S
 }
 
 void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER]) {
+    // Linear histories, oldest first, with the ten memory samples in front;
+    // memory m (newest first) of sample n is hist[LPC_ORDER + n - 1 - m].
+    Word16 in[LPC_ORDER + FRAME_LEN];
+    Word16 out[LPC_ORDER + FRAME_LEN];
+    for (int m = 0; m < LPC_ORDER; m++) {
+        in[LPC_ORDER - 1 - m] = st.wght_fir_mem[m];
+        out[LPC_ORDER - 1 - m] = st.wght_iir_mem[m];
+    }
+    for (int n = 0; n < FRAME_LEN; n++) in[LPC_ORDER + n] = frame[n];
+
     for (int k = 0; k < SUBFRAMES; k++) {
         const Word16 *z = &per_lpc[2 * LPC_ORDER * k];
         const Word16 *p = z + LPC_ORDER;
-        for (int n = 0; n < SUBFRAME_LEN; n++) {
-            const Word16 x = frame[SUBFRAME_LEN * k + n];
-            Word32 acc = Word32{x} * (1 << 14);
-            for (int i = 0; i < LPC_ORDER; i++) acc = L_msu(acc, z[i], st.wght_fir_mem[i]);
-            for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_fir_mem[i] = st.wght_fir_mem[i - 1];
-            st.wght_fir_mem[0] = x;
-            for (int i = 0; i < LPC_ORDER; i++) acc = L_mac(acc, p[i], st.wght_iir_mem[i]);
-            for (int i = LPC_ORDER - 1; i > 0; i--) st.wght_iir_mem[i] = st.wght_iir_mem[i - 1];
-            const Word16 y = round(L_shl(acc, 2));
-            st.wght_iir_mem[0] = y;
-            frame[SUBFRAME_LEN * k + n] = y;
+        Word16 z_rev[LPC_ORDER], p_rev[LPC_ORDER];
+        for (int i = 0; i < LPC_ORDER; i++) {
+            z_rev[i] = z[LPC_ORDER - 1 - i];
+            p_rev[i] = p[LPC_ORDER - 1 - i];
         }
+        const std::int64_t z_room = tap_headroom<LPC_ORDER>(z);
+        const std::int64_t p_room = tap_headroom<LPC_ORDER>(p);
+        for (int j = 0; j < SUBFRAME_LEN; j++) {
+            const int n = SUBFRAME_LEN * k + j;
+            Word32 acc = Word32{in[LPC_ORDER + n]} * (1 << 14);
+            acc = back_taps<LPC_ORDER, -1>(acc, z, z_rev, &in[LPC_ORDER + n], z_room);
+            acc = back_taps<LPC_ORDER, 1>(acc, p, p_rev, &out[LPC_ORDER + n], p_room);
+            out[LPC_ORDER + n] = round(L_shl(acc, 2));
+        }
+    }
+
+    for (int n = 0; n < FRAME_LEN; n++) frame[n] = out[LPC_ORDER + n];
+    for (int m = 0; m < LPC_ORDER; m++) {
+        st.wght_fir_mem[m] = in[LPC_ORDER + FRAME_LEN - 1 - m];
+        st.wght_iir_mem[m] = out[LPC_ORDER + FRAME_LEN - 1 - m];
     }
 }
 
@@ -50,13 +70,32 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
     int p = start - (OLP_LAG_MIN - 1);
     const Word16 *x = &buf[start];
 
+    const bool small = all_small(buf, PITCH_BUF_LEN);
     Word32 energy = energy_sat(&buf[p], OLP_CORR_LEN);
+    // Plain energies of target and candidate: while their product stays
+    // below 0x3fffffff^2 the correlation's terms add up to less than
+    // 0x3fffffff in magnitude and cannot saturate.
+    std::int64_t x_energy = 0;
+    std::int64_t c_energy = 0;
+    for (int j = 0; j < OLP_CORR_LEN; j++) {
+        x_energy += std::int32_t{x[j]} * x[j];
+        c_energy += std::int32_t{buf[p + j]} * buf[p + j];
+    }
+    constexpr std::int64_t SAFE = std::int64_t{0x3fffffff} * 0x3fffffff;
     for (Word16 lag = OLP_LAG_MIN; lag <= OLP_LAG_MAX; lag++) {
         p--;
         energy = L_msu(energy, buf[p + OLP_CORR_LEN], buf[p + OLP_CORR_LEN]);
         energy = L_mac(energy, buf[p], buf[p]);
+        c_energy += std::int32_t{buf[p]} * buf[p] - std::int32_t{buf[p + OLP_CORR_LEN]} * buf[p + OLP_CORR_LEN];
 
-        const Word32 corr = dot_sat(x, &buf[p], OLP_CORR_LEN);
+        Word32 corr;
+        if (small && x_energy * c_energy <= SAFE) {
+            std::int32_t sum = 0;
+            for (int j = 0; j < OLP_CORR_LEN; j++) sum += std::int32_t{x[j]} * buf[p + j];
+            corr = sum * 2;
+        } else {
+            corr = small ? dot_sat_small(x, &buf[p], OLP_CORR_LEN) : dot_sat(x, &buf[p], OLP_CORR_LEN);
+        }
         if (corr <= 0) continue;
 
         const Word16 e1 = norm_l(corr);

@@ -1,0 +1,33 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+
+// The shared library exports the C API and nothing else.
+TEST(SharedLibrary, ExportsOnlyTheCApi) {
+    const std::string cmd = std::string("nm -D --defined-only '") + QRXC_SHARED_LIB + "' 2>/dev/null";
+    std::FILE *p = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string text;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) text += buf;
+    ASSERT_EQ(::pclose(p), 0) << "nm failed on " << QRXC_SHARED_LIB;
+
+    std::set<std::string> names;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string addr, kind, name;
+        fields >> addr >> kind >> name;
+        if (name.empty()) continue;
+        EXPECT_TRUE(name.rfind("Qrxc_", 0) == 0 || name.rfind("Qrmd_", 0) == 0) << "unexpected export " << name;
+        names.insert(name);
+    }
+    for (const char *required : {"Qrxc_version", "Qrxc_initial", "Qrxc_frame", "Qrmd_initial", "Qrmd_frame",
+                                 "Qrxc_create", "Qrxc_destroy", "Qrxc_version_ctx", "Qrxc_initial_ctx",
+                                 "Qrxc_frame_ctx", "Qrmd_initial_ctx", "Qrmd_frame_ctx"})
+        EXPECT_TRUE(names.count(required) == 1) << "missing export " << required;
+}

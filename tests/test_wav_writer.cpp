@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include "convertor/core/wav_writer.h"
+#include "test_support.h"
+
+using qrx_test::Bytes;
+
+namespace {
+
+// The finished file as the format defines it: 46-byte header, then data.
+Bytes expected_wav(std::uint32_t rate, const Bytes &data) {
+    Bytes b = {'R', 'I', 'F', 'F'};
+    qrx_test::put32(b, 38 + static_cast<std::uint32_t>(data.size()));
+    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
+    qrx_test::put32(b, 18);
+    qrx_test::put16(b, 1);
+    qrx_test::put16(b, 1);
+    qrx_test::put32(b, rate);
+    qrx_test::put32(b, rate * 2);
+    qrx_test::put16(b, 2);
+    qrx_test::put16(b, 16);
+    qrx_test::put16(b, 0);
+    for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
+    qrx_test::put32(b, static_cast<std::uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+}  // namespace
+
+TEST(WavWriter, FinishedFileBytes) {
+    struct Case {
+        unsigned rate;
+        std::vector<std::size_t> writes;
+    };
+    const Case cases[] = {
+        {8000, {}},              // header only: 46 bytes, RIFF size 38
+        {12000, {480}},          // 24000 bytes per second
+        {16000, {640}},          // RIFF size 678, file 686
+        {8000, {480, 480, 2}},
+        {8000 + 65536, {4}},     // only the low 16 bits of the rate
+    };
+    qrx_test::Scratch_dir dir;
+    for (const Case &c : cases) {
+        const std::string path = dir.file("out.wav");
+        qrx::Wav_writer w;
+        w.set_format(c.rate);
+        ASSERT_TRUE(w.open(path));
+        Bytes all;
+        std::uint32_t seed = 1;
+        for (std::size_t n : c.writes) {
+            const Bytes block = qrx_test::noise_bytes(n, seed++);
+            ASSERT_TRUE(w.write(block.data(), block.size()));
+            all.insert(all.end(), block.begin(), block.end());
+        }
+        ASSERT_TRUE(w.close());
+        EXPECT_EQ(qrx_test::read_bytes(path), expected_wav(c.rate & 0xFFFF, all)) << c.rate;
+    }
+}
+
+TEST(WavWriter, SizesReadZeroAndEighteenUntilClosed) {
+    qrx_test::Scratch_dir dir;
+    const std::string path = dir.file("partial.wav");
+    qrx::Wav_writer w;
+    w.set_format(8000);
+    ASSERT_TRUE(w.open(path));
+    const Bytes on_disk = qrx_test::read_bytes(path);
+    ASSERT_EQ(on_disk.size(), qrx::WAV_HEADER_BYTES);
+    EXPECT_EQ(Bytes(on_disk.begin() + 4, on_disk.begin() + 8), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(on_disk.begin() + 42, on_disk.end()), (Bytes{18, 0, 0, 0}));
+    ASSERT_TRUE(w.close());
+    EXPECT_FALSE(w.is_open());
+    EXPECT_FALSE(w.close());
+    const char x[2] = {1, 2};
+    EXPECT_FALSE(w.write(x, 2));
+}
+
+TEST(WavWriter, OpenTruncatesOrRefusesAnExistingFile) {
+    qrx_test::Scratch_dir dir;
+    const std::string path = dir.file("old.wav");
+    qrx_test::write_bytes(path, Bytes(5000, 0x11));
+    qrx::Wav_writer w;
+    w.set_format(8000);
+    EXPECT_FALSE(w.open(path, true));
+    EXPECT_EQ(qrx_test::read_bytes(path).size(), 5000u);
+    ASSERT_TRUE(w.open(path));
+    ASSERT_TRUE(w.close());
+    EXPECT_EQ(qrx_test::read_bytes(path), expected_wav(8000, {}));
+}
+
+TEST(WavWriter, FailuresReportFalse) {
+    qrx_test::Scratch_dir dir;
+    qrx::Wav_writer w;
+    w.set_format(8000);
+    EXPECT_FALSE(w.open(dir.file("missing/dir/x.wav")));
+    EXPECT_FALSE(w.is_open());
+    EXPECT_FALSE(w.write("ab", 2));
+    EXPECT_FALSE(w.close());
+    ASSERT_TRUE(w.open(dir.file("x.wav")));
+    EXPECT_FALSE(w.write(nullptr, 2));
+    EXPECT_TRUE(w.write(nullptr, 0));
+    EXPECT_TRUE(w.close());
+}
