@@ -224,6 +224,22 @@ TEST(Decoder, GarbageFramesAlwaysDecode) {
     }
 }
 
+// Leaves non-zero bytes in the stack area the decoder's buffers will use.
+__attribute__((noinline)) void dirty_stack() {
+    volatile Word16 junk[4096];
+    for (int i = 0; i < 4096; ++i) junk[i] = static_cast<Word16>(0x1357 + i);
+    (void)junk[100];
+}
+
+TEST(Decoder, UnknownRateGivesSilenceNotStackContents) {
+    Dec_state st = fresh();
+    const Bytes zero{};
+    Word16 out[FRAME_LEN];
+    dirty_stack();
+    g723_decode_frame(st, 7, out, zero.data(), 0);
+    for (Word16 v : out) ASSERT_EQ(v, 0);
+}
+
 // ---- postfilter ----
 
 TEST(Postfilter, NoPositiveCorrelationMeansNoFiltering) {

@@ -91,7 +91,9 @@ Word16 g723_decode_frame(Dec_state &st, int rate_select, Word16 pcm_out[FRAME_LE
     else
         st.interp_gain = mult_r(st.interp_gain, THREE_QUARTERS);
 
-    Word16 buf[EXC_BUF_LEN];
+    // The frame part starts cleared: a rate the fixed codebook does not know
+    // leaves its contribution zero rather than undefined.
+    Word16 buf[EXC_BUF_LEN] = {};
     std::memcpy(buf, st.prev_exc, sizeof st.prev_exc);
 
     if (st.erase_count == 0) {

@@ -200,8 +200,10 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     Word16 t[SUBFRAME_LEN];
     for (int n = 0; n < SUBFRAME_LEN; ++n) t[n] = x[n];
     const Word16 e = vector_normalize(t, SUBFRAME_LEN);
-    const Word32 r1 = L_mac_n(0, t + 1, t, SUBFRAME_LEN - 1);
-    const Word32 r0 = L_mac_n(L_mult(t[0], t[0]), t + 1, t + 1, SUBFRAME_LEN - 1);
+    // After normalising, no magnitude exceeds 0x1000: 60 doubled products
+    // stay below 2^31, so neither saturating sum can saturate.
+    const Word32 r1 = dot_plain(t + 1, t, SUBFRAME_LEN - 1);
+    const Word32 r0 = dot_plain(t, t, SUBFRAME_LEN);
     const Word32 energy = L_shr(r0, 2 * e + 4);
 
     // First reflection coefficient, smoothed into the tilt memory.
