@@ -340,8 +340,8 @@ TEST(AcelpGain, IndexFollowsTheCorrelation) {
             last = index;
         }
     }
-    // The excitation is y/8 per unit gain: x = 0.5 y asks for a gain near 4*8/... at
-    // least well above the bottom of the table.
+    // Half the filtered code vector (which the gain sees divided by 8) asks
+    // for a gain of about 4: well up the table.
     EXPECT_GE(last, 10);
 }
 

@@ -88,8 +88,11 @@ TEST_P(KernelEquality, FastFormsMatchPlainForms) {
             const int rows = big ? 170 : 85;
             const Acb_pick f = acb_score(v, big, rows, 0);
             const Acb_pick p = acb_score_plain(v, big, rows, 0);
+            const Acb_pick q = acb_score_portable(v, big, rows, 0);
             ASSERT_EQ(f.index, p.index);
             ASSERT_EQ(f.score, p.score);
+            ASSERT_EQ(q.index, p.index);
+            ASSERT_EQ(q.score, p.score);
         }
     }
 }

@@ -91,13 +91,34 @@ Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, W
     return pick;
 }
 
+Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
+    Word16 vq[ACB_GAIN_COLS];
+    for (int j = 0; j < ACB_GAIN_COLS; ++j)
+        vq[j] = static_cast<Word16>(((v[j] < 0 ? -Word32{v[j]} : Word32{v[j]}) + 15) >> 4);
+    Acb_pick pick{best, -1};
+    for (int g = 0; g < n; ++g) {
+        const Word16 *row = acb_gain_row(big_table, g);
+        Word32 score = 0;
+        Word32 bound = 0;
+        for (int j = 0; j < ACB_GAIN_COLS; ++j) {
+            score += Word32{v[j]} * row[j];
+            bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
+        }
+        if (bound > ROW_BOUND_LIMIT) score = row_score_plain(v, row);
+        if (score > pick.score) pick = {score, g};
+    }
+    return pick;
+}
+
 Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
+#if !defined(__SSE2__)
+    return acb_score_portable(v, big_table, n, best);
+#else
     Word16 vq[ACB_GAIN_COLS];
     for (int j = 0; j < ACB_GAIN_COLS; ++j)
         vq[j] = static_cast<Word16>(((v[j] < 0 ? -Word32{v[j]} : Word32{v[j]}) + 15) >> 4);
 
     Acb_pick pick{best, -1};
-#if defined(__SSE2__)
     // Every pair of products fits 32 bits (|v| <= 32768, |T| < 21837).
     const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v));
     const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v + 8));
@@ -121,20 +142,8 @@ Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 
         }
         if (score > pick.score) pick = {score, g};
     }
-#else
-    for (int g = 0; g < n; ++g) {
-        const Word16 *row = acb_gain_row(big_table, g);
-        Word32 score = 0;
-        Word32 bound = 0;
-        for (int j = 0; j < ACB_GAIN_COLS; ++j) {
-            score += Word32{v[j]} * row[j];
-            bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
-        }
-        if (bound > ROW_BOUND_LIMIT) score = row_score_plain(v, row);
-        if (score > pick.score) pick = {score, g};
-    }
-#endif
     return pick;
+#endif
 }
 
 void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],

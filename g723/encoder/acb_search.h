@@ -21,5 +21,7 @@ struct Acb_pick {
 };
 Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
 Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
+// The fast scoring without SIMD, used where SSE2 is missing.
+Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
 
 }  // namespace g723

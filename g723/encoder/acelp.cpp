@@ -127,42 +127,55 @@ void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const W
     Word16 alpha = 32767;
     Word16 budget = add(ACELP_BUDGET, budget_carry);
 
+    // d by track, grid and index, so that the loops below read contiguously.
+    Word16 dt[ACELP_TRACKS][2][ACELP_TRACK_POSITIONS];
+    for (int k = 0; k < ACELP_TRACKS; ++k)
+        for (int grid = 0; grid < 2; ++grid)
+            for (int a = 0; a < ACELP_TRACK_POSITIONS; ++a) dt[k][grid][a] = d[track_pos(k, a) + grid];
+
     for (int a0 = 0; a0 < ACELP_TRACK_POSITIONS; ++a0) {
-        const int p0 = track_pos(0, a0);
-        const Word16 ps0 = d[p0];
-        const Word16 ps0b = d[p0 + 1];
+        const Word16 ps0 = dt[0][0][a0];
+        const Word16 ps0b = dt[0][1][a0];
         const Word32 e0 = rr00[a0];
         for (int a1 = 0; a1 < ACELP_TRACK_POSITIONS; ++a1) {
-            const int p1 = track_pos(1, a1);
-            const Word16 ps1 = add(ps0, d[p1]);
-            const Word16 ps1b = add(ps0b, d[p1 + 1]);
+            const Word16 ps1 = add(ps0, dt[1][0][a1]);
+            const Word16 ps1b = add(ps0b, dt[1][1][a1]);
             const Word32 e1 = 2 * e0 + 2 * rr11[a1] + 4 * rr[RR_01 + 8 * a0 + a1];
-            for (int a2 = 0; a2 < ACELP_TRACK_POSITIONS; ++a2) {
-                const int p2 = track_pos(2, a2);
-                Word16 ps2 = add(ps1, d[p2]);
-                const Word16 ps2b = add(ps1b, d[p2 + 1]);
-                const Word32 e2 = e1 + 2 * rr22[a2] + 4 * rr[RR_02 + 8 * a0 + a2] + 4 * rr[RR_12 + 8 * a1 + a2];
-                int g = 0;
-                if (ps2b > ps2) {
-                    g = 1;
-                    ps2 = ps2b;
-                }
-                if (ps2 <= thr) continue;
 
+            // Third-pulse sums of all eight positions, each on its better grid.
+            Word16 ps2v[ACELP_TRACK_POSITIONS];
+            Word16 gv[ACELP_TRACK_POSITIONS];
+            for (int a2 = 0; a2 < ACELP_TRACK_POSITIONS; ++a2) {
+                const Word16 even = add(ps1, dt[2][0][a2]);
+                const Word16 odd = add(ps1b, dt[2][1][a2]);
+                gv[a2] = odd > even ? 1 : 0;
+                ps2v[a2] = odd > even ? odd : even;
+            }
+
+            for (int a2 = 0; a2 < ACELP_TRACK_POSITIONS; ++a2) {
+                const Word16 ps2 = ps2v[a2];
+                if (ps2 <= thr) continue;
+                const int g = gv[a2];
+                const Word32 e2 = e1 + 2 * rr22[a2] + 4 * rr[RR_02 + 8 * a0 + a2] + 4 * rr[RR_12 + 8 * a1 + a2];
+
+                // The energy each fourth pulse adds, for all eight at once.
+                Word32 e4[ACELP_TRACK_POSITIONS];
+                for (int a3 = 0; a3 < ACELP_TRACK_POSITIONS; ++a3)
+                    e4[a3] = 2 * rr33[a3] + 4 * rr[RR_03 + 8 * a0 + a3] + 4 * rr[RR_13 + 8 * a1 + a3] +
+                             4 * rr[RR_23 + 8 * a2 + a3];
+
+                const Word16 *d3 = dt[3][g];
                 for (int a3 = 0; a3 < ACELP_TRACK_POSITIONS; ++a3) {
-                    const int p3 = track_pos(3, a3);
-                    const Word16 ps3 = add(ps2, d[p3 + g]);
-                    const Word32 e3 = e2 + 2 * rr33[a3] + 4 * rr[RR_03 + 8 * a0 + a3] +
-                                      4 * rr[RR_13 + 8 * a1 + a3] + 4 * rr[RR_23 + 8 * a2 + a3];
-                    const Word16 alp = extract_l(e3 >> 5);
+                    const Word16 ps3 = add(ps2, d3[a3]);
+                    const Word16 alp = extract_l((e2 + e4[a3]) >> 5);
                     const Word16 sq = mult(ps3, ps3);
                     if (L_mult(sq, alpha) > L_mult(psc, alp)) {
                         psc = sq;
                         alpha = alp;
-                        best[0] = p0;
-                        best[1] = p1;
-                        best[2] = p2;
-                        best[3] = p3;
+                        best[0] = track_pos(0, a0);
+                        best[1] = track_pos(1, a1);
+                        best[2] = track_pos(2, a2);
+                        best[3] = track_pos(3, a3);
                         best_grid = g;
                     }
                 }

@@ -146,28 +146,14 @@ void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
         const Word16 *rs = r_sym + (GRID_POSITIONS - 1) - ip;  // rs[i] = R[2 |i - ip|]
         for (int i = 0; i < GRID_POSITIONS; ++i) w[i] -= a2 * rs[i];
 
-        // First largest |w| among the free positions, as four independent
-        // runs over consecutive blocks, merged in block order.
-        constexpr int BLOCK = 8;
-        Word32 bmax[4] = {-1, -1, -1, -1};
-        int bidx[4] = {0, 0, 0, 0};
-        for (int i = 0; i < BLOCK; ++i)
-            for (int b = 0; b < 4; ++b) {
-                const int n = b * BLOCK + i;
-                if (n >= GRID_POSITIONS) continue;
-                const Word32 a = (w[n] < 0 ? -w[n] : w[n]) | taken[n];
-                if (a > bmax[b]) {
-                    bmax[b] = a;
-                    bidx[b] = n;
-                }
-            }
-        ip = bidx[0];
-        Word32 wmax = bmax[0];
-        for (int b = 1; b < 4; ++b)
-            if (bmax[b] > wmax) {
-                wmax = bmax[b];
-                ip = bidx[b];
-            }
+        // First largest |w| among the free positions: the maximum, then the
+        // first position that holds it.
+        Word32 mag[GRID_POSITIONS];
+        for (int i = 0; i < GRID_POSITIONS; ++i) mag[i] = (w[i] < 0 ? -w[i] : w[i]) | taken[i];
+        Word32 wmax = -1;
+        for (int i = 0; i < GRID_POSITIONS; ++i) wmax = mag[i] > wmax ? mag[i] : wmax;
+        ip = 0;
+        while (mag[ip] != wmax) ++ip;
         pos[j] = static_cast<Word16>(k + 2 * ip);
         amp[j] = w[ip] >= 0 ? A : negate(A);
         taken[ip] = -1;
