@@ -1,5 +1,6 @@
 /* Encodes raw 16-bit little-endian mono PCM from stdin into a QRX stream on
- * stdout with the qrxc library: raw2qrx TYPE [RATE]. The last partial frame
+ * stdout with the qrxc library: raw2qrx TYPE [RATE [short]]; "short" writes
+ * the 4-byte header. The last partial frame
  * is padded with silence. Used by make-sample.sh. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,14 +10,14 @@
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: raw2qrx TYPE [RATE] < in.raw > out.QRX\n");
+        fprintf(stderr, "usage: raw2qrx TYPE [RATE [short]] < in.raw > out.QRX\n");
         return 1;
     }
     const int type = atoi(argv[1]);
     const int rate = argc > 2 ? atoi(argv[2]) : 8000;
     G_header info;
     unsigned char hdr[16];
-    Qrxc_version(1);
+    Qrxc_version(argc > 3 && strcmp(argv[3], "short") == 0 ? 0 : 1);
     const int len = Qrxc_initial(QRXC_ENCODE, rate, type, &info, hdr);
     if (len < 0) {
         fprintf(stderr, "raw2qrx: cannot encode type %d at %d Hz (%d)\n", type, rate, len);
