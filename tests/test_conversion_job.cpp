@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <csignal>
@@ -290,4 +291,26 @@ TEST(ConversionJob, CancelLeavesNothingBehind) {
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(qrx_test::read_bytes(dir.file("a.wav")), old);
     EXPECT_EQ(dir.entries().size(), 2u);
+}
+
+TEST(ConversionJob, NeverReplacesTheSourceOrADeviceNode) {
+    // The finished WAV is renamed over the output: aimed at the source (or a
+    // link to it) that would destroy the source, aimed at a pipe or device
+    // node it would put a plain file in the node's place.
+    qrx_test::Scratch_dir dir;
+    const Bytes stream = adpcm_file(5, 3);
+    qrx_test::write_bytes(dir.file("a.QRX"), stream);
+    std::filesystem::create_symlink(dir.file("a.QRX"), dir.file("link.wav"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
+    for (const char *name : {"a.QRX", "link.wav", "pipe.wav"}) {
+        const std::string out = dir.file(name);
+        Recording_ui ui;
+        Ctx ctx;
+        EXPECT_EQ(qrx::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::create_failed) << name;
+        EXPECT_EQ(ui.messages, std::vector<std::string>{out + " Create Failed"}) << name;
+    }
+    EXPECT_EQ(qrx_test::read_bytes(dir.file("a.QRX")), stream);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.wav")));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe.wav")));
+    EXPECT_EQ(dir.entries().size(), 3u);
 }

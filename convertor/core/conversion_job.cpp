@@ -1,5 +1,6 @@
 #include "conversion_job.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,6 +68,19 @@ bool write_pcm(Wav_writer &writer, short *pcm, int samples) {
         }
     }
     return writer.write(pcm, static_cast<std::size_t>(samples) * 2);
+}
+
+// The output is renamed into place at the end, which would replace the
+// source itself, or a device or pipe node, with the WAV: both are refused.
+// (A directory is left to the rename, which cannot replace it.)
+bool output_replaceable(std::FILE *source, const std::string &output) {
+    struct stat out_st{};
+    if (::stat(output.c_str(), &out_st) != 0) return errno == ENOENT;
+    if (S_ISDIR(out_st.st_mode)) return true;
+    if (!S_ISREG(out_st.st_mode)) return false;
+    struct stat src_st{};
+    if (::fstat(::fileno(source), &src_st) != 0) return false;
+    return out_st.st_dev != src_st.st_dev || out_st.st_ino != src_st.st_ino;
 }
 
 }  // namespace
@@ -141,6 +155,11 @@ Job_result Conversion_job::run() {
         return Job_result::open_failed;
     }
     const std::uint64_t total = static_cast<std::uint64_t>(file_len) - static_cast<std::uint64_t>(header_len);
+
+    if (!output_replaceable(src.f, output)) {
+        ui_.message(failed);
+        return Job_result::create_failed;
+    }
 
     Wav_writer writer;
     writer.set_format(info.sample_rate);

@@ -37,7 +37,8 @@ enum class Job_result {
     success,
     open_failed,     // source missing or unreadable: "File Open false"
     bad_header,      // shorter than a header, or header rejected: string 102
-    create_failed,   // WAV could not be created: "<output> Create Failed"
+    create_failed,   // WAV could not be created, or the output is the source itself or a
+                     // device or pipe that the final rename would replace: "<output> Create Failed"
     write_failed,    // a PCM write, the close or the final rename failed: "<output> Create Failed"
     cancelled,       // cancel() was called; nothing is left behind, no message
     read_failed,     // the source failed to read mid-file: "<output> Create Failed"
