@@ -34,7 +34,7 @@ int qrmd_frame(Qrxc_context &ctx, int flags, const short *src, short *dst) {
     flags &= 0xFF;
     const int frame = ctx.stream.header.pcm_frame;
     // Only the frame lengths a stream can have; anything else would not fit the buffers.
-    if (bad_flags(flags) || src == nullptr || dst == nullptr || ctx.stream.direction == 0 ||
+    if (bad_flags(flags) || src == nullptr || dst == nullptr || !ctx.stream.open ||
         (frame != 240 && frame != 320)) {
         ctx.speed.last_count = 0;
         return -1;

@@ -367,3 +367,26 @@ TEST(SpeedPeriodSearch, MatchesThePlainFullSumSearch) {
         }
     }
 }
+
+TEST(SpeedApi, RefusesAfterAFailedOpen) {
+    // A rejected long header has already been copied into the stream record,
+    // frame length included; the speed control must not take its 320 samples
+    // from a caller who sized buffers for the previous 240-sample stream.
+    Qrxc_context *ctx = Qrxc_create();
+    ASSERT_NE(ctx, nullptr);
+    G_header h{};
+    unsigned char hdr[16] = {'Q', 'R', 'X', 0x05};
+    ASSERT_EQ(Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr), 4);
+    ASSERT_EQ(Qrmd_initial_ctx(ctx, 4), 0);
+    std::vector<short> in(240, 5), out(480, SENTINEL);
+    EXPECT_EQ(Qrmd_frame_ctx(ctx, 4, in.data(), out.data()), 0);
+
+    const unsigned char bad[16] = {'Q', 'R', 'X', 0x40, 0x40, 0x1F, 1, 0, 0x40, 1, 20, 0, 16, 0, 0, 0};
+    std::memcpy(hdr, bad, sizeof bad);
+    ASSERT_EQ(Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr), QRXC_ERR_ARG);
+    std::fill(out.begin(), out.end(), SENTINEL);
+    EXPECT_EQ(Qrmd_frame_ctx(ctx, 4, in.data(), out.data()), -1);
+    EXPECT_EQ(Qrmd_last_count_ctx(ctx), 0);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](short s) { return s == SENTINEL; }));
+    Qrxc_destroy(ctx);
+}

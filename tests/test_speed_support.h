@@ -18,6 +18,7 @@ inline Qrxc_context open_context(int pcm_frame) {
     Qrxc_context ctx;
     qrxc::context_load(ctx);
     ctx.stream.direction = 2;
+    ctx.stream.open = true;
     ctx.stream.header.pcm_frame = static_cast<std::uint16_t>(pcm_frame);
     return ctx;
 }
