@@ -1,8 +1,13 @@
 #include "cli/cli_support.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
 
 namespace qrx::cli {
 
@@ -41,14 +46,48 @@ bool read_head(const std::string &path, unsigned char *head, std::size_t max, st
     return ok;
 }
 
-bool copy_to_stdout(const std::string &path) {
+bool is_stream_target(const std::string &path) {
+    struct stat st{};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+    return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+}
+
+bool same_file(const std::string &a, const std::string &b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+Temp_dir::Temp_dir() {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qrx-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
+}
+
+Temp_dir::~Temp_dir() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+bool deliver(const std::string &path, const std::string &target) {
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
+    std::remove(path.c_str());
+    // A reader that closes early gives a write error here, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+    const bool to_stdout = target == "-";
+    std::FILE *out = to_stdout ? stdout : std::fopen(target.c_str(), "wb");
+    if (out == nullptr) {
+        std::fclose(f);
+        return false;
+    }
     char buf[1 << 15];
     bool ok = true;
     for (;;) {
         const std::size_t n = std::fread(buf, 1, sizeof buf, f);
-        if (n > 0 && std::fwrite(buf, 1, n, stdout) != n) {
+        if (n > 0 && std::fwrite(buf, 1, n, out) != n) {
             ok = false;
             break;
         }
@@ -58,7 +97,9 @@ bool copy_to_stdout(const std::string &path) {
         }
     }
     std::fclose(f);
-    return std::fflush(stdout) == 0 && ok;
+    ok = std::fflush(out) == 0 && ok;
+    if (!to_stdout) ok = std::fclose(out) == 0 && ok;
+    return ok;
 }
 
 }  // namespace qrx::cli

@@ -41,7 +41,30 @@ private:
 // false if it cannot be read.
 bool read_head(const std::string &path, unsigned char *head, std::size_t max, std::size_t &got, std::uint64_t &size);
 
-// Copies a file to standard output; false on any error.
-bool copy_to_stdout(const std::string &path);
+// True when path names an existing device, pipe or socket (/dev/null,
+// /dev/stdout, a FIFO): such an output is written through, never replaced.
+bool is_stream_target(const std::string &path);
+
+// True when both paths name the same existing file (links included).
+bool same_file(const std::string &a, const std::string &b);
+
+// A private temporary directory under $TMPDIR (or /tmp), removed with
+// everything in it when the object goes; path() is empty if it could not be made.
+class Temp_dir {
+public:
+    Temp_dir();
+    ~Temp_dir();
+    Temp_dir(const Temp_dir &) = delete;
+    Temp_dir &operator=(const Temp_dir &) = delete;
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Copies the finished file at path to target ("-" is standard output) and
+// removes it, first thing, so that nothing is left behind even when the
+// copy is cut short. False on any error, a reader that went away included.
+bool deliver(const std::string &path, const std::string &target);
 
 }  // namespace qrx::cli

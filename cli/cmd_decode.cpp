@@ -5,6 +5,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/cli_support.h"
@@ -50,12 +51,24 @@ int exit_code_for(Job_result r) {
 }
 
 int run_decode(const Decode_options &opt) {
-    const bool to_stdout = opt.output == "-";
-    std::string output = opt.output.empty() ? output_path_for(opt.input) : opt.output;
-    if (to_stdout) {
-        const char *tmp = std::getenv("TMPDIR");
-        output = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qrx-decode-" +
-                 std::to_string(::getpid()) + ".wav";
+    const std::string target = opt.output.empty() ? output_path_for(opt.input) : opt.output;
+    if (target != "-" && same_file(opt.input, target)) {
+        print_error(target + ": is the input file; give another output name");
+        return EXIT_OUTPUT;
+    }
+    // The WAV header's sizes are known only at the end, so standard output,
+    // devices and pipes get the finished file copied in; a device node is
+    // never replaced by a file.
+    const bool through = target == "-" || is_stream_target(target);
+    std::optional<Temp_dir> temp;
+    std::string output = target;
+    if (through) {
+        temp.emplace();
+        if (temp->path().empty()) {
+            print_error("cannot create a temporary directory");
+            return EXIT_OUTPUT;
+        }
+        output = temp->path() + "/decoded.wav";
     }
 
     Qrxc_context *ctx = Qrxc_create();
@@ -83,14 +96,13 @@ int run_decode(const Decode_options &opt) {
         std::string text = ui.last_message;
         if (result == Job_result::open_failed) text = opt.input + ": " + text;
         if (result == Job_result::bad_header) text = opt.input + ": " + text;
+        if (through && text.starts_with(output)) text = (target == "-" ? "standard output" : target) + text.substr(output.size());
         print_error(text);
         return exit_code_for(result);
     }
-    if (to_stdout) {
-        const bool copied = copy_to_stdout(output);
-        std::remove(output.c_str());
-        if (!copied) {
-            print_error("writing to standard output failed");
+    if (through) {
+        if (!deliver(output, target)) {
+            print_error(target == "-" ? "writing to standard output failed" : target + ": write failed");
             return EXIT_OUTPUT;
         }
         return EXIT_OK;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,14 +89,26 @@ int run_encode(const Encode_options &o) {
 
     // The stream goes to a temporary file that replaces the output only once
     // it is complete, so a failure never leaves a truncated stream behind.
+    // Standard output, devices and pipes get the finished stream copied in.
     const std::string out_path = o.output.empty() ? default_output(o.input) : o.output;
-    const bool to_stdout = out_path == "-";
-    const std::string tmp_path =
-        to_stdout ? (std::filesystem::temp_directory_path() / ("qrx-encode-" + std::to_string(::getpid()) + ".QRX")).string()
-                  : out_path + ".part";
+    if (!from_stdin && out_path != "-" && same_file(o.input, out_path)) {
+        print_error(out_path + ": is the input file; give another output name");
+        return EXIT_OUTPUT;
+    }
+    const bool through = out_path == "-" || is_stream_target(out_path);
+    std::optional<Temp_dir> temp;
+    if (through) {
+        temp.emplace();
+        if (temp->path().empty()) {
+            print_error("cannot create a temporary directory");
+            return EXIT_OUTPUT;
+        }
+    }
+    const std::string tmp_path = through ? temp->path() + "/encoded.QRX" : out_path + ".part";
+    const std::string shown = out_path == "-" ? "standard output" : out_path;
     std::unique_ptr<std::FILE, File_closer> out(std::fopen(tmp_path.c_str(), "wb"));
     if (!out) {
-        print_error("cannot create " + tmp_path + ": " + std::strerror(errno));
+        print_error("cannot create " + shown + ": " + std::strerror(errno));
         return EXIT_OUTPUT;
     }
     auto fail = [&](int code, const std::string &what) {
@@ -105,7 +118,7 @@ int run_encode(const Encode_options &o) {
         return code;
     };
 
-    if (!write_all(out.get(), hdr_bytes, static_cast<std::size_t>(hlen))) return fail(EXIT_OUTPUT, "cannot write " + tmp_path);
+    if (!write_all(out.get(), hdr_bytes, static_cast<std::size_t>(hlen))) return fail(EXIT_OUTPUT, "cannot write " + shown);
     const int pcm_frame = hdr.pcm_frame;
     const auto frame_bytes = static_cast<std::size_t>(hdr.frame_bytes);
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
@@ -116,21 +129,20 @@ int run_encode(const Encode_options &o) {
         // A final partial frame is completed with silence.
         std::fill(pcm.begin() + got, pcm.begin() + pcm_frame, short{0});
         if (Qrxc_frame_ctx(ctx.get(), pcm.data(), data.data()) < 0) return fail(EXIT_OUTPUT, "the codec failed");
-        if (!write_all(out.get(), data.data(), frame_bytes)) return fail(EXIT_OUTPUT, "cannot write " + tmp_path);
+        if (!write_all(out.get(), data.data(), frame_bytes)) return fail(EXIT_OUTPUT, "cannot write " + shown);
         if (got < pcm_frame) break;
     }
     if (sf_error(in.get()) != SF_ERR_NO_ERROR)
         return fail(EXIT_SOURCE, "error reading " + o.input + ": " + sf_strerror(in.get()));
-    if (std::fflush(out.get()) != 0) return fail(EXIT_OUTPUT, "cannot write " + tmp_path);
+    if (std::fflush(out.get()) != 0) return fail(EXIT_OUTPUT, "cannot write " + shown);
     if (std::fclose(out.release()) != 0) {
         remove_quietly(tmp_path);
-        print_error("cannot write " + tmp_path);
+        print_error("cannot write " + shown);
         return EXIT_OUTPUT;
     }
-    if (to_stdout) {
-        const bool ok = copy_to_stdout(tmp_path);
-        remove_quietly(tmp_path);
-        if (!ok) print_error("cannot write to standard output");
+    if (through) {
+        const bool ok = deliver(tmp_path, out_path);
+        if (!ok) print_error(out_path == "-" ? "cannot write to standard output" : "cannot write " + out_path);
         return ok ? EXIT_OK : EXIT_OUTPUT;
     }
     std::error_code ec;

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,10 @@ int run_speed(const Speed_options &opt) {
         return EXIT_OUTPUT;
     }
     const std::string output = opt.output.empty() ? output_path_for(opt.input) : opt.output;
+    if (same_file(opt.input, output)) {
+        print_error(output + ": is the input file; give another output name");
+        return EXIT_OUTPUT;
+    }
 
     Source src(opt.input);
     if (src.get() == nullptr) {
@@ -111,6 +116,10 @@ int run_speed(const Speed_options &opt) {
     // the header parser never sees bytes the file does not have.
     unsigned char head[16] = {};
     const std::size_t got = std::fread(head, 1, sizeof head, src.get());
+    if (std::ferror(src.get()) != 0) {  // e.g. a directory
+        print_error(opt.input + ": cannot read");
+        return EXIT_SOURCE;
+    }
     std::unique_ptr<Qrxc_context, Context_deleter> ctx(Qrxc_create());
     if (!ctx) {
         print_error("out of memory");
@@ -131,7 +140,17 @@ int run_speed(const Speed_options &opt) {
         return EXIT_FORMAT;
     }
 
-    const std::string temp = output + ".part-" + std::to_string(::getpid());
+    // A device or pipe gets the finished file copied in, never replaced.
+    const bool through = is_stream_target(output);
+    std::optional<Temp_dir> temp_dir;
+    if (through) {
+        temp_dir.emplace();
+        if (temp_dir->path().empty()) {
+            print_error("cannot create a temporary directory");
+            return EXIT_OUTPUT;
+        }
+    }
+    const std::string temp = through ? temp_dir->path() + "/speed.wav" : output + ".part-" + std::to_string(::getpid());
     Wav_writer wav;
     wav.set_format(header.sample_rate);
     if (!wav.open(temp)) {
@@ -165,6 +184,13 @@ int run_speed(const Speed_options &opt) {
     for (int i = 0; i < 2; ++i)
         if (!play()) return fail(output + ": write failed", EXIT_OUTPUT);
     if (!wav.close()) return fail(output + ": write failed", EXIT_OUTPUT);
+    if (through) {
+        if (!deliver(temp, output)) {
+            print_error(output + ": write failed");
+            return EXIT_OUTPUT;
+        }
+        return EXIT_OK;
+    }
     if (std::rename(temp.c_str(), output.c_str()) != 0) {
         std::remove(temp.c_str());
         print_error(output + ": cannot replace");

@@ -1,8 +1,12 @@
 // Round trips through the qrx tool, run as a user would.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "convertor/core/conversion_job.h"
@@ -127,6 +131,60 @@ TEST(Cli, BundledSampleDecodes) {
     const Bytes wav = qrx_test::read_bytes(dir.file("hello.wav"));
     const std::size_t frames = (qrx_test::read_bytes(sample).size() - 16) / 120;
     EXPECT_EQ(wav.size(), 46 + frames * 480);
+}
+
+TEST(Cli, OutputNeverReplacesTheInput) {
+    qrx_test::Scratch_dir dir;
+    qrx_test::write_bytes(dir.file("m.QRX"), sample_stream(5, 3, 0));
+    ASSERT_EQ(run_qrx("decode -q " + q(dir.file("m.QRX"))).status, 0);
+    std::filesystem::create_symlink(dir.file("m.QRX"), dir.file("alias.wav"));
+    const Bytes stream = qrx_test::read_bytes(dir.file("m.QRX"));
+    const Bytes wav = qrx_test::read_bytes(dir.file("m.wav"));
+    const std::string src = q(dir.file("m.QRX"));
+    const std::string pcm = q(dir.file("m.wav"));
+    for (const std::string &args : {"decode " + src + " -o " + src, "decode " + src + " -o " + q(dir.file("alias.wav")),
+                                    "speed " + src + " --level 2 -o " + src, "encode " + pcm + " -t 1 -o " + pcm}) {
+        const std::string err = dir.file("err.txt");
+        const Cli_run r = run_qrx(args, err);
+        const Bytes e = qrx_test::read_bytes(err);
+        EXPECT_EQ(r.status, 4) << args;
+        EXPECT_NE(std::string(e.begin(), e.end()).find("is the input file"), std::string::npos) << args;
+        EXPECT_EQ(qrx_test::read_bytes(dir.file("m.QRX")), stream) << args;
+        EXPECT_EQ(qrx_test::read_bytes(dir.file("m.wav")), wav) << args;
+    }
+    std::remove(dir.file("err.txt").c_str());
+    EXPECT_EQ(dir.entries().size(), 3u);
+}
+
+TEST(Cli, PipesAndDevicesAreWrittenThroughNotReplaced) {
+    qrx_test::Scratch_dir dir;
+    const std::string src = dir.file("m.QRX");
+    qrx_test::write_bytes(src, sample_stream(5, 3, 0));
+    ASSERT_EQ(run_qrx("decode -q " + q(src) + " -o " + q(dir.file("plain.wav"))).status, 0);
+    const Bytes want = qrx_test::read_bytes(dir.file("plain.wav"));
+    ASSERT_LT(want.size(), 4096u) << "must fit the pipe's buffer";
+
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // a reader, so the writer's open succeeds
+    ASSERT_GE(fd, 0);
+    const Cli_run r = run_qrx("decode " + q(src) + " -o " + q(fifo));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.empty()) << "no success line after data sent to a device";
+    Bytes got(8192);
+    const ssize_t n = ::read(fd, got.data(), got.size());
+    ::close(fd);
+    got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+    // Standard output cut short: an error, and no temporary left behind.
+    std::filesystem::create_directory(dir.file("tmp"));
+    const std::string cmd = "TMPDIR=" + q(dir.file("tmp")) + " '" + QRX_CLI + "' decode " + q(src) +
+                            " -o - 2>/dev/null | head -c 4 >/dev/null; exit ${PIPESTATUS[0]}";
+    const int st = std::system(("bash -c " + q(cmd)).c_str());
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
 }
 
 #endif  // QRX_CLI
