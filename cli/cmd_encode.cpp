@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -51,6 +52,20 @@ bool write_all(std::FILE *f, const void *p, std::size_t n) { return std::fwrite(
 void remove_quietly(const std::string &path) {
     std::error_code ec;
     std::filesystem::remove(path, ec);
+}
+
+// 16-bit samples from any sample format. Reading shorts directly would take
+// float files' values unscaled (0.5 becomes 0); the library's normalised
+// floats times 32768 give 16-bit input back exactly, and louder float
+// samples clip instead of wrapping.
+sf_count_t read_pcm(SNDFILE *f, short *pcm, int count) {
+    float buf[QRXC_MAX_PCM_FRAME];
+    const sf_count_t got = sf_read_float(f, buf, count);
+    for (sf_count_t i = 0; i < got; ++i) {
+        const long v = std::lrint(static_cast<double>(buf[i]) * 32768.0);
+        pcm[i] = static_cast<short>(std::clamp(v, -32768L, 32767L));
+    }
+    return got;
 }
 
 int run_encode(const Encode_options &o) {
@@ -124,7 +139,7 @@ int run_encode(const Encode_options &o) {
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
     std::vector<unsigned char> data(QRXC_MAX_FRAME_BYTES);
     for (;;) {
-        const sf_count_t got = sf_read_short(in.get(), pcm.data(), pcm_frame);
+        const sf_count_t got = read_pcm(in.get(), pcm.data(), pcm_frame);
         if (got <= 0) break;
         // A final partial frame is completed with silence.
         std::fill(pcm.begin() + got, pcm.begin() + pcm_frame, short{0});

@@ -2,6 +2,7 @@
 // padding of the last frame, and round trips through qrx decode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -134,6 +135,27 @@ TEST(CliEncodeInput, FloatWavIsMappedTo16Bit) {
     ASSERT_EQ(run("encode " + dir.file("f.wav") + " -t 2"), 0);
     ASSERT_EQ(run("encode " + dir.file("i.wav") + " -t 2"), 0);
     EXPECT_EQ(qrx_test::read_bytes(dir.file("f.QRX")).size(), 16 + 10 * 24u);
+}
+
+TEST(CliEncodeInput, FloatWavKeepsItsLevel) {
+    // Float samples are full scale at 1.0; taken unscaled they would all
+    // round to silence.
+    qrx_test::Scratch_dir dir;
+    qrx_test::write_bytes(dir.file("f.wav"), make_wav(8000, 1, 32, 3, 2400));
+    qrx_test::write_bytes(dir.file("i.wav"), make_wav(8000, 1, 16, 1, 2400));
+    auto peak = [&](const std::string &name) {
+        EXPECT_EQ(run("encode " + dir.file(name + ".wav") + " -t 6"), 0);
+        EXPECT_EQ(run("decode -q " + dir.file(name + ".QRX") + " -o " + dir.file(name + ".out.wav")), 0);
+        const Bytes w = qrx_test::read_bytes(dir.file(name + ".out.wav"));
+        int p = 0;
+        for (std::size_t k = 46; k + 1 < w.size(); k += 2)
+            p = std::max(p, std::abs(static_cast<int>(static_cast<std::int16_t>(w[k] | (w[k + 1] << 8)))));
+        return p;
+    };
+    const int from_int = peak("i");
+    const int from_float = peak("f");
+    EXPECT_GT(from_int, 8000);
+    EXPECT_NEAR(from_float, from_int, from_int / 10);
 }
 
 TEST(CliEncodeInput, UnwritableOutputFailsCleanly) {
