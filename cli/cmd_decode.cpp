@@ -50,10 +50,31 @@ int exit_code_for(Job_result r) {
     return EXIT_OUTPUT;
 }
 
+// PCM bytes the input decodes to, or 0 when its header cannot be read here
+// (the job then reports what is wrong).
+std::uint64_t decoded_size(const std::string &input) {
+    unsigned char hdr[16] = {};
+    std::size_t got = 0;
+    std::uint64_t size = 0;
+    if (!read_head(input, hdr, sizeof hdr, got, size) || got < 4) return 0;
+    Qrxc_context *ctx = Qrxc_create();
+    if (ctx == nullptr) return 0;
+    G_header h{};
+    const int len = (hdr[3] & 0xC0) != 0 && got < 16 ? -1 : Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
+    Qrxc_destroy(ctx);
+    if (len < 0 || size < static_cast<std::uint64_t>(len)) return 0;
+    return wav_data_bytes(size - static_cast<std::uint64_t>(len), h.frame_bytes, h.pcm_frame);
+}
+
 int run_decode(const Decode_options &opt) {
     const std::string target = opt.output.empty() ? output_path_for(opt.input) : opt.output;
     if (target != "-" && same_file(opt.input, target)) {
         print_error(target + ": is the input file; give another output name");
+        return EXIT_OUTPUT;
+    }
+    if (const std::uint64_t pcm = decoded_size(opt.input); pcm > WAV_MAX_DATA_BYTES) {
+        print_error(opt.input + ": decodes to " + std::to_string(pcm) +
+                    " bytes of PCM, more than a WAV file can hold (4 GiB)");
         return EXIT_OUTPUT;
     }
     // The WAV header's sizes are known only at the end, so standard output,

@@ -156,7 +156,7 @@ TEST(Cli, OutputNeverReplacesTheInput) {
     EXPECT_EQ(dir.entries().size(), 3u);
 }
 
-TEST(Cli, PipesAndDevicesAreWrittenThroughNotReplaced) {
+TEST(Cli, PipesDevicesAndOversizedOutput) {
     qrx_test::Scratch_dir dir;
     const std::string src = dir.file("m.QRX");
     qrx_test::write_bytes(src, sample_stream(5, 3, 0));
@@ -177,6 +177,16 @@ TEST(Cli, PipesAndDevicesAreWrittenThroughNotReplaced) {
     got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     EXPECT_EQ(got, want);
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+    // A stream too long for any WAV is refused up front, with the reason.
+    const std::string big = dir.file("big.QRX");
+    qrx_test::write_bytes(big, qrx_test::long_header(8000, 1, 240, 20));
+    std::filesystem::resize_file(big, 200000000);
+    const Cli_run too_long = run_qrx("decode " + q(big) + " -o " + q(dir.file("plain.wav")), dir.file("err.txt"));
+    EXPECT_EQ(too_long.status, 4);
+    const Bytes e = qrx_test::read_bytes(dir.file("err.txt"));
+    EXPECT_NE(std::string(e.begin(), e.end()).find("more than a WAV file can hold"), std::string::npos);
+    EXPECT_EQ(qrx_test::read_bytes(dir.file("plain.wav")), want);
 
     // Standard output cut short: an error, and no temporary left behind.
     std::filesystem::create_directory(dir.file("tmp"));

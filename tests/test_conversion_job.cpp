@@ -314,3 +314,20 @@ TEST(ConversionJob, NeverReplacesTheSourceOrADeviceNode) {
     EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe.wav")));
     EXPECT_EQ(dir.entries().size(), 3u);
 }
+
+TEST(ConversionJob, MoreThanAWavCanHoldFailsBeforeWriting) {
+    // A sparse 200 MB type 1 stream decodes to 4.8 GB of PCM.
+    qrx_test::Scratch_dir dir;
+    const std::string src = dir.file("long.QRX");
+    qrx_test::write_bytes(src, qrx_test::long_header(8000, 1, 240, 20));
+    std::filesystem::resize_file(src, 200000000);
+    EXPECT_GT(qrx::wav_data_bytes(200000000 - 16, 20, 240), qrx::WAV_MAX_DATA_BYTES);
+    EXPECT_EQ(qrx::wav_data_bytes(20 * 1000 + 19, 20, 320), 640000u);
+    Recording_ui ui;
+    Ctx ctx;
+    qrx::Conversion_job job(src, dir.file("long.wav"), ui, ctx.c);
+    EXPECT_EQ(job.run(), Job_result::write_failed);
+    EXPECT_EQ(job.frames_converted(), 0u);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{dir.file("long.wav") + " Create Failed"});
+    EXPECT_EQ(dir.entries().size(), 1u);
+}

@@ -91,6 +91,11 @@ int progress_position(std::uint64_t consumed, std::uint64_t total) {
     return static_cast<int>(p);
 }
 
+std::uint64_t wav_data_bytes(std::uint64_t coded_bytes, std::size_t frame_bytes, int pcm_frame) {
+    if (frame_bytes == 0 || pcm_frame <= 0) return 0;
+    return coded_bytes / frame_bytes * static_cast<std::uint64_t>(pcm_frame) * 2;
+}
+
 std::string output_path_for(const std::string &source) {
     std::string out = source;
     if (ends_with_qrx(out)) out.resize(out.size() - 4);
@@ -155,6 +160,13 @@ Job_result Conversion_job::run() {
         return Job_result::open_failed;
     }
     const std::uint64_t total = static_cast<std::uint64_t>(file_len) - static_cast<std::uint64_t>(header_len);
+
+    // More PCM than the WAV's 32-bit sizes can describe would fail only after
+    // gigabytes of writing; it fails before anything is written instead.
+    if (wav_data_bytes(total, frame_bytes, pcm_samples) > WAV_MAX_DATA_BYTES) {
+        ui_.message(failed);
+        return Job_result::write_failed;
+    }
 
     if (!output_replaceable(src.f, output)) {
         ui_.message(failed);

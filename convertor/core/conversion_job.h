@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -47,6 +48,11 @@ enum class Job_result {
 // Progress bar position after consumed of total coded bytes: consumed*100/total
 // truncated, computed in 64 bits so that large files do not overflow.
 int progress_position(std::uint64_t consumed, std::uint64_t total);
+
+// PCM bytes the whole frames among coded_bytes decode to, and the most a WAV
+// data chunk can hold beside its 46-byte header.
+std::uint64_t wav_data_bytes(std::uint64_t coded_bytes, std::size_t frame_bytes, int pcm_frame);
+inline constexpr std::uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - 38;
 
 // The output name: one trailing ".QRX" (any case) removed, ".wav" appended.
 std::string output_path_for(const std::string &source);
