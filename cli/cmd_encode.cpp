@@ -174,7 +174,7 @@ int run_encode(const Encode_options &o) {
 
 void add_encode_command(CLI::App &app) {
     auto opts = std::make_shared<Encode_options>();
-    CLI::App *cmd = app.add_subcommand("encode", "Encode a mono 16-bit WAV file into a QRX stream");
+    CLI::App *cmd = app.add_subcommand("encode", "Encode a mono WAV file (8000, 12000 or 16000 Hz) into a QRX stream");
     cmd->add_option("input", opts->input, "mono WAV file at 8000, 12000 or 16000 Hz ('-' reads standard input)")
         ->required();
     cmd->add_option("-t,--type", opts->type,
