@@ -13,6 +13,12 @@ namespace qrx::cli {
 
 void print_error(const std::string &text) { std::fprintf(stderr, "qrx: %s\n", text.c_str()); }
 
+bool stdin_refused(const std::string &input) {
+    if (input != "-") return false;
+    print_error("QRX input cannot come from standard input; give a file name");
+    return true;
+}
+
 bool progress_wanted() { return ::isatty(STDERR_FILENO) != 0; }
 
 Progress_line::Progress_line(std::string label) : label_(std::move(label)), enabled_(progress_wanted()) {}

@@ -19,6 +19,10 @@ enum Exit_code : int {
 // "qrx: <text>" on stderr.
 void print_error(const std::string &text);
 
+// True, with a message, when a command that reads QRX files by name was
+// given "-": a QRX file is read with seeks, so standard input cannot serve.
+bool stdin_refused(const std::string &input);
+
 // True when standard error is a terminal, so progress may be drawn there.
 bool progress_wanted();
 

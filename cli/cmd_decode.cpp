@@ -67,6 +67,7 @@ std::uint64_t decoded_size(const std::string &input) {
 }
 
 int run_decode(const Decode_options &opt) {
+    if (stdin_refused(opt.input)) return EXIT_SOURCE;
     const std::string target = opt.output.empty() ? output_path_for(opt.input) : opt.output;
     if (target != "-" && same_file(opt.input, target)) {
         print_error(target + ": is the input file; give another output name");

@@ -31,6 +31,7 @@ const char *header_error(int code) {
 }
 
 int run_info(const std::string &path) {
+    if (stdin_refused(path)) return EXIT_SOURCE;
     std::uint64_t size = 0;
     unsigned char hdr[16] = {};
     std::size_t got = 0;

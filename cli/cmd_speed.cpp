@@ -95,6 +95,7 @@ struct Context_deleter {
 };
 
 int run_speed(const Speed_options &opt) {
+    if (stdin_refused(opt.input)) return EXIT_SOURCE;
     const int flags = flags_for(opt);
     if (flags < 0) return EXIT_FORMAT;
     if (opt.output == "-") {

@@ -197,4 +197,16 @@ TEST(Cli, PipesDevicesAndOversizedOutput) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
 }
 
+TEST(Cli, StandardInputIsRefusedWhereAFileIsNeeded) {
+    qrx_test::Scratch_dir dir;
+    qrx_test::write_bytes(dir.file("m.QRX"), sample_stream(5, 2, 0));
+    for (const char *args : {"decode - -o x.wav", "info -", "speed - --level 2 -o x.wav"}) {
+        const std::string err = dir.file("err.txt");
+        const Cli_run r = run_qrx(std::string(args) + " < " + q(dir.file("m.QRX")), err);
+        const Bytes e = qrx_test::read_bytes(err);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(std::string(e.begin(), e.end()).find("cannot come from standard input"), std::string::npos) << args;
+    }
+}
+
 #endif  // QRX_CLI
