@@ -19,6 +19,21 @@ bool stdin_refused(const std::string &input) {
     return true;
 }
 
+namespace {
+volatile std::sig_atomic_t interrupt_raised = 0;
+extern "C" void raise_interrupt_flag(int) { interrupt_raised = 1; }
+}  // namespace
+
+Interrupt_guard::Interrupt_guard()
+    : previous_int_(std::signal(SIGINT, raise_interrupt_flag)), previous_term_(std::signal(SIGTERM, raise_interrupt_flag)) {}
+
+Interrupt_guard::~Interrupt_guard() {
+    std::signal(SIGINT, previous_int_);
+    std::signal(SIGTERM, previous_term_);
+}
+
+bool Interrupt_guard::raised() { return interrupt_raised != 0; }
+
 bool progress_wanted() { return ::isatty(STDERR_FILENO) != 0; }
 
 Progress_line::Progress_line(std::string label) : label_(std::move(label)), enabled_(progress_wanted()) {}

@@ -23,6 +23,21 @@ void print_error(const std::string &text);
 // given "-": a QRX file is read with seeks, so standard input cannot serve.
 bool stdin_refused(const std::string &input);
 
+// While one exists, SIGINT and SIGTERM only raise a flag that the command
+// polls between frames, so that it can remove its partial output first.
+class Interrupt_guard {
+public:
+    Interrupt_guard();
+    ~Interrupt_guard();
+    Interrupt_guard(const Interrupt_guard &) = delete;
+    Interrupt_guard &operator=(const Interrupt_guard &) = delete;
+    static bool raised();
+
+private:
+    void (*previous_int_)(int);
+    void (*previous_term_)(int);
+};
+
 // True when standard error is a terminal, so progress may be drawn there.
 bool progress_wanted();
 

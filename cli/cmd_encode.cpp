@@ -121,6 +121,7 @@ int run_encode(const Encode_options &o) {
     }
     const std::string tmp_path = through ? temp->path() + "/encoded.QRX" : out_path + ".part";
     const std::string shown = out_path == "-" ? "standard output" : out_path;
+    const Interrupt_guard interrupts;
     std::unique_ptr<std::FILE, File_closer> out(std::fopen(tmp_path.c_str(), "wb"));
     if (!out) {
         print_error("cannot create " + shown + ": " + std::strerror(errno));
@@ -139,6 +140,7 @@ int run_encode(const Encode_options &o) {
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
     std::vector<unsigned char> data(QRXC_MAX_FRAME_BYTES);
     for (;;) {
+        if (Interrupt_guard::raised()) break;
         const sf_count_t got = read_pcm(in.get(), pcm.data(), pcm_frame);
         if (got <= 0) break;
         // A final partial frame is completed with silence.
@@ -147,6 +149,7 @@ int run_encode(const Encode_options &o) {
         if (!write_all(out.get(), data.data(), frame_bytes)) return fail(EXIT_OUTPUT, "cannot write " + shown);
         if (got < pcm_frame) break;
     }
+    if (Interrupt_guard::raised()) return fail(EXIT_CANCELLED, "interrupted; no output written");
     if (sf_error(in.get()) != SF_ERR_NO_ERROR)
         return fail(EXIT_SOURCE, "error reading " + o.input + ": " + sf_strerror(in.get()));
     if (std::fflush(out.get()) != 0) return fail(EXIT_OUTPUT, "cannot write " + shown);

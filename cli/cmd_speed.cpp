@@ -152,6 +152,7 @@ int run_speed(const Speed_options &opt) {
         }
     }
     const std::string temp = through ? temp_dir->path() + "/speed.wav" : output + ".part-" + std::to_string(::getpid());
+    const Interrupt_guard interrupts;
     Wav_writer wav;
     wav.set_format(header.sample_rate);
     if (!wav.open(temp)) {
@@ -173,11 +174,12 @@ int run_speed(const Speed_options &opt) {
         const int n = Qrmd_last_count_ctx(ctx.get());
         return n >= 0 && wav.write(out.data(), static_cast<std::size_t>(n) * sizeof(short));
     };
-    while (std::fread(coded.data(), 1, coded.size(), src.get()) == coded.size()) {
+    while (!Interrupt_guard::raised() && std::fread(coded.data(), 1, coded.size(), src.get()) == coded.size()) {
         if (Qrxc_frame_ctx(ctx.get(), pcm.data(), coded.data()) != 0)
             return fail(opt.input + ": cannot decode", EXIT_FORMAT);
         if (!play()) return fail(output + ": write failed", EXIT_OUTPUT);
     }
+    if (Interrupt_guard::raised()) return fail("interrupted; no output written", EXIT_CANCELLED);
     if (std::ferror(src.get()) != 0) return fail(opt.input + ": read failed", EXIT_SOURCE);
     // The speed control holds up to a period more than 240 samples back;
     // two frames of silence bring the end of the speech out.

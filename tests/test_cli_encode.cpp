@@ -1,10 +1,17 @@
 // qrx encode as a user runs it: every type, header forms, refused input,
 // padding of the last frame, and round trips through qrx decode.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <csignal>
+#include <filesystem>
+#include <vector>
 #include <cstring>
 #include <string>
 
@@ -170,6 +177,39 @@ TEST(CliEncodeInput, StandardInputAndOutput) {
     ASSERT_EQ(run("encode -t 4 -o - - < " + dir.file("in.wav") + " > " + dir.file("o.QRX"), true), 0);
     ASSERT_EQ(run("encode -t 4 " + dir.file("in.wav")), 0);
     EXPECT_EQ(qrx_test::read_bytes(dir.file("o.QRX")), qrx_test::read_bytes(dir.file("in.QRX")));
+}
+
+TEST(CliEncodeInput, InterruptLeavesNoPartialStream) {
+    // The WAV arrives through a pipe that stays open, so qrx is still
+    // encoding when the interrupt comes.
+    qrx_test::Scratch_dir dir;
+    const std::string fifo = dir.file("in.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int in = ::open(fifo.c_str(), O_RDONLY);
+        if (in < 0 || ::dup2(in, STDIN_FILENO) < 0) ::_exit(99);
+        const std::string out = dir.file("o.QRX");
+        ::execl(QRX_CLI, QRX_CLI, "encode", "-", "-t", "5", "-o", out.c_str(), static_cast<char *>(nullptr));
+        ::_exit(98);
+    }
+    const int w = ::open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(w, 0);
+    const Bytes wav = make_wav(8000, 1, 16, 1, 48000);
+    const std::size_t half = wav.size() / 2;
+    ASSERT_EQ(::write(w, wav.data(), half), static_cast<ssize_t>(half));
+    // Wait until the output exists, i.e. qrx is in its frame loop.
+    for (int i = 0; i < 500 && !std::filesystem::exists(dir.file("o.QRX.part")); ++i) ::usleep(10000);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("o.QRX.part")));
+    ::kill(pid, SIGINT);
+    ::usleep(50000);
+    ::close(w);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 5);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.fifo"});
 }
 
 }  // namespace
