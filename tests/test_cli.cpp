@@ -209,4 +209,15 @@ TEST(Cli, StandardInputIsRefusedWhereAFileIsNeeded) {
     }
 }
 
+TEST(Cli, ADirectoryAsInputIsASourceError) {
+    qrx_test::Scratch_dir dir;
+    const std::string d = q(dir.file("d.QRX"));
+    std::filesystem::create_directory(dir.file("d.QRX"));
+    const std::string to = " -o " + q(dir.file("x.out"));
+    for (const std::string &args : {"decode " + d + to, "info " + d, "speed " + d + " --level 2" + to,
+                                    "encode " + d + " -t 1" + to})
+        EXPECT_EQ(run_qrx(args).status, 2) << args;
+    EXPECT_EQ(dir.entries().size(), 1u);
+}
+
 #endif  // QRX_CLI
