@@ -69,7 +69,10 @@ bool read_head(const std::string &path, unsigned char *head, std::size_t max, st
 
 bool is_stream_target(const std::string &path) {
     struct stat st{};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0) return false;
+    // Renaming onto a link would replace the link (think of /dev/stdout
+    // redirected to a file), so links are written through as well.
+    if (S_ISLNK(st.st_mode)) return true;
     return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
 }
 

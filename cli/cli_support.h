@@ -60,8 +60,9 @@ private:
 // false if it cannot be read.
 bool read_head(const std::string &path, unsigned char *head, std::size_t max, std::size_t &got, std::uint64_t &size);
 
-// True when path names an existing device, pipe or socket (/dev/null,
-// /dev/stdout, a FIFO): such an output is written through, never replaced.
+// True when path names an existing device, pipe or socket (/dev/null, a
+// FIFO) or a symbolic link (/dev/stdout): such an output is written
+// through, never replaced.
 bool is_stream_target(const std::string &path);
 
 // True when both paths name the same existing file (links included).

@@ -220,4 +220,20 @@ TEST(Cli, ADirectoryAsInputIsASourceError) {
     EXPECT_EQ(dir.entries().size(), 1u);
 }
 
+TEST(Cli, ALinkedOutputIsWrittenThroughAndStaysALink) {
+    // /dev/stdout redirected to a file is such a link; renaming onto it
+    // would replace the link instead of filling the file.
+    qrx_test::Scratch_dir dir;
+    const std::string src = dir.file("m.QRX");
+    qrx_test::write_bytes(src, sample_stream(5, 3, 0));
+    ASSERT_EQ(run_qrx("decode -q " + q(src) + " -o " + q(dir.file("plain.wav"))).status, 0);
+    qrx_test::write_bytes(dir.file("target.wav"), {1, 2, 3});
+    std::filesystem::create_symlink(dir.file("target.wav"), dir.file("link.wav"));
+    const Cli_run r = run_qrx("decode " + q(src) + " -o " + q(dir.file("link.wav")));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.wav")));
+    EXPECT_EQ(qrx_test::read_bytes(dir.file("target.wav")), qrx_test::read_bytes(dir.file("plain.wav")));
+    EXPECT_EQ(dir.entries().size(), 4u);
+}
+
 #endif  // QRX_CLI
