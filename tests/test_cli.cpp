@@ -19,23 +19,11 @@ using qrx_test::Bytes;
 
 namespace {
 
-struct Cli_run {
-    int status;
-    std::string out;
-};
+using Cli_run = qrx_test::Command_result;
 
 // Runs qrx with args (already quoted), capturing stdout; stderr to err_file if given.
 Cli_run run_qrx(const std::string &args, const std::string &err_file = "/dev/null") {
-    const std::string cmd = std::string("'") + QRX_CLI + "' " + args + " 2>'" + err_file + "'";
-    std::FILE *p = ::popen(cmd.c_str(), "r");
-    Cli_run r{-1, {}};
-    if (p == nullptr) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return qrx_test::run_command(std::string("'") + QRX_CLI + "' " + args + " 2>'" + err_file + "'");
 }
 
 std::string q(const std::string &s) { return "'" + s + "'"; }

@@ -40,7 +40,7 @@ TEST_P(KernelEquality, FastFormsMatchPlainForms) {
         fill(a, SUBFRAME_LEN);
         fill(b, SUBFRAME_LEN);
         const int n = 1 + trial % SUBFRAME_LEN;
-        ASSERT_EQ(kernels::dot_mac(a, b, n), kernels::dot_mac_plain(a, b, n));
+        ASSERT_EQ(L_mac_n(0, a, b, n), L_mac_steps(0, a, b, n));
         ASSERT_EQ(kernels::dot_add(a, b, n), kernels::dot_add_plain(a, b, n));
 
         Word16 o1[SUBFRAME_LEN];
@@ -49,10 +49,10 @@ TEST_P(KernelEquality, FastFormsMatchPlainForms) {
         kernels::conv_round_plain(o2, a, b);
         ASSERT_TRUE(std::equal(o1, o1 + SUBFRAME_LEN, o2));
 
-        const kernels::Int64 ea = kernels::sum_squares(a, n);
-        const kernels::Int64 eb = kernels::sum_squares(b, n);
+        const kernels::Int64 ea = sum_squares(a, n);
+        const kernels::Int64 eb = sum_squares(b, n);
         ASSERT_EQ(kernels::dot_add_known(a, b, n, ea, eb), kernels::dot_add_plain(a, b, n));
-        ASSERT_EQ(kernels::energy_mac_from_exact(ea), kernels::dot_mac_plain(a, a, n));
+        ASSERT_EQ(energy_from_exact(ea), L_mac_steps(0, a, a, n));
 
         kernels::tap_step(o1, a, b[0], b);
         kernels::tap_step_plain(o2, a, b[0], b);

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "g723/common/basic_ops.h"
-#include "g723/encoder/dot_product.h"
+#include "g723/common/mac_chain.h"
+#include "g723/encoder/filter_taps.h"
 
 namespace g723 {
 namespace {
@@ -35,9 +36,9 @@ TEST_P(EncoderKernels, FastFormsEqualTheOperatorSequence) {
         const auto y = random_vec(seed, n, c.lo, c.hi);
         Word32 plain = 0;
         for (int i = 0; i < n; i++) plain = L_mac(plain, x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
-        ASSERT_EQ(dot_sat(x.data(), y.data(), n), plain) << trial;
+        ASSERT_EQ(L_mac_n(0, x.data(), y.data(), n), plain) << trial;
         if (all_small(x.data(), n) && all_small(y.data(), n)) {
-            ASSERT_EQ(dot_sat_small(x.data(), y.data(), n), plain) << trial;
+            ASSERT_EQ(L_mac_n_small(x.data(), y.data(), n), plain) << trial;
         }
         Word32 en = 0;
         for (int i = 0; i < n; i++) en = L_mac(en, x[static_cast<std::size_t>(i)], x[static_cast<std::size_t>(i)]);

@@ -1,6 +1,5 @@
 // qrx speed, run as a user would.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
@@ -26,14 +25,8 @@ struct Cli_result {
 Cli_result qrx(const std::string &args, const qrx_test::Scratch_dir &dir) {
     const std::string err_file = dir.file("stderr.txt");
     const std::string cmd = std::string("'") + QRX_CLI + "' " + args + " 2>'" + err_file + "'";
-    Cli_result r{-1, {}, {}};
-    std::FILE *p = ::popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    const qrx_test::Command_result run = qrx_test::run_command(cmd);
+    Cli_result r{run.status, run.out, {}};
     const Bytes e = qrx_test::read_bytes(err_file);
     r.err.assign(e.begin(), e.end());
     std::remove(err_file.c_str());

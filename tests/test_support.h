@@ -1,9 +1,12 @@
-// Small helpers shared by the tests: scratch directories and file bytes.
+// Small helpers shared by the tests: scratch directories, file bytes and
+// running commands.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -87,6 +90,24 @@ inline Bytes wav_file(std::uint32_t rate, const Bytes &data) {
     put32(b, static_cast<std::uint32_t>(data.size()));
     b.insert(b.end(), data.begin(), data.end());
     return b;
+}
+
+struct Command_result {
+    int status;  // exit status, -1 if the command could not run or did not exit
+    std::string out;
+};
+
+// Runs a shell command line, capturing its standard output.
+inline Command_result run_command(const std::string &cmd) {
+    Command_result r{-1, {}};
+    std::FILE *p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
 }
 
 // Deterministic pseudo-random bytes.

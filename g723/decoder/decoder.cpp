@@ -25,24 +25,6 @@ void g723_decoder_reset(Dec_state &st) {
     st.agc_gain = 0x1000;
 }
 
-namespace {
-
-// Sum of squares of a normalised span (no magnitude above 0x1000, so 120
-// squares fit 32 unsigned bits).
-std::uint32_t squares(const Word16 *v, int n) {
-    std::uint32_t s = 0;
-    for (int i = 0; i < n; ++i) s += static_cast<std::uint32_t>(std::int32_t{v[i]} * v[i]);
-    return s;
-}
-
-// The saturating chain of non-negative terms 2 v^2 is the exact sum clamped.
-Word32 energy_from_squares(std::uint32_t sq) {
-    const std::uint64_t e = 2 * std::uint64_t{sq};
-    return e > static_cast<std::uint64_t>(MAX_32) ? MAX_32 : static_cast<Word32>(e);
-}
-
-}  // namespace
-
 Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     vector_normalize(buf, EXC_BUF_LEN);
     const int c = lag < 142 ? lag : 142;
@@ -50,12 +32,13 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     Word32 best = 0;
     const Word16 *x = buf + ERASE_START;
     // 2 |x y| <= x^2 + y^2: when the two energies together fit, no partial
-    // sum of the correlation can saturate.
-    const std::uint32_t sx = squares(x, ERASE_SPAN);
-    std::uint32_t sb = sx;
+    // sum of the correlation can saturate. The buffer is normalised, so the
+    // 32-bit sums of squares hold.
+    const std::int64_t sx = sum_squares_small(x, ERASE_SPAN);
+    std::int64_t sb = sx;
     for (int i = c - 3; i <= c + 3; ++i) {
-        const std::uint32_t sy = squares(x - i, ERASE_SPAN);
-        const bool plain = std::uint64_t{sx} + sy <= static_cast<std::uint64_t>(MAX_32);
+        const std::int64_t sy = sum_squares_small(x - i, ERASE_SPAN);
+        const bool plain = sx + sy <= MAX_32;
         const Word32 r = plain ? dot_plain(x, x - i, ERASE_SPAN) : L_mac_n(0, x, x - i, ERASE_SPAN);
         if (r > best) {
             best = r;
@@ -63,9 +46,9 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
             sb = sy;
         }
     }
-    if (b == c) sb = squares(x - c, ERASE_SPAN);
-    const Word16 tr = round(energy_from_squares(sx));
-    const Word16 er = round(energy_from_squares(sb));
+    if (b == c) sb = sum_squares_small(x - c, ERASE_SPAN);
+    const Word16 tr = round(energy_from_exact(sx));
+    const Word16 er = round(energy_from_exact(sb));
     const Word16 cr = round(best);
     if (cr <= 0) return 0;
     // Voiced when the prediction gain over the last 120 samples exceeds

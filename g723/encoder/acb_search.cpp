@@ -9,6 +9,7 @@
 #endif
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/excitation.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/search_kernels.h"
@@ -36,10 +37,10 @@ void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], k
     for (int t = 3; t >= 0; --t) kernels::tap_step(f[t], f[t + 1], r[t], h);
 
     kernels::Int64 ef[5];
-    for (int t = 0; t < 5; ++t) ef[t] = kernels::sum_squares(f[t], SUBFRAME_LEN);
+    for (int t = 0; t < 5; ++t) ef[t] = sum_squares(f[t], SUBFRAME_LEN);
 
     for (int t = 0; t < 5; ++t) out[t] = L_shl(kernels::dot_add_known(x, f[t], SUBFRAME_LEN, ex, ef[t]), 1);
-    for (int t = 0; t < 5; ++t) out[5 + t] = kernels::energy_mac_from_exact(ef[t]);
+    for (int t = 0; t < 5; ++t) out[5 + t] = energy_from_exact(ef[t]);
     static constexpr int PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
     for (int p = 0; p < 10; ++p) {
         const int a = PAIRS[p][0];
@@ -162,7 +163,7 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
     l0 = static_cast<Word16>(std::clamp<int>(l0, SEARCH_LAG_MIN, SEARCH_LAG_MAX));
 
     Word32 corr[MAX_CANDIDATES * ACB_GAIN_COLS];
-    const kernels::Int64 ex = kernels::sum_squares(x, SUBFRAME_LEN);
+    const kernels::Int64 ex = sum_squares(x, SUBFRAME_LEN);
     for (int k = 0; k < nc; ++k)
         lag_correlations(corr + ACB_GAIN_COLS * k, x, ex, h, st.prev_exc, static_cast<Word16>(l0 - 1 + k));
 

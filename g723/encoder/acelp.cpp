@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/search_kernels.h"
 
@@ -27,7 +28,7 @@ void sharpen(Word16 v[SUBFRAME_LEN], Word16 t0s, Word16 gs) {
 }  // namespace
 
 void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
-    const Word32 e = kernels::dot_mac(h, h, SUBFRAME_LEN);
+    const Word32 e = L_mac_n(0, h, h, SUBFRAME_LEN);
     Word16 hs[SUBFRAME_LEN];
     if (extract_h(e) > 32000) {
         for (int i = 0; i < SUBFRAME_LEN; ++i) hs[i] = shr(h[i], 1);
@@ -213,14 +214,14 @@ search_done:
 Word16 acelp_gain(const Word16 x[SUBFRAME_LEN], Word16 y[SUBFRAME_LEN], Word16 &gq) {
     for (int i = 0; i < SUBFRAME_LEN; ++i) y[i] = shr(y[i], 3);
 
-    const Word32 lxy = kernels::dot_mac(x, y, SUBFRAME_LEN);
+    const Word32 lxy = L_mac_n(0, x, y, SUBFRAME_LEN);
     const int exy = norm_l(lxy);
     const Word16 xy = extract_h(static_cast<Word32>(static_cast<std::uint32_t>(lxy) << exy));
     if (xy <= 0) {
         gq = FcbkGainTable[0];
         return 0;
     }
-    const Word32 lyy = kernels::dot_mac(y, y, SUBFRAME_LEN);
+    const Word32 lyy = L_mac_n(0, y, y, SUBFRAME_LEN);
     const int eyy = norm_l(lyy);
     const Word16 yy = extract_h(static_cast<Word32>(static_cast<std::uint32_t>(lyy) << eyy));
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/excitation.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/search_kernels.h"
@@ -46,7 +47,7 @@ void filter_pulses_plain(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word
 // the limit the pulses may be added in any order.
 void filter_pulses(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word16 *amp, int np, const Word16 g[SUBFRAME_LEN],
                    int g_max) {
-    const kernels::Int64 bound = 2 * kernels::Int64{np} * kernels::max_abs(amp, np) * g_max;
+    const kernels::Int64 bound = 2 * kernels::Int64{np} * max_abs(amp, np) * g_max;
     if (bound > kernels::WORD32_LIMIT) {
         filter_pulses_plain(out, pos, amp, np, g);
         return;
@@ -77,10 +78,10 @@ Word32 criterion_plain(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN
 // Every partial sum lies within 2 sqrt(Et Ev) + Ev; below the limit the
 // two sums can be taken separately.
 Word32 criterion(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN], kernels::Int64 et) {
-    const kernels::Int64 ev = kernels::sum_squares(v, SUBFRAME_LEN);
+    const kernels::Int64 ev = sum_squares(v, SUBFRAME_LEN);
     const double bound = 2.0 * std::sqrt(static_cast<double>(et) * static_cast<double>(ev)) + static_cast<double>(ev);
     if (bound > 0.999 * static_cast<double>(kernels::WORD32_LIMIT)) return criterion_plain(t, v);
-    return 2 * kernels::plain_sum_of_products(t, v, SUBFRAME_LEN) - static_cast<Word32>(ev);
+    return 2 * sum_products(t, v, SUBFRAME_LEN) - static_cast<Word32>(ev);
 }
 
 }  // namespace
@@ -193,9 +194,9 @@ void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFR
     }
 
     Word16 r_sym[2 * GRID_POSITIONS - 1];
-    const int r_max = kernels::max_abs(R, SUBFRAME_LEN);
-    const int g_max = kernels::max_abs(g, SUBFRAME_LEN);
-    const kernels::Int64 et = kernels::sum_squares(t, SUBFRAME_LEN);
+    const int r_max = max_abs(R, SUBFRAME_LEN);
+    const int g_max = max_abs(g, SUBFRAME_LEN);
+    const kernels::Int64 et = sum_squares(t, SUBFRAME_LEN);
     if constexpr (Fast)
         for (int i = 0; i < 2 * GRID_POSITIONS - 1; ++i) r_sym[i] = R[2 * std::abs(i - (GRID_POSITIONS - 1))];
 

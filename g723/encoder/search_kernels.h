@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/types.h"
 
 namespace g723::kernels {
@@ -18,46 +19,7 @@ using Int64 = std::int64_t;
 
 inline constexpr Int64 WORD32_LIMIT = MAX_32;
 
-inline int max_abs(const Word16 *x, int n) {
-    int m = 0;
-    for (int i = 0; i < n; ++i) {
-        const int a = x[i] < 0 ? -x[i] : x[i];
-        m = a > m ? a : m;
-    }
-    return m;
-}
-
-inline Int64 sum_abs(const Word16 *x, int n) {
-    Int64 s = 0;
-    for (int i = 0; i < n; ++i) s += x[i] < 0 ? -x[i] : x[i];
-    return s;
-}
-
-inline Int64 sum_squares(const Word16 *x, int n) {
-    Int64 s = 0;
-    for (int i = 0; i < n; ++i) s += Int64{x[i]} * x[i];
-    return s;
-}
-
-// ---- saturating dot product: acc = L_mac(acc, a[i], b[i]), i ascending ----
-
-inline Word32 dot_mac_plain(const Word16 *a, const Word16 *b, int n) {
-    Word32 acc = 0;
-    for (int i = 0; i < n; ++i) acc = L_mac(acc, a[i], b[i]);
-    return acc;
-}
-
-inline Word32 dot_mac(const Word16 *a, const Word16 *b, int n) {
-    Int64 sum = 0;
-    Int64 mag = 0;
-    for (int i = 0; i < n; ++i) {
-        const Word32 p = Word32{a[i]} * b[i];
-        sum += p;
-        mag += p < 0 ? -Int64{p} : Int64{p};
-    }
-    if (2 * mag <= WORD32_LIMIT) return static_cast<Word32>(2 * sum);
-    return dot_mac_plain(a, b, n);
-}
+// The saturating dot product itself is L_mac_n(0, a, b, n) in mac_chain.h.
 
 // ---- sum of plain (undoubled) products: acc = L_add(acc, a[i] * b[i]) ----
 
@@ -68,13 +30,8 @@ inline Word32 dot_add_plain(const Word16 *a, const Word16 *b, int n) {
 }
 
 inline Word32 dot_add(const Word16 *a, const Word16 *b, int n) {
-    Int64 sum = 0;
-    Int64 mag = 0;
-    for (int i = 0; i < n; ++i) {
-        const Word32 p = Word32{a[i]} * b[i];
-        sum += p;
-        mag += p < 0 ? -Int64{p} : Int64{p};
-    }
+    Int64 sum, mag;
+    dot_and_magnitude(a, b, n, sum, mag);
     if (mag <= WORD32_LIMIT) return static_cast<Word32>(sum);
     return dot_add_plain(a, b, n);
 }
@@ -87,22 +44,10 @@ inline bool products_fit(Int64 ea, Int64 eb, Int64 limit) {
     return static_cast<double>(ea) * static_cast<double>(eb) <= 0.999 * static_cast<double>(limit) * static_cast<double>(limit);
 }
 
-inline Word32 plain_sum_of_products(const Word16 *a, const Word16 *b, int n) {
-    Word32 acc = 0;
-    for (int i = 0; i < n; ++i) acc += Word32{a[i]} * b[i];
-    return acc;
-}
-
 // dot_add with the exact energies of a and b.
 inline Word32 dot_add_known(const Word16 *a, const Word16 *b, int n, Int64 ea, Int64 eb) {
-    if (products_fit(ea, eb, WORD32_LIMIT)) return plain_sum_of_products(a, b, n);
+    if (products_fit(ea, eb, WORD32_LIMIT)) return sum_products(a, b, n);
     return dot_add_plain(a, b, n);
-}
-
-// The saturating energy from its exact value: every term is positive (the
-// one saturating square, -32768 * -32768, already exceeds the limit).
-inline Word32 energy_mac_from_exact(Int64 exact) {
-    return 2 * exact > WORD32_LIMIT ? MAX_32 : static_cast<Word32>(2 * exact);
 }
 
 // ---- one step of the filtered-tap recursion ----

@@ -3,9 +3,10 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/analysis.h"
-#include "g723/encoder/dot_product.h"
+#include "g723/encoder/filter_taps.h"
 
 namespace g723 {
 
@@ -94,7 +95,7 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
             for (int j = 0; j < OLP_CORR_LEN; j++) sum += std::int32_t{x[j]} * buf[p + j];
             corr = sum * 2;
         } else {
-            corr = small ? dot_sat_small(x, &buf[p], OLP_CORR_LEN) : dot_sat(x, &buf[p], OLP_CORR_LEN);
+            corr = small ? L_mac_n_small(x, &buf[p], OLP_CORR_LEN) : L_mac_n(0, x, &buf[p], OLP_CORR_LEN);
         }
         if (corr <= 0) continue;
 
