@@ -75,9 +75,10 @@ QRXC_API int Qrxc_frame(short *pcm, unsigned char *data);
 
 /* Playback speed control on decoded frames of the open stream. */
 QRXC_API int Qrmd_initial(int flags);
-/* Writes the frame's output samples to dst (room for 2 x pcm_frame); returns
- * 0, or -1 for bad flags or no open stream. Qrmd_last_count tells how many
- * samples the last call wrote. */
+/* Writes the frame's output samples to dst (room for 2 x pcm_frame); src may
+ * equal dst. Returns 0, or -1 for bad flags (0x80 with 0x40), null buffers or
+ * no successfully opened stream. Qrmd_last_count tells how many samples the
+ * last call wrote (0 after a failed call). */
 QRXC_API int Qrmd_frame(int flags, short *src, short *dst);
 QRXC_API int Qrmd_last_count(void);
 
