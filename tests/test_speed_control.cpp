@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/context.h"
@@ -257,6 +258,7 @@ TEST(SpeedLevels, SteadyToneKeepsItsPeriod) {
 }
 
 TEST(SpeedDiagnostics, PrintedAsWordedAndProcessingGoesOn) {
+    const auto collect = [](void *user, const char *t) { *static_cast<std::string *>(user) += t; };
     struct Case {
         int level;
         std::int16_t size;
@@ -270,12 +272,12 @@ TEST(SpeedDiagnostics, PrintedAsWordedAndProcessingGoesOn) {
     };
     for (const Case &c : cases) {
         qrxc::Speed_state st{};
+        std::string text;
+        st.diag = {collect, &text};
         st.level = static_cast<std::int16_t>(c.level);
         st.size = c.size;
         std::vector<std::int16_t> in(240, 0), out(480 + 8, SENTINEL);
-        testing::internal::CaptureStdout();
         const int n = qrxc::speed_step(st, c.level, in.data(), 240, out.data());
-        const std::string text = testing::internal::GetCapturedStdout();
         EXPECT_EQ(text.rfind(c.first_line, 0), 0u) << text;
         EXPECT_EQ(n, qrxc::speed_target(c.level, 240));
         EXPECT_EQ(out[static_cast<std::size_t>(n)], SENTINEL);
@@ -284,12 +286,13 @@ TEST(SpeedDiagnostics, PrintedAsWordedAndProcessingGoesOn) {
     }
     // An overfull buffer at a slower level reports the overflow area too.
     qrxc::Speed_state st{};
+    std::string text;
+    st.diag = {collect, &text};
     st.level = 12;
     st.size = qrxc::BUFFER_CAPACITY;
     std::vector<std::int16_t> in(240, 0), out(480);
-    testing::internal::CaptureStdout();
     qrxc::speed_step(st, 12, in.data(), 240, out.data());
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("+oflw("), std::string::npos);
+    EXPECT_NE(text.find("+oflw("), std::string::npos);
 }
 
 // Whatever the flags and the frame length, a call writes exactly its count
@@ -389,4 +392,24 @@ TEST(SpeedApi, RefusesAfterAFailedOpen) {
     EXPECT_EQ(Qrmd_last_count_ctx(ctx), 0);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](short s) { return s == SENTINEL; }));
     Qrxc_destroy(ctx);
+}
+
+// Before any Qrmd_initial the speed state means nothing: the frame is refused, not half-processed.
+TEST(SpeedApi, RefusesBeforeQrmdInitial) {
+    for (unsigned char code : {static_cast<unsigned char>(0x01), static_cast<unsigned char>(0x00)}) {  // frames of 240 and of 320
+        Qrxc_context *ctx = Qrxc_create();
+        G_header h{};
+        unsigned char hdr[4] = {'Q', 'R', 'X', code};
+        ASSERT_EQ(Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr), 4);
+        std::vector<short> in(320, 900), out(640, SENTINEL);
+        for (int flags : {4, 8, 0, 0x81}) {
+            EXPECT_EQ(Qrmd_frame_ctx(ctx, flags, in.data(), out.data()), -1) << flags;
+            EXPECT_EQ(Qrmd_last_count_ctx(ctx), 0);
+        }
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](short s) { return s == SENTINEL; }));
+        ASSERT_EQ(Qrmd_initial_ctx(ctx, 4), 0);
+        EXPECT_EQ(Qrmd_frame_ctx(ctx, 4, in.data(), out.data()), 0);
+        EXPECT_EQ(Qrmd_last_count_ctx(ctx), h.pcm_frame);
+        Qrxc_destroy(ctx);
+    }
 }
