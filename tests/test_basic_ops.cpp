@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/fast_ops.h"
 
 namespace {
 
@@ -200,6 +201,7 @@ TEST(BasicOps, Energy60SaturatesAndScalesByAQuarter) {
     EXPECT_EQ(g723::energy_60(x), 20002);
     for (Word16 &v : x) v = -32768;
     EXPECT_EQ(g723::energy_60(x), INT32_MAX);
+    EXPECT_EQ(g723::energy_60_steps(x), INT32_MAX);
 }
 
 TEST(BasicOps, Rand16Sequence) {

@@ -153,17 +153,6 @@ inline Word16 vector_normalize(Word16 *v, int len) {
     return static_cast<Word16>(e - 3);
 }
 
-// Energy of 60 samples pre-scaled by 1/4, saturating at MAX_32. The terms
-// are never negative, so the saturating sum is the exact sum clamped.
-inline Word32 energy_60(const Word16 *x) {
-    std::int64_t acc = 0;
-    for (int i = 0; i < SUBFRAME_LEN; ++i) {
-        const Word32 y = x[i] >> 2;
-        acc += 2 * y * y;
-    }
-    return acc > MAX_32 ? MAX_32 : static_cast<Word32>(acc);
-}
-
 // Bitwise square root: Q31 in, Q15 out, 14 bits tried.
 constexpr Word16 fixed_sqrt(Word32 A) {
     Word16 r = 0;

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
 namespace g723 {
@@ -34,7 +34,7 @@ void acb_excitation(Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Wo
     for (int t = 0; t < 5; ++t) gsum += g[t] < 0 ? -g[t] : g[t];
     const bool plain = 2 * std::int64_t{gsum} * max_abs(r, 64) <= MAX_32;
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        const Word32 a = plain ? dot_plain(r + n, g, 5) : L_mac_n(0, r + n, g, 5);
+        const Word32 a = plain ? L_mac_n_nosat(r + n, g, 5) : L_mac_n(0, r + n, g, 5);
         out[n] = round(L_shl(a, 1));
     }
 }

@@ -6,8 +6,8 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/excitation.h"
 #include "g723/common/frame.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/lsp.h"
-#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
 #include "g723/decoder/postfilter.h"
 
@@ -39,7 +39,7 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     for (int i = c - 3; i <= c + 3; ++i) {
         const std::int64_t sy = sum_squares_small(x - i, ERASE_SPAN);
         const bool plain = sx + sy <= MAX_32;
-        const Word32 r = plain ? dot_plain(x, x - i, ERASE_SPAN) : L_mac_n(0, x, x - i, ERASE_SPAN);
+        const Word32 r = plain ? L_mac_n_nosat(x, x - i, ERASE_SPAN) : L_mac_n(0, x, x - i, ERASE_SPAN);
         if (r > best) {
             best = r;
             b = i;

@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
 namespace g723 {
@@ -15,35 +12,14 @@ namespace g723 {
 namespace {
 
 constexpr int PF_MAX_LAG = 142;  // keeps lag + 3 within the history
+// The gain control's smoothing: agc * 15/16 + g / 16, rounded.
+constexpr Word16 AGC_KEEP = 0x7800;
+constexpr Word16 AGC_TAKE = 0x0800;
 
 // Saturating dot product of two 60-sample segments; plain arithmetic when
 // the buffer's peak rules out saturation (always, on a normalised buffer).
 inline Word32 dot60(const Word16 *a, const Word16 *b, bool plain) {
-    return plain ? dot_plain(a, b, SUBFRAME_LEN) : L_mac_n(0, a, b, SUBFRAME_LEN);
-}
-
-// Ten-tap helpers for the recursive filters. A chain of saturating L_mac
-// steps equals the plain sum whenever its start plus the magnitudes of all
-// its terms stays within Word32; the bound sum|c| * max|w| (max taken over
-// everything the filter has seen in this subframe) is the cheap test, the
-// exact magnitude sum the fallback, the step-by-step chain the last resort.
-
-// Plain dot product; callers have bounded every partial sum below 2^30,
-// so neither the pairwise sums nor the total can overflow. The fixed-width
-// SSE2 form stays instead of the generic sum_products: with that the whole
-// decoder runs about 17% slower.
-inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
-#if defined(__SSE2__)
-    __m128i p = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(w)));
-    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4e));
-    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xb1));
-    return _mm_cvtsi128_si32(p) + std::int32_t{c[8]} * w[8] + std::int32_t{c[9]} * w[9];
-#else
-    std::int32_t s = 0;
-    for (int i = 0; i < LPC_ORDER; ++i) s += std::int32_t{c[i]} * w[i];
-    return s;
-#endif
+    return plain ? L_mac_n_nosat(a, b, SUBFRAME_LEN) : L_mac_n(0, a, b, SUBFRAME_LEN);
 }
 
 struct Pf_choice {
@@ -131,7 +107,7 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
     const Word16 *partner = x + pf.lag;
     const std::int64_t weights = std::int64_t{pf.scale < 0 ? -pf.scale : pf.scale} + (pf.gain < 0 ? -pf.gain : pf.gain);
     const int peak = std::max(max_abs(x, SUBFRAME_LEN), max_abs(partner, SUBFRAME_LEN));
-    if (2 * weights * peak + 0x8000 <= MAX_32) {
+    if (!PLAIN_OPS && 2 * weights * peak + 0x8000 <= MAX_32) {
         // Neither the products, their sum nor the rounding can saturate.
         for (int n = 0; n < SUBFRAME_LEN; ++n)
             o[n] = static_cast<Word16>((2 * (std::int32_t{x[n]} * pf.scale + std::int32_t{partner[n]} * pf.gain) + 0x8000) >> 16);
@@ -149,6 +125,11 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER
         h[LPC_ORDER - 1 - j] = st.synth_mem[j];
         c[LPC_ORDER - 1 - j] = lpc[j];
     }
+    // A chain of saturating L_mac steps equals the plain sum whenever its
+    // start plus the magnitudes of all its terms stays within Word32; the
+    // bound sum|c| * max|w| (max over everything the filter has seen in this
+    // subframe) is the cheap test, the exact magnitude sum the fallback, the
+    // step-by-step chain the last resort.
     const std::int64_t cabs = sum_abs(c, LPC_ORDER);
     int peak = max_abs(h, LPC_ORDER);
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
@@ -156,9 +137,9 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER
         const Word32 a0 = Word32{x[n]} << 13;
         Word32 a;
         std::int64_t sum, mag;
-        if (abs64(a0) + 2 * cabs * peak <= MAX_32) {
+        if (!PLAIN_OPS && abs64(a0) + 2 * cabs * peak <= MAX_32) {
             a = a0 + 2 * dot10(c, w);
-        } else if (dot_and_magnitude(c, w, LPC_ORDER, sum, mag), abs64(a0) + 2 * mag <= MAX_32) {
+        } else if (!PLAIN_OPS && (dot_and_magnitude(c, w, LPC_ORDER, sum, mag), abs64(a0) + 2 * mag <= MAX_32)) {
             a = static_cast<Word32>(a0 + 2 * sum);
         } else {
             a = a0;
@@ -185,8 +166,8 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     const Word16 e = vector_normalize(t, SUBFRAME_LEN);
     // After normalising, no magnitude exceeds 0x1000: 60 doubled products
     // stay below 2^31, so neither saturating sum can saturate.
-    const Word32 r1 = dot_plain(t + 1, t, SUBFRAME_LEN - 1);
-    const Word32 r0 = dot_plain(t, t, SUBFRAME_LEN);
+    const Word32 r1 = L_mac_n_nosat(t + 1, t, SUBFRAME_LEN - 1);
+    const Word32 r0 = L_mac_n_nosat(t, t, SUBFRAME_LEN);
     const Word32 energy = L_shr(r0, 2 * e + 4);
 
     // First reflection coefficient, smoothed into the tilt memory.
@@ -233,9 +214,9 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
         const std::int64_t start = abs64(a0) + 2 * zmag[n];
         Word32 a;
         std::int64_t sum, mag;
-        if (start + 2 * pabs * peak <= MAX_32) {
+        if (!PLAIN_OPS && start + 2 * pabs * peak <= MAX_32) {
             a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * dot10(pr, w));
-        } else if (dot_and_magnitude(pr, w, LPC_ORDER, sum, mag), start + 2 * mag <= MAX_32) {
+        } else if (!PLAIN_OPS && (dot_and_magnitude(pr, w, LPC_ORDER, sum, mag), start + 2 * mag <= MAX_32)) {
             a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * sum);
         } else {
             a = a0;
@@ -268,12 +249,21 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         const Word16 q = div_32_16(a, extract_h(ex));
         g = fixed_sqrt(L_shr(Word32{q} << 16, sh));
     }
-    // The smoothing step, agc * 15/16 + g / 16 rounded, never saturates
-    // (g >= 0, and 32767 * 65536 + 0x8000 still fits), so it is exact in
-    // plain arithmetic.
+    if constexpr (PLAIN_OPS) {
+        Word16 gain = st.agc_gain;
+        for (int n = 0; n < SUBFRAME_LEN; ++n) {
+            gain = round(L_mac(L_mult(gain, AGC_KEEP), g, AGC_TAKE));
+            const Word16 f = add(gain, shr(gain, 4));
+            x[n] = round(L_shl(L_mult(x[n], f), 4));
+        }
+        st.agc_gain = gain;
+        return;
+    }
+    // The smoothing step never saturates (g >= 0, and 32767 * 65536 +
+    // 0x8000 still fits), so it is exact in plain arithmetic.
     Word32 agc = st.agc_gain;
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        agc = (agc * 61440 + Word32{g} * 4096 + 0x8000) >> 16;
+        agc = (agc * (2 * AGC_KEEP) + Word32{g} * (2 * AGC_TAKE) + 0x8000) >> 16;
         const auto gain = static_cast<Word16>(agc);
         const Word16 f = add(gain, shr(gain, 4));
         // Exact product; L_mult, L_shl and round all reduce to clamps of it.

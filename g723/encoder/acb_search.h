@@ -1,6 +1,7 @@
 // Pieces of the adaptive-codebook search that tests and benchmarks reach.
 #pragma once
 
+#include "g723/common/fast_ops.h"
 #include "g723/common/types.h"
 
 namespace g723 {
@@ -15,10 +16,7 @@ const Word16 *acb_gain_row(bool big_table, int index);
 // Index of the best-scoring gain vector among the first n of a table, with
 // its score; score stays at best and the index at -1 when none beats best.
 // v holds the 20 normalised correlations of one lag.
-struct Acb_pick {
-    Word32 score;
-    int index;
-};
+using Acb_pick = Row_pick;
 Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
 Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
 // The fast scoring without SIMD, used where SSE2 is missing.

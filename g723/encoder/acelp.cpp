@@ -6,9 +6,8 @@
 #include <algorithm>
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/search_kernels.h"
 
 namespace g723 {
 
@@ -37,8 +36,8 @@ void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
         for (int i = 0; i < SUBFRAME_LEN; ++i) hs[i] = shl(h[i], k);
     }
 
-    kernels::Prefix_table prefix;
-    kernels::prefix_corr(prefix, hs);
+    Prefix_table prefix;
+    prefix_corr(prefix, hs);
     // R(p, q) ends its sum where the later pulse's response leaves the subframe.
     auto corr = [&prefix](int p, int q) -> Word16 {
         const int hi = std::max(p, q);
@@ -60,7 +59,7 @@ void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
 
 void acelp_target_corr(const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN], Word16 d[ACELP_D_LEN]) {
     Word32 y32[SUBFRAME_LEN];
-    kernels::corr_back(y32, x, h);
+    corr_back(y32, x, h);
     Word32 m = 0;
     for (int i = 0; i < SUBFRAME_LEN; ++i) m = std::max(m, L_abs(y32[i]));
     int e = m == 0 ? 0 : norm_l(m);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/analysis.h"
 
@@ -66,15 +67,10 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
         vector_normalize(v, LPC_WIN);
         for (int i = 0; i < LPC_WIN; i++) v[i] = mult_r(v[i], HammingWindowTable[i]);
 
-        // Each product is at most 2^30, so a 32-bit overflow shows as a
-        // negative sum; 64 bits make that test explicit.
-        std::int64_t e64 = 0;
-        for (int i = 0; i < LPC_WIN; i++) {
-            e64 += std::int32_t{v[i]} * v[i];
-            if (e64 > 0x7fffffff) break;
-        }
-        const bool overflowed = e64 > 0x7fffffff;
-        Word32 energy = overflowed ? Word32{0x7fffffff} : static_cast<Word32>(e64);
+        // The terms are never negative, so the saturating sum of the plain
+        // squares is the exact sum clamped.
+        const std::int64_t e64 = sum_squares(v, LPC_WIN);
+        Word32 energy = PLAIN_OPS ? products_steps(v, v, LPC_WIN) : e64 > MAX_32 ? MAX_32 : static_cast<Word32>(e64);
         energy = L_add(energy, energy >> WHITE_NOISE_SHIFT);
 
         Word16 r[LPC_ORDER + 1] = {};
@@ -82,13 +78,7 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
             const Word16 e = norm_l(energy);
             r[0] = round(energy << e);
             for (int i = 1; i <= LPC_ORDER; i++) {
-                Word32 c = 0;
-                if (!overflowed) {
-                    // The magnitudes sum to at most the energy: no saturation.
-                    for (int j = i; j < LPC_WIN; j++) c += std::int32_t{v[j]} * v[j - i];
-                } else {
-                    for (int j = i; j < LPC_WIN; j++) c = L_add(c, std::int32_t{v[j]} * v[j - i]);
-                }
+                const Word32 c = products_known(&v[i], v, LPC_WIN - i, e64, e64);
                 r[i] = round(mult_32_16(c << e, BinomialWindowTable[i - 1]));
             }
         }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/analysis.h"
 
@@ -99,7 +100,7 @@ template <int LEN>
 template <int LEN>
 inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
     Word16 t[LEN];
-    for (int j = 0; j < LEN; j++) t[j] = static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
+    for (int j = 0; j < LEN; j++) t[j] = PLAIN_OPS ? mult_r(w[j], c[j]) : static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
     std::int64_t s1 = 0, m1 = 0, s2 = 0, m2 = 0;
     for (int j = 0; j < LEN; j++) {
         const std::int64_t p = 2 * std::int64_t{r[j]} * t[j];
@@ -109,7 +110,7 @@ inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
         s2 += q;
         m2 += q < 0 ? -q : q;
     }
-    if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) return static_cast<Word32>(2 * s1 - s2);
+    if (!PLAIN_OPS && m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) return static_cast<Word32>(2 * s1 - s2);
     return vq_score_saturating<LEN>(r, c, t);
 }
 
@@ -123,7 +124,7 @@ int vq_band(const Word16 *r, const Word16 *w, const Word16 (*book)[LEN]) {
     for (int j = 0; j < LEN; j++) r_abs += r[j] < 0 ? -std::int64_t{r[j]} : std::int64_t{r[j]};
     const std::int64_t m1 = 2 * r_abs * LSP_CODE_MAX_ABS;
     const std::int64_t m2 = 2 * LEN * std::int64_t{LSP_CODE_MAX_ABS} * LSP_CODE_MAX_ABS;
-    if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) {
+    if (!PLAIN_OPS && m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) {
         Word32 scores[256];
         for (int i = 0; i < 256; i++) {
             std::int32_t s1 = 0, s2 = 0;

@@ -3,9 +3,8 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/fast_ops.h"
 #include "g723/encoder/analysis.h"
-#include "g723/encoder/filter_taps.h"
 
 namespace g723 {
 
@@ -75,13 +74,12 @@ private:
 
 Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp) {
     const Word16 *x = &buf[start];
-    const bool small = all_small(buf, PITCH_BUF_LEN);
     Word32 vals[1 + 2 * HNS_CANDIDATES];
     vals[0] = energy_sat(x, SUBFRAME_LEN);
     for (int k = 0; k < HNS_CANDIDATES; k++) {
         const Word16 *cand = &buf[start - (olp - 3 + k)];
         vals[1 + 2 * k] = energy_sat(cand, SUBFRAME_LEN);
-        vals[2 + 2 * k] = small ? L_mac_n_small(x, cand, SUBFRAME_LEN) : L_mac_n(0, x, cand, SUBFRAME_LEN);
+        vals[2 + 2 * k] = L_mac_n(0, x, cand, SUBFRAME_LEN);
     }
     Word32 mx = 0;
     for (const Word32 v : vals)

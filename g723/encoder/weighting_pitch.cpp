@@ -3,10 +3,9 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/analysis.h"
-#include "g723/encoder/filter_taps.h"
 
 namespace g723 {
 
@@ -71,18 +70,16 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
     int p = start - (OLP_LAG_MIN - 1);
     const Word16 *x = &buf[start];
 
-    const bool small = all_small(buf, PITCH_BUF_LEN);
     Word32 energy = energy_sat(&buf[p], OLP_CORR_LEN);
-    // Plain energies of target and candidate: while their product stays
-    // below 0x3fffffff^2 the correlation's terms add up to less than
-    // 0x3fffffff in magnitude and cannot saturate.
+    // Exact energies of target and candidate: while their product stays
+    // within 0x3fffffff^2 no partial sum of the correlation's terms exceeds
+    // 0x3fffffff in magnitude, so the doubled sum cannot saturate.
     std::int64_t x_energy = 0;
     std::int64_t c_energy = 0;
     for (int j = 0; j < OLP_CORR_LEN; j++) {
         x_energy += std::int32_t{x[j]} * x[j];
         c_energy += std::int32_t{buf[p + j]} * buf[p + j];
     }
-    constexpr std::int64_t SAFE = std::int64_t{0x3fffffff} * 0x3fffffff;
     for (Word16 lag = OLP_LAG_MIN; lag <= OLP_LAG_MAX; lag++) {
         p--;
         energy = L_msu(energy, buf[p + OLP_CORR_LEN], buf[p + OLP_CORR_LEN]);
@@ -90,13 +87,8 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
         c_energy += std::int32_t{buf[p]} * buf[p] - std::int32_t{buf[p + OLP_CORR_LEN]} * buf[p + OLP_CORR_LEN];
 
         Word32 corr;
-        if (small && x_energy * c_energy <= SAFE) {
-            std::int32_t sum = 0;
-            for (int j = 0; j < OLP_CORR_LEN; j++) sum += std::int32_t{x[j]} * buf[p + j];
-            corr = sum * 2;
-        } else {
-            corr = small ? L_mac_n_small(x, &buf[p], OLP_CORR_LEN) : L_mac_n(0, x, &buf[p], OLP_CORR_LEN);
-        }
+        if (products_fit(x_energy, c_energy, MAX_32 / 2)) corr = L_mac_n_nosat(x, &buf[p], OLP_CORR_LEN);
+        else corr = L_mac_n(0, x, &buf[p], OLP_CORR_LEN);
         if (corr <= 0) continue;
 
         const Word16 e1 = norm_l(corr);
