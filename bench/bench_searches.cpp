@@ -10,7 +10,9 @@
 #include "g723/encoder/acelp.h"
 #include "g723/encoder/mpmlq.h"
 #include "g723/common/fast_ops.h"
-#include "g723/encoder/searches.h"
+#include "g723/encoder/acb_search.h"
+#include "g723/encoder/encoder.h"
+#include "g723/encoder/fcb_search.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "g723/common/frame.h"
 #include "g723/common/tables.h"
 #include "g723/decoder/decoder.h"
+#include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
 
 namespace {

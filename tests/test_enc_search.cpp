@@ -14,7 +14,10 @@
 #include "g723/common/tables.h"
 #include "g723/encoder/acelp.h"
 #include "g723/encoder/mpmlq.h"
-#include "g723/encoder/searches.h"
+#include "g723/encoder/acb_search.h"
+#include "g723/encoder/encoder.h"
+#include "g723/encoder/fcb_search.h"
+#include "g723/encoder/taming.h"
 
 namespace {
 

@@ -9,7 +9,15 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/analysis.h"
+#include "g723/encoder/encoder.h"
+#include "g723/encoder/hp_filter.h"
+#include "g723/encoder/lpc_analysis.h"
+#include "g723/encoder/lpc_to_lsp.h"
+#include "g723/encoder/lsp_quantize.h"
+#include "g723/encoder/noise_shaping.h"
+#include "g723/encoder/open_loop_pitch.h"
+#include "g723/encoder/weighted_synthesis.h"
+#include "g723/encoder/weighting_filter.h"
 
 namespace g723 {
 namespace {

@@ -9,6 +9,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/lsp.h"
 #include "g723/common/tables.h"
+#include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
 
 namespace g723 {

@@ -116,44 +116,6 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
     for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, partner[n]));
 }
 
-void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
-    // Past outputs oldest first, so that each sample's ten taps are one
-    // contiguous run: y[j] of the step-by-step filter is h[n + 9 - j].
-    Word16 h[LPC_ORDER + SUBFRAME_LEN];
-    Word16 c[LPC_ORDER];
-    for (int j = 0; j < LPC_ORDER; ++j) {
-        h[LPC_ORDER - 1 - j] = st.synth_mem[j];
-        c[LPC_ORDER - 1 - j] = lpc[j];
-    }
-    // A chain of saturating L_mac steps equals the plain sum whenever its
-    // start plus the magnitudes of all its terms stays within Word32; the
-    // bound sum|c| * max|w| (max over everything the filter has seen in this
-    // subframe) is the cheap test, the exact magnitude sum the fallback, the
-    // step-by-step chain the last resort.
-    const std::int64_t cabs = sum_abs(c, LPC_ORDER);
-    int peak = max_abs(h, LPC_ORDER);
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        const Word16 *w = h + n;
-        const Word32 a0 = Word32{x[n]} << 13;
-        Word32 a;
-        std::int64_t sum, mag;
-        if (!PLAIN_OPS && abs64(a0) + 2 * cabs * peak <= MAX_32) {
-            a = a0 + 2 * dot10(c, w);
-        } else if (!PLAIN_OPS && (dot_and_magnitude(c, w, LPC_ORDER, sum, mag), abs64(a0) + 2 * mag <= MAX_32)) {
-            a = static_cast<Word32>(a0 + 2 * sum);
-        } else {
-            a = a0;
-            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], w[LPC_ORDER - 1 - j]);
-        }
-        const Word16 y = round(L_shl(a, 2));
-        h[LPC_ORDER + n] = y;
-        x[n] = y;
-        const int ay = y < 0 ? -y : y;
-        peak = ay > peak ? ay : peak;
-    }
-    for (int j = 0; j < LPC_ORDER; ++j) st.synth_mem[j] = h[LPC_ORDER + SUBFRAME_LEN - 1 - j];
-}
-
 Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
     Word16 zc[LPC_ORDER], pc[LPC_ORDER];
     for (int j = 0; j < LPC_ORDER; ++j) {
@@ -180,7 +142,7 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     st.pf_tilt = round(L_mac(L_msu(L_deposit_h(st.pf_tilt), st.pf_tilt, 0x2000), k, 0x2000));
     const auto m = static_cast<Word16>(mult(st.pf_tilt, -0x4000) & 0xfffc);
 
-    // Inputs and pole-section outputs oldest first (see lpc_synth). The zero
+    // Inputs and pole-section outputs oldest first (as in lpc_synth). The zero
     // section needs no recursion, so its sums are formed for the whole
     // subframe first; each sample then adds its pole-section terms. The
     // exact sum is taken only where no step of the saturating chain

@@ -8,7 +8,7 @@
 #include "g723/common/excitation.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/searches.h"
+#include "g723/encoder/taming.h"
 
 namespace g723 {
 

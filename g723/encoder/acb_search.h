@@ -1,10 +1,17 @@
-// Pieces of the adaptive-codebook search that tests and benchmarks reach.
+// Closed-loop adaptive-codebook (pitch) search.
 #pragma once
 
 #include "g723/common/fast_ops.h"
+#include "g723/common/frame.h"
 #include "g723/common/types.h"
+#include "g723/encoder/enc_state.h"
 
 namespace g723 {
+
+// x: target in, target minus the adaptive contribution out; h: weighted
+// impulse response; reads st.prev_exc, st.sine_det and st.taming_err.
+void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],
+                Frame_params &params, Word16 s);
 
 inline constexpr int ACB_GAIN_COLS = 20;  // 5 taps, 5 squares, 10 cross products
 

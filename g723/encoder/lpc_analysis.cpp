@@ -1,33 +1,22 @@
-// Input high-pass filter, windowed autocorrelation LPC analysis and the
-// sine-wave detector fed by the second reflection coefficient.
+// Windowed autocorrelation LPC analysis and the sine-wave detector fed by
+// the second reflection coefficient.
+#include "g723/encoder/lpc_analysis.h"
+
 #include <bit>
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/analysis.h"
 
 namespace g723 {
 
 namespace {
 
-constexpr Word16 HPF_POLE = 0x7f00;       // 0.9921875 in Q15
 constexpr int WHITE_NOISE_SHIFT = 10;     // r[0] * 1025/1024
 constexpr Word16 SINE_THRESHOLD = 0x799a; // about 0.95 in Q15
 
 }  // namespace
-
-void hp_filter(Enc_state &st, Word16 frame[FRAME_LEN]) {
-    for (int n = 0; n < FRAME_LEN; n++) {
-        const Word16 x = frame[n];
-        Word32 acc = L_msu(L_mult(x, 0x4000), st.hpf_in_mem, 0x4000);
-        st.hpf_in_mem = x;
-        acc = L_add(acc, mult_32_16(st.hpf_out_mem, HPF_POLE));
-        st.hpf_out_mem = acc;
-        frame[n] = round(acc);
-    }
-}
 
 Word16 levinson_durbin(Word16 a[LPC_ORDER], const Word16 corr[LPC_ORDER], Word16 err, Word16 &k2) {
     for (int i = 0; i < LPC_ORDER; i++) a[i] = 0;

@@ -1,11 +1,12 @@
 // Excitation error taming: five worst-case error estimates, one per
 // 30-sample zone of the past 150 samples, keep the pitch predictor from
 // building up runaway gain.
+#include "g723/encoder/taming.h"
+
 #include <algorithm>
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/searches.h"
 
 namespace g723 {
 
