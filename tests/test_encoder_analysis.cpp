@@ -303,7 +303,7 @@ TEST_P(HnsSearch, LagAndGain) {
     }
     const Hns_params h = hns_search(buf, c.start, c.olp);
     EXPECT_EQ(h.lag, c.lag);
-    EXPECT_EQ(h.gain, c.gain);
+    EXPECT_EQ(h.gain_q15, c.gain);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HnsSearch,
@@ -317,7 +317,7 @@ TEST(HnsSearch, WeaklyVoicedSubframeGetsNoGain) {
     Word16 buf[PITCH_BUF_LEN];
     Word16 seed = 3;
     for (Word16 &v : buf) v = static_cast<Word16>(rand16(seed) >> 4);
-    EXPECT_EQ(hns_search(buf, 205, 60).gain, 0);
+    EXPECT_EQ(hns_search(buf, 205, 60).gain_q15, 0);
 }
 
 TEST(NoiseShaping, ZeroGainCopiesWeightedSpeech) {

@@ -18,6 +18,18 @@ inline constexpr Word16 MIN_16 = -0x8000;
 inline constexpr Word32 MAX_32 = 0x7fffffff;
 inline constexpr Word32 MIN_32 = -0x7fffffff - 1;
 
+// x in Q format q (x * 2^q rounded to the nearest word), for constants:
+// Q15(0.75) is 0x6000. 1.0 in Q15 gives MAX_16; anything else outside the
+// word range does not compile.
+consteval Word16 Q(int q, double x) {
+    const double s = x * static_cast<double>(std::int64_t{1} << q);
+    const double r = s < 0 ? s - 0.5 : s + 0.5;
+    if (r >= 32768.0 && r < 32769.0) return MAX_16;
+    if (r >= 32768.0 || r <= -32769.0) throw "constant out of the Word16 range";
+    return static_cast<Word16>(static_cast<std::int32_t>(r));
+}
+consteval Word16 Q15(double x) { return Q(15, x); }
+
 // Clamp to the Word16 range.
 constexpr Word16 sat16(Word32 x) {
     return static_cast<Word16>(x > MAX_16 ? MAX_16 : (x < MIN_16 ? MIN_16 : x));

@@ -8,10 +8,6 @@
 
 namespace g723 {
 
-namespace {
-constexpr int SHORT_LAG = 58;  // below it: 85-vector gains and pulse trains at 6.3, sharpening at 5.3
-}
-
 void acb_history(Word16 out[64], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
     out[0] = hist[ACB_LAG_MAX - 2 - lag];
     out[1] = hist[ACB_LAG_MAX - 1 - lag];

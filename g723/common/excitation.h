@@ -7,6 +7,10 @@
 
 namespace g723 {
 
+// Lags below it take the 85-vector gain table and pulse trains at 6.3
+// kbit/s, and pitch sharpening at 5.3 kbit/s.
+inline constexpr int SHORT_LAG = 58;
+
 // The lagged excitation (64 samples) the 5-tap pitch filter runs over;
 // hist is the 145-sample excitation history.
 void acb_history(Word16 out[64], const Word16 hist[ACB_LAG_MAX], Word16 lag);

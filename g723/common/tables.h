@@ -13,7 +13,8 @@ extern const Word16 Band2Tb8[256][4];
 extern const Word16 CosineTable[512];
 extern const Word16 AcbkGainTable085[85][20];
 extern const Word16 AcbkGainTable170[170][20];
-extern const Word16 FcbkGainTable[24];
+inline constexpr int GAIN_LEVELS = 24;  // fixed-codebook gain levels
+extern const Word16 FcbkGainTable[GAIN_LEVELS];
 extern const Word16 Nb_puls[4];
 extern const Word32 MaxPosTable[4];
 extern const Word32 CombinatorialTable[6][30];

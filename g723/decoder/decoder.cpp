@@ -15,7 +15,7 @@
 namespace g723 {
 
 namespace {
-constexpr Word16 THREE_QUARTERS = 0x6000;
+constexpr Word16 THREE_QUARTERS = Q15(0.75);
 constexpr int ERASE_SPAN = 120;                     // samples compared to find the voicing lag
 constexpr int ERASE_START = EXC_BUF_LEN - ERASE_SPAN;  // 265
 }  // namespace
@@ -23,7 +23,7 @@ constexpr int ERASE_START = EXC_BUF_LEN - ERASE_SPAN;  // 265
 void g723_decoder_reset(Dec_state &st) {
     st = Dec_state{};
     std::memcpy(st.prev_lsp, LspDcTable, sizeof st.prev_lsp);
-    st.agc_gain = 0x1000;
+    st.agc_gain_q12 = Q(12, 1.0);
 }
 
 Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {

@@ -9,14 +9,14 @@
 
 namespace g723 {
 
-void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
+void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
     // Past outputs oldest first, so that each sample's ten taps are one
     // contiguous run: y[j] of the step-by-step filter is h[n + 9 - j].
     Word16 h[LPC_ORDER + SUBFRAME_LEN];
     Word16 c[LPC_ORDER];
     for (int j = 0; j < LPC_ORDER; ++j) {
         h[LPC_ORDER - 1 - j] = st.synth_mem[j];
-        c[LPC_ORDER - 1 - j] = lpc[j];
+        c[LPC_ORDER - 1 - j] = lpc_q13[j];
     }
     // A chain of saturating L_mac steps equals the plain sum whenever its
     // start plus the magnitudes of all its terms stays within Word32; the
@@ -36,7 +36,7 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER
             a = static_cast<Word32>(a0 + 2 * sum);
         } else {
             a = a0;
-            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], w[LPC_ORDER - 1 - j]);
+            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc_q13[j], w[LPC_ORDER - 1 - j]);
         }
         const Word16 y = round(L_shl(a, 2));
         h[LPC_ORDER + n] = y;

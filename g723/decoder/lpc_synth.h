@@ -7,6 +7,6 @@
 namespace g723 {
 
 // Synthesis filter in place; the output is at half the excitation scale.
-void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]);
+void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]);
 
 }  // namespace g723

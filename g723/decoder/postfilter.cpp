@@ -13,8 +13,8 @@ namespace {
 
 constexpr int PF_MAX_LAG = 142;  // keeps lag + 3 within the history
 // The gain control's smoothing: agc * 15/16 + g / 16, rounded.
-constexpr Word16 AGC_KEEP = 0x7800;
-constexpr Word16 AGC_TAKE = 0x0800;
+constexpr Word16 AGC_KEEP = Q15(15.0 / 16);
+constexpr Word16 AGC_TAKE = Q15(1.0 / 16);
 
 // Saturating dot product of two 60-sample segments; plain arithmetic when
 // the buffer's peak rules out saturation (always, on a normalised buffer).
@@ -23,22 +23,22 @@ inline Word32 dot60(const Word16 *a, const Word16 *b, bool plain) {
 }
 
 struct Pf_choice {
-    Word16 gain;
-    Word16 scale;
+    Word16 gain_q15;
+    Word16 scale_q15;
 };
 
 // Gain and scale for a partner with cross-correlation c and energy e, the
 // current segment having energy t (all normalised together).
 Pf_choice pf_select(Word16 t, Word16 c, Word16 e, int rate_select) {
     // A prediction gain of a quarter or less is not worth filtering.
-    if (L_mult(c, c) <= (L_mult(t, e) >> 2)) return {0, 0x7fff};
+    if (L_mult(c, c) <= (L_mult(t, e) >> 2)) return {0, Q15(1.0)};
     const Word16 max_gain = LpfConstTable[rate_select == RATE_63 ? 0 : 1];
     const Word16 g = c >= e ? max_gain : mult(div_s(c, e), max_gain);
     const Word32 t15 = Word32{t} << 15;
     Word32 a = L_mac(t15, g, c);
     a = L_add(a, Word32{e} * mult(g, g));
     const Word16 v = round(a);
-    const Word16 q = t15 >= Word32{v} * 65536 ? Word16{0x7fff} : div_32_16(t15, v);
+    const Word16 q = t15 >= Word32{v} * 65536 ? Q15(1.0) : div_32_16(t15, v);
     const Word16 scale = fixed_sqrt(Word32{q} << 16);
     return {mult(g, scale), scale};
 }
@@ -46,7 +46,7 @@ Pf_choice pf_select(Word16 t, Word16 c, Word16 e, int rate_select) {
 }  // namespace
 
 Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subframe, int rate_select) {
-    Pf_params pf{0, 0, 0x7fff};
+    Pf_params pf{0, 0, Q15(1.0)};
     const int c = ol_lag < PF_MAX_LAG ? ol_lag : PF_MAX_LAG;
     const int start = ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     const Word16 *x = buf + start;
@@ -96,8 +96,8 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
     if (bl != 0 && fl != 0) backward = L_mult(mult_r(cb, cb), ef) > L_mult(mult_r(cf, cf), eb);
     const Pf_choice ch = backward ? pf_select(t, cb, eb, rate_select) : pf_select(t, cf, ef, rate_select);
     pf.lag = static_cast<Word16>(backward ? bl : fl);
-    pf.gain = ch.gain;
-    pf.scale = ch.scale;
+    pf.gain_q15 = ch.gain_q15;
+    pf.scale_q15 = ch.scale_q15;
     return pf;
 }
 
@@ -105,22 +105,22 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
     const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     Word16 *o = out + SUBFRAME_LEN * subframe;
     const Word16 *partner = x + pf.lag;
-    const std::int64_t weights = std::int64_t{pf.scale < 0 ? -pf.scale : pf.scale} + (pf.gain < 0 ? -pf.gain : pf.gain);
+    const std::int64_t weights = std::int64_t{pf.scale_q15 < 0 ? -pf.scale_q15 : pf.scale_q15} + (pf.gain_q15 < 0 ? -pf.gain_q15 : pf.gain_q15);
     const int peak = std::max(max_abs(x, SUBFRAME_LEN), max_abs(partner, SUBFRAME_LEN));
     if (!PLAIN_OPS && 2 * weights * peak + 0x8000 <= MAX_32) {
         // Neither the products, their sum nor the rounding can saturate.
         for (int n = 0; n < SUBFRAME_LEN; ++n)
-            o[n] = static_cast<Word16>((2 * (std::int32_t{x[n]} * pf.scale + std::int32_t{partner[n]} * pf.gain) + 0x8000) >> 16);
+            o[n] = static_cast<Word16>((2 * (std::int32_t{x[n]} * pf.scale_q15 + std::int32_t{partner[n]} * pf.gain_q15) + 0x8000) >> 16);
         return;
     }
-    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, partner[n]));
+    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale_q15), pf.gain_q15, partner[n]));
 }
 
-Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
+Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
     Word16 zc[LPC_ORDER], pc[LPC_ORDER];
     for (int j = 0; j < LPC_ORDER; ++j) {
-        zc[j] = mult_r(lpc[j], PostFiltZeroTable[j]);
-        pc[j] = mult_r(lpc[j], PostFiltPoleTable[j]);
+        zc[j] = mult_r(lpc_q13[j], PostFiltZeroTable[j]);
+        pc[j] = mult_r(lpc_q13[j], PostFiltPoleTable[j]);
     }
 
     Word16 t[SUBFRAME_LEN];
@@ -200,7 +200,7 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
 
 void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
     Word32 ex = energy_60(x);
-    Word16 g = 0x1000;  // unity in Q12
+    Word16 g_q12 = Q(12, 1.0);
     if (ex != 0 && input_energy != 0) {
         const Word16 e1 = norm_l(ex);
         ex = L_shl(ex, e1);
@@ -209,23 +209,23 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         Word16 sh = sub(6, add(sub(e1, e2), 1));
         if (sh < 0) sh = 0;
         const Word16 q = div_32_16(a, extract_h(ex));
-        g = fixed_sqrt(L_shr(Word32{q} << 16, sh));
+        g_q12 = fixed_sqrt(L_shr(Word32{q} << 16, sh));
     }
     if constexpr (PLAIN_OPS) {
-        Word16 gain = st.agc_gain;
+        Word16 gain = st.agc_gain_q12;
         for (int n = 0; n < SUBFRAME_LEN; ++n) {
-            gain = round(L_mac(L_mult(gain, AGC_KEEP), g, AGC_TAKE));
+            gain = round(L_mac(L_mult(gain, AGC_KEEP), g_q12, AGC_TAKE));
             const Word16 f = add(gain, shr(gain, 4));
             x[n] = round(L_shl(L_mult(x[n], f), 4));
         }
-        st.agc_gain = gain;
+        st.agc_gain_q12 = gain;
         return;
     }
-    // The smoothing step never saturates (g >= 0, and 32767 * 65536 +
+    // The smoothing step never saturates (g_q12 >= 0, and 32767 * 65536 +
     // 0x8000 still fits), so it is exact in plain arithmetic.
-    Word32 agc = st.agc_gain;
+    Word32 agc = st.agc_gain_q12;
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        agc = (agc * (2 * AGC_KEEP) + Word32{g} * (2 * AGC_TAKE) + 0x8000) >> 16;
+        agc = (agc * (2 * AGC_KEEP) + Word32{g_q12} * (2 * AGC_TAKE) + 0x8000) >> 16;
         const auto gain = static_cast<Word16>(agc);
         const Word16 f = add(gain, shr(gain, 4));
         // Exact product; L_mult, L_shl and round all reduce to clamps of it.
@@ -234,7 +234,7 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         v = v + 0x8000 > MAX_32 ? MAX_32 : v + 0x8000;
         x[n] = static_cast<Word16>(v >> 16);
     }
-    st.agc_gain = static_cast<Word16>(agc);
+    st.agc_gain_q12 = static_cast<Word16>(agc);
 }
 
 }  // namespace g723

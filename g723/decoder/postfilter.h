@@ -10,8 +10,8 @@ namespace g723 {
 // Pitch postfilter parameters of one subframe.
 struct Pf_params {
     Word16 lag;    // partner offset: negative backward, positive forward, 0 none
-    Word16 gain;   // Q15 weight of the partner segment
-    Word16 scale;  // Q15 weight of the current segment
+    Word16 gain_q15;   // weight of the partner segment
+    Word16 scale_q15;  // weight of the current segment
 };
 
 // The frame's excitation buffer: ACB_LAG_MAX history samples, then the frame.
@@ -22,7 +22,7 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
 // Writes out[60 s .. 60 s + 59].
 void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe);
 // Formant postfilter in place; returns the input energy for gain_scale.
-Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]);
+Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]);
 // Matches the subframe's energy to input_energy, smoothing the gain.
 void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy);
 

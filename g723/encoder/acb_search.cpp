@@ -36,17 +36,17 @@ void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], s
 
     for (int t = 0; t < 5; ++t) out[t] = L_shl(products_known(x, f[t], SUBFRAME_LEN, ex, ef[t]), 1);
     for (int t = 0; t < 5; ++t) out[5 + t] = energy_known(f[t], SUBFRAME_LEN, ef[t]);
-    static constexpr int PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
+    static constexpr int TAP_PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
     for (int p = 0; p < 10; ++p) {
-        const int a = PAIRS[p][0];
-        const int b = PAIRS[p][1];
+        const int a = TAP_PAIRS[p][0];
+        const int b = TAP_PAIRS[p][1];
         out[10 + p] = L_shl(products_known(f[a], f[b], SUBFRAME_LEN, ef[a], ef[b]), 2);
     }
 }
 
 }  // namespace
 
-bool acb_uses_big_table(int rate_select, Word16 lag) { return rate_select == RATE_53 || lag >= 58; }
+bool acb_uses_big_table(int rate_select, Word16 lag) { return rate_select == RATE_53 || lag >= SHORT_LAG; }
 
 const Word16 *acb_gain_row(bool big_table, int index) {
     return big_table ? AcbkGainTable170[index] : AcbkGainTable085[index];

@@ -16,7 +16,7 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
 inline constexpr int ACB_GAIN_COLS = 20;  // 5 taps, 5 squares, 10 cross products
 
 // Gain-vector table of a subframe: the 170-vector table at 5.3 kbit/s and
-// for lags of 58 or more, the 85-vector table otherwise.
+// for lags of SHORT_LAG or more, the 85-vector table otherwise.
 bool acb_uses_big_table(int rate_select, Word16 lag);
 const Word16 *acb_gain_row(bool big_table, int index);
 

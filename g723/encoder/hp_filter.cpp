@@ -7,7 +7,7 @@
 namespace g723 {
 
 namespace {
-constexpr Word16 HPF_POLE = 0x7f00;  // 0.9921875 in Q15
+constexpr Word16 HPF_POLE = Q15(0.9921875);
 }  // namespace
 
 void hp_filter(Enc_state &st, Word16 frame[FRAME_LEN]) {

@@ -13,7 +13,7 @@ namespace {
 
 constexpr Word32 WEIGHT_NUM = 0x100000;   // weight = 32 / gap in Q15
 constexpr Word16 WEIGHT_MIN_GAP = 32;
-constexpr Word16 LSP_PRED = 0x3000;       // 0.375 in Q15
+constexpr Word16 LSP_PRED = Q15(0.375);
 
 // Score of one codevector: 2 sum(w r c) - sum(w c c) in the saturating
 // operator sequence. The weights are positive, so mult_r cannot saturate

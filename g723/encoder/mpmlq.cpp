@@ -16,7 +16,6 @@ namespace {
 
 constexpr int GRID_POSITIONS = SUBFRAME_LEN / 2;
 constexpr Word32 INITIAL_CRITERION = -0x40000000;
-constexpr int GAIN_LEVELS = 24;
 
 // The candidate's pulses filtered by g: out[l] = extract_h(L_shl(sum over
 // pulses p <= l of amp * g[l - p], 2)). Zero samples add nothing to a
@@ -164,7 +163,7 @@ template <bool Fast>
 void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
     Word16 g[SUBFRAME_LEN];
     Word16 train = 0;
-    if (lag < 58 && lag >= ACB_LAG_MIN) {
+    if (lag <= MPMLQ_TRAIN_LAG_MAX && lag >= ACB_LAG_MIN) {
         train = 1;
         pulse_train(g, h, lag);
     } else {
@@ -296,7 +295,7 @@ void mpmlq_subframe(Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], Frame_
 
     mpmlq_search(best, t, h, np, MPMLQ_NO_TRAIN);
     // The driver's lags are at least 18; a corrupt shorter one gets no train.
-    if (lag < 58 && lag >= ACB_LAG_MIN) mpmlq_search(best, t, h, np, lag);
+    if (lag <= MPMLQ_TRAIN_LAG_MAX && lag >= ACB_LAG_MIN) mpmlq_search(best, t, h, np, lag);
 
     std::fill(t, t + SUBFRAME_LEN, Word16{0});
     for (int i = 0; i < np; ++i) t[best.pos[i]] = best.amp[i];

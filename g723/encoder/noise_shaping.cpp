@@ -10,7 +10,7 @@ namespace g723 {
 namespace {
 
 constexpr int HNS_CANDIDATES = 7;        // lags olp-3 .. olp+3
-constexpr Word16 HNS_MAX_GAIN = 0x2800;  // 0.3125 in Q15
+constexpr Word16 HNS_MAX_GAIN = Q15(0.3125);
 constexpr int HIST = ACB_LAG_MAX;        // harmonic filter history length
 
 }  // namespace
@@ -53,7 +53,7 @@ Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp) {
     Word32 a = (prod >> 2) + (prod >> 1);
     a = L_sub(a, L_mult(cbest, cbest));
     if (a < 0) {
-        out.gain = cbest >= ben ? HNS_MAX_GAIN : round(L_mult(div_s(cbest, ben), HNS_MAX_GAIN));
+        out.gain_q15 = cbest >= ben ? HNS_MAX_GAIN : round(L_mult(div_s(cbest, ben), HNS_MAX_GAIN));
     }
     return out;
 }
@@ -62,7 +62,7 @@ void hns_filter(Word16 frame[FRAME_LEN], const Word16 buf[PITCH_BUF_LEN], const 
     for (int i = 0; i < SUBFRAMES; i++) {
         for (int j = 0; j < SUBFRAME_LEN; j++) {
             const int n = SUBFRAME_LEN * i + j;
-            frame[n] = round(L_msu(L_deposit_h(buf[HIST + n]), hns[i].gain, buf[HIST + n - hns[i].lag]));
+            frame[n] = round(L_msu(L_deposit_h(buf[HIST + n]), hns[i].gain_q15, buf[HIST + n - hns[i].lag]));
         }
     }
 }

@@ -8,8 +8,8 @@ namespace g723 {
 
 // Harmonic noise shaping filter P(z) = 1 - gain z^-lag of one subframe.
 struct Hns_params {
-    Word16 lag;    // 15..145
-    Word16 gain;   // Q15, 0..0x2800
+    Word16 lag;       // 15..145
+    Word16 gain_q15;  // 0..0x2800
 };
 
 Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp);

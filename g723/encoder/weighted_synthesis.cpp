@@ -79,7 +79,7 @@ void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const
     for (int n = 0; n < SUBFRAME_LEN; n++) {
         const Word16 y = cas.step(n, n == 0 ? Word32{0x04000000} : Word32{0}, true);
         h[HIST + n] = y;
-        imp[n] = round(L_msu(L_deposit_h(y), hns.gain, h[HIST + n - hns.lag]));
+        imp[n] = round(L_msu(L_deposit_h(y), hns.gain_q15, h[HIST + n - hns.lag]));
     }
 }
 
@@ -93,7 +93,7 @@ void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 
         const Word16 y = cas.step(n, 0, false);
         h[HIST + n] = y;
         const Word16 d = sub(t[n], y);
-        t[n] = round(L_mac(L_deposit_h(d), hns.gain, h[HIST + n - hns.lag]));
+        t[n] = round(L_mac(L_deposit_h(d), hns.gain_q15, h[HIST + n - hns.lag]));
     }
 }
 
