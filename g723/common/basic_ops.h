@@ -31,13 +31,9 @@ consteval Word16 Q(int q, double x) {
 consteval Word16 Q15(double x) { return Q(15, x); }
 
 // Clamp to the Word16 range.
-constexpr Word16 sat16(Word32 x) {
-    return static_cast<Word16>(x > MAX_16 ? MAX_16 : (x < MIN_16 ? MIN_16 : x));
-}
+constexpr Word16 sat16(Word32 x) { return static_cast<Word16>(x > MAX_16 ? MAX_16 : (x < MIN_16 ? MIN_16 : x)); }
 // Clamp a 64-bit value to the Word32 range.
-constexpr Word32 sat32(std::int64_t x) {
-    return static_cast<Word32>(x > MAX_32 ? MAX_32 : (x < MIN_32 ? MIN_32 : x));
-}
+constexpr Word32 sat32(std::int64_t x) { return static_cast<Word32>(x > MAX_32 ? MAX_32 : (x < MIN_32 ? MIN_32 : x)); }
 
 // 16 + 16 -> 16, saturating.
 constexpr Word16 add(Word16 a, Word16 b) { return sat16(Word32{a} + b); }

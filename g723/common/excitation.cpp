@@ -22,8 +22,8 @@ void acb_excitation(Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Wo
                     Word16 acb_gain, int rate_select) {
     Word16 r[64];
     acb_history(r, hist, static_cast<Word16>(ol_lag + lag_offset - 1));
-    const Word16 *g = (rate_select == RATE_63 && ol_lag < SHORT_LAG) ? AcbkGainTable085[acb_gain]
-                                                                      : AcbkGainTable170[acb_gain];
+    const Word16 *g =
+        (rate_select == RATE_63 && ol_lag < SHORT_LAG) ? AcbkGainTable085[acb_gain] : AcbkGainTable170[acb_gain];
     // Five taps: when the taps' magnitudes times the history's peak cannot
     // saturate, every output is a plain sum.
     int gsum = 0;

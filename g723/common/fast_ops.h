@@ -77,9 +77,7 @@ inline void dot_and_magnitude(const Word16 *a, const Word16 *b, int n, std::int6
 
 // True when any L_mac chain from 0 over n terms of values bounded by peak
 // can never saturate.
-constexpr bool chain_cannot_saturate(int n, int peak) {
-    return 2 * std::int64_t{n} * peak * peak <= MAX_32;
-}
+constexpr bool chain_cannot_saturate(int n, int peak) { return 2 * std::int64_t{n} * peak * peak <= MAX_32; }
 
 // Whether every partial sum of a[i] b[i], in any order, stays within
 // limit, given the exact energies ea and eb of a and b: by Cauchy-Schwarz
@@ -166,7 +164,8 @@ inline Word32 energy_known(const Word16 *v, int n, std::int64_t exact) {
 // the subframe.
 inline Word32 energy_60_steps(const Word16 *x) {
     Word32 acc = 0;
-    for (int i = 0; i < SUBFRAME_LEN; ++i) acc = L_mac(acc, static_cast<Word16>(x[i] >> 2), static_cast<Word16>(x[i] >> 2));
+    for (int i = 0; i < SUBFRAME_LEN; ++i)
+        acc = L_mac(acc, static_cast<Word16>(x[i] >> 2), static_cast<Word16>(x[i] >> 2));
     return acc;
 }
 
@@ -245,7 +244,8 @@ inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
 
 // One step of the filtered-tap recursion:
 // dst[0] = round(L_mult(r, 0x2000)); dst[i] = round(L_mac(L_deposit_h(src[i-1]), r, h[i])).
-inline void tap_step_plain(Word16 dst[SUBFRAME_LEN], const Word16 src[SUBFRAME_LEN], Word16 r, const Word16 h[SUBFRAME_LEN]) {
+inline void tap_step_plain(Word16 dst[SUBFRAME_LEN], const Word16 src[SUBFRAME_LEN], Word16 r,
+                           const Word16 h[SUBFRAME_LEN]) {
     dst[0] = round(L_mult(r, 0x2000));
     for (int i = 1; i < SUBFRAME_LEN; ++i) dst[i] = round(L_mac(L_deposit_h(src[i - 1]), r, h[i]));
 }
@@ -292,7 +292,8 @@ inline void conv_round(Word16 out[SUBFRAME_LEN], const Word16 *x, const Word16 h
 
 // Target minus a filtered contribution:
 // x[i] = round(L_shl(a, 1)) with a = x[i] * 2^15 - sum over j = 0..i of 2 e[j] h[i-j].
-inline void subtract_filtered_plain(Word16 x[SUBFRAME_LEN], const Word16 e[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN]) {
+inline void subtract_filtered_plain(Word16 x[SUBFRAME_LEN], const Word16 e[SUBFRAME_LEN],
+                                    const Word16 h[SUBFRAME_LEN]) {
     for (int i = 0; i < SUBFRAME_LEN; ++i) {
         Word32 a = L_shr(L_deposit_h(x[i]), 1);
         for (int j = 0; j <= i; ++j) a = L_msu(a, e[j], h[i - j]);

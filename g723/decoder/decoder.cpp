@@ -5,8 +5,8 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/excitation.h"
-#include "g723/common/frame.h"
 #include "g723/common/fast_ops.h"
+#include "g723/common/frame.h"
 #include "g723/common/lsp.h"
 #include "g723/common/tables.h"
 #include "g723/decoder/lpc_synth.h"
@@ -16,7 +16,7 @@ namespace g723 {
 
 namespace {
 constexpr Word16 THREE_QUARTERS = Q15(0.75);
-constexpr int ERASE_SPAN = 120;                     // samples compared to find the voicing lag
+constexpr int ERASE_SPAN = 120;                        // samples compared to find the voicing lag
 constexpr int ERASE_START = EXC_BUF_LEN - ERASE_SPAN;  // 265
 }  // namespace
 

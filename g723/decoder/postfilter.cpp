@@ -105,12 +105,14 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
     const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     Word16 *o = out + SUBFRAME_LEN * subframe;
     const Word16 *partner = x + pf.lag;
-    const std::int64_t weights = std::int64_t{pf.scale_q15 < 0 ? -pf.scale_q15 : pf.scale_q15} + (pf.gain_q15 < 0 ? -pf.gain_q15 : pf.gain_q15);
+    const std::int64_t weights =
+        std::int64_t{pf.scale_q15 < 0 ? -pf.scale_q15 : pf.scale_q15} + (pf.gain_q15 < 0 ? -pf.gain_q15 : pf.gain_q15);
     const int peak = std::max(max_abs(x, SUBFRAME_LEN), max_abs(partner, SUBFRAME_LEN));
     if (!PLAIN_OPS && 2 * weights * peak + 0x8000 <= MAX_32) {
         // Neither the products, their sum nor the rounding can saturate.
         for (int n = 0; n < SUBFRAME_LEN; ++n)
-            o[n] = static_cast<Word16>((2 * (std::int32_t{x[n]} * pf.scale_q15 + std::int32_t{partner[n]} * pf.gain_q15) + 0x8000) >> 16);
+            o[n] = static_cast<Word16>(
+                (2 * (std::int32_t{x[n]} * pf.scale_q15 + std::int32_t{partner[n]} * pf.gain_q15) + 0x8000) >> 16);
         return;
     }
     for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale_q15), pf.gain_q15, partner[n]));

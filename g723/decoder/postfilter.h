@@ -9,7 +9,7 @@ namespace g723 {
 
 // Pitch postfilter parameters of one subframe.
 struct Pf_params {
-    Word16 lag;    // partner offset: negative backward, positive forward, 0 none
+    Word16 lag;        // partner offset: negative backward, positive forward, 0 none
     Word16 gain_q15;   // weight of the partner segment
     Word16 scale_q15;  // weight of the current segment
 };

@@ -36,7 +36,8 @@ void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], s
 
     for (int t = 0; t < 5; ++t) out[t] = L_shl(products_known(x, f[t], SUBFRAME_LEN, ex, ef[t]), 1);
     for (int t = 0; t < 5; ++t) out[5 + t] = energy_known(f[t], SUBFRAME_LEN, ef[t]);
-    static constexpr int TAP_PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
+    static constexpr int TAP_PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1},
+                                             {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
     for (int p = 0; p < 10; ++p) {
         const int a = TAP_PAIRS[p][0];
         const int b = TAP_PAIRS[p][1];
@@ -74,8 +75,10 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
     Word16 l0 = params.ol_lag[half];
     const int nc = 3 + odd;
     if (odd == 0) {
-        if (l0 == 18) l0 = 19;
-        else if (l0 > 140) l0 = 140;
+        if (l0 == 18)
+            l0 = 19;
+        else if (l0 > 140)
+            l0 = 140;
     }
     // The driver's lags are always in range; a corrupt one must still not
     // read outside the excitation history.

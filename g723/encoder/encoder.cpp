@@ -38,7 +38,8 @@ void lookahead_shift(Word16 hist[LPC_HIST], Word16 frame[FRAME_LEN]) {
     for (int i = 0; i < FRAME_LEN; i++) frame[i] = t[SUBFRAME_LEN + i];
 }
 
-void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN], unsigned char out[FRAME_BYTES_63]) {
+void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN],
+               unsigned char out[FRAME_BYTES_63]) {
     Frame_params rec{};
     rec.bad_frame = 0;
 
@@ -67,8 +68,7 @@ void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 fram
     rec.ol_lag[1] = open_loop_pitch(buf, ACB_LAG_MAX + 2 * SUBFRAME_LEN);
 
     Hns_params hns[SUBFRAMES];
-    for (int i = 0; i < SUBFRAMES; i++)
-        hns[i] = hns_search(buf, ACB_LAG_MAX + SUBFRAME_LEN * i, rec.ol_lag[i / 2]);
+    for (int i = 0; i < SUBFRAMES; i++) hns[i] = hns_search(buf, ACB_LAG_MAX + SUBFRAME_LEN * i, rec.ol_lag[i / 2]);
 
     // The shaping filter runs on the unnormalised weighted speech.
     for (int i = 0; i < ACB_LAG_MAX; i++) buf[i] = st.prev_wgt[i];

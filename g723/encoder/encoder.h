@@ -12,7 +12,8 @@ void enc_reset(Enc_state &st);
 
 // Encodes 240 samples (frame is used as scratch) into out; at 5.3 kbit/s only
 // out[0..19] belong to the frame. acelp_budget is the 5.3 kbit/s search budget.
-void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN], unsigned char out[FRAME_BYTES_63]);
+void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN],
+               unsigned char out[FRAME_BYTES_63]);
 
 // The full 5.3 kbit/s search budget.
 inline void reset_acelp_budget(Word16 &acelp_budget) { acelp_budget = ACELP_BUDGET; }

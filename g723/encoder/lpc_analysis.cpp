@@ -13,7 +13,7 @@ namespace g723 {
 
 namespace {
 
-constexpr int WHITE_NOISE_SHIFT = 10;     // r[0] * 1025/1024
+constexpr int WHITE_NOISE_SHIFT = 10;  // r[0] * 1025/1024
 constexpr Word16 SINE_THRESHOLD = Q15(0.95);
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace g723 {
 
 namespace {
 
-constexpr Word32 WEIGHT_NUM = 0x100000;   // weight = 32 / gap in Q15
+constexpr Word32 WEIGHT_NUM = 0x100000;  // weight = 32 / gap in Q15
 constexpr Word16 WEIGHT_MIN_GAP = 32;
 constexpr Word16 LSP_PRED = Q15(0.375);
 
@@ -31,7 +31,8 @@ template <int LEN>
 template <int LEN>
 inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
     Word16 t[LEN];
-    for (int j = 0; j < LEN; j++) t[j] = PLAIN_OPS ? mult_r(w[j], c[j]) : static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
+    for (int j = 0; j < LEN; j++)
+        t[j] = PLAIN_OPS ? mult_r(w[j], c[j]) : static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
     std::int64_t s1 = 0, m1 = 0, s2 = 0, m2 = 0;
     for (int j = 0; j < LEN; j++) {
         const std::int64_t p = 2 * std::int64_t{r[j]} * t[j];

@@ -131,8 +131,8 @@ void place_pulses_plain(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN]
 // The same without saturation, valid when max|c| + 2 (np-1) A max|R| fits:
 // on grid indices, with R laid out symmetrically so that each update is one
 // contiguous slice. Occupied entries are updated too but never read again.
-void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN], const Word16 r_sym[2 * GRID_POSITIONS - 1],
-                       int k, int p0, Word16 A, int np) {
+void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
+                       const Word16 r_sym[2 * GRID_POSITIONS - 1], int k, int p0, Word16 A, int np) {
     Word32 w[GRID_POSITIONS];
     Word32 taken[GRID_POSITIONS] = {};  // -1 once occupied: |w| OR -1 is -1
     for (int i = 0; i < GRID_POSITIONS; ++i) w[i] = c[k + 2 * i];
@@ -176,19 +176,24 @@ void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFR
     // R[d]: correlation of the halved response with itself, normalised by
     // the energy's shift; no lag exceeds the energy, so the shift is safe.
     Word32 r32[SUBFRAME_LEN];
-    if constexpr (Fast) autocorr(r32, hs);
-    else autocorr_plain(r32, hs);
+    if constexpr (Fast)
+        autocorr(r32, hs);
+    else
+        autocorr_plain(r32, hs);
     const int x = r32[0] == 0 ? 0 : norm_l(r32[0]);
     Word16 R[SUBFRAME_LEN];
-    for (int d = 0; d < SUBFRAME_LEN; ++d)
-        R[d] = round(static_cast<Word32>(static_cast<std::uint32_t>(r32[d]) << x));
+    for (int d = 0; d < SUBFRAME_LEN; ++d) R[d] = round(static_cast<Word32>(static_cast<std::uint32_t>(r32[d]) << x));
 
     Word32 c[SUBFRAME_LEN];
-    if constexpr (Fast) corr_back(c, t, g);
-    else corr_back_plain(c, t, g);
+    if constexpr (Fast)
+        corr_back(c, t, g);
+    else
+        corr_back_plain(c, t, g);
     for (int i = 0; i < SUBFRAME_LEN; ++i) {
-        if (x > 4) c[i] = L_shl(c[i], x - 4);
-        else if (x < 4) c[i] = L_shr(c[i], 4 - x);
+        if (x > 4)
+            c[i] = L_shl(c[i], x - 4);
+        else if (x < 4)
+            c[i] = L_shr(c[i], 4 - x);
     }
 
     Word16 r_sym[2 * GRID_POSITIONS - 1];

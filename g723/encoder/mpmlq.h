@@ -8,7 +8,7 @@
 namespace g723 {
 
 inline constexpr int MPMLQ_MAX_PULSES = 6;
-inline constexpr int MPMLQ_NO_TRAIN = 60;    // a lag at which no pulse train is searched
+inline constexpr int MPMLQ_NO_TRAIN = 60;  // a lag at which no pulse train is searched
 inline constexpr int MPMLQ_TRAIN_LAG_MAX = SHORT_LAG - 1;
 
 struct Mpmlq_best {

@@ -9,9 +9,9 @@ namespace g723 {
 
 namespace {
 
-constexpr int HNS_CANDIDATES = 7;        // lags olp-3 .. olp+3
+constexpr int HNS_CANDIDATES = 7;  // lags olp-3 .. olp+3
 constexpr Word16 HNS_MAX_GAIN = Q15(0.3125);
-constexpr int HIST = ACB_LAG_MAX;        // harmonic filter history length
+constexpr int HIST = ACB_LAG_MAX;  // harmonic filter history length
 
 }  // namespace
 

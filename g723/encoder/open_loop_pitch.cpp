@@ -41,8 +41,10 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
         c_energy += std::int32_t{buf[p]} * buf[p] - std::int32_t{buf[p + OLP_CORR_LEN]} * buf[p + OLP_CORR_LEN];
 
         Word32 corr;
-        if (products_fit(x_energy, c_energy, MAX_32 / 2)) corr = L_mac_n_nosat(x, &buf[p], OLP_CORR_LEN);
-        else corr = L_mac_n(0, x, &buf[p], OLP_CORR_LEN);
+        if (products_fit(x_energy, c_energy, MAX_32 / 2))
+            corr = L_mac_n_nosat(x, &buf[p], OLP_CORR_LEN);
+        else
+            corr = L_mac_n(0, x, &buf[p], OLP_CORR_LEN);
         if (corr <= 0) continue;
 
         const Word16 e1 = norm_l(corr);

@@ -52,7 +52,8 @@ inline bool row_score_sse2(const Row_operands &o, const Word16 *row, Word32 limi
     const __m128i bound = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(o.q0, abs16(t0)), _mm_madd_epi16(o.q1, abs16(t1))),
                                         _mm_madd_epi16(o.q2, abs16(t2)));
     if (hsum(bound) > limit) return false;
-    score = hsum(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(o.v0, t0), _mm_madd_epi16(o.v1, t1)), _mm_madd_epi16(o.v2, t2)));
+    score = hsum(
+        _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(o.v0, t0), _mm_madd_epi16(o.v1, t1)), _mm_madd_epi16(o.v2, t2)));
     return true;
 }
 
