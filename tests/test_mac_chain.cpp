@@ -67,10 +67,12 @@ TEST(MacChain, ShortFormsMatchTheirPlainTwins) {
                 a[i] = static_cast<Word16>(d(rng));
                 b[i] = static_cast<Word16>(d(rng));
             }
-            ASSERT_EQ(dot10(a, b), sum_products(a, b, LPC_ORDER));
             ASSERT_EQ(energy_60(a), energy_60_steps(a));
             ASSERT_EQ(energy_sat(a, 120), L_mac_steps(0, a, a, 120));
-            if (peak == 0x1000) {
+            if (peak == 0x1000) {  // within the plain sums' contracts
+                std::int64_t dot = 0;
+                for (int i = 0; i < LPC_ORDER; ++i) dot += a[i] * b[i];
+                ASSERT_EQ(dot10(a, b), dot);
                 ASSERT_EQ(sum_squares_small(a, 120), sum_squares(a, 120));
             }
         }
