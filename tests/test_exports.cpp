@@ -28,6 +28,7 @@ TEST(SharedLibrary, ExportsOnlyTheCApi) {
     }
     for (const char *required : {"Qrxc_version", "Qrxc_initial", "Qrxc_frame", "Qrmd_initial", "Qrmd_frame",
                                  "Qrxc_create", "Qrxc_destroy", "Qrxc_version_ctx", "Qrxc_initial_ctx",
-                                 "Qrxc_frame_ctx", "Qrmd_initial_ctx", "Qrmd_frame_ctx"})
+                                 "Qrxc_frame_ctx", "Qrmd_initial_ctx", "Qrmd_frame_ctx", "Qrxc_g723_to_standard",
+                                 "Qrxc_g723_from_standard", "Qrxc_decode_standard_ctx"})
         EXPECT_TRUE(names.count(required) == 1) << "missing export " << required;
 }
