@@ -35,6 +35,8 @@ const char *kind_name(int kind) {
     }
 }
 
+const char *rate_name(int type) { return type == 2 ? "6.3 kbit/s" : "5.3 kbit/s"; }
+
 // The QRX type of the first speech frame's rate, or 0 when there is none.
 int stream_type(const std::vector<unsigned char> &in) {
     for (std::size_t at = 0; at < in.size();) {
@@ -109,8 +111,8 @@ int run_import(const Import_options &o) {
             return EXIT_OUTPUT;
         } else if (kind != wanted_kind) {
             if (!o.conceal) {
-                print_error(where + " is " + kind_name(kind) + " in a stream of " + kind_name(wanted_kind) +
-                            "s; one QRX stream holds frames of one rate only" + advice);
+                print_error(where + " is " + kind_name(kind) + " in a " + rate_name(type) +
+                            " stream; one QRX stream holds frames of one rate only" + advice);
                 return EXIT_FORMAT;
             }
             ++concealed[kind];

@@ -56,6 +56,12 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
     EXPECT_TRUE(qrx_test::read_bytes(dir.file("direct.g723")) == qrx_test::read_bytes(dir.file("in.g723")));
     EXPECT_EQ(qrx_test::read_bytes(dir.file("in.g723")).size(), 20u * 24);
 
+    ASSERT_EQ(qrx("encode -t 0 " + dir.file("in.wav") + " -o " + dir.file("t0.QRX")).status, 0);
+    const Command_result t0 = qrx("export " + dir.file("t0.QRX") + " -o " + dir.file("t0.g723"));
+    EXPECT_EQ(t0.status, 0);
+    EXPECT_NE(t0.out.find("resampled by 3/4"), std::string::npos) << t0.out;
+    EXPECT_EQ(qrx_test::read_bytes(dir.file("t0.g723")).size(), 15u * 20);
+
     const Command_result adpcm = qrx("encode -t 5 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("no.g723"));
     EXPECT_EQ(adpcm.status, 3);
     qrx_test::write_bytes(dir.file("in16.wav"), qrx_test::wav_file(16000, pcm));
