@@ -239,6 +239,11 @@ int encode_standard(const std::string &input, const std::string &target_arg, int
         print_error("--output-format g723 needs type 1 (5.3 kbit/s) or 2 (6.3 kbit/s)");
         return EXIT_FORMAT;
     }
+    const std::string target = target_arg.empty() ? with_extension(input, ".g723") : target_arg;
+    if (input != "-" && target != "-" && same_file(input, target)) {
+        print_error(target + ": is the input file; give another output name");
+        return EXIT_OUTPUT;
+    }
     const Temp_dir temp;
     if (temp.path().empty()) {
         print_error("cannot create a temporary directory");
@@ -256,7 +261,7 @@ int encode_standard(const std::string &input, const std::string &target_arg, int
                     " Hz; standard G.723.1 streams are 8000 Hz");
         return EXIT_FORMAT;
     }
-    return export_to_standard(qrx, target_arg.empty() ? with_extension(input, ".g723") : target_arg);
+    return export_to_standard(qrx, target);
 }
 
 }  // namespace qrx::cli
