@@ -196,6 +196,51 @@ QRXC_API long long Qrxc_encode_buffer(Qrxc_context *ctx, int sample_rate, int ty
 typedef void (*Qrxc_diagnostic_fn)(void *user, const char *text);
 QRXC_API void Qrxc_set_diagnostics(Qrxc_context *ctx, Qrxc_diagnostic_fn fn, void *user);
 
+/* ---- standard G.723.1 bitstreams ----
+ *
+ * Telephony tools and RTP (RFC 3551) carry G.723.1 in the standard layout:
+ * frames back to back with no header, bits least significant first within
+ * each byte, the first two bits of a frame its kind. A QRX frame of type 0
+ * or 1 (5.3 kbit/s) or 2 (6.3 kbit/s) holds the same fields in another
+ * order, so conversion either way is exact and decodes nothing. */
+#define QRXC_G723_KIND_63            0 /* 6.3 kbit/s speech, 24 bytes */
+#define QRXC_G723_KIND_53            1 /* 5.3 kbit/s speech, 20 bytes */
+#define QRXC_G723_KIND_SID           2 /* silence descriptor, 4 bytes */
+#define QRXC_G723_KIND_UNTRANSMITTED 3 /* no frame sent, 1 byte */
+#define QRXC_G723_STANDARD_MAX_BYTES 24
+
+/* Writes the QRX frame of the given type in the standard layout to out
+ * (room for 24 bytes) and returns the bytes written: 20 (types 0, 1) or 24
+ * (type 2). Open-loop lag codes above 127 do not fit the standard's 7 bits
+ * and are written as 127; a decoder conceals the frame either way.
+ * QRXC_ERR_ARG for a null pointer, QRXC_ERR_TYPE for any other type. */
+QRXC_API int Qrxc_g723_to_standard(const unsigned char *frame, int type, unsigned char *out);
+
+/* Reads the one standard frame at the start of in (len bytes available).
+ * Returns the bytes it takes (24, 20, 4 or 1) whatever its kind, with
+ * *kind set to QRXC_G723_KIND_*. When the kind is the rate of type (0 or 1:
+ * 5.3 kbit/s, 2: 6.3 kbit/s), frame receives that QRX frame (20 or 24
+ * bytes). For any other kind (SID, untransmitted, the other rate) frame
+ * receives a QRX frame of the type that the decoder conceals, as for a lost
+ * frame; callers that must not accept those compare *kind first. frame may
+ * be NULL to step over frames only. Errors, with nothing written to frame:
+ * QRXC_ERR_ARG (in or kind null), QRXC_ERR_TYPE (type not 0..2),
+ * QRXC_ERR_BUFFER (len shorter than the frame; *kind is then the kind of
+ * the cut frame, or -1 when len is 0). */
+QRXC_API int Qrxc_g723_from_standard(const unsigned char *in, size_t len, int type, unsigned char *frame,
+                                     int *kind);
+
+/* Decodes the standard frame at the start of in to 240 samples at pcm, on a
+ * context opened for decoding type 1 or 2 (that open resets the decoder).
+ * Each frame is decoded at its own rate, so a stream may switch rates from
+ * frame to frame; SID and untransmitted frames are concealed like lost
+ * frames (there is no comfort-noise generator). Returns the bytes consumed
+ * and sets *kind when kind is not NULL. Errors, with nothing decoded:
+ * QRXC_ERR_ARG (null pointer, or no G.723.1 stream of type 1 or 2 open for
+ * decoding), QRXC_ERR_BUFFER (len shorter than the frame). */
+QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm,
+                                      int *kind);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
