@@ -30,10 +30,12 @@ struct Codec_failure {
     std::string text;
 };
 
+// The library's text for code, after what the call was doing if given.
 [[noreturn]] void fail(int code, const std::string &what) {
-    throw Codec_failure{code, what.empty() ? std::string(Qrxc_strerror(code))
-                                           : what + ": " + Qrxc_strerror(code)};
+    throw Codec_failure{code, what.empty() ? std::string(Qrxc_strerror(code)) : what + ": " + Qrxc_strerror(code)};
 }
+// A failure the binding itself finds, filed under the library's code for it.
+[[noreturn]] void fail_with(int code, const std::string &text) { throw Codec_failure{code, text}; }
 
 struct Context_deleter {
     void operator()(Qrxc_context *ctx) const { Qrxc_destroy(ctx); }
@@ -55,7 +57,7 @@ struct Bytes_view {
     explicit Bytes_view(const py::buffer &b)
         : info(b.request()), data(static_cast<const unsigned char *>(info.ptr)),
           size(static_cast<std::size_t>(info.size * info.itemsize)) {
-        if (info.ndim > 1 && !PyBuffer_IsContiguous(info.view(), 'C'))
+        if (!PyBuffer_IsContiguous(info.view(), 'C'))
             throw py::value_error("the buffer must be contiguous");
     }
 };
@@ -108,20 +110,17 @@ class Decoder {
 public:
     explicit Decoder(const py::buffer &head) : ctx_(new_context()) {
         const Bytes_view in(head);
-        if (in.size < 4) fail(QRXC_ERR_HEADER, "the stream starts with fewer than 4 bytes");
+        if (in.size < 4) fail_with(QRXC_ERR_BUFFER, "a stream starts with at least 4 header bytes");
         const int need = Qrxc_header_length(in.data);
         if (need < 0) fail(need, "");
         if (in.size < static_cast<std::size_t>(need))
-            fail(QRXC_ERR_HEADER, "the header is " + std::to_string(need) + " bytes, " + std::to_string(in.size) +
-                                      " given");
+            fail_with(QRXC_ERR_BUFFER, "this stream has a " + std::to_string(need) + "-byte header; " +
+                                           std::to_string(in.size) + " bytes given");
         unsigned char hdr[16] = {};
         std::memcpy(hdr, in.data, static_cast<std::size_t>(need));
         header_length_ = Qrxc_initial_ctx(ctx_.get(), QRXC_DECODE, 0, 0, &header_, hdr);
         if (header_length_ < 0) fail(header_length_, "");
-        pending_.reserve(header_.frame_bytes);
-        pending_.assign(in.data + header_length_, in.data + std::min(in.size, header_length_ + pending_.capacity()));
-        if (in.size > header_length_ + pending_.size())
-            throw py::value_error("give the header alone, or the header and less than one frame");
+        pending_.assign(in.data + header_length_, in.data + in.size);
     }
 
     py::dict header() const { return header_dict(header_, header_length_); }
@@ -135,32 +134,32 @@ public:
         const std::size_t frames = (pending_.size() + in.size) / fb;
         auto out = pcm_array(frames * pf);
         short *pcm = out.mutable_data();
+        int rc = 0;
         {
             const py::gil_scoped_release nogil;
             const unsigned char *src = in.data;
             std::size_t left = in.size;
             std::size_t done = 0;
-            if (!pending_.empty() && frames > 0) {
-                const std::size_t take = fb - pending_.size();
-                pending_.insert(pending_.end(), src, src + take);
-                src += take;
-                left -= take;
-                decode_frame(pending_.data(), pcm);
-                pending_.clear();
-                done = 1;
+            // Frames that begin in the bytes kept from before.
+            for (; !pending_.empty() && done < frames; ++done) {
+                if (pending_.size() < fb) {
+                    const std::size_t take = fb - pending_.size();
+                    pending_.insert(pending_.end(), src, src + take);
+                    src += take;
+                    left -= take;
+                }
+                rc = std::min(rc, Qrxc_decode_frame(ctx_.get(), pending_.data(), pcm + done * pf));
+                pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(fb));
             }
-            for (; done < frames; ++done, src += fb, left -= fb) decode_frame(src, pcm + done * pf);
+            for (; done < frames; ++done, src += fb, left -= fb)
+                rc = std::min(rc, Qrxc_decode_frame(ctx_.get(), src, pcm + done * pf));
             pending_.insert(pending_.end(), src, src + left);
         }
+        if (rc < 0) fail(rc, "decoding");
         return out;
     }
 
 private:
-    void decode_frame(const unsigned char *frame, short *pcm) {
-        // The stream was opened for decoding, so only a library fault can fail here.
-        (void)Qrxc_decode_frame(ctx_.get(), frame, pcm);
-    }
-
     Context ctx_;
     G_header header_{};
     int header_length_ = 0;
@@ -192,6 +191,7 @@ public:
         const std::size_t frames = (pending_.size() + left) / pf;
         py::bytes out = uninitialised_bytes(frames * fb);
         unsigned char *dst = bytes_data(out);
+        int rc = 0;
         {
             const py::gil_scoped_release nogil;
             std::size_t done = 0;
@@ -200,13 +200,15 @@ public:
                 pending_.insert(pending_.end(), src, src + take);
                 src += take;
                 left -= take;
-                encode_frame(pending_.data(), dst);
+                rc = std::min(rc, Qrxc_encode_frame(ctx_.get(), pending_.data(), dst));
                 pending_.clear();
                 done = 1;
             }
-            for (; done < frames; ++done, src += pf, left -= pf) encode_frame(src, dst + done * fb);
+            for (; done < frames; ++done, src += pf, left -= pf)
+                rc = std::min(rc, Qrxc_encode_frame(ctx_.get(), src, dst + done * fb));
             pending_.insert(pending_.end(), src, src + left);
         }
+        if (rc < 0) fail(rc, "encoding");
         return out;
     }
 
@@ -216,14 +218,13 @@ public:
         if (pending_.empty()) return py::bytes();
         pending_.resize(header_.pcm_frame, 0);
         py::bytes out = uninitialised_bytes(header_.frame_bytes);
-        encode_frame(pending_.data(), bytes_data(out));
+        const int rc = Qrxc_encode_frame(ctx_.get(), pending_.data(), bytes_data(out));
         pending_.clear();
+        if (rc < 0) fail(rc, "encoding");
         return out;
     }
 
 private:
-    void encode_frame(const short *pcm, unsigned char *frame) { (void)Qrxc_encode_frame(ctx_.get(), pcm, frame); }
-
     Context ctx_;
     G_header header_{};
     std::string header_bytes_;

@@ -157,10 +157,11 @@ def encode(pcm: npt.ArrayLike, type: int, rate: int = 8000, short_header: bool =
 class Decoder:
     """Decodes one stream piece by piece.
 
-    ``Decoder(header)`` opens the stream from its first bytes: the whole
-    header (4 or 16 bytes), optionally followed by less than one frame.
-    :meth:`decode` then takes data of any length and returns the PCM of
-    every frame completed so far; a partial frame waits for the next call.
+    ``Decoder(header)`` opens the stream from its first bytes: at least the
+    whole header (4 or 16 bytes); bytes after it are kept for the first
+    :meth:`decode`. :meth:`decode` then takes data of any length and returns
+    the PCM of every frame completed so far; a partial frame waits for the
+    next call.
     """
 
     def __init__(self, header: BytesLike) -> None:
