@@ -8,7 +8,7 @@ through ctypes: one call per run, so the time is the library's own). The
 figures are seconds of audio per CPU second on one core, the best of
 several runs.
 
-    /usr/bin/python3 bench/python_bench.py [--build build] [--seconds 60] [--runs 5]
+    /usr/bin/python3 bench/python_bench.py [--build build] [--seconds 120] [--runs 7]
 """
 import argparse
 import ctypes
@@ -21,20 +21,22 @@ import numpy as np
 ROOT = Path(__file__).resolve().parents[1]
 
 
-def best_cpu_seconds(fn, runs):
-    best = float("inf")
+def best_cpu_seconds(fns, runs):
+    """The least CPU time of each function over runs rounds, taken in turn so that drift hits all alike."""
+    best = [float("inf")] * len(fns)
     for _ in range(runs):
-        start = time.process_time()
-        fn()
-        best = min(best, time.process_time() - start)
+        for i, fn in enumerate(fns):
+            start = time.process_time()
+            fn()
+            best[i] = min(best[i], time.process_time() - start)
     return best
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--build", type=Path, default=ROOT / "build", help="build folder (with python/ and libqrxc.so)")
-    ap.add_argument("--seconds", type=float, default=60.0, help="seconds of speech at 8000 Hz per run")
-    ap.add_argument("--runs", type=int, default=5, help="runs per figure; the best counts")
+    ap.add_argument("--seconds", type=float, default=120.0, help="seconds of speech at 8000 Hz per run")
+    ap.add_argument("--runs", type=int, default=7, help="runs per figure; the best counts")
     ap.add_argument("--types", type=int, nargs="+", default=[0, 1, 2, 4, 5, 6])
     args = ap.parse_args()
 
@@ -75,8 +77,9 @@ def main():
             got = lib.Qrxc_decode_buffer(ctx, src.ctypes.data, len(src), decoded.ctypes.data, len(decoded), None)
             assert got == len(decoded)
 
-        figures = [audio_seconds / best_cpu_seconds(f, args.runs) for f in
-                   (lambda: qrxc.encode(pcm, type_), native_encode, lambda: qrxc.read(stream), native_decode)]
+        times = best_cpu_seconds([lambda: qrxc.encode(pcm, type_), native_encode, lambda: qrxc.read(stream), native_decode],
+                                 args.runs)
+        figures = [audio_seconds / t for t in times]
         lib.Qrxc_destroy(ctx)
         enc_ratio, dec_ratio = figures[0] / figures[1], figures[2] / figures[3]
         worst = min(worst, enc_ratio, dec_ratio)
