@@ -291,6 +291,17 @@ py::array_t<std::int16_t> speed(const Pcm_array &samples, int flags, int frame) 
     if (hl < 0) fail(hl, "");
     const int rc = Qrmd_initial_ctx(ctx.get(), flags);
     if (rc < 0) fail(rc, "speed flags " + std::to_string(flags));
+    // The control's diagnostics are collected without the GIL and become warnings after.
+    std::vector<std::string> notes;
+    Qrxc_set_diagnostics(
+        ctx.get(),
+        [](void *user, const char *text) {
+            try {  // nothing may unwind through the library
+                static_cast<std::vector<std::string> *>(user)->emplace_back(text);
+            } catch (...) {
+            }
+        },
+        &notes);
     std::vector<short> out;
     bool ok = true;
     {
@@ -312,6 +323,8 @@ py::array_t<std::int16_t> speed(const Pcm_array &samples, int flags, int frame) 
             if (ok && got > 0) out.insert(out.end(), res, res + got);
         }
     }
+    for (const std::string &note : notes)
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, ("speed control: " + note).c_str(), 1) < 0) throw py::error_already_set();
     if (!ok) fail(-1, "the speed control refused a frame");
     auto arr = pcm_array(out.size());
     std::copy(out.begin(), out.end(), arr.mutable_data());

@@ -221,7 +221,8 @@ def speed(pcm: npt.ArrayLike, level: Optional[int] = None, effect: Optional[int]
     type 0 streams. A final partial frame is completed with silence, and two
     silent frames are played after the end to bring out what the control
     holds back, as ``qrx speed`` does; the output is therefore a little
-    longer than the speed alone would make it.
+    longer than the speed alone would make it. Diagnostics of the control
+    come as ``RuntimeWarning``.
     """
     if (level is None) == (effect is None):
         raise ValueError("give exactly one of level or effect")
