@@ -60,7 +60,7 @@ def main():
 
     print(f"qrxc {qrxc.__version__} (library {qrxc.library_version()}), {audio_seconds:.0f} s of speech, "
           f"best of {args.runs}; realtime factors (audio seconds per CPU second)")
-    print(f"{'type':<28} {'encode module':>14} {'native':>10} {'ratio':>6}   {'decode module':>14} {'native':>10} {'ratio':>6}")
+    print(f"{'type':<34} {'encode module':>14} {'native':>10} {'ratio':>6}   {'decode module':>14} {'native':>10} {'ratio':>6}")
     worst = 1.0
     for type_ in args.types:
         stream = qrxc.encode(pcm, type_)
@@ -84,7 +84,7 @@ def main():
         enc_ratio, dec_ratio = figures[0] / figures[1], figures[2] / figures[3]
         worst = min(worst, enc_ratio, dec_ratio)
         name = f"{type_} {qrxc.type_info(type_).coder}"
-        print(f"{name:<28} {figures[0]:>14.0f} {figures[1]:>10.0f} {enc_ratio:>6.2f}   "
+        print(f"{name:<34} {figures[0]:>14.0f} {figures[1]:>10.0f} {enc_ratio:>6.2f}   "
               f"{figures[2]:>14.0f} {figures[3]:>10.0f} {dec_ratio:>6.2f}")
     print(f"slowest module figure: {worst:.2f} of native")
 
