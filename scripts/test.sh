@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON -DQRXC_BUILD_PYTHON=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 

@@ -1,0 +1,263 @@
+"""qrxc: QRX speech streams (G.723.1 and ADPCM) from Python.
+
+PCM is always 16-bit signed mono, as a one-dimensional ``numpy.int16`` array;
+coded streams are ``bytes``. Every coding call releases the GIL, so threads
+that code their own data run in parallel.
+
+One-shot calls::
+
+    pcm, rate, info = qrxc.read("message.QRX")      # or qrxc.read(data)
+    data = qrxc.encode(pcm, type=2, rate=8000)        # what `qrx encode -t 2` writes
+    fast = qrxc.speed(pcm, level=2)
+    phone = qrxc.g723_channel(pcm, rate="5.3")
+
+Streaming, for data that arrives in pieces::
+
+    enc = qrxc.Encoder(2)
+    out = enc.header + enc.encode(chunk1) + enc.encode(chunk2) + enc.flush()
+    dec = qrxc.Decoder(out[:16])
+    pcm = dec.decode(out[16:])
+
+Failures the library reports raise :class:`Error` (a ``ValueError``) with the
+library's own text and result code.
+"""
+from __future__ import annotations
+
+import dataclasses
+import os
+from typing import Optional, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _qrxc
+
+__version__: str = _qrxc.__version__
+
+__all__ = [
+    "Decoder",
+    "Encoder",
+    "Error",
+    "G723_DELAY",
+    "Header",
+    "StreamInfo",
+    "TypeInfo",
+    "__version__",
+    "encode",
+    "g723_channel",
+    "library_version",
+    "read",
+    "speed",
+    "type_info",
+]
+
+Pcm = npt.NDArray[np.int16]
+BytesLike = Union[bytes, bytearray, memoryview]
+
+#: Samples by which a G.723.1 encode-then-decode lags its input at 8000 Hz
+#: (the encoder's 7.5 ms lookahead).
+G723_DELAY = 60
+
+
+class Error(ValueError):
+    """A failure the qrxc library reports.
+
+    ``str(error)`` carries the library's text for the result code, and
+    ``code`` the negative code itself.
+    """
+
+    def __init__(self, message: str, code: Optional[int] = None) -> None:
+        super().__init__(message)
+        self.code = code
+
+
+@dataclasses.dataclass(frozen=True)
+class TypeInfo:
+    """What a stream type is: its coder and frame sizes."""
+
+    type: int
+    pcm_frame: int    #: PCM samples per frame
+    frame_bytes: int  #: coded bytes per frame
+    bit_rate: int     #: nominal bits per second at 8000 Hz
+    coder: str        #: e.g. "G.723.1 6.3 kbit/s"
+
+
+@dataclasses.dataclass(frozen=True)
+class Header(TypeInfo):
+    """A stream's header."""
+
+    sample_rate: int  #: Hz; a label for the PCM, no coding step depends on it
+    header_size: int  #: bytes before the first frame: 4 (short form) or 16
+
+
+@dataclasses.dataclass(frozen=True)
+class StreamInfo(Header):
+    """A whole stream's header and length."""
+
+    frames: int          #: whole frames decoded
+    trailing_bytes: int  #: bytes after the last whole frame, ignored
+
+
+def library_version() -> str:
+    """The version of the qrxc library in use, e.g. "1.1.0"."""
+    return _qrxc.library_version()
+
+
+def type_info(type: int) -> TypeInfo:  # noqa: A002 - the format's own word
+    """The coder and frame sizes of a stream type; :class:`Error` for an unknown type."""
+    return TypeInfo(**_qrxc.type_info(type))
+
+
+def _pcm(pcm: npt.ArrayLike) -> Pcm:
+    """pcm as a contiguous int16 vector, refusing what would not convert exactly."""
+    a = np.asarray(pcm)
+    if a.ndim != 1:
+        raise ValueError(f"pcm must be one-dimensional (mono), not {a.ndim}-dimensional")
+    if a.dtype == np.int16:
+        return np.ascontiguousarray(a)
+    if a.size == 0:
+        return np.zeros(0, dtype=np.int16)
+    if a.dtype.kind not in "iu":
+        raise TypeError(f"pcm must hold 16-bit integer samples, not {a.dtype}; scale float audio to int16 first")
+    if a.min() < -32768 or a.max() > 32767:
+        raise ValueError("pcm samples must lie in -32768..32767")
+    return a.astype(np.int16)
+
+
+def read(source: Union[str, os.PathLike, BytesLike]) -> Tuple[Pcm, int, StreamInfo]:
+    """Decodes a whole QRX stream.
+
+    ``source`` is a file name or the stream's bytes. Returns the PCM, the
+    sample rate from the header, and the header with the frame count. Bytes
+    after the last whole frame are ignored and counted in
+    ``info.trailing_bytes``. Raises :class:`Error` for a stream that is not
+    QRX, ``OSError`` for a file that cannot be read.
+    """
+    if isinstance(source, (str, os.PathLike)):
+        with open(source, "rb") as f:
+            data: BytesLike = f.read()
+    else:
+        data = source
+    pcm, header, frames, trailing = _qrxc.decode_stream(data)
+    info = StreamInfo(**header, frames=frames, trailing_bytes=trailing)
+    return pcm, info.sample_rate, info
+
+
+def encode(pcm: npt.ArrayLike, type: int, rate: int = 8000, short_header: bool = False) -> bytes:  # noqa: A002
+    """Encodes PCM into a QRX stream, byte for byte what ``qrx encode`` writes.
+
+    ``type`` is the stream type (0, 1, 2: G.723.1; 4, 5, 6: ADPCM),
+    ``rate`` the sample rate the header records (8000, 12000 or 16000), and
+    ``short_header`` selects the 4-byte header form. A final partial frame
+    is completed with silence.
+    """
+    return _qrxc.encode_stream(_pcm(pcm), type, rate, not short_header)
+
+
+class Decoder:
+    """Decodes one stream piece by piece.
+
+    ``Decoder(header)`` opens the stream from its first bytes: at least the
+    whole header (4 or 16 bytes); bytes after it are kept for the first
+    :meth:`decode`. :meth:`decode` then takes data of any length and returns
+    the PCM of every frame completed so far; a partial frame waits for the
+    next call.
+    """
+
+    def __init__(self, header: BytesLike) -> None:
+        self._dec = _qrxc.Decoder(header)
+        self.header: Header = Header(**self._dec.header)
+
+    def decode(self, data: BytesLike) -> Pcm:
+        """PCM of every whole frame of the data given so far (empty if none yet)."""
+        return self._dec.decode(data)
+
+    @property
+    def pending(self) -> int:
+        """Bytes of a partial frame waiting for the rest."""
+        return self._dec.pending
+
+
+class Encoder:
+    """Encodes one stream piece by piece.
+
+    Write :attr:`header` first, then what :meth:`encode` returns for each
+    piece of PCM, then :meth:`flush`; together they are what :func:`encode`
+    returns for all the PCM at once.
+    """
+
+    def __init__(self, type: int, rate: int = 8000, short_header: bool = False) -> None:  # noqa: A002
+        self._enc = _qrxc.Encoder(type, rate, not short_header)
+        #: the stream's header bytes
+        self.header: bytes = self._enc.header_bytes
+        #: the header's fields
+        self.info: Header = Header(**self._enc.header)
+
+    def encode(self, pcm: npt.ArrayLike) -> bytes:
+        """The frames completed by pcm; samples short of a frame wait for the next call."""
+        return self._enc.encode(_pcm(pcm))
+
+    def flush(self) -> bytes:
+        """The waiting samples completed with silence as one last frame (empty if none wait)."""
+        return self._enc.flush()
+
+    @property
+    def pending(self) -> int:
+        """Samples waiting for a frame to fill."""
+        return self._enc.pending
+
+
+_EFFECT_MODE = 0x80
+_SPEED_LEVELS = 13
+
+
+def speed(pcm: npt.ArrayLike, level: Optional[int] = None, effect: Optional[int] = None, frame: int = 240) -> Pcm:
+    """Plays PCM through the speed control or the voice effects.
+
+    Give exactly one of ``level`` (0 twice as fast, 4 normal, 12 half speed)
+    or ``effect`` (a code 0..31: pitch setting in bits 2-4, 1..3 lower and
+    4..7 higher; then 1 vibrato, 2 short echo, 3 long echo in bits 0-1).
+    ``frame`` is the frame length the control works in: 240, or 320 for
+    type 0 streams. A final partial frame is completed with silence, and two
+    silent frames are played after the end to bring out what the control
+    holds back, as ``qrx speed`` does; the output is therefore a little
+    longer than the speed alone would make it. Diagnostics of the control
+    come as ``RuntimeWarning``.
+    """
+    if (level is None) == (effect is None):
+        raise ValueError("give exactly one of level or effect")
+    if level is not None:
+        if not 0 <= level < _SPEED_LEVELS:
+            raise ValueError(f"level must be 0..{_SPEED_LEVELS - 1}, not {level}")
+        flags = level
+    else:
+        assert effect is not None
+        if not 0 <= effect <= 31:
+            raise ValueError(f"effect must be a code 0..31, not {effect}")
+        flags = _EFFECT_MODE | effect
+    return _qrxc.speed(_pcm(pcm), flags, frame)
+
+
+_CHANNEL_TYPES = {"5.3": 1, "6.3": 2}
+
+
+def g723_channel(pcm: npt.ArrayLike, rate: Union[str, float] = "6.3", align: bool = False) -> Pcm:
+    """PCM after a G.723.1 telephony channel: encoded and decoded again at 8000 Hz.
+
+    ``rate`` is "5.3" or "6.3" (kbit/s). By default the result is exactly
+    what the channel delivers: :data:`G723_DELAY` (60) samples late, and
+    rounded up to whole 240-sample frames. With ``align=True`` the delay is
+    removed and the result has ``len(pcm)`` samples lined up with the input
+    (the input is coded with 60 samples of silence after it, so its end
+    comes through), for datasets that pair clean and coded speech.
+    """
+    key = rate if isinstance(rate, str) else f"{rate:.1f}"
+    if key not in _CHANNEL_TYPES:
+        raise ValueError(f'rate must be "5.3" or "6.3", not {rate!r}')
+    samples = _pcm(pcm)
+    if align:
+        samples = np.concatenate([samples, np.zeros(G723_DELAY, dtype=np.int16)])
+    coded, _, _ = read(encode(samples, _CHANNEL_TYPES[key]))
+    if align:
+        return coded[G723_DELAY : G723_DELAY + len(samples) - G723_DELAY]
+    return coded
