@@ -5,6 +5,7 @@
 //   const q = await createQrxc();
 //   q.info(bytes)      -> header fields, frames, duration, concealed frames
 //   q.decode(bytes)    -> { pcm: Int16Array, sampleRate }
+//   q.decodeInSlices(bytes, { onStart, onSlice }) -> the same, a slice at a time
 //   q.toWav(bytes)     -> Uint8Array, the WAV file `qrx decode` writes
 //   q.encode(pcm, { type, sampleRate = 8000, shortHeader = false })
 //                      -> Uint8Array, the stream `qrx encode` writes
@@ -150,22 +151,37 @@ export async function createQrxc(moduleOptions = {}) {
     };
   });
 
-  // onProgress(fraction) is called between slices of frames.
-  const decode = (bytes, { onProgress } = {}) => withStream(bytes, (p, h) => {
-    const pcm = new Int16Array(h.frames * h.pcmFrame);
+  // Decodes slice by slice: onStart(samples, sampleRate) is told the size
+  // first, then onSlice(pcm, offset, fraction) receives each slice of samples
+  // (its own copy) as it is done. Returns the sample rate and the size.
+  const decodeInSlices = (bytes, { onStart, onSlice }) => withStream(bytes, (p, h) => {
+    if (onStart) onStart(h.frames * h.pcmFrame, h.sampleRate);
     const chunk = Math.min(DECODE_CHUNK_FRAMES, Math.max(h.frames, 1));
     withMemory([chunk * h.pcmFrame * 2], (out) => {
       for (let done = 0; done < h.frames;) {
         const n = Math.min(chunk, h.frames - done);
         const got = check(m._qw_decode_frames(live(), p + h.headerLength + done * h.frameBytes, n,
                                               h.frameBytes, h.pcmFrame, out));
-        pcm.set(new Int16Array(m.HEAPU8.buffer, out, got), done * h.pcmFrame);
+        const slice = new Int16Array(m.HEAPU8.buffer, out, got).slice();
+        onSlice(slice, done * h.pcmFrame, (done + n) / h.frames);
         done += n;
-        if (onProgress) onProgress(done / h.frames);
       }
     });
-    return { pcm, sampleRate: h.sampleRate };
+    return { sampleRate: h.sampleRate, samples: h.frames * h.pcmFrame };
   });
+
+  // onProgress(fraction), if given, is called after each slice.
+  const decode = (bytes, { onProgress } = {}) => {
+    let pcm;
+    const { sampleRate } = decodeInSlices(bytes, {
+      onStart: (samples) => { pcm = new Int16Array(samples); },
+      onSlice: (slice, offset, fraction) => {
+        pcm.set(slice, offset);
+        if (onProgress) onProgress(fraction);
+      },
+    });
+    return { pcm, sampleRate };
+  };
 
   const toWav = (bytes, options) => {
     const { pcm, sampleRate } = decode(bytes, options);
@@ -267,7 +283,7 @@ export async function createQrxc(moduleOptions = {}) {
     ctx = 0;
   };
 
-  return { info, decode, toWav, encode, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
+  return { info, decode, decodeInSlices, toWav, encode, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
 }
 
 // Flags for a speed level 0..12 (0 twice as fast, 4 normal, 12 half speed).
