@@ -43,5 +43,5 @@ emcc -O3 "${objects[@]}" -o "$out/qrxc_wasm.mjs" \
   -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB -sFILESYSTEM=0 -sENVIRONMENT=web,worker \
   -sEXPORTED_FUNCTIONS="_malloc,_free,$exports" -sEXPORTED_RUNTIME_METHODS=UTF8ToString
 
-cp web/qrxc.mjs web/index.html web/style.css web/app.js web/worker.js web/resample.mjs web/zip.mjs "$out/" 2>/dev/null || true
+cp web/index.html web/style.css web/icon.svg web/*.js web/*.mjs "$out/"
 echo "build-web: $out"

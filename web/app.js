@@ -3,6 +3,7 @@
 import { createQrxc, wavFromPcm, effectFlags, NORMAL_LEVEL, SPEED_LEVELS } from './qrxc.mjs';
 import { Player } from './player.mjs';
 import { zipStored } from './zip.mjs';
+import { readWav } from './wav.mjs';
 
 const $ = (id) => document.getElementById(id);
 const PEAK_COLUMNS = 2048;
@@ -295,17 +296,15 @@ async function togglePlay() {
 }
 
 // ---- encoding ----
-// The sample rate a RIFF WAVE file says it has, or 0.
-function wavRate(bytes) {
-  const v = new DataView(bytes);
-  const tag = (at) => String.fromCharCode(...new Uint8Array(bytes, at, 4));
-  if (bytes.byteLength < 12 || tag(0) !== 'RIFF' || tag(8) !== 'WAVE') return 0;
-  for (let at = 12; at + 8 <= bytes.byteLength;) {
-    const size = v.getUint32(at + 4, true);
-    if (tag(at) === 'fmt ' && at + 16 <= bytes.byteLength) return v.getUint32(at + 12, true);
-    at += 8 + size + (size & 1);
+async function decodeAudio(bytes, rate) {
+  const attempt = (r) => new OfflineAudioContext(1, 1, r).decodeAudioData(bytes.slice(0));
+  try {
+    return await attempt(rate || 48000);
+  } catch (e) {
+    if (!rate || (e instanceof DOMException && e.name === 'EncodingError'))
+      throw new Error('the browser cannot read this audio file');
+    return attempt(48000);   // a rate the browser's audio contexts do not take
   }
-  return 0;
 }
 
 async function encodeFile(file) {
@@ -314,22 +313,20 @@ async function encodeFile(file) {
   status.textContent = `Reading ${file.name}…`;
   try {
     const bytes = await file.arrayBuffer();
-    // Decoding at the file's own rate keeps the browser from resampling;
-    // the page's resampler does it, the same way everywhere.
-    let rate = wavRate(bytes) || 48000;
-    let audio;
-    try {
-      audio = await new OfflineAudioContext(1, 1, rate).decodeAudioData(bytes.slice(0));
-    } catch (e) {
-      if (e instanceof DOMException && e.name === 'EncodingError') throw new Error('the browser cannot read this audio file');
-      rate = 48000;
-      audio = await new OfflineAudioContext(1, 1, rate).decodeAudioData(bytes.slice(0));
+    const wav = readWav(bytes);
+    let channels = wav?.channels, rate = wav?.sampleRate;
+    if (!channels) {
+      // Decoding at the file's own rate keeps the browser from resampling;
+      // the page's resampler does it, the same way everywhere.
+      const audio = await decodeAudio(bytes, rate);
+      channels = [];
+      for (let c = 0; c < audio.numberOfChannels; c++) channels.push(audio.getChannelData(c).slice());
+      rate = audio.sampleRate;
     }
-    const channels = [];
-    for (let c = 0; c < audio.numberOfChannels; c++) channels.push(audio.getChannelData(c).slice());
+    const count = channels.length;
     const type = Number($('encode-type').value);
     status.textContent = `Encoding ${file.name}…`;
-    request({ op: 'encode', channels, sampleRate: audio.sampleRate, type, shortHeader: $('encode-short').checked },
+    request({ op: 'encode', channels, sampleRate: rate, type, shortHeader: $('encode-short').checked },
       (msg) => {
         if (msg.op === 'error') {
           status.classList.add('error');
@@ -338,8 +335,8 @@ async function encodeFile(file) {
         }
         const name = file.name.replace(/\.[^.]*$/, '') + '.QRX';
         download(new Blob([msg.bytes], { type: 'application/octet-stream' }), name);
-        status.textContent = `Saved ${name}: ${clock(msg.samples / 8000)} from ${audio.sampleRate} Hz ` +
-          `${audio.numberOfChannels === 1 ? 'mono' : `${audio.numberOfChannels} channels`}, ` +
+        status.textContent = `Saved ${name}: ${clock(msg.samples / 8000)} from ${rate} Hz ` +
+          `${count === 1 ? 'mono' : `${count} channels`}, ` +
           `type ${type}, ${msg.bytes.length} bytes.`;
       }, channels.map((c) => c.buffer));
   } catch (e) {

@@ -7,7 +7,7 @@ import os from 'node:os';
 import path from 'node:path';
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript', '.css': 'text/css',
-                '.png': 'image/png', '.wasm': 'application/wasm' };
+                '.png': 'image/png', '.svg': 'image/svg+xml', '.wasm': 'application/wasm' };
 
 export async function serve(dir) {
   const server = http.createServer((req, res) => {
