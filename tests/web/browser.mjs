@@ -98,5 +98,5 @@ export async function launch(binary = process.env.CHROMIUM || '/usr/bin/chromium
     await exited;
     fs.rmSync(profile, { recursive: true, force: true });
   }
-  return { send, newPage, close };
+  return { send, newPage, close, pid: proc.pid };
 }
