@@ -11,5 +11,5 @@ if [ $# -gt 0 ]; then
   export QRX_NATIVE
 fi
 cd "$root"
-node --test tests/web/qrxc.test.mjs tests/web/page.test.mjs
+node --test tests/web/qrxc.test.mjs tests/web/parts.test.mjs tests/web/page.test.mjs
 echo "test-web: screenshots in $root/build/web/screenshots/"

@@ -52,9 +52,14 @@ function download(blob, name) {
   setTimeout(() => URL.revokeObjectURL(a.href), 60000);
 }
 
-// ---- recordings ----
+// ---- recordings and the player ----
 const files = [];
 let selected = null;
+let q = null;   // the page's own instance, for the speed control
+const player = new Player((frameLength, flags) => new q.Speed(frameLength, flags), {
+  onEnd: () => updateTransport(),
+  onSound: () => document.dispatchEvent(new CustomEvent('qrx-sound')),
+});
 
 function peaksOf(entry, from, to) {
   const n = entry.pcm.length;
@@ -103,8 +108,9 @@ function renderEntry(entry) {
   const play = document.createElement('button');
   play.type = 'button';
   play.className = 'listen';
-  play.textContent = 'Listen';
-  play.setAttribute('aria-label', `Listen to ${entry.name}`);
+  const playing = entry === selected && player.playing;
+  play.textContent = playing ? 'Pause' : 'Listen';
+  play.setAttribute('aria-label', `${playing ? 'Pause' : 'Listen to'} ${entry.name}`);
   play.disabled = !entry.info || !q;
   play.addEventListener('click', () => {
     if (entry !== selected) select(entry);
@@ -187,11 +193,6 @@ function openAll(list) {
 }
 
 // ---- player ----
-let q = null;
-const player = new Player((frameLength, flags) => new q.Speed(frameLength, flags), {
-  onEnd: () => updateTransport(),
-  onSound: () => document.dispatchEvent(new CustomEvent('qrx-sound')),
-});
 
 function select(entry) {
   const previous = selected;
@@ -223,6 +224,11 @@ function updateTransport() {
   const playing = player.playing;
   $('play').textContent = playing ? 'Pause' : 'Play';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
+  const listen = selected?.li.querySelector('button.listen');
+  if (listen) {
+    listen.textContent = playing ? 'Pause' : 'Listen';
+    listen.setAttribute('aria-label', `${playing ? 'Pause' : 'Listen to'} ${selected.name}`);
+  }
   const t = player.position, d = player.duration;
   if (!dragging) $('position').value = String(t);
   $('position').setAttribute('aria-valuetext', `${clock(t)} of ${clock(d)}`);
