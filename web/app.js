@@ -81,6 +81,8 @@ function peaksOf(entry, from, to) {
 
 function renderEntry(entry) {
   const li = entry.li;
+  // A button that had the focus keeps it through the redraw.
+  const focused = li.contains(document.activeElement) ? document.activeElement.className : '';
   li.replaceChildren();
   li.classList.toggle('selected', entry === selected);
   const name = document.createElement('span');
@@ -126,6 +128,7 @@ function renderEntry(entry) {
                                                          { type: 'audio/wav' }), wavName(entry.name)));
   actions.append(play, save);
   li.append(actions);
+  if (focused) li.querySelector(`button.${focused}`)?.focus();
   if (!entry.done) {
     const bar = document.createElement('progress');
     bar.max = 1;

@@ -115,6 +115,8 @@ export async function createQrxc(moduleOptions = {}) {
 
   // Opens the stream in the module's memory at p for decoding; its header fields.
   const openStream = (p, length) => withMemory([24], (fields) => {
+    const need = check(m._qw_header_length(p, length));
+    if (length < need) throw new QrxcError(`too short for a QRX header (${length} of ${need} bytes)`, -4);
     check(m._qw_decode_open(live(), p, length, fields));
     const f = Array.from(new Int32Array(m.HEAPU8.buffer, fields, 6));
     const [headerLength, sampleRate, type, pcmFrame, frameBytes, version] = f;

@@ -28,6 +28,13 @@ KEEP const char *qw_type_info(int type, int *out) {
     return d.coder;
 }
 
+/* The length of the header a stream of len bytes starts with, or a
+ * negative result code when it does not start with one. */
+KEEP int qw_header_length(const unsigned char *head, size_t len) {
+    if (head == NULL) return QRXC_ERR_ARG;
+    return len < 4 ? QRXC_ERR_HEADER : Qrxc_header_length(head);
+}
+
 /* Fields of the header record, in the order web/qrxc.mjs reads them. */
 enum { F_HEADER_LEN, F_SAMPLE_RATE, F_TYPE, F_PCM_FRAME, F_FRAME_BYTES, F_VERSION, F_FIELDS };
 
@@ -35,8 +42,7 @@ enum { F_HEADER_LEN, F_SAMPLE_RATE, F_TYPE, F_PCM_FRAME, F_FRAME_BYTES, F_VERSIO
  * Returns the header length and fills fields, or a negative result code. */
 KEEP int qw_decode_open(Qrxc_context *ctx, const unsigned char *head, size_t len, int *fields) {
     if (ctx == NULL || head == NULL || fields == NULL) return QRXC_ERR_ARG;
-    if (len < 4) return QRXC_ERR_HEADER;
-    const int header_len = Qrxc_header_length(head);
+    const int header_len = qw_header_length(head, len);
     if (header_len < 0) return header_len;
     if (len < (size_t)header_len) return QRXC_ERR_HEADER;
     unsigned char hdr[16] = {0};
