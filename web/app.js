@@ -13,8 +13,13 @@ const SEEK_STEP = 5;
 const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
 const pending = new Map();   // request id -> message handler
 let nextId = 1;
+let workerFailed = false;
 function request(msg, onMessage, transfer = []) {
   const id = nextId++;
+  if (workerFailed) {
+    onMessage({ id, op: 'error', message: 'this browser cannot run the page\'s coding thread' });
+    return id;
+  }
   pending.set(id, onMessage);
   worker.postMessage({ ...msg, id }, transfer);
   return id;
@@ -27,6 +32,7 @@ worker.onmessage = (e) => {
 };
 worker.onerror = (e) => {
   e.preventDefault();
+  workerFailed = true;
   for (const [id, handler] of pending) handler({ id, op: 'error', message: 'the coding thread stopped' });
   pending.clear();
 };
@@ -161,13 +167,20 @@ async function open(file) {
   request({ op: 'decode', bytes }, (msg) => {
     switch (msg.op) {
     case 'info':
+      try {
+        entry.pcm = new Int16Array(msg.info.frames * msg.info.pcmFrame);
+      } catch {
+        entry.error = 'it is too long to hold in this browser\'s memory';
+        renderEntry(entry);
+        return;
+      }
       entry.info = msg.info;
-      entry.pcm = new Int16Array(msg.info.frames * msg.info.pcmFrame);
       entry.peaks = new Int16Array(2 * PEAK_COLUMNS);
       renderEntry(entry);
       if (!selected) select(entry);
       break;
     case 'slice':
+      if (entry.error) return;
       entry.pcm.set(msg.pcm, msg.offset);
       entry.decoded = msg.offset + msg.pcm.length;
       peaksOf(entry, msg.offset, entry.decoded);
@@ -176,6 +189,7 @@ async function open(file) {
       if (entry === selected) drawWave();
       break;
     case 'done':
+      if (entry.error) return;
       entry.done = true;
       entry.decoded = entry.pcm.length;
       renderEntry(entry);
