@@ -11,5 +11,6 @@ if [ $# -gt 0 ]; then
   export QRX_NATIVE
 fi
 cd "$root"
-node --test tests/web/qrxc.test.mjs tests/web/parts.test.mjs tests/web/page.test.mjs
+# A browser that stops answering must not hold up the whole test run.
+timeout 300 node --test tests/web/qrxc.test.mjs tests/web/parts.test.mjs tests/web/page.test.mjs
 echo "test-web: screenshots in $root/build/web/screenshots/"

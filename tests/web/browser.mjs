@@ -32,7 +32,7 @@ export async function launch(binary = process.env.CHROMIUM || '/usr/bin/chromium
     '--disable-background-networking', '--disable-component-update', '--disable-sync',
     '--autoplay-policy=no-user-gesture-required', '--remote-debugging-pipe',
     `--user-data-dir=${profile}`, 'about:blank',
-  ], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
+  ], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'], detached: true });  // its own process group
   let stderr = '';
   proc.stderr.on('data', (d) => { stderr = (stderr + d).slice(-4000); });
   const out = proc.stdio[3], inp = proc.stdio[4];
@@ -92,11 +92,22 @@ export async function launch(binary = process.env.CHROMIUM || '/usr/bin/chromium
     return page;
   }
 
+  // Asks the browser to close, then ends its process group (the browser and
+  // the helpers it started) if it has not gone within a few seconds.
   async function close() {
-    try { await Promise.race([send('Browser.close'), new Promise((r) => setTimeout(r, 2000))]); } catch { /* gone */ }
-    proc.kill();
-    await exited;
-    fs.rmSync(profile, { recursive: true, force: true });
+    const wait = (ms) => new Promise((r) => setTimeout(r, ms));
+    if (proc.exitCode === null && proc.signalCode === null) {
+      send('Browser.close').catch(() => {});
+      if (await Promise.race([exited.then(() => true), wait(3000).then(() => false)]) === false) {
+        try { process.kill(-proc.pid, 'SIGKILL'); } catch { /* gone */ }
+        await exited;
+      }
+    }
+    try { process.kill(-proc.pid, 'SIGKILL'); } catch { /* the group is gone */ }
+    out.destroy();
+    inp.destroy();
+    proc.stderr.destroy();
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
   }
   return { send, newPage, close, pid: proc.pid };
 }
