@@ -21,6 +21,9 @@ export const QRMD_EFFECT_MODE = 0x80;
 export const SPEED_LEVELS = 13;
 export const NORMAL_LEVEL = 4;
 
+// Result codes, as qrxc.h has them.
+const ERR_ARG = -1, ERR_HEADER = -4, ERR_BUFFER = -6;
+
 export class QrxcError extends Error {
   constructor(message, code) {
     super(message);
@@ -41,7 +44,7 @@ const DECODE_CHUNK_FRAMES = 2048;
 // chunk (extra size 0), 46 header bytes in all.
 export function wavFromPcm(pcm, sampleRate) {
   const dataBytes = pcm.length * 2;
-  if (dataBytes > WAV_MAX_DATA_BYTES) throw new QrxcError('more PCM than a WAV file can hold (4 GiB)', -6);
+  if (dataBytes > WAV_MAX_DATA_BYTES) throw new QrxcError('more PCM than a WAV file can hold (4 GiB)', ERR_BUFFER);
   const rate = sampleRate & 0xFFFF;
   const out = new Uint8Array(WAV_HEADER_BYTES + dataBytes);
   const v = new DataView(out.buffer);
@@ -86,7 +89,7 @@ export async function createQrxc(moduleOptions = {}) {
     try {
       for (const n of sizes) {
         const p = m._malloc(Math.max(n, 1));
-        if (p === 0) throw new QrxcError('out of memory', -6);
+        if (p === 0) throw new QrxcError('out of memory', ERR_BUFFER);
         ptrs.push(p);
       }
       return body(...ptrs);
@@ -97,12 +100,12 @@ export async function createQrxc(moduleOptions = {}) {
 
   const newContext = () => {
     const ctx = m._qw_create();
-    if (ctx === 0) throw new QrxcError('out of memory', -6);
+    if (ctx === 0) throw new QrxcError('out of memory', ERR_BUFFER);
     return ctx;
   };
   let ctx = newContext();
   const live = () => {
-    if (ctx === 0) throw new QrxcError('this instance has been disposed', -1);
+    if (ctx === 0) throw new QrxcError('this instance has been disposed', ERR_ARG);
     return ctx;
   };
 
@@ -116,7 +119,7 @@ export async function createQrxc(moduleOptions = {}) {
   // Opens the stream in the module's memory at p for decoding; its header fields.
   const openStream = (p, length) => withMemory([24], (fields) => {
     const need = check(m._qw_header_length(p, length));
-    if (length < need) throw new QrxcError(`too short for a QRX header (${length} of ${need} bytes)`, -4);
+    if (length < need) throw new QrxcError(`too short for a QRX header (${length} of ${need} bytes)`, ERR_HEADER);
     check(m._qw_decode_open(live(), p, length, fields));
     const f = Array.from(new Int32Array(m.HEAPU8.buffer, fields, 6));
     const [headerLength, sampleRate, type, pcmFrame, frameBytes, version] = f;
@@ -220,19 +223,19 @@ export async function createQrxc(moduleOptions = {}) {
       this.#dst = m._malloc(frameLength * 4);
       if (this.#src === 0 || this.#dst === 0) {
         this.dispose();
-        throw new QrxcError('out of memory', -6);
+        throw new QrxcError('out of memory', ERR_BUFFER);
       }
       const rc = m._qw_speed_open(this.#ctx, frameLength, flags);
       if (rc < 0) {
         this.dispose();
-        throw new QrxcError(rc === -6 ? `no stream has frames of ${frameLength} samples` : text(rc), rc);
+        throw new QrxcError(rc === ERR_BUFFER ? `no stream has frames of ${frameLength} samples` : text(rc), rc);
       }
       this.flags = flags;
       this.#held = new Int16Array(frameLength);
     }
     get frameLength() { return this.#frame; }
     #run(frame, out, at) {
-      if (this.#ctx === 0) throw new QrxcError('this speed control has been disposed', -1);
+      if (this.#ctx === 0) throw new QrxcError('this speed control has been disposed', ERR_ARG);
       new Int16Array(m.HEAPU8.buffer, this.#src, this.#frame).set(frame);
       const n = m._qw_speed_frame(this.#ctx, this.flags, this.#src, this.#dst);
       if (n < 0) throw new QrxcError('the speed control refused the flags', n);
