@@ -12,13 +12,22 @@ mkdir -p "$out" "$obj"
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 cd "$root"
 
-flags=(-O3 -DQRXC_BUILDING -Iinclude -I.
+# qrxc_version.h from its template and the project's version, as CMake makes it.
+version=$(sed -n 's/^project(qrxc VERSION \([0-9]*\)\.\([0-9]*\)\.\([0-9]*\).*/\1 \2 \3/p' CMakeLists.txt)
+read -r major minor patch <<<"$version"
+mkdir -p "$obj/include"
+sed -e "s/@PROJECT_VERSION_MAJOR@/$major/" -e "s/@PROJECT_VERSION_MINOR@/$minor/" -e "s/@PROJECT_VERSION_PATCH@/$patch/" \
+  cmake/qrxc_version.h.in > "$obj/include/qrxc_version.h.new"
+cmp -s "$obj/include/qrxc_version.h.new" "$obj/include/qrxc_version.h" || mv "$obj/include/qrxc_version.h.new" "$obj/include/qrxc_version.h"
+rm -f "$obj/include/qrxc_version.h.new"
+
+flags=(-O3 -DQRXC_BUILDING -Iinclude -I"$obj/include" -I.
        -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror)
 mapfile -t sources < <(find codec g723 speed -name '*.cpp' | LC_ALL=C sort)
 sources+=(web/qrxc_web.c)
 
 # An object is rebuilt when its source or any header is newer.
-newest_header=$(find include codec g723 speed web -name '*.h' -printf '%T@\n' | sort -n | tail -1)
+newest_header=$(find include "$obj/include" codec g723 speed web -name '*.h' -printf '%T@\n' | sort -n | tail -1)
 objects=()
 failed=0
 for s in "${sources[@]}"; do

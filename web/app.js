@@ -471,6 +471,7 @@ request({ op: 'types' }, (msg) => {
 });
 createQrxc().then((instance) => {
   q = instance;
+  $('version').textContent = ` (version ${q.version})`;
   $('play').disabled = !selected;
   for (const f of files) renderEntry(f);
 });

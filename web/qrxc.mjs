@@ -11,6 +11,7 @@
 //                      -> Uint8Array, the stream `qrx encode` writes
 //   const s = new q.Speed(frameLength, flags)
 //   s.process(pcm)     -> Int16Array; s.flush() at the end; s.flags may change
+//   q.version          -> the library's version, e.g. "1.1.0"
 //   q.dispose()        -> frees the instance's library context
 //
 // Each instance, and each Speed, owns its own library context. Bad input
@@ -288,7 +289,7 @@ export async function createQrxc(moduleOptions = {}) {
     ctx = 0;
   };
 
-  return { info, decode, decodeInSlices, toWav, encode, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
+  return { version: m.UTF8ToString(m._qw_version()), info, decode, decodeInSlices, toWav, encode, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
 }
 
 // Flags for a speed level 0..12 (0 twice as fast, 4 normal, 12 half speed).

@@ -6,9 +6,6 @@
 #include <string.h>
 
 #include "qrxc.h"
-#ifndef QRXC_VERSION_MAJOR
-#include "web/pre_api_shim.h"
-#endif
 
 #define KEEP EMSCRIPTEN_KEEPALIVE
 
@@ -16,6 +13,7 @@ KEEP Qrxc_context *qw_create(void) { return Qrxc_create(); }
 KEEP void qw_destroy(Qrxc_context *ctx) { Qrxc_destroy(ctx); }
 
 KEEP const char *qw_strerror(int code) { return Qrxc_strerror(code); }
+KEEP const char *qw_version(void) { return Qrxc_version_string(); }
 
 /* A type's frame lengths and rate in out[0..2]; returns its coder's name, or
  * NULL for a type the library does not have. */
@@ -112,6 +110,6 @@ KEEP int qw_speed_open(Qrxc_context *ctx, int frame_length, int flags) {
 /* One frame through the speed control: samples written to dst (room for
  * two frames), or a negative result code. */
 KEEP int qw_speed_frame(Qrxc_context *ctx, int flags, const short *src, short *dst) {
-    const int rc = Qrmd_frame_ctx(ctx, flags, (short *)src, dst);
+    const int rc = Qrmd_frame_ctx(ctx, flags, src, dst);
     return rc < 0 ? rc : Qrmd_last_count_ctx(ctx);
 }

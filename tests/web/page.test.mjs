@@ -73,7 +73,7 @@ test('bad files get a message and the good one still opens', async () => {
   assert.equal(state[0][1], false);
   assert.match(state[0][2], /Cannot open this file: too short for a QRX header \(10 of 16 bytes\)/);
   assert.equal(state[1][1], false);
-  assert.match(state[1][2], /Cannot open this file: not a QRX stream header/);
+  assert.ok(state[1][2].includes(`Cannot open this file: ${q.strerror(-4)}`), state[1][2]);
   assert.equal(state[2][1], true);
   assert.match(state[2][2], /type 2 .* 0:11 · 0 concealed frames/);
 });

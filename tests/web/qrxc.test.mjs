@@ -23,12 +23,18 @@ const bytesOf = (pcm) => new Uint8Array(pcm.buffer, pcm.byteOffset, pcm.byteLeng
 const vectors = (dir) => fs.readdirSync(path.join(conformance, dir)).filter((f) => f.endsWith('.QRX'))
   .map((f) => f.slice(0, -4)).sort();
 
-test('reference streams decode sample for sample', () => {
+test('reference streams decode sample for sample, their bad frames counted', () => {
   for (const name of vectors('decode')) {
     const want = read(conformance, 'decode', name + '.pcm');
-    const { pcm, sampleRate } = q.decode(read(conformance, 'decode', name + '.QRX'));
+    const stream = read(conformance, 'decode', name + '.QRX');
+    const { pcm, sampleRate } = q.decode(stream);
     assert.equal(sampleRate, 8000, name);
     assert.deepEqual(bytesOf(pcm), want, name);
+    const verdicts = path.join(conformance, 'decode', name + '.frames.txt');
+    if (fs.existsSync(verdicts)) {
+      const bad = fs.readFileSync(verdicts, 'utf8').split('\n').filter((l) => /^\d+ BAD/.test(l)).length;
+      assert.equal(q.info(stream).concealedFrames, bad, name);
+    }
   }
 });
 
