@@ -3,7 +3,8 @@
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
       libsndfile1-dev libcli11-dev qt6-base-dev fonts-nanum ffmpeg
-      python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest)
+      python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+      emscripten nodejs chromium)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds from scratch and runs every test: a Release build, then the same
-# suite under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# fuzzing smoke run.
+# Builds from scratch and runs every test: a Release build (with the Python
+# module), the WebAssembly build and its page in headless Chromium, the
+# conformance vectors with plain arithmetic, the suite under AddressSanitizer
+# and UndefinedBehaviorSanitizer, then a short fuzzing smoke run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,6 +11,9 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON -DQRXC_BUILD_PYTHON=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The WebAssembly build and the page, against the native qrx.
+scripts/test-web.sh build/cli/qrx
 
 # The same bits with every fast arithmetic form compiled as its plain
 # operator chain: the conformance vectors check the fast layer end to end.

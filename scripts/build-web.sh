@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds the WebAssembly library and the page into build/web/.
+# The library's sources are the ones CMake globs (codec/, g723/, speed/),
+# compiled by Debian's emscripten with the project's warning flags.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out="$root/build/web"
+obj="$root/build/web-obj"
+mkdir -p "$out" "$obj"
+# Debian's emscripten finds its JavaScript helpers through NODE_PATH when the
+# node on PATH is not Debian's own.
+export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
+cd "$root"
+
+# qrxc_version.h from its template and the project's version, as CMake makes it.
+version=$(sed -n 's/^project(qrxc VERSION \([0-9]*\)\.\([0-9]*\)\.\([0-9]*\).*/\1 \2 \3/p' CMakeLists.txt)
+read -r major minor patch <<<"$version"
+mkdir -p "$obj/include"
+sed -e "s/@PROJECT_VERSION_MAJOR@/$major/" -e "s/@PROJECT_VERSION_MINOR@/$minor/" -e "s/@PROJECT_VERSION_PATCH@/$patch/" \
+  cmake/qrxc_version.h.in > "$obj/include/qrxc_version.h.new"
+cmp -s "$obj/include/qrxc_version.h.new" "$obj/include/qrxc_version.h" || mv "$obj/include/qrxc_version.h.new" "$obj/include/qrxc_version.h"
+rm -f "$obj/include/qrxc_version.h.new"
+
+flags=(-O3 -DQRXC_BUILDING -Iinclude -I"$obj/include" -I.
+       -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror)
+mapfile -t sources < <(find codec g723 speed -name '*.cpp' | LC_ALL=C sort)
+sources+=(web/qrxc_web.c)
+
+# An object is rebuilt when its source or any header is newer.
+newest_header=$(find include "$obj/include" codec g723 speed web -name '*.h' -printf '%T@\n' | sort -n | tail -1)
+objects=()
+failed=0
+for s in "${sources[@]}"; do
+  o="$obj/${s//\//_}.o"
+  objects+=("$o")
+  if [ -f "$o" ] && [ "$o" -nt "$s" ] && [ "$(stat -c %Y "$o")" -ge "${newest_header%.*}" ]; then continue; fi
+  case "$s" in
+    *.c) emcc -std=c11 "${flags[@]}" -c "$s" -o "$o" & ;;
+    *) em++ -std=c++20 "${flags[@]}" -c "$s" -o "$o" & ;;
+  esac
+  while [ "$(jobs -rp | wc -l)" -ge "${JOBS:-2}" ]; do wait -n || failed=1; done
+done
+while [ "$(jobs -rp | wc -l)" -gt 0 ]; do wait -n || failed=1; done
+[ "$failed" -eq 0 ] || { echo "build-web: compilation failed" >&2; exit 1; }
+
+exports=$(grep -o 'KEEP [^(]* \**qw_[a-z_]*' web/qrxc_web.c | grep -o 'qw_[a-z_]*' | sed 's/^/_/' | paste -sd,)
+# One file for browsers, workers and node: with the module embedded, the
+# web loader only decodes it and never fetches a .wasm by path, which also
+# lets node run it.
+emcc -O3 "${objects[@]}" -o "$out/qrxc_wasm.mjs" \
+  -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createQrxcModule -sSINGLE_FILE=1 \
+  -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB -sFILESYSTEM=0 -sENVIRONMENT=web,worker \
+  -sEXPORTED_FUNCTIONS="_malloc,_free,$exports" -sEXPORTED_RUNTIME_METHODS=UTF8ToString
+
+cp web/index.html web/style.css web/icon.svg web/*.js web/*.mjs "$out/"
+echo "build-web: $out"

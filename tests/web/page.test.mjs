@@ -1,0 +1,126 @@
+// The page in headless Chromium: open files (two of them bad), play at
+// speed level 8, save a WAV, encode one back, screenshots, no console errors.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import { launch, serve } from './browser.mjs';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const webDir = process.env.QRXC_WEB || path.join(root, 'build/web');
+const shots = path.join(webDir, 'screenshots');
+const { createQrxc } = await import(pathToFileURL(path.join(webDir, 'qrxc.mjs')));
+const q = await createQrxc();
+const sample = path.join(root, 'samples/hello-g723-63.QRX');
+
+let server, browser, page, work;
+const problems = [];
+
+async function setFiles(selector, files) {
+  const doc = await page.send('DOM.getDocument');
+  const { nodeId } = await page.send('DOM.querySelector', { nodeId: doc.root.nodeId, selector });
+  await page.send('DOM.setFileInputFiles', { nodeId, files });
+}
+
+async function downloaded(name) {
+  const file = path.join(work, 'downloads', name);
+  for (let i = 0; i < 200 && !fs.existsSync(file); i++) await new Promise((r) => setTimeout(r, 50));
+  assert.ok(fs.existsSync(file), `${name} was not saved`);
+  return new Uint8Array(fs.readFileSync(file));
+}
+
+async function screenshot(name, width, height, mobile) {
+  await page.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: 1, mobile });
+  await page.eval('new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)))');
+  const { data } = await page.send('Page.captureScreenshot', { format: 'png', captureBeyondViewport: true });
+  fs.mkdirSync(shots, { recursive: true });
+  fs.writeFileSync(path.join(shots, name), Buffer.from(data, 'base64'));
+  return page.eval('document.documentElement.scrollWidth');
+}
+
+before(async () => {
+  work = fs.mkdtempSync(path.join(os.tmpdir(), 'qrxc-page-'));
+  fs.mkdirSync(path.join(work, 'downloads'));
+  fs.writeFileSync(path.join(work, 'cut.QRX'), fs.readFileSync(sample).subarray(0, 10));
+  fs.writeFileSync(path.join(work, 'notes.QRX'), 'not a recording\n');
+  server = await serve(webDir);
+  browser = await launch();
+  await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: path.join(work, 'downloads') });
+  page = await browser.newPage();
+  page.on('Runtime.consoleAPICalled', (e) => {
+    if (e.type === 'error' || e.type === 'assert') problems.push(e.args.map((a) => a.value ?? a.description).join(' '));
+  });
+  page.on('Runtime.exceptionThrown', (e) => problems.push(e.exceptionDetails.exception?.description ?? e.exceptionDetails.text));
+  page.on('Log.entryAdded', (e) => { if (e.entry.level === 'error') problems.push(`${e.entry.text} ${e.entry.url ?? ''}`); });
+  await Promise.all([page.send('Runtime.enable'), page.send('Page.enable'), page.send('Log.enable')]);
+  await page.send('Emulation.setDeviceMetricsOverride', { width: 1280, height: 900, deviceScaleFactor: 1, mobile: false });
+  await page.send('Page.navigate', { url: server.url + 'index.html' });
+  await page.waitFor('window.qrxPage && document.getElementById("encode-type").options.length > 0');
+});
+
+after(async () => {
+  await browser?.close();
+  server?.close();
+  if (work) fs.rmSync(work, { recursive: true, force: true });
+});
+
+test('bad files get a message and the good one still opens', async () => {
+  await setFiles('#open', [path.join(work, 'cut.QRX'), path.join(work, 'notes.QRX'), sample]);
+  await page.waitFor('qrxPage.files.length === 3 && qrxPage.files.every((f) => f.done || f.error)');
+  const state = await page.eval('qrxPage.files.map((f) => [f.name, !!f.done, f.li.innerText])');
+  assert.equal(state[0][1], false);
+  assert.match(state[0][2], /Cannot open this file: too short for a QRX header \(10 of 16 bytes\)/);
+  assert.equal(state[1][1], false);
+  assert.ok(state[1][2].includes(`Cannot open this file: ${q.strerror(-4)}`), state[1][2]);
+  assert.equal(state[2][1], true);
+  assert.match(state[2][2], /type 2 .* 0:11 · 0 concealed frames/);
+});
+
+test('plays at speed level 8 and the keys work', async () => {
+  await page.eval(`(() => { const s = document.getElementById('speed'); s.value = '4';
+                            s.dispatchEvent(new Event('input')); })()`);
+  assert.equal(await page.eval('qrxPage.player.flags'), 8);
+  assert.equal(await page.eval('document.getElementById("speed-value").textContent'), '×0.67');
+  await page.eval('document.querySelector("#files li:last-child button.listen").click()');
+  await page.waitFor('qrxPage.player.playing && qrxPage.player.position > 0.3', 10000);
+  await page.eval('document.activeElement.blur()');
+  const key = (key, code, vk) => page.send('Input.dispatchKeyEvent', { type: 'keyDown', key, code, windowsVirtualKeyCode: vk,
+    ...(key.length === 1 ? { text: key } : {}) });
+  await key('+', 'Equal', 187);
+  assert.equal(await page.eval('qrxPage.player.flags'), 7);
+  await key(' ', 'Space', 32);
+  assert.equal(await page.eval('qrxPage.player.playing'), false);
+  const before = await page.eval('qrxPage.player.position');
+  await key('ArrowRight', 'ArrowRight', 39);
+  assert.ok(Math.abs(await page.eval('qrxPage.player.position') - before - 5) < 0.01);
+});
+
+test('screenshots on a desktop and on a 360 px phone', async () => {
+  assert.ok(await screenshot('desktop.png', 1280, 900, false) <= 1280);
+  assert.ok(await screenshot('phone.png', 360, 780, true) <= 360, 'the page is wider than the phone');
+  await page.send('Emulation.setEmulatedMedia', { features: [{ name: 'prefers-color-scheme', value: 'dark' }] });
+  await screenshot('phone-dark.png', 360, 780, true);
+  await page.send('Emulation.setEmulatedMedia', { features: [] });
+  await page.send('Emulation.setDeviceMetricsOverride', { width: 1280, height: 900, deviceScaleFactor: 1, mobile: false });
+});
+
+test('saves the WAV that qrx decode writes, and encodes it back', async () => {
+  await page.eval('document.querySelector("#files li:last-child button.save").click()');
+  const wav = await downloaded('hello-g723-63.wav');
+  const bytes = new Uint8Array(fs.readFileSync(sample));
+  assert.deepEqual(wav, q.toWav(bytes));
+
+  const wavPath = path.join(work, 'hello.wav');
+  fs.writeFileSync(wavPath, wav);
+  await page.eval('document.getElementById("encode-type").value = "1"');
+  await setFiles('#encode-open', [wavPath]);
+  const qrx = await downloaded('hello.QRX');
+  assert.match(await page.eval('document.getElementById("encode-status").textContent'), /^Saved hello\.QRX.* 8000 Hz mono/);
+  assert.deepEqual(qrx, q.encode(q.decode(bytes).pcm, { type: 1 }));
+});
+
+test('nothing went to the console as an error', () => {
+  assert.deepEqual(problems, []);
+});

@@ -1,0 +1,138 @@
+// The WebAssembly build against the reference data and the native tool.
+// QRXC_WEB names the built module's folder (default build/web); QRX_NATIVE,
+// when set, is a native qrx whose output the module must reproduce.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const webDir = process.env.QRXC_WEB || path.join(root, 'build/web');
+const { createQrxc, QrxcError, effectFlags } = await import(pathToFileURL(path.join(webDir, 'qrxc.mjs')));
+const q = await createQrxc();
+const conformance = path.join(root, 'tests/data/conformance');
+const samples = fs.readdirSync(path.join(root, 'samples')).filter((f) => f.endsWith('.QRX')).sort();
+const native = process.env.QRX_NATIVE;
+
+const read = (...p) => new Uint8Array(fs.readFileSync(path.join(...p)));
+const pcmOf = (bytes) => new Int16Array(bytes.buffer, bytes.byteOffset, bytes.byteLength >> 1).slice();
+const bytesOf = (pcm) => new Uint8Array(pcm.buffer, pcm.byteOffset, pcm.byteLength);
+const vectors = (dir) => fs.readdirSync(path.join(conformance, dir)).filter((f) => f.endsWith('.QRX'))
+  .map((f) => f.slice(0, -4)).sort();
+
+test('reference streams decode sample for sample, their bad frames counted', () => {
+  for (const name of vectors('decode')) {
+    const want = read(conformance, 'decode', name + '.pcm');
+    const stream = read(conformance, 'decode', name + '.QRX');
+    const { pcm, sampleRate } = q.decode(stream);
+    assert.equal(sampleRate, 8000, name);
+    assert.deepEqual(bytesOf(pcm), want, name);
+    const verdicts = path.join(conformance, 'decode', name + '.frames.txt');
+    if (fs.existsSync(verdicts)) {
+      const bad = fs.readFileSync(verdicts, 'utf8').split('\n').filter((l) => /^\d+ BAD/.test(l)).length;
+      assert.equal(q.info(stream).concealedFrames, bad, name);
+    }
+  }
+});
+
+test('reference inputs encode byte for byte', () => {
+  for (const name of vectors('encode')) {
+    const want = read(conformance, 'encode', name + '.QRX');
+    const type = want[6] | (want[7] << 8);
+    const got = q.encode(pcmOf(read(conformance, 'encode', name + '.pcm')), { type });
+    assert.deepEqual(got, want, name);
+  }
+});
+
+test('ADPCM round trips keep length and follow the input', () => {
+  const n = 8000 + 17;  // a partial last frame, padded with silence
+  const pcm = new Int16Array(n);
+  for (let i = 0; i < n; i++) pcm[i] = Math.round(8000 * Math.sin(i * 0.07) + 3000 * Math.sin(i * 0.31));
+  for (const [type, minSnr] of [[4, 10], [5, 16], [6, 22]]) {
+    for (const shortHeader of [false, true]) {
+      const stream = q.encode(pcm, { type, shortHeader });
+      const info = q.info(stream);
+      assert.equal(info.type, type);
+      assert.equal(info.headerLength, shortHeader ? 4 : 16);
+      assert.equal(info.trailingBytes, 0);
+      const { pcm: back } = q.decode(stream);
+      assert.equal(back.length, Math.ceil(n / 240) * 240);
+      let signal = 0, noise = 0;
+      for (let i = 0; i < n; i++) { signal += pcm[i] ** 2; noise += (pcm[i] - back[i]) ** 2; }
+      const snr = 10 * Math.log10(signal / noise);
+      assert.ok(snr > minSnr, `type ${type}: ${snr.toFixed(1)} dB`);
+    }
+  }
+});
+
+test('info tells frames, duration and what follows the last frame', () => {
+  const stream = read(root, 'samples', samples[0]);
+  const longer = new Uint8Array(stream.length + 7);
+  longer.set(stream);
+  const a = q.info(stream), b = q.info(longer);
+  assert.equal(b.frames, a.frames);
+  assert.equal(b.trailingBytes, a.trailingBytes + 7);
+  assert.equal(a.duration, a.frames * a.pcmFrame / a.sampleRate);
+  assert.equal(a.concealedFrames, 0);
+  assert.equal(q.decode(longer).pcm.length, a.frames * a.pcmFrame);
+});
+
+test('bad input throws the library text and leaves the instance usable', () => {
+  const good = read(root, 'samples', samples[0]);
+  const cases = [
+    ['empty', new Uint8Array(0)],
+    ['not a QRX file', new TextEncoder().encode('RIFF....WAVEfmt not this')],
+    ['long header cut short', good.slice(0, 4).map((v, i) => (i === 3 ? 0x40 : v))],
+    ['unknown type', Uint8Array.of(0x51, 0x52, 0x58, 0x40, 0x40, 0x1f, 9, 0, 240, 0, 20, 0, 16, 0, 0, 0)],
+  ];
+  for (const [what, bytes] of cases) {
+    for (const call of [q.info, q.decode, q.toWav]) {
+      assert.throws(() => call(bytes), (e) => e instanceof QrxcError && e.code < 0 && e.message.length > 0, what);
+    }
+  }
+  assert.throws(() => q.encode(new Int16Array(10), { type: 3 }), QrxcError);
+  assert.throws(() => q.encode(new Int16Array(10), { type: 1, sampleRate: 44100 }), QrxcError);
+  assert.throws(() => new q.Speed(240, 0xC0), QrxcError);
+  assert.throws(() => new q.Speed(100, 4), QrxcError);
+  assert.equal(q.decode(good).pcm.length, q.info(good).frames * 240);
+});
+
+test('the speed control keeps partial frames across calls', () => {
+  const pcm = q.decode(read(root, 'samples', samples[0])).pcm;
+  const whole = new q.Speed(240, 8);
+  const want = [...whole.process(pcm), ...whole.flush()];
+  const pieces = new q.Speed(240, 8);
+  const got = [];
+  for (let i = 0; i < pcm.length; i += 1001) got.push(...pieces.process(pcm.subarray(i, i + 1001)));
+  got.push(...pieces.flush());
+  assert.deepEqual(got, want);
+  whole.dispose();
+  pieces.dispose();
+});
+
+test('WAV files and speed output equal the native tool\'s', { skip: !native && 'QRX_NATIVE not set' }, () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qrxc-web-'));
+  try {
+    for (const f of samples) {
+      const input = path.join(root, 'samples', f);
+      const bytes = read(input);
+      const wav = path.join(dir, f + '.wav');
+      execFileSync(native, ['decode', '-q', input, '-o', wav]);
+      assert.deepEqual(q.toWav(bytes), read(wav), f);
+      const { pcm, sampleRate } = q.decode(bytes);
+      for (const [args, flags] of [[['--level', '8'], 8], [['--level', '0'], 0],
+                                   [['--pitch', '6', '--echo', 'long'], effectFlags({ pitch: 6, echo: 'long' })]]) {
+        execFileSync(native, ['speed', input, ...args, '-o', wav], { stdio: 'ignore' });
+        const s = new q.Speed(240, flags);
+        const out = new Int16Array([...s.process(pcm), ...s.flush()]);
+        s.dispose();
+        assert.deepEqual(q.wavFromPcm(out, sampleRate), read(wav), `${f} ${args.join(' ')}`);
+      }
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});

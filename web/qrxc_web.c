@@ -1,0 +1,115 @@
+/* The few calls web/qrxc.mjs makes into the library, shaped for JavaScript:
+ * plain ints and pointers into the module's memory, no 64-bit values and no
+ * structs across the boundary. Every call works on a caller-owned context. */
+#include <emscripten/emscripten.h>
+#include <stddef.h>
+#include <string.h>
+
+#include "qrxc.h"
+
+#define KEEP EMSCRIPTEN_KEEPALIVE
+
+KEEP Qrxc_context *qw_create(void) { return Qrxc_create(); }
+KEEP void qw_destroy(Qrxc_context *ctx) { Qrxc_destroy(ctx); }
+
+KEEP const char *qw_strerror(int code) { return Qrxc_strerror(code); }
+KEEP const char *qw_version(void) { return Qrxc_version_string(); }
+
+/* A type's frame lengths and rate in out[0..2]; returns its coder's name, or
+ * NULL for a type the library does not have. */
+KEEP const char *qw_type_info(int type, int *out) {
+    Qrxc_type_desc d;
+    if (out == NULL || Qrxc_type_info(type, &d) != 0) return NULL;
+    out[0] = d.pcm_frame;
+    out[1] = d.frame_bytes;
+    out[2] = d.bit_rate;
+    return d.coder;
+}
+
+/* The length of the header a stream of len bytes starts with, or a
+ * negative result code when it does not start with one. */
+KEEP int qw_header_length(const unsigned char *head, size_t len) {
+    if (head == NULL) return QRXC_ERR_ARG;
+    return len < 4 ? QRXC_ERR_HEADER : Qrxc_header_length(head);
+}
+
+/* Fields of the header record, in the order web/qrxc.mjs reads them. */
+enum { F_HEADER_LEN, F_SAMPLE_RATE, F_TYPE, F_PCM_FRAME, F_FRAME_BYTES, F_VERSION, F_FIELDS };
+
+/* Opens the stream in head (len bytes, the start of a file) for decoding.
+ * Returns the header length and fills fields, or a negative result code. */
+KEEP int qw_decode_open(Qrxc_context *ctx, const unsigned char *head, size_t len, int *fields) {
+    if (ctx == NULL || head == NULL || fields == NULL) return QRXC_ERR_ARG;
+    const int header_len = qw_header_length(head, len);
+    if (header_len < 0) return header_len;
+    if (len < (size_t)header_len) return QRXC_ERR_HEADER;
+    unsigned char hdr[16] = {0};
+    memcpy(hdr, head, (size_t)header_len);
+    G_header h;
+    const int rc = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
+    if (rc < 0) return rc;
+    fields[F_HEADER_LEN] = rc;
+    fields[F_SAMPLE_RATE] = h.sample_rate;
+    fields[F_TYPE] = h.type;
+    fields[F_PCM_FRAME] = h.pcm_frame;
+    fields[F_FRAME_BYTES] = h.frame_bytes;
+    fields[F_VERSION] = head[3];
+    return rc;
+}
+
+/* Decodes frames whole frames of the open stream from data into pcm.
+ * Returns the samples written or a negative result code. */
+KEEP int qw_decode_frames(Qrxc_context *ctx, const unsigned char *data, int frames, int frame_bytes,
+                          int pcm_frame, short *pcm) {
+    for (int i = 0; i < frames; ++i) {
+        const int rc = Qrxc_decode_frame(ctx, data + (size_t)i * (size_t)frame_bytes, pcm + (size_t)i * (size_t)pcm_frame);
+        if (rc < 0) return rc;
+    }
+    return frames * pcm_frame;
+}
+
+/* How many of frames coded frames of the given type the decoder conceals. */
+KEEP int qw_concealed(int type, const unsigned char *data, int frames, int frame_bytes) {
+    int n = 0;
+    for (int i = 0; i < frames; ++i) {
+        const int rc = Qrxc_frame_concealed(type, data + (size_t)i * (size_t)frame_bytes);
+        if (rc < 0) return rc;
+        n += rc;
+    }
+    return n;
+}
+
+/* Bytes that samples PCM samples encode to, or a negative result code. */
+KEEP int qw_encoded_bytes(int type, size_t samples, int long_header) {
+    const long long n = Qrxc_encoded_bytes(type, samples, long_header);
+    return n > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)n;
+}
+
+/* A whole stream, as qrx encode writes it. Bytes written or a negative result code. */
+KEEP int qw_encode(Qrxc_context *ctx, int sample_rate, int type, int long_header, const short *pcm, size_t samples,
+                   unsigned char *out, size_t capacity) {
+    const long long n = Qrxc_encode_buffer(ctx, sample_rate, type, long_header, pcm, samples, out, capacity);
+    return n > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)n;
+}
+
+/* Prepares the context for the speed control on frames of frame_length
+ * samples: it opens an encoding stream of a type with that frame length,
+ * which is all the speed control asks of a stream. */
+KEEP int qw_speed_open(Qrxc_context *ctx, int frame_length, int flags) {
+    Qrxc_type_desc d;
+    int type = 0;
+    while (Qrxc_type_info(type, &d) != 0 || d.pcm_frame != frame_length)
+        if (++type > 0xFF) return QRXC_ERR_BUFFER;
+    G_header h;
+    unsigned char hdr[16];
+    const int rc = Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, type, &h, hdr);
+    if (rc < 0) return rc;
+    return Qrmd_initial_ctx(ctx, flags);
+}
+
+/* One frame through the speed control: samples written to dst (room for
+ * two frames), or a negative result code. */
+KEEP int qw_speed_frame(Qrxc_context *ctx, int flags, const short *src, short *dst) {
+    const int rc = Qrmd_frame_ctx(ctx, flags, src, dst);
+    return rc < 0 ? rc : Qrmd_last_count_ctx(ctx);
+}
