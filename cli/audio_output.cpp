@@ -71,7 +71,8 @@ bool Audio_output::start(Output_file &file, Audio_format format, int in_rate, in
     format_ = format;
     if (in_rate != out_rate) {
         soxr_error_t err = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        io.flags |= SOXR_NO_DITHER;  // dither is random: outputs must not depend on the run
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);  // one thread: workers run in parallel already
         resampler_ = soxr_create(in_rate, out_rate, 1, &err, &io, &quality, &runtime);
