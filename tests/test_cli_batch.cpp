@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using qrx_test::Bytes;
-using qrx_test::qrx;
+using qrx_test::run_tool;
 std::string q(const std::string &s) { return qrx_test::quoted(s); }
 
 // A nested collection of every type: 2024/01/a.QRX and so on.
@@ -54,7 +54,7 @@ std::vector<short> read_audio(const std::string &path, int &rate) {
 TEST(CliBatch, MirrorsACollectionAndMatchesSingleDecodes) {
     qrx_test::Scratch_dir dir;
     make_collection(dir);
-    const auto r = qrx("decode -q -r -j 3 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
+    const auto r = run_tool("decode -q -r -j 3 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(qrx_test::tree(dir.file("out")),
               (std::vector<std::string>{"2024", "2024/01", "2024/01/b.wav", "2024/01/c.wav", "2024/02",
@@ -65,11 +65,11 @@ TEST(CliBatch, MirrorsACollectionAndMatchesSingleDecodes) {
         for (const auto &e : fs::recursive_directory_iterator(dir.file("in")))
             if (e.path().string().starts_with(dir.file("in/" + rel + ".")) && e.path().extension() != ".txt")
                 src = e.path().string();
-        ASSERT_EQ(qrx("decode -q " + q(src) + " -o " + q(dir.file("one.wav")) + " -y").status, 0);
+        ASSERT_EQ(run_tool("decode -q " + q(src) + " -o " + q(dir.file("one.wav")) + " -y").status, 0);
         EXPECT_EQ(qrx_test::read_bytes(dir.file("out/" + rel + ".wav")), qrx_test::read_bytes(dir.file("one.wav"))) << rel;
     }
     // A directory without -r is refused, not skipped.
-    EXPECT_EQ(qrx("decode " + q(dir.file("in"))).status, 2);
+    EXPECT_EQ(run_tool("decode " + q(dir.file("in"))).status, 2);
 }
 
 TEST(CliBatch, WorkersGiveTheSerialBytes) {
@@ -78,8 +78,8 @@ TEST(CliBatch, WorkersGiveTheSerialBytes) {
     const std::string in = q(dir.file("in"));
     for (const std::string &cmd : {std::string("decode"), std::string("speed --level 9"), std::string("speed --vibrato"),
                                    std::string("decode --format flac --rate 16000")}) {
-        ASSERT_EQ(qrx(cmd + " -q -r -j 1 " + in + " -O " + q(dir.file("j1"))).status, 0) << cmd;
-        ASSERT_EQ(qrx(cmd + " -q -r -j 4 " + in + " -O " + q(dir.file("j4"))).status, 0) << cmd;
+        ASSERT_EQ(run_tool(cmd + " -q -r -j 1 " + in + " -O " + q(dir.file("j1"))).status, 0) << cmd;
+        ASSERT_EQ(run_tool(cmd + " -q -r -j 4 " + in + " -O " + q(dir.file("j4"))).status, 0) << cmd;
         const auto names = qrx_test::tree(dir.file("j1"));
         EXPECT_EQ(names, qrx_test::tree(dir.file("j4"))) << cmd;
         for (const auto &n : names)
@@ -111,15 +111,15 @@ TEST(CliBatch, OverwritePolicy) {
     for (const Case &c : cases) {
         qrx_test::write_bytes(dir.file("a.wav"), old);
         std::remove(dir.file("b.wav").c_str());
-        const auto r = qrx(std::string("decode ") + c.flags + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")));
+        const auto r = run_tool(std::string("decode ") + c.flags + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")));
         EXPECT_EQ(r.status, c.status) << c.flags;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.flags << ": " << r.err;
         EXPECT_EQ(qrx_test::read_bytes(dir.file("a.wav")) != old, c.replaced) << c.flags;
         EXPECT_GT(qrx_test::read_bytes(dir.file("b.wav")).size(), 46u) << c.flags;
     }
     // A single input keeps its own exit code.
-    EXPECT_EQ(qrx("decode " + q(dir.file("a.QRX"))).status, 4);
-    EXPECT_EQ(qrx("encode -t 1 " + q(dir.file("a.wav")) + " -o " + q(dir.file("a.QRX"))).status, 4);
+    EXPECT_EQ(run_tool("decode " + q(dir.file("a.QRX"))).status, 4);
+    EXPECT_EQ(run_tool("encode -t 1 " + q(dir.file("a.wav")) + " -o " + q(dir.file("a.QRX"))).status, 4);
 }
 
 TEST(CliBatch, ClashingOutputsStopBeforeAnythingIsWritten) {
@@ -132,13 +132,13 @@ TEST(CliBatch, ClashingOutputsStopBeforeAnythingIsWritten) {
     for (const std::string &args : {"decode " + q(dir.file("x/m.QRX")) + " " + q(dir.file("y/m.QRX")) + out,
                                     "decode -r " + q(dir.file("x")) + " " + q(dir.file("y")) + out,
                                     "speed --level 3 " + q(dir.file("x/n.QRX")) + " " + q(dir.file("x/n.qrx"))}) {
-        const auto r = qrx(args);
+        const auto r = run_tool(args);
         EXPECT_EQ(r.status, 4) << args;
         EXPECT_NE(r.err.find("would both write"), std::string::npos) << r.err;
     }
     EXPECT_FALSE(fs::exists(dir.file("out")));
     EXPECT_EQ(qrx_test::tree(dir.file("x")), (std::vector<std::string>{"m.QRX", "n.QRX", "n.qrx"}));
-    EXPECT_EQ(qrx("decode " + q(dir.file("x/m.QRX")) + " " + q(dir.file("y/m.QRX")) + " -o " +
+    EXPECT_EQ(run_tool("decode " + q(dir.file("x/m.QRX")) + " " + q(dir.file("y/m.QRX")) + " -o " +
                   q(dir.file("one.wav"))).status, 4) << "-o takes one input";
 }
 
@@ -146,28 +146,28 @@ TEST(CliBatch, FormatsAndRates) {
     qrx_test::Scratch_dir dir;
     const std::string src = q(dir.file("m.QRX"));
     qrx_test::write_bytes(dir.file("m.QRX"), qrx_test::noise_stream(2, 50, 0, 8000));
-    ASSERT_EQ(qrx("decode -q " + src).status, 0);
+    ASSERT_EQ(run_tool("decode -q " + src).status, 0);
     int rate = 0;
     const std::vector<short> wav = read_audio(dir.file("m.wav"), rate);
     ASSERT_EQ(wav.size(), 50u * 240);
 
-    ASSERT_EQ(qrx("decode -q " + src + " -o " + q(dir.file("m.flac"))).status, 0);
+    ASSERT_EQ(run_tool("decode -q " + src + " -o " + q(dir.file("m.flac"))).status, 0);
     EXPECT_EQ(read_audio(dir.file("m.flac"), rate), wav) << "FLAC is lossless";
     EXPECT_EQ(qrx_test::text_of(qrx_test::read_bytes(dir.file("m.flac"))).substr(0, 4), "fLaC");
 
-    ASSERT_EQ(qrx("decode -q --rate 48000 " + src + " -o " + q(dir.file("m48.wav"))).status, 0);
+    ASSERT_EQ(run_tool("decode -q --rate 48000 " + src + " -o " + q(dir.file("m48.wav"))).status, 0);
     const std::vector<short> up = read_audio(dir.file("m48.wav"), rate);
     EXPECT_EQ(rate, 48000);
     EXPECT_NEAR(static_cast<double>(up.size()), 6.0 * static_cast<double>(wav.size()), 6);
     EXPECT_EQ(qrx_test::read_bytes(dir.file("m48.wav")).size(), 46 + 2 * up.size()) << "the converter's WAV header";
 
-    ASSERT_EQ(qrx("decode -q --format raw " + src).status, 0);
+    ASSERT_EQ(run_tool("decode -q --format raw " + src).status, 0);
     const Bytes raw = qrx_test::read_bytes(dir.file("m.raw"));
     const Bytes plain = qrx_test::read_bytes(dir.file("m.wav"));
     EXPECT_EQ(raw, Bytes(plain.begin() + 46, plain.end()));
 
     for (const char *f : {"ogg", "opus", "mp3"}) {
-        const auto r = qrx(std::string("decode -q --format ") + f + " " + src);
+        const auto r = run_tool(std::string("decode -q --format ") + f + " " + src);
         ASSERT_EQ(r.status, 0) << f << r.err;
         EXPECT_GT(read_audio(dir.file(std::string("m.") + f), rate).size(), 0u) << f;
     }
@@ -182,7 +182,7 @@ TEST(CliBatch, EncodeTakesStereo44100) {
         stereo.push_back(static_cast<short>(v / 2));
     }
     qrx_test::write_bytes(dir.file("s.wav"), qrx_test::pcm_wav(44100, 2, stereo));
-    const auto r = qrx("encode -t 2 " + q(dir.file("s.wav")));
+    const auto r = run_tool("encode -t 2 " + q(dir.file("s.wav")));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("44100 Hz, 2 channels; converted to mono at 8000 Hz"), std::string::npos) << r.err;
     const Bytes qs = qrx_test::read_bytes(dir.file("s.QRX"));
@@ -202,7 +202,7 @@ TEST(CliBatch, InfoJson) {
         "assert a[\"type_name\"].startswith(\"G.723.1 6.3\"), a; "
         "assert b[\"type\"]==6 and b[\"frames\"]==4 and b[\"concealed_frames\"] is None and b[\"file\"].endswith(\"b \\\"q\\\".QRX\"), b; "
         "print(\"ok\")'";
-    const auto r = qrx("info --json " + q(dir.file("a.QRX")) + " " + q(dir.file("b \"q\".QRX")) + " | " + check);
+    const auto r = run_tool("info --json " + q(dir.file("a.QRX")) + " " + q(dir.file("b \"q\".QRX")) + " | " + check);
     EXPECT_EQ(r.out, "ok\n") << r.err;
 }
 
@@ -215,7 +215,7 @@ TEST(CliBatch, OneBadFileDoesNotStopTheRest) {
     qrx_test::write_bytes(dir.file("in/z.QRX"), qrx_test::noise_stream(1, 3));
     fs::create_directories(dir.file("out"));
     qrx_test::write_bytes(dir.file("out/sub"), {0});  // a file where the output directory should be
-    const auto r = qrx("decode -r -j 2 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
+    const auto r = run_tool("decode -r -j 2 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("2 converted, 0 skipped, 2 failed"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("bad.QRX: This type of file can not be converted."), std::string::npos) << r.err;
@@ -255,7 +255,7 @@ TEST(CliBatch, InterruptRemovesEveryPartialFile) {
 }
 
 TEST(CliBatch, VersionAndQuiet) {
-    const auto v = qrx("--version");
+    const auto v = run_tool("--version");
     EXPECT_EQ(v.status, 0);
     EXPECT_NE(v.out.find("qrx "), std::string::npos);
     EXPECT_NE(v.out.find("libqrxc "), std::string::npos);
@@ -263,7 +263,7 @@ TEST(CliBatch, VersionAndQuiet) {
     qrx_test::write_bytes(dir.file("a.QRX"), qrx_test::noise_stream(5, 3));
     qrx_test::write_bytes(dir.file("b.QRX"), qrx_test::noise_stream(5, 3));
     for (const std::string cmd : {"decode -q", "speed -q --level 2", "info -q", "decode -q --format flac"}) {
-        const auto r = qrx(cmd + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")) +
+        const auto r = run_tool(cmd + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")) +
                            (cmd.starts_with("info") ? "" : " -y -O " + q(dir.file("o"))));
         EXPECT_TRUE(r.err.empty()) << cmd << ": " << r.err;
     }

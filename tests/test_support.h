@@ -204,7 +204,7 @@ struct Qrx_run {
 
 // Runs "prefix qrx args" through the shell (args quoted by the caller),
 // capturing standard output and standard error.
-inline Qrx_run qrx(const std::string &args, const std::string &prefix = "") {
+inline Qrx_run run_tool(const std::string &args, const std::string &prefix = "") {
     static int counter = 0;
     const std::string err_file = (std::filesystem::temp_directory_path() /
                                   ("qrx-err-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
