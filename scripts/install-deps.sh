@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-      libsndfile1-dev libcli11-dev qt6-base-dev fonts-nanum)
+      libsndfile1-dev libsoxr-dev libcli11-dev qt6-base-dev fonts-nanum)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
