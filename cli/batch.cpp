@@ -15,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "convertor/core/output_file.h"
+
 namespace fs = std::filesystem;
 
 namespace qrx::cli {
@@ -232,6 +234,7 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
             changed.notify_one();
         }
     };
+    defer_directory_sync(true);
     std::vector<std::thread> threads;
     for (int k = 0; k < jobs; ++k) threads.emplace_back(worker);
 
@@ -263,6 +266,7 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
         }
     }
     for (std::thread &t : threads) t.join();
+    sync_deferred_directories();
     std::fputs(kind.text_close.c_str(), stdout);
     std::fflush(stdout);
     if (draw) std::fprintf(stderr, "\r%*s\r", 60, "");

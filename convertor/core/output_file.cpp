@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace qrx {
 namespace {
@@ -143,7 +145,18 @@ bool write_all(int fd, const char *p, std::size_t n) {
     return true;
 }
 
+std::mutex deferred_mutex;
+bool deferring = false;
+std::set<std::string> deferred_dirs;
+
 void sync_directory(const std::string &dir) {
+    {
+        const std::lock_guard<std::mutex> lock(deferred_mutex);
+        if (deferring) {
+            deferred_dirs.insert(dir);
+            return;
+        }
+    }
     const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (d < 0) return;
     // The rename is done; a file system that cannot sync directories
@@ -302,6 +315,25 @@ void Output_file::discard() {
     temp_.clear();
     release_slot(slot_);
     slot_ = -1;
+}
+
+void defer_directory_sync(bool on) {
+    const std::lock_guard<std::mutex> lock(deferred_mutex);
+    deferring = on;
+}
+
+void sync_deferred_directories() {
+    std::set<std::string> dirs;
+    {
+        const std::lock_guard<std::mutex> lock(deferred_mutex);
+        dirs.swap(deferred_dirs);
+    }
+    for (const std::string &d : dirs) {
+        const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) continue;
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 void remove_temporaries_on_signals(int interrupt_exit, const char *interrupt_text) {

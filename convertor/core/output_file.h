@@ -58,6 +58,13 @@ private:
     bool through_ = false;
 };
 
+// A batch may put off the directory flush that follows each rename and do it
+// once per directory at the end (before it reports success): each file's data
+// is still on disk before its rename, so a power cut leaves the old file or the
+// complete new one, never an empty one.
+void defer_directory_sync(bool on);
+void sync_deferred_directories();
+
 // The hidden temporary name used for target (in the same directory), with
 // the base name shortened so that the result fits a 255-byte name; the six
 // X are replaced when it is created.
