@@ -24,7 +24,6 @@ namespace {
 
 struct Planned {
     Task task;
-    std::string problem;  // set when the input cannot even be listed
 };
 
 // The inputs as files, each with the directory its mirrored path starts

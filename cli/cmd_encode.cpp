@@ -54,6 +54,7 @@ bool is_audio_file(const std::string &path) {
             if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &fi, sizeof fi) == 0 && fi.extension != nullptr)
                 exts.insert(fi.extension);
         }
+        exts.erase("raw");  // headerless: nothing says how to read it
         return exts;
     }();
     std::string ext = std::filesystem::path(path).extension().string();
