@@ -10,7 +10,6 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/render.h"
-#include "convertor/core/api_pending.h"
 #include "convertor/core/conversion_job.h"
 #include "convertor/core/output_file.h"
 #include "qrxc.h"

@@ -95,7 +95,7 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     const int hlen = Qrxc_initial_ctx(ctx, QRXC_ENCODE, rate, o.type, &hdr, hdr_bytes);
     if (hlen < 0)
         return failed(EXIT_FORMAT, "the codec refused type " + std::to_string(o.type) + " at " + std::to_string(rate) +
-                                       " Hz (error " + std::to_string(hlen) + ")");
+                                       " Hz: " + Qrxc_strerror(hlen));
 
     Output_file out;
     if (!out.open(task.output)) return failed(EXIT_OUTPUT, "cannot create " + out_name + ": " + out.error());

@@ -9,7 +9,6 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/qrx_reader.h"
-#include "convertor/core/api_pending.h"
 #include "qrxc.h"
 
 namespace qrx::cli {

@@ -4,7 +4,6 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "convertor/core/api_pending.h"
 #include "convertor/core/output_file.h"
 #include "qrxc.h"
 

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include "cli/cli_support.h"
-#include "convertor/core/api_pending.h"
 
 namespace qrx::cli {
 

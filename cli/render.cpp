@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "cli/qrx_reader.h"
-#include "convertor/core/api_pending.h"
 #include "qrxc.h"
 
 namespace qrx::cli {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "qrxc.h"
+
 namespace qrx_test {
 
 using Bytes = std::vector<unsigned char>;
@@ -126,9 +128,10 @@ inline Bytes noise_bytes(std::size_t n, std::uint32_t seed) {
 // A stream of the given type (noise frames) with trailing extra bytes.
 inline Bytes noise_stream(unsigned type, std::size_t frames, std::size_t trailing = 0, unsigned rate = 8000,
                           std::uint32_t seed = 5) {
-    static const unsigned frame_bytes[] = {20, 20, 24, 0, 90, 120, 150};
-    const unsigned fb = frame_bytes[type];
-    Bytes b = long_header(rate, type, type == 0 ? 320 : 240, fb);
+    Qrxc_type_desc d{};
+    Qrxc_type_info(static_cast<int>(type), &d);
+    const auto fb = static_cast<unsigned>(d.frame_bytes);
+    Bytes b = long_header(rate, type, static_cast<unsigned>(d.pcm_frame), fb);
     const Bytes body = noise_bytes(frames * fb + trailing, seed);
     b.insert(b.end(), body.begin(), body.end());
     return b;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <string>
 
-#include "api_pending.h"
 #include "qrxc.h"
 #include "output_file.h"
 #include "wav_writer.h"
