@@ -204,6 +204,13 @@ TEST(CliBatch, InfoJson) {
         "print(\"ok\")'";
     const auto r = run_tool("info --json " + q(dir.file("a.QRX")) + " " + q(dir.file("b \"q\".QRX")) + " | " + check);
     EXPECT_EQ(r.out, "ok\n") << r.err;
+
+    // The count is the decoder's own judgement, frame by frame.
+    const Bytes a = qrx_test::read_bytes(dir.file("a.QRX"));
+    int concealed = 0;
+    for (std::size_t at = 16; at + 24 <= a.size(); at += 24) concealed += Qrxc_frame_concealed(2, a.data() + at) == 1;
+    const auto human = run_tool("info " + q(dir.file("a.QRX")));
+    EXPECT_NE(human.out.find("concealed:    " + std::to_string(concealed) + " frames"), std::string::npos) << human.out;
 }
 
 TEST(CliBatch, OneBadFileDoesNotStopTheRest) {
