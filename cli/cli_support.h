@@ -1,50 +1,79 @@
-// Helpers shared by the qrx subcommands: exit codes, messages, progress.
+// Helpers shared by the qrx subcommands: exit codes, messages, inputs, progress.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
+
+struct Qrxc_context;
 
 namespace qrx::cli {
 
 // Distinct exit codes per failure class (CLI11 uses its own for bad usage).
+// A batch of several inputs returns EXIT_OK, EXIT_BATCH_FAILED or EXIT_CANCELLED.
 enum Exit_code : int {
     EXIT_OK = 0,
-    EXIT_SOURCE = 2,      // input missing or unreadable
-    EXIT_FORMAT = 3,      // input is not a stream we can handle
-    EXIT_OUTPUT = 4,      // output could not be created or written
+    EXIT_BATCH_FAILED = 1,  // some file of a batch failed
+    EXIT_SOURCE = 2,        // input missing or unreadable
+    EXIT_FORMAT = 3,        // input is not a stream we can handle
+    EXIT_OUTPUT = 4,        // output could not be created or written
     EXIT_CANCELLED = 5,
 };
 
 // "qrx: <text>" on stderr.
 void print_error(const std::string &text);
 
-// True, with a message, when a command that reads QRX files by name was
-// given "-": a QRX file is read with seeks, so standard input cannot serve.
-bool stdin_refused(const std::string &input);
-
-// While one exists, SIGINT and SIGTERM only raise a flag that the command
-// polls between frames, so that it can remove its partial output first.
-class Interrupt_guard {
+// An input opened for reading: "-" is standard input. The descriptor is
+// read once, front to back, so pipes and FIFOs serve as well as files.
+class Input_fd {
 public:
-    Interrupt_guard();
-    ~Interrupt_guard();
-    Interrupt_guard(const Interrupt_guard &) = delete;
-    Interrupt_guard &operator=(const Interrupt_guard &) = delete;
-    static bool raised();
+    Input_fd() = default;
+    ~Input_fd();
+    Input_fd(const Input_fd &) = delete;
+    Input_fd &operator=(const Input_fd &) = delete;
+    // False with error() set ("cannot open: ...").
+    bool open(const std::string &path);
+    int get() const { return fd_; }
+    const std::string &error() const { return error_; }
+    // True for a regular file, whose size() is then known.
+    bool sized() const { return sized_; }
+    std::uint64_t size() const { return size_; }
 
 private:
-    void (*previous_int_)(int);
-    void (*previous_term_)(int);
+    int fd_ = -1;
+    bool owned_ = false;
+    bool sized_ = false;
+    std::uint64_t size_ = 0;
+    std::string error_;
+};
+
+// How a path is named in messages: "-" is standard input or output.
+std::string shown_input(const std::string &path);
+std::string shown_output(const std::string &path);
+
+// True when both paths name the same existing file (links included).
+bool same_file(const std::string &a, const std::string &b);
+
+// A codec context, destroyed with the object.
+class Context {
+public:
+    Context();
+    ~Context();
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
+    Qrxc_context *get() const { return ctx_; }
+
+private:
+    Qrxc_context *ctx_;
 };
 
 // True when standard error is a terminal, so progress may be drawn there.
 bool progress_wanted();
 
-// A one-line progress display on stderr, drawn only on a terminal.
+// A one-line progress display on stderr for a single file, drawn only on a
+// terminal and when not quiet.
 class Progress_line {
 public:
-    explicit Progress_line(std::string label);
+    Progress_line(std::string label, bool enabled);
     ~Progress_line();
     void update(int percent);
     void finish();
@@ -55,36 +84,5 @@ private:
     bool drawn_ = false;
     int last_ = -1;
 };
-
-// The first bytes of a file (up to max, got tells how many) and its size;
-// false if it cannot be read.
-bool read_head(const std::string &path, unsigned char *head, std::size_t max, std::size_t &got, std::uint64_t &size);
-
-// True when path names an existing device, pipe or socket (/dev/null, a
-// FIFO) or a symbolic link (/dev/stdout): such an output is written
-// through, never replaced.
-bool is_stream_target(const std::string &path);
-
-// True when both paths name the same existing file (links included).
-bool same_file(const std::string &a, const std::string &b);
-
-// A private temporary directory under $TMPDIR (or /tmp), removed with
-// everything in it when the object goes; path() is empty if it could not be made.
-class Temp_dir {
-public:
-    Temp_dir();
-    ~Temp_dir();
-    Temp_dir(const Temp_dir &) = delete;
-    Temp_dir &operator=(const Temp_dir &) = delete;
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-// Copies the finished file at path to target ("-" is standard output) and
-// removes it, first thing, so that nothing is left behind even when the
-// copy is cut short. False on any error, a reader that went away included.
-bool deliver(const std::string &path, const std::string &target);
 
 }  // namespace qrx::cli

@@ -1,43 +1,39 @@
-// qrx decode: a QRX file to a WAV file, through the converter's own job.
+// qrx decode: QRX files to audio. The converter's own job writes its WAV;
+// other formats and rates go through the render path.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <optional>
 #include <string>
 
+#include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/g723_standard.h"
+#include "cli/render.h"
 #include "convertor/core/conversion_job.h"
+#include "convertor/core/output_file.h"
 #include "qrxc.h"
 
 namespace qrx::cli {
 namespace {
 
 struct Decode_options {
-    std::string input;
-    std::string output;
-    bool quiet = false;
+    Batch_options batch;
+    std::string format;
     std::string input_format = "auto";
+    int rate = 0;
 };
 
 // Collects the job's message box and draws its progress on the terminal.
 class Cli_ui : public Job_ui {
 public:
+    explicit Cli_ui(bool draw) : line("decoding", draw) {}
     void message(const std::string &text) override { last_message = text; }
     void progress(int position) override { line.update(position); }
-    Progress_line line{"decoding"};
+    Progress_line line;
     std::string last_message;
 };
-
-std::atomic<Conversion_job *> running_job{nullptr};
-
-extern "C" void cancel_on_signal(int) {
-    if (Conversion_job *job = running_job.load()) job->cancel();
-}
 
 int exit_code_for(Job_result r) {
     switch (r) {
@@ -52,104 +48,98 @@ int exit_code_for(Job_result r) {
     return EXIT_OUTPUT;
 }
 
-// PCM bytes the input decodes to, or 0 when its header cannot be read here
-// (the job then reports what is wrong).
-std::uint64_t decoded_size(const std::string &input) {
+// PCM bytes a regular file decodes to, read from its header in place (the
+// descriptor's position is left alone), or 0 when the job should judge it.
+std::uint64_t decoded_size(const Input_fd &in) {
     unsigned char hdr[16] = {};
-    std::size_t got = 0;
-    std::uint64_t size = 0;
-    if (!read_head(input, hdr, sizeof hdr, got, size) || got < 4) return 0;
-    Qrxc_context *ctx = Qrxc_create();
-    if (ctx == nullptr) return 0;
+    if (!in.sized() || ::pread(in.get(), hdr, sizeof hdr, 0) < 4) return 0;
+    const int len = Qrxc_header_length(hdr);
+    if (len < 0 || in.size() < static_cast<std::uint64_t>(len)) return 0;
+    Context ctx;
     G_header h{};
-    const int len = (hdr[3] & 0xC0) != 0 && got < 16 ? -1 : Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
-    Qrxc_destroy(ctx);
-    if (len < 0 || size < static_cast<std::uint64_t>(len)) return 0;
-    return wav_data_bytes(size - static_cast<std::uint64_t>(len), h.frame_bytes, h.pcm_frame);
+    if (ctx.get() == nullptr || Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &h, hdr) < 0) return 0;
+    return wav_data_bytes(in.size() - static_cast<std::uint64_t>(len), h.frame_bytes, h.pcm_frame);
 }
 
-int run_decode(const Decode_options &opt) {
-    if (standard_input_wanted(opt.input, opt.input_format)) return decode_standard(opt.input, opt.output, opt.quiet);
-    if (stdin_refused(opt.input)) return EXIT_SOURCE;
-    const std::string target = opt.output.empty() ? output_path_for(opt.input) : opt.output;
-    if (target != "-" && same_file(opt.input, target)) {
-        print_error(target + ": is the input file; give another output name");
-        return EXIT_OUTPUT;
+// The converter's WAV through the conversion job, with its messages.
+Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
+    Task_result r;
+    const std::string in_name = shown_input(task.input);
+    const std::string out_name = shown_output(task.output);
+    Input_fd in;
+    if (!in.open(task.input)) {
+        r.code = EXIT_SOURCE;
+        r.error = in_name + ": " + MSG_OPEN_FAILED + " (" + in.error() + ")";
+        return r;
     }
-    if (const std::uint64_t pcm = decoded_size(opt.input); pcm > WAV_MAX_DATA_BYTES) {
-        print_error(opt.input + ": decodes to " + std::to_string(pcm) +
-                    " bytes of PCM, more than a WAV file can hold (4 GiB)");
-        return EXIT_OUTPUT;
+    if (const std::uint64_t pcm = decoded_size(in); pcm > WAV_MAX_DATA_BYTES) {
+        r.code = EXIT_OUTPUT;
+        r.error = in_name + ": decodes to " + std::to_string(pcm) + " bytes of PCM, more than a WAV file can hold (4 GiB)";
+        return r;
     }
-    // The WAV header's sizes are known only at the end, so standard output,
-    // devices and pipes get the finished file copied in; a device node is
-    // never replaced by a file.
-    const bool through = target == "-" || is_stream_target(target);
-    std::optional<Temp_dir> temp;
-    std::string output = target;
-    if (through) {
-        temp.emplace();
-        if (temp->path().empty()) {
-            print_error("cannot create a temporary directory");
-            return EXIT_OUTPUT;
-        }
-        output = temp->path() + "/decoded.wav";
-    }
-
-    Qrxc_context *ctx = Qrxc_create();
-    if (ctx == nullptr) {
-        print_error("out of memory");
-        return EXIT_OUTPUT;
-    }
-    Cli_ui ui;
-    Conversion_job job(opt.input, output, ui, ctx);
-    running_job.store(&job);
-    auto previous_int = std::signal(SIGINT, cancel_on_signal);
-    auto previous_term = std::signal(SIGTERM, cancel_on_signal);
+    Cli_ui ui(task.single && !task.quiet);
+    Conversion_job job(task.input, task.output, ui, ctx);
+    job.set_source_fd(in.get());
+    job.set_write_through(true);
+    job.set_replace(task.replace);
     const Job_result result = job.run();
-    std::signal(SIGINT, previous_int);
-    std::signal(SIGTERM, previous_term);
-    running_job.store(nullptr);
-    Qrxc_destroy(ctx);
     ui.line.finish();
-
-    if (result == Job_result::cancelled) {
-        print_error("interrupted; no output written");
-        return EXIT_CANCELLED;
-    }
+    r.code = exit_code_for(result);
     if (result != Job_result::success) {
         std::string text = ui.last_message;
-        if (result == Job_result::open_failed) text = opt.input + ": " + text;
-        if (result == Job_result::bad_header) text = opt.input + ": " + text;
-        if (through && text.starts_with(output)) text = (target == "-" ? "standard output" : target) + text.substr(output.size());
-        print_error(text);
-        return exit_code_for(result);
+        if (result == Job_result::open_failed || result == Job_result::bad_header) text = in_name + ": " + text;
+        if (task.output == "-" && text.starts_with("-")) text = out_name + text.substr(1);
+        if (result == Job_result::read_failed) text += " (" + in_name + " could not be read to its end)";
+        r.error = text;
+        return r;
     }
-    if (through) {
-        if (!deliver(output, target)) {
-            print_error(target == "-" ? "writing to standard output failed" : target + ": write failed");
-            return EXIT_OUTPUT;
-        }
-        return EXIT_OK;
-    }
-    if (!opt.quiet) std::printf("%s\n", ui.last_message.c_str());
-    return EXIT_OK;
+    r.seconds = job.seconds_converted();
+    // A device or pipe gets only the data.
+    if (task.single && !task.quiet && !written_through(task.output)) r.text = ui.last_message + "\n";
+    return r;
 }
 
 }  // namespace
 
 void add_decode_command(CLI::App &app) {
     auto opt = std::make_shared<Decode_options>();
-    CLI::App *cmd = app.add_subcommand("decode", "Convert a QRX file to a 16-bit mono PCM WAV file");
-    cmd->add_option("file", opt->input, "QRX file to convert")->required();
-    cmd->add_option("-o,--output", opt->output,
-                    "WAV file to write ('-' for standard output); default: the input name with .wav");
-    cmd->add_flag("-q,--quiet", opt->quiet, "Do not print the success message");
+    CLI::App *cmd = app.add_subcommand("decode", "Convert QRX files to audio (16-bit mono PCM WAV by default)");
+    add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", true);
+    cmd->add_option("--format", opt->format, "Output format: wav, flac, ogg, opus, mp3 or raw (s16le); default from the -o name, else wav")
+        ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
+    cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
+        ->check(CLI::Range(1000, 384000));
     cmd->add_option("--input-format", opt->input_format,
                     "qrx, or g723 for a standard G.723.1 stream; default: g723 for .g723, .tco, .rco, .bit")
         ->check(CLI::IsMember({"auto", "qrx", "g723"}));
     cmd->callback([opt] {
-        const int rc = run_decode(*opt);
+        Render_settings s;
+        s.format_given = !opt->format.empty();
+        if (s.format_given) parse_audio_format(opt->format, s.format);
+        s.rate = opt->rate;
+        Batch_kind kind;
+        kind.picks = has_qrx_extension;
+        const std::string input_format = opt->input_format;
+        kind.default_output = [s, input_format](const std::string &in) {
+            const std::string wav =
+                standard_input_wanted(in, input_format) ? with_extension(in, ".wav") : output_path_for(in);
+            if (!s.format_given) return wav;
+            return wav.substr(0, wav.size() - 4) + format_extension(s.format);
+        };
+        kind.convert = [s, input_format](const Task &t, Qrxc_context *ctx) {
+            if (standard_input_wanted(t.input, input_format)) {
+                if (output_format(s, t.output) != Audio_format::wav || s.rate != 0) {
+                    Task_result r;
+                    r.code = EXIT_FORMAT;
+                    r.error = shown_input(t.input) + ": a standard G.723.1 stream decodes to WAV at 8000 Hz only";
+                    return r;
+                }
+                return decode_standard(t, ctx);
+            }
+            if (output_format(s, t.output) == Audio_format::wav && s.rate == 0) return decode_with_job(t, ctx);
+            return render_file(t, ctx, s);
+        };
+        const int rc = run_batch(opt->batch, kind);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });
 }

@@ -1,23 +1,25 @@
-// qrx encode: WAV (16-bit mono at 8000, 12000 or 16000 Hz) to a QRX stream.
+// qrx encode: audio files (any rate, any channels) to QRX streams.
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
-#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
+#include "cli/audio_input.h"
+#include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/g723_standard.h"
+#include "convertor/core/output_file.h"
 #include "qrxc.h"
 
 namespace qrx::cli {
@@ -25,9 +27,9 @@ namespace qrx::cli {
 namespace {
 
 struct Encode_options {
-    std::string input;
-    std::string output;
+    Batch_options batch;
     int type = 1;
+    int rate = 0;  // 0: the input's rate when a stream can carry it, else 8000
     bool short_header = false;
     std::string output_format = "qrx";
 };
@@ -35,172 +37,135 @@ struct Encode_options {
 struct Sndfile_closer {
     void operator()(SNDFILE *f) const { sf_close(f); }
 };
-struct Context_deleter {
-    void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
-};
-struct File_closer {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
 
 std::string default_output(const std::string &in) {
-    if (in == "-") return "-";
     std::filesystem::path p(in);
     p.replace_extension(".QRX");
     return p.string();
 }
 
-bool write_all(std::FILE *f, const void *p, std::size_t n) { return std::fwrite(p, 1, n, f) == n; }
-
-void remove_quietly(const std::string &path) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
+// The extensions of the formats this system's libsndfile reads.
+bool is_audio_file(const std::string &path) {
+    static const std::set<std::string> known = [] {
+        std::set<std::string> exts = {"wav", "flac", "ogg", "oga", "opus", "mp3", "aif", "aiff", "au", "caf", "w64"};
+        int count = 0;
+        sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+        for (int i = 0; i < count; ++i) {
+            SF_FORMAT_INFO fi{};
+            fi.format = i;
+            if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &fi, sizeof fi) == 0 && fi.extension != nullptr)
+                exts.insert(fi.extension);
+        }
+        exts.erase("raw");  // headerless: nothing says how to read it
+        return exts;
+    }();
+    std::string ext = std::filesystem::path(path).extension().string();
+    if (ext.size() < 2) return false;
+    ext.erase(0, 1);
+    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return known.contains(ext);
 }
 
-// 16-bit samples from any sample format. Reading shorts directly would take
-// float files' values unscaled (0.5 becomes 0); the library's normalised
-// floats times 32768 give 16-bit input back exactly, and louder float
-// samples clip instead of wrapping.
-sf_count_t read_pcm(SNDFILE *f, short *pcm, int count) {
-    float buf[QRXC_MAX_PCM_FRAME];
-    const sf_count_t got = sf_read_float(f, buf, count);
-    for (sf_count_t i = 0; i < got; ++i) {
-        const long v = std::lrint(static_cast<double>(buf[i]) * 32768.0);
-        pcm[i] = static_cast<short>(std::clamp(v, -32768L, 32767L));
-    }
-    return got;
-}
+std::atomic<bool> conversion_noted{false};
 
-int run_encode(const Encode_options &o) {
-    if (o.output_format == "g723")
-        return encode_standard(o.input, o.output, o.type, [&o](const std::string &qrx) {
-            Encode_options plain = o;
-            plain.output = qrx;
-            plain.output_format = "qrx";
-            return run_encode(plain);
-        });
+Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_options &o) {
+    Task_result r;
+    auto failed = [&](int code, const std::string &text) {
+        r.code = code;
+        r.error = text;
+        return r;
+    };
+    const std::string in_name = shown_input(task.input);
+    const std::string out_name = shown_output(task.output);
+    Input_fd in;
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + in.error());
     SF_INFO info{};
-    const bool from_stdin = o.input == "-";
-    std::unique_ptr<SNDFILE, Sndfile_closer> in(from_stdin ? sf_open_fd(STDIN_FILENO, SFM_READ, &info, 0)
-                                                           : sf_open(o.input.c_str(), SFM_READ, &info));
-    if (!in) {
-        print_error("cannot read " + o.input + ": " + sf_strerror(nullptr));
-        return EXIT_SOURCE;
-    }
-    if (info.channels != 1) {
-        print_error(o.input + " has " + std::to_string(info.channels) + " channels; only mono input can be encoded");
-        return EXIT_FORMAT;
-    }
-    if (info.samplerate != 8000 && info.samplerate != 12000 && info.samplerate != 16000) {
-        print_error(o.input + " is sampled at " + std::to_string(info.samplerate) +
-                    " Hz; QRX streams hold 8000, 12000 or 16000 Hz");
-        return EXIT_FORMAT;
-    }
+    std::unique_ptr<SNDFILE, Sndfile_closer> snd(sf_open_fd(in.get(), SFM_READ, &info, 0));
+    if (!snd) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + sf_strerror(nullptr));
+    const int rate = o.rate != 0 ? o.rate
+                     : info.samplerate == 8000 || info.samplerate == 12000 || info.samplerate == 16000 ? info.samplerate
+                                                                                                       : 8000;
+    Audio_input audio;
+    if (!audio.start(snd.get(), info, rate)) return failed(EXIT_FORMAT, in_name + ": " + audio.error());
+    if (audio.converted() && !task.quiet && !conversion_noted.exchange(true))
+        std::fprintf(stderr, "qrx: %s: %d Hz, %d channel%s; converted to mono at %d Hz\n",
+                     in_name.c_str(), info.samplerate, info.channels, info.channels == 1 ? "" : "s", rate);
 
-    std::unique_ptr<Qrxc_context, Context_deleter> ctx(Qrxc_create());
-    if (!ctx) {
-        print_error("out of memory");
-        return EXIT_OUTPUT;
-    }
-    Qrxc_version_ctx(ctx.get(), o.short_header ? 0 : 1);
+    const bool standard = o.output_format == "g723";
+    if (standard && o.type != 1 && o.type != 2)
+        return failed(EXIT_FORMAT, "--output-format g723 needs type 1 (5.3 kbit/s) or 2 (6.3 kbit/s)");
+    // Standard streams are 8000 Hz by definition.
+    if (standard && rate != 8000)
+        return failed(EXIT_FORMAT, in_name + " would be coded at " + std::to_string(rate) +
+                                       " Hz; standard G.723.1 streams are 8000 Hz (give --rate 8000)");
+    Qrxc_version_ctx(ctx, o.short_header ? 0 : 1);
     G_header hdr{};
     unsigned char hdr_bytes[16];
-    const int hlen = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, info.samplerate, o.type, &hdr, hdr_bytes);
-    if (hlen < 0) {
-        print_error("the codec refused type " + std::to_string(o.type) + " at " + std::to_string(info.samplerate) +
-                    " Hz (error " + std::to_string(hlen) + ")");
-        return EXIT_FORMAT;
-    }
+    const int hlen = Qrxc_initial_ctx(ctx, QRXC_ENCODE, rate, o.type, &hdr, hdr_bytes);
+    if (hlen < 0)
+        return failed(EXIT_FORMAT, "the codec refused type " + std::to_string(o.type) + " at " + std::to_string(rate) +
+                                       " Hz: " + Qrxc_strerror(hlen));
 
-    // The stream goes to a temporary file that replaces the output only once
-    // it is complete, so a failure never leaves a truncated stream behind.
-    // Standard output, devices and pipes get the finished stream copied in.
-    const std::string out_path = o.output.empty() ? default_output(o.input) : o.output;
-    if (!from_stdin && out_path != "-" && same_file(o.input, out_path)) {
-        print_error(out_path + ": is the input file; give another output name");
-        return EXIT_OUTPUT;
-    }
-    const bool through = out_path == "-" || is_stream_target(out_path);
-    std::optional<Temp_dir> temp;
-    if (through) {
-        temp.emplace();
-        if (temp->path().empty()) {
-            print_error("cannot create a temporary directory");
-            return EXIT_OUTPUT;
-        }
-    }
-    const std::string tmp_path = through ? temp->path() + "/encoded.QRX" : out_path + ".part";
-    const std::string shown = out_path == "-" ? "standard output" : out_path;
-    const Interrupt_guard interrupts;
-    std::unique_ptr<std::FILE, File_closer> out(std::fopen(tmp_path.c_str(), "wb"));
-    if (!out) {
-        print_error("cannot create " + shown + ": " + std::strerror(errno));
-        return EXIT_OUTPUT;
-    }
-    auto fail = [&](int code, const std::string &what) {
-        print_error(what);
-        out.reset();
-        remove_quietly(tmp_path);
-        return code;
-    };
-
-    if (!write_all(out.get(), hdr_bytes, static_cast<std::size_t>(hlen))) return fail(EXIT_OUTPUT, "cannot write " + shown);
+    Output_file out;
+    if (!out.open(task.output)) return failed(EXIT_OUTPUT, "cannot create " + out_name + ": " + out.error());
+    std::FILE *f = out.stream();
+    auto write_all = [&](const void *p, std::size_t n) { return f != nullptr && std::fwrite(p, 1, n, f) == n; };
+    if (!standard && !write_all(hdr_bytes, static_cast<std::size_t>(hlen))) return failed(EXIT_OUTPUT, "cannot write " + out_name);
     const int pcm_frame = hdr.pcm_frame;
     const auto frame_bytes = static_cast<std::size_t>(hdr.frame_bytes);
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
     std::vector<unsigned char> data(QRXC_MAX_FRAME_BYTES);
+    std::uint64_t samples = 0;
     for (;;) {
-        if (Interrupt_guard::raised()) break;
-        const sf_count_t got = read_pcm(in.get(), pcm.data(), pcm_frame);
-        if (got <= 0) break;
+        const long got = audio.read(pcm.data(), pcm_frame);
+        if (got < 0) return failed(EXIT_SOURCE, "error reading " + in_name + ": " + audio.error());
+        if (got == 0) break;
+        samples += static_cast<std::uint64_t>(got);
         // A final partial frame is completed with silence.
         std::fill(pcm.begin() + got, pcm.begin() + pcm_frame, short{0});
-        if (Qrxc_frame_ctx(ctx.get(), pcm.data(), data.data()) < 0) return fail(EXIT_OUTPUT, "the codec failed");
-        if (!write_all(out.get(), data.data(), frame_bytes)) return fail(EXIT_OUTPUT, "cannot write " + shown);
+        if (Qrxc_frame_ctx(ctx, pcm.data(), data.data()) < 0) return failed(EXIT_OUTPUT, "the codec failed");
+        if (standard) {
+            unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
+            const int n = Qrxc_g723_to_standard(data.data(), o.type, bits);
+            if (n < 0 || !write_all(bits, static_cast<std::size_t>(n))) return failed(EXIT_OUTPUT, "cannot write " + out_name);
+        } else if (!write_all(data.data(), frame_bytes)) {
+            return failed(EXIT_OUTPUT, "cannot write " + out_name);
+        }
         if (got < pcm_frame) break;
     }
-    if (Interrupt_guard::raised()) return fail(EXIT_CANCELLED, "interrupted; no output written");
-    if (sf_error(in.get()) != SF_ERR_NO_ERROR)
-        return fail(EXIT_SOURCE, "error reading " + o.input + ": " + sf_strerror(in.get()));
-    if (std::fflush(out.get()) != 0) return fail(EXIT_OUTPUT, "cannot write " + shown);
-    if (std::fclose(out.release()) != 0) {
-        remove_quietly(tmp_path);
-        print_error("cannot write " + shown);
-        return EXIT_OUTPUT;
-    }
-    if (through) {
-        const bool ok = deliver(tmp_path, out_path);
-        if (!ok) print_error(out_path == "-" ? "cannot write to standard output" : "cannot write " + out_path);
-        return ok ? EXIT_OK : EXIT_OUTPUT;
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp_path, out_path, ec);
-    if (ec) {
-        remove_quietly(tmp_path);
-        print_error("cannot create " + out_path + ": " + ec.message());
-        return EXIT_OUTPUT;
-    }
-    return EXIT_OK;
+    if (!out.commit(task.replace))
+        return failed(EXIT_OUTPUT, (out.error_number() == EEXIST ? out_name + ": exists; -y replaces it"
+                                                                 : "cannot write " + out_name + ": " + out.error()));
+    r.seconds = static_cast<double>(samples) / rate;
+    return r;
 }
 
 }  // namespace
 
 void add_encode_command(CLI::App &app) {
     auto opts = std::make_shared<Encode_options>();
-    CLI::App *cmd = app.add_subcommand("encode", "Encode a mono WAV file (8000, 12000 or 16000 Hz) into a QRX stream");
-    cmd->add_option("input", opts->input, "mono WAV file at 8000, 12000 or 16000 Hz ('-' reads standard input)")
-        ->required();
+    CLI::App *cmd = app.add_subcommand("encode", "Encode audio files (any rate and channel count) into QRX streams");
+    add_batch_options(*cmd, opts->batch, "audio files or directories ('-' reads standard input)", true);
     cmd->add_option("-t,--type", opts->type,
                     "stream type: 0 (5.3 kbit/s, 320 samples), 1 (5.3 kbit/s), 2 (6.3 kbit/s), "
                     "4, 5, 6 (ADPCM 3, 4, 5 bits)")
         ->required()
         ->check(CLI::IsMember({0, 1, 2, 4, 5, 6}));
-    cmd->add_option("-o,--output", opts->output, "output file (default: the input with .QRX; '-' writes standard output)");
+    cmd->add_option("--rate", opts->rate, "stream sample rate: 8000, 12000 or 16000 (default: the input's rate if one of these, else 8000); the input is resampled to it")
+        ->check(CLI::IsMember({8000, 12000, 16000}));
     cmd->add_flag("--short-header", opts->short_header, "write the 4-byte header form");
     cmd->add_option("--output-format", opts->output_format,
-                    "qrx, or g723 for a standard G.723.1 stream (types 1 and 2; default name .g723)")
+                    "qrx, or g723 for a standard G.723.1 stream (types 1 and 2, 8000 Hz; default name .g723)")
         ->check(CLI::IsMember({"qrx", "g723"}));
     cmd->callback([opts]() {
-        const int rc = run_encode(*opts);
+        Batch_kind kind;
+        kind.picks = is_audio_file;
+        const Encode_options o = *opts;
+        kind.default_output = [o](const std::string &in) {
+            return o.output_format == "g723" ? with_extension(in, ".g723") : default_output(in);
+        };
+        kind.convert = [o](const Task &t, Qrxc_context *ctx) { return encode_file(t, ctx, o); };
+        const int rc = run_batch(opts->batch, kind);
         if (rc != 0) throw CLI::RuntimeError(rc);
     });
 }

@@ -13,8 +13,7 @@
 
 namespace qrx::cli {
 
-int export_to_standard(const std::string &input, const std::string &target) {
-    if (stdin_refused(input)) return EXIT_SOURCE;
+int export_to_standard(const std::string &input, const std::string &target, bool replace) {
     std::vector<unsigned char> in;
     if (!read_input(input, in)) return EXIT_SOURCE;
     G_header info{};
@@ -44,28 +43,15 @@ int export_to_standard(const std::string &input, const std::string &target) {
                      body % frame_bytes);
 
     Staged_output out;
-    if (const int rc = out.prepare(target, input); rc != EXIT_OK) return rc;
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(out.path().c_str(), "wb"), std::fclose);
-    if (!f) {
-        print_error("cannot create " + out.shown());
-        return EXIT_OUTPUT;
-    }
-    const Interrupt_guard interrupts;
+    if (const int rc = out.prepare(target, input, replace); rc != EXIT_OK) return rc;
+    std::FILE *f = out.stream();
     unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
     for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
-        if (Interrupt_guard::raised()) {
-            print_error("interrupted; no output written");
-            return EXIT_CANCELLED;
-        }
         const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
-        if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f.get()) != static_cast<std::size_t>(n)) {
+        if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
             print_error("cannot write " + out.shown());
             return EXIT_OUTPUT;
         }
-    }
-    if (std::fclose(f.release()) != 0) {
-        print_error("cannot write " + out.shown());
-        return EXIT_OUTPUT;
     }
     return out.commit();
 }
@@ -73,6 +59,7 @@ int export_to_standard(const std::string &input, const std::string &target) {
 void add_export_command(CLI::App &app) {
     struct Options {
         std::string input, output;
+        bool force = false;
     };
     auto opt = std::make_shared<Options>();
     CLI::App *cmd = app.add_subcommand(
@@ -80,9 +67,10 @@ void add_export_command(CLI::App &app) {
     cmd->add_option("input", opt->input, "QRX file of type 0, 1 or 2")->required();
     cmd->add_option("-o,--output", opt->output,
                     "standard stream to write ('-' for standard output); default: the input name with .g723");
+    cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     cmd->callback([opt] {
-        const int rc =
-            export_to_standard(opt->input, opt->output.empty() ? with_extension(opt->input, ".g723") : opt->output);
+        const int rc = export_to_standard(
+            opt->input, opt->output.empty() ? with_extension(opt->input, ".g723") : opt->output, opt->force);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });
 }

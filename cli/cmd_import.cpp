@@ -19,11 +19,8 @@ struct Import_options {
     std::string input, output;
     bool short_header = false;
     bool conceal = false;
+    bool force = false;
     int rate_label = 8000;
-};
-
-struct Context_deleter {
-    void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
 };
 
 const char *kind_name(int kind) {
@@ -60,8 +57,8 @@ int run_import(const Import_options &o) {
     }
     const int wanted_kind = type == 2 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53;
 
-    std::unique_ptr<Qrxc_context, Context_deleter> ctx(Qrxc_create());
-    if (!ctx) {
+    Context ctx;
+    if (ctx.get() == nullptr) {
         print_error("out of memory");
         return EXIT_OUTPUT;
     }
@@ -75,22 +72,17 @@ int run_import(const Import_options &o) {
     }
 
     Staged_output out;
-    if (const int rc = out.prepare(o.output.empty() ? with_extension(o.input, ".QRX") : o.output, o.input);
+    if (const int rc = out.prepare(o.output.empty() ? with_extension(o.input, ".QRX") : o.output, o.input, o.force);
         rc != EXIT_OK)
         return rc;
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> f(std::fopen(out.path().c_str(), "wb"), std::fclose);
-    if (!f || std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f.get()) != static_cast<std::size_t>(hlen)) {
-        print_error("cannot create " + out.shown());
+    std::FILE *f = out.stream();
+    if (std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f) != static_cast<std::size_t>(hlen)) {
+        print_error("cannot write " + out.shown());
         return EXIT_OUTPUT;
     }
-    const Interrupt_guard interrupts;
     std::uint64_t index = 0, concealed[4] = {}, cut = 0;
     unsigned char frame[24];
     for (std::size_t at = 0; at < in.size(); ++index) {
-        if (Interrupt_guard::raised()) {
-            print_error("interrupted; no output written");
-            return EXIT_CANCELLED;
-        }
         int kind = -1;
         int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, type, frame, &kind);
         const std::string where = o.input + ": frame " + std::to_string(index) + " at byte " + std::to_string(at);
@@ -117,15 +109,11 @@ int run_import(const Import_options &o) {
             }
             ++concealed[kind];
         }
-        if (std::fwrite(frame, 1, info.frame_bytes, f.get()) != info.frame_bytes) {
+        if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
             print_error("cannot write " + out.shown());
             return EXIT_OUTPUT;
         }
         at += static_cast<std::size_t>(used);
-    }
-    if (std::fclose(f.release()) != 0) {
-        print_error("cannot write " + out.shown());
-        return EXIT_OUTPUT;
     }
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total = other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
@@ -156,6 +144,7 @@ void add_import_command(CLI::App &app) {
     cmd->add_flag("--conceal", opt->conceal,
                   "write frames one QRX stream cannot hold (SID, untransmitted, the other rate, a cut last frame) "
                   "as lost frames instead of stopping");
+    cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     cmd->callback([opt] {
         const int rc = run_import(*opt);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);

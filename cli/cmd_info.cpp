@@ -1,26 +1,23 @@
-// qrx info: what a QRX file's header says and how many frames follow it.
+// qrx info: what QRX files' headers say, how many frames follow, and how
+// many of them the decoder will conceal; as text or as one JSON array.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/qrx_reader.h"
 #include "qrxc.h"
 
 namespace qrx::cli {
 namespace {
 
-const char *coder_name(unsigned type) {
-    switch (type) {
-    case 0: return "G.723.1 5.3 kbit/s, 4:3 rate converter";
-    case 1: return "G.723.1 5.3 kbit/s";
-    case 2: return "G.723.1 6.3 kbit/s";
-    case 4: return "ADPCM 3 bits per sample";
-    case 5: return "ADPCM 4 bits per sample";
-    case 6: return "ADPCM 5 bits per sample";
-    default: return "unknown";
-    }
-}
+struct Info_options {
+    Batch_options batch;
+    bool json = false;
+};
 
 const char *header_error(int code) {
     switch (code) {
@@ -30,61 +27,106 @@ const char *header_error(int code) {
     }
 }
 
-int run_info(const std::string &path) {
-    if (stdin_refused(path)) return EXIT_SOURCE;
-    std::uint64_t size = 0;
-    unsigned char hdr[16] = {};
-    std::size_t got = 0;
-    if (!read_head(path, hdr, sizeof hdr, got, size)) {
-        print_error(path + ": cannot read file");
-        return EXIT_SOURCE;
+std::string json_string(const std::string &s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
     }
-    const bool long_form = got >= 4 && (hdr[3] & 0xC0) != 0;
-    if (got < 4 || (long_form && got < 16)) {
-        print_error(path + ": too short for a QRX header");
-        return EXIT_FORMAT;
-    }
+    return out + "\"";
+}
 
-    Qrxc_context *ctx = Qrxc_create();
-    if (ctx == nullptr) {
-        print_error("out of memory");
-        return EXIT_SOURCE;
-    }
-    G_header h{};
-    const int header_len = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
-    Qrxc_destroy(ctx);
-    if (header_len < 0) {
-        print_error(path + ": " + header_error(header_len));
-        return EXIT_FORMAT;
-    }
+std::string format(const char *fmt, auto... args) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
 
-    const std::uint64_t payload = size - static_cast<std::uint64_t>(header_len);
-    const std::uint64_t frames = payload / h.frame_bytes;
-    const std::uint64_t trailing = payload % h.frame_bytes;
+Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
+    Task_result r;
+    auto failed = [&](int code, const std::string &text) {
+        r.code = code;
+        r.error = text;
+        return r;
+    };
+    const std::string name = shown_input(task.input);
+    Input_fd in;
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, name + ": cannot read file (" + in.error() + ")");
+    Qrx_reader reader;
+    switch (reader.open(in, ctx)) {
+    case Qrx_reader::ok: break;
+    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, name + ": cannot read file");
+    case Qrx_reader::too_short: return failed(EXIT_FORMAT, name + ": too short for a QRX header");
+    case Qrx_reader::rejected: return failed(EXIT_FORMAT, name + ": " + header_error(reader.header_code()));
+    }
+    const G_header &h = reader.header();
+    Qrxc_type_desc desc{};
+    const bool known = Qrxc_type_info(h.type, &desc) == 0;
+    const bool g723 = h.type <= 2;
+    std::vector<unsigned char> frame(h.frame_bytes);
+    std::uint64_t concealed = 0;
+    int got = 0;
+    while ((got = reader.next(frame.data())) == 1)
+        if (g723 && Qrxc_frame_concealed(static_cast<int>(h.type), frame.data()) == 1) ++concealed;
+    if (got < 0) return failed(EXIT_SOURCE, name + ": read failed (the file shrank or could not be read)");
+
+    const unsigned long long frames = reader.frames_read();
+    const unsigned long long trailing = reader.trailing_bytes();
     const double seconds = static_cast<double>(frames) * h.pcm_frame / h.sample_rate;
-
-    std::printf("file:         %s\n", path.c_str());
-    std::printf("header:       %s, %d bytes, version byte 0x%02X\n", header_len == 16 ? "long" : "short", header_len,
-                header_len == 16 ? hdr[3] : h.version);
-    std::printf("sample rate:  %u Hz\n", static_cast<unsigned>(h.sample_rate));
-    std::printf("type:         %u (%s)\n", static_cast<unsigned>(h.type), coder_name(h.type));
-    std::printf("pcm_frame:    %u samples\n", static_cast<unsigned>(h.pcm_frame));
-    std::printf("frame_bytes:  %u bytes\n", static_cast<unsigned>(h.frame_bytes));
-    std::printf("header_size:  %u\n", static_cast<unsigned>(h.header_size));
-    std::printf("frames:       %llu\n", static_cast<unsigned long long>(frames));
-    std::printf("duration:     %.3f s\n", seconds);
-    std::printf("trailing:     %llu bytes\n", static_cast<unsigned long long>(trailing));
-    return EXIT_OK;
+    const int hlen = reader.header_length();
+    const unsigned version = reader.header_bytes()[3];
+    const std::string type_name = known ? desc.coder : "unknown";
+    r.seconds = seconds;
+    if (json) {
+        r.text = "  {\"file\": " + json_string(name) + format(", \"header\": \"%s\", \"header_bytes\": %d", hlen == 16 ? "long" : "short", hlen) +
+                 format(", \"version_byte\": %u, \"sample_rate\": %u, \"type\": %u", version, unsigned(h.sample_rate), unsigned(h.type)) +
+                 ", \"type_name\": " + json_string(type_name) +
+                 format(", \"pcm_frame\": %u, \"frame_bytes\": %u, \"header_size\": %u", unsigned(h.pcm_frame), unsigned(h.frame_bytes), unsigned(h.header_size)) +
+                 format(", \"frames\": %llu, \"duration\": %.3f, \"trailing_bytes\": %llu", frames, seconds, trailing) +
+                 (g723 ? format(", \"concealed_frames\": %llu}", static_cast<unsigned long long>(concealed)) : std::string(", \"concealed_frames\": null}"));
+        return r;
+    }
+    r.text = "file:         " + name + "\n" +
+             format("header:       %s, %d bytes, version byte 0x%02X\n", hlen == 16 ? "long" : "short", hlen, version) +
+             format("sample rate:  %u Hz\n", unsigned(h.sample_rate)) +
+             format("type:         %u (%s)\n", unsigned(h.type), type_name.c_str()) +
+             format("pcm_frame:    %u samples\n", unsigned(h.pcm_frame)) +
+             format("frame_bytes:  %u bytes\n", unsigned(h.frame_bytes)) +
+             format("header_size:  %u\n", unsigned(h.header_size)) + format("frames:       %llu\n", frames) +
+             format("duration:     %.3f s\n", seconds) + format("trailing:     %llu bytes\n", trailing);
+    if (g723) r.text += format("concealed:    %llu frames (forbidden lag or gain codes)\n", static_cast<unsigned long long>(concealed));
+    return r;
 }
 
 }  // namespace
 
 void add_info_command(CLI::App &app) {
-    auto path = std::make_shared<std::string>();
-    CLI::App *cmd = app.add_subcommand("info", "Show a QRX file's header, frame count and duration");
-    cmd->add_option("file", *path, "QRX file")->required();
-    cmd->callback([path] {
-        const int rc = run_info(*path);
+    auto opt = std::make_shared<Info_options>();
+    CLI::App *cmd = app.add_subcommand("info", "Show QRX files' headers, frame counts, durations and concealed frames");
+    add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", false);
+    cmd->add_flag("--json", opt->json, "Print one JSON array with an object per file");
+    cmd->callback([opt] {
+        Batch_kind kind;
+        kind.picks = has_qrx_extension;
+        kind.done_word = "read";
+        const bool json = opt->json;
+        kind.convert = [json](const Task &t, Qrxc_context *ctx) { return info_file(t, ctx, json); };
+        if (json) {
+            kind.text_open = "[\n";
+            kind.text_separator = ",\n";
+            kind.text_close = "\n]\n";
+        } else {
+            kind.text_separator = "\n";
+        }
+        const int rc = run_batch(opt->batch, kind);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });
 }

@@ -1,30 +1,22 @@
-// qrx speed: decode a QRX file and play it through the speed control or
-// the voice effects into a WAV file at the stream's rate.
-//
-// The speed control prints its diagnostics on standard output, so audio
-// never goes there: the output is always a file, written under a temporary
-// name and renamed once complete.
-#include <unistd.h>
-
+// qrx speed: decode QRX files and play them through the speed control or
+// the voice effects into audio files at the stream's rate (or --rate).
+// The speed control's diagnostics go to standard error, so -o - works.
 #include <CLI/CLI.hpp>
-#include <cstdio>
-#include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
+#include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/render.h"
 #include "convertor/core/conversion_job.h"
-#include "convertor/core/wav_writer.h"
-#include "qrxc.h"
 
 namespace qrx::cli {
 namespace {
 
 struct Speed_options {
-    std::string input;
-    std::string output;
+    Batch_options batch;
+    std::string format;
+    int rate = 0;
     int level = -1;
     std::string effect;   // numeric code, decimal or 0x-hex
     int pitch = 0;
@@ -76,130 +68,11 @@ int flags_for(const Speed_options &opt) {
     return EFFECT_MODE | code;
 }
 
-class Source {
-public:
-    explicit Source(const std::string &path) : f_(std::fopen(path.c_str(), "rb")) {}
-    ~Source() {
-        if (f_ != nullptr) std::fclose(f_);
-    }
-    Source(const Source &) = delete;
-    Source &operator=(const Source &) = delete;
-    std::FILE *get() const { return f_; }
-
-private:
-    std::FILE *f_;
-};
-
-struct Context_deleter {
-    void operator()(Qrxc_context *ctx) const { Qrxc_destroy(ctx); }
-};
-
-int run_speed(const Speed_options &opt) {
-    if (stdin_refused(opt.input)) return EXIT_SOURCE;
-    const int flags = flags_for(opt);
-    if (flags < 0) return EXIT_FORMAT;
-    if (opt.output == "-") {
-        print_error("the speed control reports on standard output; give a file name with -o");
-        return EXIT_OUTPUT;
-    }
-    const std::string output = opt.output.empty() ? output_path_for(opt.input) : opt.output;
-    if (same_file(opt.input, output)) {
-        print_error(output + ": is the input file; give another output name");
-        return EXIT_OUTPUT;
-    }
-
-    Source src(opt.input);
-    if (src.get() == nullptr) {
-        print_error(opt.input + ": cannot open");
-        return EXIT_SOURCE;
-    }
-    // A short header is followed by frame data: pad what was read so that
-    // the header parser never sees bytes the file does not have.
-    unsigned char head[16] = {};
-    const std::size_t got = std::fread(head, 1, sizeof head, src.get());
-    if (std::ferror(src.get()) != 0) {  // e.g. a directory
-        print_error(opt.input + ": cannot read");
-        return EXIT_SOURCE;
-    }
-    std::unique_ptr<Qrxc_context, Context_deleter> ctx(Qrxc_create());
-    if (!ctx) {
-        print_error("out of memory");
-        return EXIT_OUTPUT;
-    }
-    G_header header{};
-    const int header_len = got >= 4 ? Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &header, head) : -1;
-    if (header_len < 0 || static_cast<std::size_t>(header_len) > got) {
-        print_error(opt.input + ": not a QRX stream this tool can decode");
-        return EXIT_FORMAT;
-    }
-    if (std::fseek(src.get(), header_len, SEEK_SET) != 0) {
-        print_error(opt.input + ": cannot read");
-        return EXIT_SOURCE;
-    }
-    if (Qrmd_initial_ctx(ctx.get(), flags) != 0) {
-        print_error("bad speed flags");
-        return EXIT_FORMAT;
-    }
-
-    // A device or pipe gets the finished file copied in, never replaced.
-    const bool through = is_stream_target(output);
-    std::optional<Temp_dir> temp_dir;
-    if (through) {
-        temp_dir.emplace();
-        if (temp_dir->path().empty()) {
-            print_error("cannot create a temporary directory");
-            return EXIT_OUTPUT;
-        }
-    }
-    const std::string temp = through ? temp_dir->path() + "/speed.wav" : output + ".part-" + std::to_string(::getpid());
-    const Interrupt_guard interrupts;
-    Wav_writer wav;
-    wav.set_format(header.sample_rate);
-    if (!wav.open(temp)) {
-        print_error(output + ": cannot create");
-        return EXIT_OUTPUT;
-    }
-    auto fail = [&](const std::string &text, int code) {
-        wav.abandon();
-        std::remove(temp.c_str());
-        print_error(text);
-        return code;
-    };
-
-    const std::size_t frame_samples = header.pcm_frame;
-    std::vector<unsigned char> coded(header.frame_bytes);
-    std::vector<short> pcm(frame_samples), out(2 * frame_samples);
-    auto play = [&]() {
-        if (Qrmd_frame_ctx(ctx.get(), flags, pcm.data(), out.data()) != 0) return false;
-        const int n = Qrmd_last_count_ctx(ctx.get());
-        return n >= 0 && wav.write(out.data(), static_cast<std::size_t>(n) * sizeof(short));
-    };
-    while (!Interrupt_guard::raised() && std::fread(coded.data(), 1, coded.size(), src.get()) == coded.size()) {
-        if (Qrxc_frame_ctx(ctx.get(), pcm.data(), coded.data()) != 0)
-            return fail(opt.input + ": cannot decode", EXIT_FORMAT);
-        if (!play()) return fail(output + ": write failed", EXIT_OUTPUT);
-    }
-    if (Interrupt_guard::raised()) return fail("interrupted; no output written", EXIT_CANCELLED);
-    if (std::ferror(src.get()) != 0) return fail(opt.input + ": read failed", EXIT_SOURCE);
-    // The speed control holds up to a period more than 240 samples back;
-    // two frames of silence bring the end of the speech out.
-    std::fill(pcm.begin(), pcm.end(), short{0});
-    for (int i = 0; i < 2; ++i)
-        if (!play()) return fail(output + ": write failed", EXIT_OUTPUT);
-    if (!wav.close()) return fail(output + ": write failed", EXIT_OUTPUT);
-    if (through) {
-        if (!deliver(temp, output)) {
-            print_error(output + ": write failed");
-            return EXIT_OUTPUT;
-        }
-        return EXIT_OK;
-    }
-    if (std::rename(temp.c_str(), output.c_str()) != 0) {
-        std::remove(temp.c_str());
-        print_error(output + ": cannot replace");
-        return EXIT_OUTPUT;
-    }
-    return EXIT_OK;
+// NAME.level8.wav, NAME.effect29.wav: never the name qrx decode gives.
+std::string speed_output_for(const std::string &input, int flags, const Render_settings &s) {
+    const std::string wav = output_path_for(input);
+    const std::string tag = (flags & EFFECT_MODE) != 0 ? ".effect" + std::to_string(flags & 0x1F) : ".level" + std::to_string(flags);
+    return wav.substr(0, wav.size() - 4) + tag + format_extension(s.format_given ? s.format : Audio_format::wav);
 }
 
 }  // namespace
@@ -207,9 +80,8 @@ int run_speed(const Speed_options &opt) {
 void add_speed_command(CLI::App &app) {
     auto opt = std::make_shared<Speed_options>();
     CLI::App *cmd = app.add_subcommand(
-        "speed", "Decode a QRX file at another speed (--level) or with voice effects into a WAV file");
-    cmd->add_option("file", opt->input, "QRX file to play")->required();
-    cmd->add_option("-o,--output", opt->output, "WAV file to write; default: the input name with .wav");
+        "speed", "Decode QRX files at another speed (--level) or with voice effects into audio files");
+    add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", true);
     cmd->add_option("--level", opt->level, "Speed level: 0 twice as fast, 4 normal, 12 half speed")
         ->check(CLI::Range(0, 12));
     cmd->add_option("--effect", opt->effect,
@@ -218,8 +90,23 @@ void add_speed_command(CLI::App &app) {
     cmd->add_flag("--vibrato", opt->vibrato, "Vibrato");
     cmd->add_option("--echo", opt->echo, "Echo: short (160 samples later) or long (504 samples later)")
         ->check(CLI::IsMember({"short", "long"}));
+    cmd->add_option("--format", opt->format, "Output format: wav, flac, ogg, opus, mp3 or raw; default from the -o name, else wav")
+        ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
+    cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
+        ->check(CLI::Range(1000, 384000));
     cmd->callback([opt] {
-        const int rc = run_speed(*opt);
+        const int flags = flags_for(*opt);
+        if (flags < 0) throw CLI::RuntimeError(EXIT_FORMAT);
+        Render_settings s;
+        s.speed_flags = flags;
+        s.format_given = !opt->format.empty();
+        if (s.format_given) parse_audio_format(opt->format, s.format);
+        s.rate = opt->rate;
+        Batch_kind kind;
+        kind.picks = has_qrx_extension;
+        kind.default_output = [flags, s](const std::string &in) { return speed_output_for(in, flags, s); };
+        kind.convert = [s](const Task &t, Qrxc_context *ctx) { return render_file(t, ctx, s); };
+        const int rc = run_batch(opt->batch, kind);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });
 }

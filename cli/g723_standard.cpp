@@ -22,15 +22,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-void remove_quietly(const std::string &path) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-}
-
-struct Context_deleter {
-    void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
-};
-
 // Samples go to the WAV little-endian whatever the host.
 void to_little_endian(const short *pcm, unsigned char *out, int samples) {
     for (int i = 0; i < samples; ++i) {
@@ -64,9 +55,11 @@ bool open_decoding(Qrxc_context *ctx, int type) {
 }  // namespace
 
 int qrx_header(const unsigned char *head, std::size_t got, G_header &info) {
-    if (got < 4 || ((head[3] & 0xC0) != 0 && got < 16)) return -1;
-    std::unique_ptr<Qrxc_context, Context_deleter> ctx(Qrxc_create());
-    if (!ctx) return -1;
+    if (got < 4) return -1;
+    const int len = Qrxc_header_length(head);
+    if (len < 0 || got < static_cast<std::size_t>(len)) return -1;
+    Context ctx;
+    if (ctx.get() == nullptr) return -1;
     return Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &info, const_cast<unsigned char *>(head));
 }
 
@@ -86,139 +79,115 @@ std::string with_extension(const std::string &path, const std::string &ext) {
     return p.string();
 }
 
-bool read_input(const std::string &path, std::vector<unsigned char> &bytes) {
-    const bool from_stdin = path == "-";
-    std::FILE *f = from_stdin ? stdin : std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        print_error("cannot read " + path + ": " + std::strerror(errno));
+bool read_input(const std::string &path, std::vector<unsigned char> &bytes, std::string &error) {
+    Input_fd in;
+    if (!in.open(path)) {
+        error = "cannot read " + shown_input(path) + ": " + in.error();
         return false;
     }
     bytes.clear();
     unsigned char buf[1 << 15];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    const bool ok = std::ferror(f) == 0;
-    if (!from_stdin) std::fclose(f);
-    if (!ok) print_error("cannot read " + (from_stdin ? std::string("standard input") : path));
-    return ok;
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = "cannot read " + shown_input(path) + ": " + std::strerror(errno);
+            return false;
+        }
+        bytes.insert(bytes.end(), buf, buf + n);
+    }
+    // A file that shrank while it was read is a read failure, not a short stream.
+    if (in.sized() && bytes.size() < in.size()) {
+        error = "cannot read " + shown_input(path) + " to its end";
+        return false;
+    }
+    return true;
 }
 
-Staged_output::~Staged_output() {
-    if (!committed_ && !path_.empty()) remove_quietly(path_);
+bool read_input(const std::string &path, std::vector<unsigned char> &bytes) {
+    std::string error;
+    if (read_input(path, bytes, error)) return true;
+    print_error(error);
+    return false;
 }
 
-int Staged_output::prepare(const std::string &target, const std::string &input) {
-    target_ = target;
-    shown_ = target == "-" ? "standard output" : target;
+int Staged_output::prepare(const std::string &target, const std::string &input, bool replace) {
+    shown_ = shown_output(target);
+    replace_ = replace;
     if (input != "-" && target != "-" && same_file(input, target)) {
         print_error(target + ": is the input file; give another output name");
         return EXIT_OUTPUT;
     }
-    through_ = target == "-" || is_stream_target(target);
-    if (through_) {
-        temp_.emplace();
-        if (temp_->path().empty()) {
-            print_error("cannot create a temporary directory");
-            return EXIT_OUTPUT;
-        }
-        path_ = temp_->path() + "/output";
-    } else {
-        path_ = target + ".part";
+    if (!file_.open(target) || file_.stream() == nullptr) {
+        print_error("cannot create " + shown_ + ": " + file_.error());
+        return EXIT_OUTPUT;
     }
     return EXIT_OK;
 }
 
 int Staged_output::commit() {
-    committed_ = true;
-    if (through_) {
-        if (deliver(path_, target_)) return EXIT_OK;
-        print_error("cannot write " + shown_);
-        return EXIT_OUTPUT;
-    }
-    std::error_code ec;
-    std::filesystem::rename(path_, target_, ec);
-    if (!ec) return EXIT_OK;
-    remove_quietly(path_);
-    print_error("cannot create " + target_ + ": " + ec.message());
+    if (file_.commit(replace_)) return EXIT_OK;
+    print_error(file_.error_number() == EEXIST ? shown_ + ": exists; -y replaces it"
+                                               : "cannot write " + shown_ + ": " + file_.error());
     return EXIT_OUTPUT;
 }
 
-int decode_standard(const std::string &input, const std::string &target_arg, bool quiet) {
+Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
+    Task_result r;
+    auto failed = [&r](int code, const std::string &text) {
+        r.code = code;
+        r.error = text;
+        return r;
+    };
+    const std::string input = shown_input(task.input);
+    const std::string shown = shown_output(task.output);
     std::vector<unsigned char> in;
-    if (!read_input(input, in)) return EXIT_SOURCE;
-    if (in.empty()) {
-        print_error(input + ": holds no G.723.1 frames");
-        return EXIT_FORMAT;
-    }
+    std::string error;
+    if (!read_input(task.input, in, error)) return failed(EXIT_SOURCE, error);
+    if (in.empty()) return failed(EXIT_FORMAT, input + ": holds no G.723.1 frames");
     const std::uint64_t frames = standard_frame_count(in);
-    if (frames * 2 * 240 > WAV_MAX_DATA_BYTES) {
-        print_error(input + ": decodes to more PCM than a WAV file can hold (4 GiB)");
-        return EXIT_OUTPUT;
-    }
-    const std::string target = target_arg.empty() ? with_extension(input, ".wav") : target_arg;
-    Staged_output out;
-    if (const int rc = out.prepare(target, input); rc != EXIT_OK) return rc;
-
-    std::unique_ptr<Qrxc_context, Context_deleter> ctx(Qrxc_create());
-    if (!ctx) {
-        print_error("out of memory");
-        return EXIT_OUTPUT;
-    }
+    if (frames * 2 * 240 > WAV_MAX_DATA_BYTES)
+        return failed(EXIT_OUTPUT, input + ": decodes to more PCM than a WAV file can hold (4 GiB)");
     // A fresh decoder for the stream; each frame then brings its own rate.
     int first_kind = -1;
     Qrxc_g723_from_standard(in.data(), in.size(), 1, nullptr, &first_kind);
-    if (!open_decoding(ctx.get(), first_kind == QRXC_G723_KIND_63 ? 2 : 1)) {
-        print_error("the codec refused a G.723.1 stream");
-        return EXIT_OUTPUT;
-    }
+    if (!open_decoding(ctx, first_kind == QRXC_G723_KIND_63 ? 2 : 1))
+        return failed(EXIT_OUTPUT, "the codec refused a G.723.1 stream");
 
+    Output_file out;
+    if (!out.open(task.output) || out.stream() == nullptr)
+        return failed(EXIT_OUTPUT, "cannot create " + shown + ": " + out.error());
     Wav_writer wav;
     wav.set_format(8000);
-    if (!wav.open(out.path())) {
-        print_error("cannot create " + out.shown() + ": " + std::strerror(errno));
-        return EXIT_OUTPUT;
-    }
-    const Interrupt_guard interrupts;
-    Progress_line progress("decoding");
+    if (!wav.open(out.stream())) return failed(EXIT_OUTPUT, "cannot create " + shown);
+    Progress_line progress("decoding", task.single && !task.quiet);
     std::uint64_t count[4] = {}, cut = 0;
     short pcm[240];
     unsigned char le[480];
     for (std::size_t at = 0; at < in.size();) {
-        if (Interrupt_guard::raised()) {
-            wav.abandon();
-            print_error("interrupted; no output written");
-            return EXIT_CANCELLED;
-        }
         int kind = -1;
-        int used = Qrxc_decode_standard_ctx(ctx.get(), in.data() + at, in.size() - at, pcm, &kind);
+        int used = Qrxc_decode_standard_ctx(ctx, in.data() + at, in.size() - at, pcm, &kind);
         if (used == QRXC_ERR_BUFFER) {
             // A frame cut short at the end is concealed like a frame never sent.
             const unsigned char untransmitted = QRXC_G723_KIND_UNTRANSMITTED;
-            Qrxc_decode_standard_ctx(ctx.get(), &untransmitted, 1, pcm, nullptr);
+            Qrxc_decode_standard_ctx(ctx, &untransmitted, 1, pcm, nullptr);
             ++cut;
             used = static_cast<int>(in.size() - at);
         } else if (used < 0) {
-            wav.abandon();
-            print_error("the codec failed");
-            return EXIT_OUTPUT;
+            return failed(EXIT_OUTPUT, "the codec failed");
         } else {
             ++count[kind];
         }
         to_little_endian(pcm, le, 240);
-        if (!wav.write(le, sizeof le)) {
-            wav.abandon();
-            print_error("cannot write " + out.shown());
-            return EXIT_OUTPUT;
-        }
+        if (!wav.write(le, sizeof le)) return failed(EXIT_OUTPUT, "cannot write " + shown);
         at += static_cast<std::size_t>(used);
         progress.update(progress_position(at, in.size()));
     }
     progress.finish();
-    if (!wav.close()) {
-        print_error("cannot write " + out.shown());
-        return EXIT_OUTPUT;
-    }
+    if (!wav.close()) return failed(EXIT_OUTPUT, "cannot write " + shown);
     const std::uint64_t concealed = count[QRXC_G723_KIND_SID] + count[QRXC_G723_KIND_UNTRANSMITTED] + cut;
+    // Lost audio is worth saying even under -q.
     if (concealed > 0)
         std::fprintf(stderr,
                      "qrx: %s: concealed %llu of %llu frames (%llu SID, %llu untransmitted, %llu cut short); "
@@ -228,40 +197,12 @@ int decode_standard(const std::string &input, const std::string &target_arg, boo
                      static_cast<unsigned long long>(count[QRXC_G723_KIND_SID]),
                      static_cast<unsigned long long>(count[QRXC_G723_KIND_UNTRANSMITTED]),
                      static_cast<unsigned long long>(cut));
-    if (const int rc = out.commit(); rc != EXIT_OK) return rc;
-    if (!quiet && target != "-" && !is_stream_target(target)) std::printf("%s%s\n", target.c_str(), MSG_CREATE_SUCCESS);
-    return EXIT_OK;
-}
-
-int encode_standard(const std::string &input, const std::string &target_arg, int type,
-                    const std::function<int(const std::string &)> &encode_qrx) {
-    if (type != 1 && type != 2) {
-        print_error("--output-format g723 needs type 1 (5.3 kbit/s) or 2 (6.3 kbit/s)");
-        return EXIT_FORMAT;
-    }
-    const std::string target = target_arg.empty() ? with_extension(input, ".g723") : target_arg;
-    if (input != "-" && target != "-" && same_file(input, target)) {
-        print_error(target + ": is the input file; give another output name");
-        return EXIT_OUTPUT;
-    }
-    const Temp_dir temp;
-    if (temp.path().empty()) {
-        print_error("cannot create a temporary directory");
-        return EXIT_OUTPUT;
-    }
-    const std::string qrx = temp.path() + "/encoded.QRX";
-    if (const int rc = encode_qrx(qrx); rc != EXIT_OK) return rc;
-    unsigned char head[16] = {};
-    std::size_t got = 0;
-    std::uint64_t size = 0;
-    G_header info{};
-    // The label is the input's rate; standard streams are 8000 Hz by definition.
-    if (read_head(qrx, head, sizeof head, got, size) && qrx_header(head, got, info) > 0 && info.sample_rate != 8000) {
-        print_error(input + " is sampled at " + std::to_string(info.sample_rate) +
-                    " Hz; standard G.723.1 streams are 8000 Hz");
-        return EXIT_FORMAT;
-    }
-    return export_to_standard(qrx, target);
+    if (!out.commit(task.replace))
+        return failed(EXIT_OUTPUT, out.error_number() == EEXIST ? shown + ": exists; -y replaces it"
+                                                                : "cannot write " + shown + ": " + out.error());
+    r.seconds = static_cast<double>(frames) * 240 / 8000;
+    if (task.single && !task.quiet && !written_through(task.output)) r.text = task.output + MSG_CREATE_SUCCESS + "\n";
+    return r;
 }
 
 }  // namespace qrx::cli

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/cli_support.h"
+#include "convertor/core/output_file.h"
 #include "qrxc.h"
 
 namespace qrx::cli {
@@ -28,45 +30,36 @@ std::string with_extension(const std::string &path, const std::string &ext);
 int qrx_header(const unsigned char *head, std::size_t got, G_header &info);
 
 // A whole input file ("-": standard input) in memory; false, with the
-// message printed, if it cannot be read.
+// reason in error, if it cannot be read.
+bool read_input(const std::string &path, std::vector<unsigned char> &bytes, std::string &error);
+// The same, with the message printed.
 bool read_input(const std::string &path, std::vector<unsigned char> &bytes);
 
-// An output written under a temporary name and put in place only once it is
-// complete; standard output, devices, pipes and links get the finished file
-// copied in. Whatever is not committed is removed.
+// One output of export or import, through the shared output-file rules:
+// messages printed, exit codes returned.
 class Staged_output {
 public:
-    Staged_output() = default;
-    Staged_output(const Staged_output &) = delete;
-    Staged_output &operator=(const Staged_output &) = delete;
-    ~Staged_output();
-
     // EXIT_OK, or an exit code with the message printed (the output is the
-    // input, no temporary directory).
-    int prepare(const std::string &target, const std::string &input);
-    // Where to write, and how to name the output in messages.
-    const std::string &path() const { return path_; }
+    // input, or its temporary cannot be made). With replace false an
+    // existing file is kept and commit() fails.
+    int prepare(const std::string &target, const std::string &input, bool replace);
+    std::FILE *stream() { return file_.stream(); }
     const std::string &shown() const { return shown_; }
     // Puts the written file in place: EXIT_OK or EXIT_OUTPUT with the message printed.
     int commit();
 
 private:
-    std::string target_, path_, shown_;
-    std::optional<Temp_dir> temp_;
-    bool through_ = false;
-    bool committed_ = false;
+    Output_file file_;
+    std::string shown_;
+    bool replace_ = false;
 };
 
 // qrx export: the frames of a QRX stream of type 0, 1 or 2 in the standard
 // layout at target (cmd_export.cpp).
-int export_to_standard(const std::string &input, const std::string &target);
+int export_to_standard(const std::string &input, const std::string &target, bool replace);
 
-// qrx decode of a standard stream to the converter's WAV at 8000 Hz.
-int decode_standard(const std::string &input, const std::string &target, bool quiet);
-
-// qrx encode --output-format g723: encode_qrx writes the QRX stream of type
-// 1 or 2 to the path it is given, which is then exported to target.
-int encode_standard(const std::string &input, const std::string &target, int type,
-                    const std::function<int(const std::string &)> &encode_qrx);
+// qrx decode of a standard stream (one file of a batch) to the converter's
+// WAV at 8000 Hz.
+Task_result decode_standard(const Task &task, Qrxc_context *ctx);
 
 }  // namespace qrx::cli

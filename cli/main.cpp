@@ -1,11 +1,23 @@
 // qrx: command-line front end of the qrxc codec.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 
+#include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "convertor/core/output_file.h"
+#include "qrxc.h"
+
+#ifndef QRX_TOOL_VERSION
+#define QRX_TOOL_VERSION "unknown"
+#endif
 
 int main(int argc, char **argv) {
+    // Ctrl-C, SIGTERM, a closed terminal and the rest remove every partial
+    // output first; nothing else is deleted.
+    qrx::remove_temporaries_on_signals(qrx::cli::EXIT_CANCELLED, "qrx: interrupted; partial outputs removed\n");
     CLI::App app{"qrx - convert, inspect and play QRX voice files"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("qrx ") + QRX_TOOL_VERSION + " (libqrxc " + Qrxc_version_string() + ")");
     qrx::cli::add_decode_command(app);
     qrx::cli::add_info_command(app);
     qrx::cli::add_encode_command(app);

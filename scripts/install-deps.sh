@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-      libsndfile1-dev libcli11-dev qt6-base-dev fonts-nanum ffmpeg
+      libsndfile1-dev libsoxr-dev libcli11-dev qt6-base-dev fonts-nanum ffmpeg
       python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
       emscripten nodejs chromium)
 missing=()

@@ -10,6 +10,6 @@ mkdir -p "$out"
 for f in samples/*.QRX; do
   wav="$out/$(basename "${f%.*}").wav"
   build/cli/qrx info "$f"
-  build/cli/qrx decode "$f" -o "$wav" -q
+  build/cli/qrx decode -y "$f" -o "$wav" -q
   echo "converted $f -> $PWD/$wav"
 done

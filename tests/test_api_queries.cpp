@@ -299,7 +299,7 @@ TEST(ApiBuffers, EncodeBufferWritesWhatQrxEncodeWrites) {
         for (int long_header : {0, 1}) {
             SCOPED_TRACE(testing::Message() << "type " << type << " long " << long_header);
             const std::string out = dir.file("out.QRX");
-            const auto r = qrx_test::run_command(std::string(QRX_CLI) + " encode " + dir.file("in.wav") + " -t " +
+            const auto r = qrx_test::run_command(std::string(QRX_CLI) + " encode -y " + dir.file("in.wav") + " -t " +
                                                  std::to_string(type) + (long_header ? "" : " --short-header") +
                                                  " -o " + out + " 2>&1");
             ASSERT_EQ(r.status, 0) << r.out;

@@ -120,9 +120,7 @@ TEST_P(CliEncodeRefuses, FailsWithoutLeavingAnOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliEncodeRefuses,
-                         ::testing::Values(Refusal_case{"stereo", 8000, 2, 16, 1, "-t 1", 3},
-                                           Refusal_case{"rate44100", 44100, 1, 16, 1, "-t 2", 3},
-                                           Refusal_case{"rate11025", 11025, 1, 16, 1, "-t 5", 3},
+                         ::testing::Values(Refusal_case{"rate_option", 8000, 1, 16, 1, "-t 2 --rate 44100", 0},
                                            Refusal_case{"type3", 8000, 1, 16, 1, "-t 3", 0},
                                            Refusal_case{"no_type", 8000, 1, 16, 1, "", 0}),
                          [](const auto &p) { return std::string(p.param.name); });
@@ -199,9 +197,9 @@ TEST(CliEncodeInput, InterruptLeavesNoPartialStream) {
     const Bytes wav = make_wav(8000, 1, 16, 1, 48000);
     const std::size_t half = wav.size() / 2;
     ASSERT_EQ(::write(w, wav.data(), half), static_cast<ssize_t>(half));
-    // Wait until the output exists, i.e. qrx is in its frame loop.
-    for (int i = 0; i < 500 && !std::filesystem::exists(dir.file("o.QRX.part")); ++i) ::usleep(10000);
-    EXPECT_TRUE(std::filesystem::exists(dir.file("o.QRX.part")));
+    // Wait until the temporary exists, i.e. qrx is in its frame loop.
+    for (int i = 0; i < 500 && dir.entries().size() < 2; ++i) ::usleep(10000);
+    EXPECT_EQ(dir.entries().size(), 2u);
     ::kill(pid, SIGINT);
     ::usleep(50000);
     ::close(w);

@@ -162,7 +162,7 @@ TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
     for (const char *sample : {"hello-g723-53", "hello-g723-63"}) {
         SCOPED_TRACE(sample);
         const std::string in = std::string(QRXC_SAMPLES) + "/" + sample + ".QRX";
-        ASSERT_EQ(qrx("export " + in + " -o " + dir.file("s.g723")).status, 0);
+        ASSERT_EQ(qrx("export -y " + in + " -o " + dir.file("s.g723")).status, 0);
         const Command_result ff = qrx_test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("s.g723") + " -f s16le -");
         ASSERT_EQ(ff.status, 0);
         const Command_result ours = qrx_test::run_command(std::string(QRX_CLI) + " decode " + in + " -o - 2>/dev/null");

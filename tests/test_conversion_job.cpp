@@ -331,3 +331,18 @@ TEST(ConversionJob, MoreThanAWavCanHoldFailsBeforeWriting) {
     EXPECT_EQ(ui.messages, std::vector<std::string>{dir.file("long.wav") + " Create Failed"});
     EXPECT_EQ(dir.entries().size(), 1u);
 }
+
+TEST(ConversionJob, ASourceThatShrinksIsAReadFailure) {
+    // Cut short by another program while the job reads it: not a shorter success.
+    qrx_test::Scratch_dir dir;
+    qrx_test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 300));
+    Recording_ui ui;
+    Ctx ctx;
+    qrx::Conversion_job job(dir.file("a.QRX"), dir.file("a.wav"), ui, ctx.c);
+    ui.on_progress = [&] {
+        if (ui.positions.size() == 1) std::filesystem::resize_file(dir.file("a.QRX"), 16 + 120 * 100 + 50);
+    };
+    EXPECT_EQ(job.run(), Job_result::read_failed);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{dir.file("a.wav") + " Create Failed"});
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.QRX"});
+}

@@ -5,13 +5,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "qrxc.h"
 
 namespace qrx_test {
 
@@ -119,5 +124,99 @@ inline Bytes noise_bytes(std::size_t n, std::uint32_t seed) {
     }
     return b;
 }
+
+// A stream of the given type (noise frames) with trailing extra bytes.
+inline Bytes noise_stream(unsigned type, std::size_t frames, std::size_t trailing = 0, unsigned rate = 8000,
+                          std::uint32_t seed = 5) {
+    Qrxc_type_desc d{};
+    Qrxc_type_info(static_cast<int>(type), &d);
+    const auto fb = static_cast<unsigned>(d.frame_bytes);
+    Bytes b = long_header(rate, type, static_cast<unsigned>(d.pcm_frame), fb);
+    const Bytes body = noise_bytes(frames * fb + trailing, seed);
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+
+// A canonical WAV with 16-bit samples (interleaved when channels > 1), or
+// 32-bit float ones.
+inline Bytes pcm_wav(std::uint32_t rate, unsigned channels, const std::vector<short> &samples) {
+    Bytes b = {'R', 'I', 'F', 'F'};
+    const auto data = static_cast<std::uint32_t>(samples.size() * 2);
+    put32(b, 36 + data);
+    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
+    put32(b, 16);
+    put16(b, 1);
+    put16(b, channels);
+    put32(b, rate);
+    put32(b, rate * 2 * channels);
+    put16(b, 2 * channels);
+    put16(b, 16);
+    for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
+    put32(b, data);
+    for (short v : samples) put16(b, static_cast<unsigned short>(v));
+    return b;
+}
+inline Bytes float_wav(std::uint32_t rate, const std::vector<float> &samples) {
+    Bytes b = {'R', 'I', 'F', 'F'};
+    const auto data = static_cast<std::uint32_t>(samples.size() * 4);
+    put32(b, 36 + data);
+    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
+    put32(b, 16);
+    put16(b, 3);
+    put16(b, 1);
+    put32(b, rate);
+    put32(b, rate * 4);
+    put16(b, 4);
+    put16(b, 32);
+    for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
+    put32(b, data);
+    for (float f : samples) {
+        std::uint32_t u;
+        std::memcpy(&u, &f, 4);
+        put32(b, u);
+    }
+    return b;
+}
+
+// A speech-like tone, n samples at rate.
+inline std::vector<short> tone(std::size_t n, double rate, double amplitude = 0.3) {
+    std::vector<short> v(n);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<short>(32767 * amplitude *
+                                  (std::sin(2 * M_PI * 220 * double(i) / rate) + 0.3 * std::sin(2 * M_PI * 1270 * double(i) / rate)));
+    return v;
+}
+
+inline std::string quoted(const std::string &s) { return "'" + s + "'"; }
+inline std::string text_of(const Bytes &b) { return std::string(b.begin(), b.end()); }
+
+// Every file and directory below root, as paths relative to it, sorted.
+inline std::vector<std::string> tree(const std::filesystem::path &root) {
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(root))
+        names.push_back(std::filesystem::relative(e.path(), root).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+#ifdef QRX_CLI
+struct Qrx_run {
+    int status;
+    std::string out, err;
+};
+
+// Runs "prefix qrx args" through the shell (args quoted by the caller),
+// capturing standard output and standard error.
+inline Qrx_run run_tool(const std::string &args, const std::string &prefix = "") {
+    static int counter = 0;
+    const std::string err_file = (std::filesystem::temp_directory_path() /
+                                  ("qrx-err-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
+                                     .string();
+    const Command_result r = run_command(prefix + "'" + QRX_CLI + "' " + args + " 2>'" + err_file + "'");
+    Qrx_run out{r.status, r.out, text_of(read_bytes(err_file))};
+    std::remove(err_file.c_str());
+    return out;
+}
+#endif
 
 }  // namespace qrx_test

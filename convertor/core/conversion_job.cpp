@@ -11,13 +11,14 @@
 #include <string>
 
 #include "qrxc.h"
+#include "output_file.h"
 #include "wav_writer.h"
 
 namespace qrx {
 namespace {
 
-constexpr int SHORT_HEADER = 4;
-constexpr int LONG_HEADER = 16;
+constexpr std::size_t SHORT_HEADER = 4;
+constexpr std::size_t LONG_HEADER = 16;
 
 bool ends_with_qrx(const std::string &s) {
     if (s.size() < 4) return false;
@@ -35,30 +36,6 @@ struct Source {
     }
 };
 
-// The temporary WAV beside the target: removed unless it was put in place.
-struct Temp_output {
-    Wav_writer &writer;
-    std::string path;
-    bool keep = false;
-    ~Temp_output() {
-        writer.abandon();
-        if (!keep && !path.empty()) std::remove(path.c_str());
-    }
-};
-
-// Creates a temporary file name beside target that no other file has, and
-// opens the writer on it.
-bool open_temp_beside(Wav_writer &writer, const std::string &target, std::string &temp) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-        if (writer.open(temp, true)) return true;
-        if (errno != EEXIST) break;
-    }
-    temp.clear();
-    return false;
-}
-
 // PCM goes to the file little-endian whatever the host.
 bool write_pcm(Wav_writer &writer, short *pcm, int samples) {
     if constexpr (std::endian::native != std::endian::little) {
@@ -71,15 +48,17 @@ bool write_pcm(Wav_writer &writer, short *pcm, int samples) {
 }
 
 // The output is renamed into place at the end, which would replace the
-// source itself, or a device or pipe node, with the WAV: both are refused.
+// source itself with the WAV, and a device or pipe node with a plain file
+// unless the caller writes those through: both are refused.
 // (A directory is left to the rename, which cannot replace it.)
-bool output_replaceable(std::FILE *source, const std::string &output) {
+bool output_allowed(int source_fd, const std::string &output, bool write_through) {
+    if (output == "-") return write_through;
     struct stat out_st{};
     if (::stat(output.c_str(), &out_st) != 0) return errno == ENOENT;
     if (S_ISDIR(out_st.st_mode)) return true;
-    if (!S_ISREG(out_st.st_mode)) return false;
+    if (!S_ISREG(out_st.st_mode)) return write_through;
     struct stat src_st{};
-    if (::fstat(::fileno(source), &src_st) != 0) return false;
+    if (::fstat(source_fd, &src_st) != 0) return false;
     return out_st.st_dev != src_st.st_dev || out_st.st_ino != src_st.st_ino;
 }
 
@@ -108,25 +87,36 @@ Conversion_job::Conversion_job(std::string source, std::string output, Job_ui &u
 Job_result Conversion_job::run() {
     frames_ = 0;
     header_length_ = 0;
+    sample_rate_ = 0;
     const std::string source = source_;
     const std::string output = output_;
     const std::string failed = output + MSG_CREATE_FAILED;
 
     Source src;
-    src.f = source.empty() ? nullptr : std::fopen(source.c_str(), "rb");
+    if (source_fd_ >= 0) {
+        const int fd = ::dup(source_fd_);
+        src.f = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+        if (src.f == nullptr && fd >= 0) ::close(fd);
+    } else {
+        src.f = source.empty() ? nullptr : std::fopen(source.c_str(), "rb");
+    }
     if (src.f == nullptr) {
         ui_.message(MSG_OPEN_FAILED);
         return Job_result::open_failed;
     }
 
     unsigned char hdr_buf[LONG_HEADER] = {};
-    const std::size_t got = std::fread(hdr_buf, 1, sizeof hdr_buf, src.f);
+    const std::size_t got = std::fread(hdr_buf, 1, SHORT_HEADER, src.f);
     if (std::ferror(src.f)) {  // e.g. a directory
         ui_.message(MSG_OPEN_FAILED);
         return Job_result::open_failed;
     }
-    const bool long_form = got >= 4 && (hdr_buf[3] & 0xC0) != 0;
-    if (got < SHORT_HEADER || (long_form && got < LONG_HEADER)) {
+    // Only as many bytes as the header has are taken, so that a pipe can be
+    // read on from the first frame.
+    const int want = got == SHORT_HEADER ? Qrxc_header_length(hdr_buf) : -1;
+    if (want < 0 || (want > static_cast<int>(SHORT_HEADER) &&
+                     std::fread(hdr_buf + SHORT_HEADER, 1, LONG_HEADER - SHORT_HEADER, src.f) !=
+                         LONG_HEADER - SHORT_HEADER)) {
         ui_.message(MSG_CANNOT_CONVERT);
         return Job_result::bad_header;
     }
@@ -146,37 +136,44 @@ Job_result Conversion_job::run() {
         return Job_result::bad_header;
     }
     header_length_ = header_len;
+    pcm_frame_ = info.pcm_frame;
+    sample_rate_ = info.sample_rate;
     const int pcm_samples = info.pcm_frame;
     const std::size_t frame_bytes = info.frame_bytes;
 
-    // Frames start right after the header, 4 or 16 bytes in.
-    if (::fseeko(src.f, 0, SEEK_END) != 0) {
+    // A regular file's size is known: progress, the size check and the
+    // end-of-data check use it. A pipe is read to its end.
+    struct stat src_st{};
+    if (::fstat(::fileno(src.f), &src_st) != 0) {
         ui_.message(MSG_OPEN_FAILED);
         return Job_result::open_failed;
     }
-    const off_t file_len = ::ftello(src.f);
-    if (file_len < header_len || ::fseeko(src.f, header_len, SEEK_SET) != 0) {
-        ui_.message(MSG_OPEN_FAILED);
-        return Job_result::open_failed;
+    const bool sized = S_ISREG(src_st.st_mode);
+    std::uint64_t total = 0;
+    if (sized) {
+        const off_t file_len = src_st.st_size;
+        if (file_len < header_len) {
+            ui_.message(MSG_OPEN_FAILED);
+            return Job_result::open_failed;
+        }
+        total = static_cast<std::uint64_t>(file_len) - static_cast<std::uint64_t>(header_len);
+        // More PCM than the WAV's 32-bit sizes can describe would fail only after
+        // gigabytes of writing; it fails before anything is written instead.
+        if (wav_data_bytes(total, frame_bytes, pcm_samples) > WAV_MAX_DATA_BYTES) {
+            ui_.message(failed);
+            return Job_result::write_failed;
+        }
     }
-    const std::uint64_t total = static_cast<std::uint64_t>(file_len) - static_cast<std::uint64_t>(header_len);
 
-    // More PCM than the WAV's 32-bit sizes can describe would fail only after
-    // gigabytes of writing; it fails before anything is written instead.
-    if (wav_data_bytes(total, frame_bytes, pcm_samples) > WAV_MAX_DATA_BYTES) {
-        ui_.message(failed);
-        return Job_result::write_failed;
-    }
-
-    if (!output_replaceable(src.f, output)) {
+    if (!output_allowed(::fileno(src.f), output, write_through_)) {
         ui_.message(failed);
         return Job_result::create_failed;
     }
 
+    Output_file out;
     Wav_writer writer;
     writer.set_format(info.sample_rate);
-    Temp_output temp{writer, {}};
-    if (!open_temp_beside(writer, output, temp.path)) {
+    if (!out.open(output) || !writer.open(out.stream())) {
         ui_.message(failed);
         return Job_result::create_failed;
     }
@@ -187,9 +184,11 @@ Job_result Conversion_job::run() {
     Job_result result = Job_result::success;
     for (;;) {
         if (cancelled_.load()) return Job_result::cancelled;
-        if (std::fread(frame_buf, 1, frame_bytes, src.f) != frame_bytes) {
-            // A trailing partial frame ends the job normally; a read error does not.
-            if (std::ferror(src.f)) result = Job_result::read_failed;
+        const std::size_t n = std::fread(frame_buf, 1, frame_bytes, src.f);
+        if (n != frame_bytes) {
+            // A trailing partial frame ends the job normally; a read error
+            // does not, nor a file that now ends before the size it had.
+            if (std::ferror(src.f) || (sized && consumed + n < total)) result = Job_result::read_failed;
             break;
         }
         if (ctx_ != nullptr)
@@ -202,20 +201,19 @@ Job_result Conversion_job::run() {
             result = Job_result::write_failed;
             break;
         }
-        if (consumed >= total) break;
-        ui_.progress(progress_position(consumed, total));
+        if (sized && consumed >= total) break;
+        if (sized) ui_.progress(progress_position(consumed, total));
     }
     std::fclose(src.f);
     src.f = nullptr;
 
     if (!writer.close() && result == Job_result::success) result = Job_result::write_failed;
-    if (result == Job_result::success && std::rename(temp.path.c_str(), output.c_str()) != 0)
-        result = Job_result::write_failed;
+    if (result == Job_result::success && !out.commit(replace_))
+        result = out.error_number() == EEXIST ? Job_result::create_failed : Job_result::write_failed;
     if (result != Job_result::success) {
         ui_.message(failed);
         return result;
     }
-    temp.keep = true;
     ui_.message(ui_.success_path(output) + MSG_CREATE_SUCCESS);
     return Job_result::success;
 }

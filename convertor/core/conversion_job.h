@@ -42,7 +42,8 @@ enum class Job_result {
                      // device or pipe that the final rename would replace: "<output> Create Failed"
     write_failed,    // a PCM write, the close or the final rename failed: "<output> Create Failed"
     cancelled,       // cancel() was called; nothing is left behind, no message
-    read_failed,     // the source failed to read mid-file: "<output> Create Failed"
+    read_failed,     // the source failed to read mid-file, or ended before the size it had
+                     // at the start: "<output> Create Failed"
 };
 
 // Progress bar position after consumed of total coded bytes: consumed*100/total
@@ -65,8 +66,19 @@ public:
 
     // Runs the whole job on the calling thread. The WAV is written to a
     // temporary file beside the output and renamed over it only once it is
-    // complete.
+    // complete (see Output_file).
     Job_result run();
+
+    // Options for callers other than the dialog, set before run():
+    // Read the source from this open descriptor (owned by the caller)
+    // instead of opening the source path, which then only names it. A pipe
+    // or FIFO is read once, front to back.
+    void set_source_fd(int fd) { source_fd_ = fd; }
+    // Write standard output ("-"), devices and pipes through instead of
+    // refusing them.
+    void set_write_through(bool on) { write_through_ = on; }
+    // With false an existing output is kept and the job fails with create_failed.
+    void set_replace(bool on) { replace_ = on; }
 
     // Safe from any thread: the job stops before its next frame, removes its
     // temporary output and closes the source.
@@ -75,15 +87,21 @@ public:
     // What the last run converted.
     std::uint64_t frames_converted() const { return frames_; }
     int header_length() const { return header_length_; }
+    double seconds_converted() const { return sample_rate_ > 0 ? double(frames_) * pcm_frame_ / sample_rate_ : 0; }
 
 private:
     std::string source_;
     std::string output_;
     Job_ui &ui_;
     Qrxc_context *ctx_;
+    int source_fd_ = -1;
+    bool write_through_ = false;
+    bool replace_ = true;
     std::atomic<bool> cancelled_{false};
     std::uint64_t frames_ = 0;
     int header_length_ = 0;
+    int pcm_frame_ = 0;
+    unsigned sample_rate_ = 0;
 };
 
 }  // namespace qrx

@@ -45,8 +45,19 @@ bool Wav_writer::open(const std::string &path, bool must_not_exist) {
     abandon();
     data_bytes_ = 0;
     file_ = std::fopen(path.c_str(), must_not_exist ? "wbx" : "wb");
-    if (file_ == nullptr) return false;
+    owned_ = true;
+    return file_ != nullptr && start();
+}
 
+bool Wav_writer::open(std::FILE *stream) {
+    abandon();
+    data_bytes_ = 0;
+    file_ = stream;
+    owned_ = false;
+    return file_ != nullptr && start();
+}
+
+bool Wav_writer::start() {
     // While the file is being written the sizes read 0 and 18, as the
     // chunk writer leaves them; close puts in the real ones.
     unsigned char h[WAV_HEADER_BYTES];
@@ -78,13 +89,13 @@ bool Wav_writer::close() {
     bool ok = put32_at(file_, DATA_SIZE_OFFSET, data_bytes_);
     ok = put32_at(file_, RIFF_SIZE_OFFSET, RIFF_OVERHEAD + data_bytes_) && ok;
     ok = std::fflush(file_) == 0 && ok;
-    ok = std::fclose(file_) == 0 && ok;
+    if (owned_) ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
     return ok;
 }
 
 void Wav_writer::abandon() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ != nullptr && owned_) std::fclose(file_);
     file_ = nullptr;
 }
 

@@ -25,6 +25,9 @@ public:
     // must_not_exist it fails instead of touching an existing file. On failure the
     // file is closed again.
     bool open(const std::string &path, bool must_not_exist = false);
+    // Writes into a seekable stream the caller owns (e.g. an Output_file's),
+    // from its start; close() then leaves the stream open.
+    bool open(std::FILE *stream);
     // Appends len bytes of PCM. Fails once the data would no longer fit the
     // 32-bit chunk sizes.
     bool write(const void *buf, std::size_t len);
@@ -40,7 +43,10 @@ public:
 
 private:
     std::array<unsigned char, 18> fmt_{};
+    bool start();
+
     std::FILE *file_ = nullptr;
+    bool owned_ = true;
     std::uint32_t data_bytes_ = 0;
 };
 

@@ -1,0 +1,61 @@
+// Decoded speech into an audio file: the converter's own WAV, headerless
+// s16le, or FLAC, Ogg Vorbis, Opus and MP3 through libsndfile, optionally
+// resampled with libsoxr on the way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "convertor/core/output_file.h"
+#include "convertor/core/wav_writer.h"
+
+typedef struct sf_private_tag SNDFILE;
+struct soxr;
+
+namespace qrx::cli {
+
+enum class Audio_format { wav, flac, ogg, opus, mp3, raw };
+
+// "wav", "flac", ... (false if unknown).
+bool parse_audio_format(const std::string &name, Audio_format &format);
+const char *format_name(Audio_format format);
+const char *format_extension(Audio_format format);  // ".wav", ".flac", ...
+// The format an output name's extension asks for, or fallback.
+Audio_format format_for_name(const std::string &path, Audio_format fallback);
+
+// Mono 16-bit PCM at in_rate, resampled to out_rate (out_rate == in_rate:
+// untouched, sample for sample).
+class Audio_output {
+public:
+    Audio_output();
+    ~Audio_output();
+    Audio_output(const Audio_output &) = delete;
+    Audio_output &operator=(const Audio_output &) = delete;
+
+    // Starts writing into file (open already); false with error().
+    bool start(Output_file &file, Audio_format format, int in_rate, int out_rate);
+    bool write(const short *pcm, std::size_t samples);
+    // Flushes the resampler and finishes the file's header; the caller
+    // then commits the Output_file.
+    bool finish();
+    const std::string &error() const { return error_; }
+
+private:
+    bool emit(const short *pcm, std::size_t samples);
+
+    Audio_format format_ = Audio_format::wav;
+    Output_file *file_ = nullptr;
+    Wav_writer wav_;
+    SNDFILE *snd_ = nullptr;
+    soxr *resampler_ = nullptr;
+    std::vector<short> resampled_;
+    std::string error_;
+};
+
+// The most samples a converter WAV can hold.
+inline constexpr std::uint64_t WAV_MAX_SAMPLES = (0xFFFFFFFFull - 38) / 2;
+
+}  // namespace qrx::cli

@@ -1,0 +1,105 @@
+#include "cli/render.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "cli/qrx_reader.h"
+#include "qrxc.h"
+
+namespace qrx::cli {
+namespace {
+
+// The speed control's texts go to standard error, never among audio on stdout.
+extern "C" void diagnostics_to_stderr(void *, const char *text) { std::fprintf(stderr, "%s", text); }
+extern "C" void diagnostics_dropped(void *, const char *) {}
+
+// At most how many samples the stream plays to: the speed level sets the
+// output per frame (level 12 doubles it), plus the samples the control holds.
+std::uint64_t played_samples(std::uint64_t frames, int pcm_frame, int flags) {
+    const std::uint64_t per_frame = static_cast<std::uint64_t>(pcm_frame);
+    if (flags < 0) return frames * per_frame;
+    const int level = (flags & 0x80) != 0 ? 4 : (flags & 0x0F) > 12 ? 12 : flags & 0x0F;
+    return (frames + 2) * per_frame * static_cast<std::uint64_t>(4 + level) / 8 + 360;
+}
+
+}  // namespace
+
+Audio_format output_format(const Render_settings &s, const std::string &output) {
+    if (s.format_given) return s.format;
+    return output == "-" ? Audio_format::wav : format_for_name(output, Audio_format::wav);
+}
+
+Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s) {
+    Task_result r;
+    auto failed = [&](int code, const std::string &text) {
+        r.code = code;
+        r.error = text;
+        return r;
+    };
+    const std::string in_name = shown_input(task.input);
+    const std::string out_name = shown_output(task.output);
+    Input_fd in;
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, in_name + ": " + in.error());
+    Qrx_reader reader;
+    switch (reader.open(in, ctx)) {
+    case Qrx_reader::ok: break;
+    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, in_name + ": cannot read");
+    default: return failed(EXIT_FORMAT, in_name + ": not a QRX stream this tool can decode");
+    }
+    const G_header &h = reader.header();
+    const int in_rate = static_cast<int>(h.sample_rate);
+    const int out_rate = s.rate > 0 ? s.rate : in_rate;
+    const Audio_format format = output_format(s, task.output);
+    if (s.speed_flags >= 0) {
+        Qrxc_set_diagnostics(ctx, task.quiet ? diagnostics_dropped : diagnostics_to_stderr, nullptr);
+        if (Qrmd_initial_ctx(ctx, s.speed_flags) != 0) return failed(EXIT_FORMAT, "bad speed flags");
+    }
+    if (format == Audio_format::wav && in.sized()) {
+        const std::uint64_t samples =
+            played_samples(reader.frames_expected(), h.pcm_frame, s.speed_flags) * static_cast<std::uint64_t>(out_rate) /
+            static_cast<std::uint64_t>(in_rate);
+        if (samples > WAV_MAX_SAMPLES)
+            return failed(EXIT_OUTPUT, in_name + ": plays to about " + std::to_string(samples * 2) +
+                                           " bytes of PCM, more than a WAV file can hold (4 GiB)");
+    }
+
+    Output_file file;
+    if (!file.open(task.output)) return failed(EXIT_OUTPUT, out_name + ": cannot create (" + file.error() + ")");
+    Audio_output out;
+    if (!out.start(file, format, in_rate, out_rate)) return failed(EXIT_OUTPUT, out_name + ": " + out.error());
+
+    const std::size_t n = h.pcm_frame;
+    std::vector<unsigned char> coded(h.frame_bytes);
+    std::vector<short> pcm(n), played(2 * n);
+    Progress_line line(s.speed_flags >= 0 ? "playing" : "decoding", task.single && !task.quiet);
+    auto emit = [&]() {
+        if (s.speed_flags < 0) return out.write(pcm.data(), n);
+        if (Qrmd_frame_ctx(ctx, s.speed_flags, pcm.data(), played.data()) != 0) return false;
+        const int count = Qrmd_last_count_ctx(ctx);
+        return count >= 0 && out.write(played.data(), static_cast<std::size_t>(count));
+    };
+    int got = 0;
+    while ((got = reader.next(coded.data())) == 1) {
+        if (Qrxc_frame_ctx(ctx, pcm.data(), coded.data()) != 0) return failed(EXIT_FORMAT, in_name + ": cannot decode");
+        if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed");
+        if (reader.frames_expected() > 0)
+            line.update(static_cast<int>(reader.frames_read() * 100 / reader.frames_expected()));
+    }
+    if (got < 0) return failed(EXIT_SOURCE, in_name + ": read failed (the file shrank or could not be read)");
+    if (s.speed_flags >= 0) {
+        // The speed control holds up to a period more than a frame back;
+        // two frames of silence bring the end of the speech out.
+        std::fill(pcm.begin(), pcm.end(), short{0});
+        for (int i = 0; i < 2; ++i)
+            if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed");
+    }
+    line.finish();
+    if (!out.finish()) return failed(EXIT_OUTPUT, out_name + ": write failed");
+    if (!file.commit(task.replace))
+        return failed(EXIT_OUTPUT, out_name + ": " + (file.error_number() == EEXIST ? "exists; -y replaces it" : file.error()));
+    r.seconds = static_cast<double>(reader.frames_read()) * h.pcm_frame / in_rate;
+    return r;
+}
+
+}  // namespace qrx::cli

@@ -1,0 +1,25 @@
+// A QRX stream decoded frame by frame, optionally through the speed control
+// or the voice effects, into any output format at any rate: qrx speed, and
+// qrx decode whenever --format or --rate asks for more than the converter's WAV.
+#pragma once
+
+#include <string>
+
+#include "cli/audio_output.h"
+#include "cli/batch.h"
+
+namespace qrx::cli {
+
+struct Render_settings {
+    int speed_flags = -1;  // Qrmd flags, or -1 to leave the speed alone
+    bool format_given = false;
+    Audio_format format = Audio_format::wav;  // else taken from the output name
+    int rate = 0;                             // 0: the stream's rate
+};
+
+// The format an output gets: --format, else its name's extension, else WAV.
+Audio_format output_format(const Render_settings &s, const std::string &output);
+
+Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s);
+
+}  // namespace qrx::cli

@@ -1,0 +1,276 @@
+// qrx under faults: planted links, full disks, shrinking and endless
+// inputs, signals, long names, hostile float samples.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/audio_input.h"
+#include "cli/cli_support.h"
+#include "cli/qrx_reader.h"
+#include "convertor/core/output_file.h"
+#include "test_support.h"
+
+#ifdef QRX_CLI
+
+namespace {
+
+namespace fs = std::filesystem;
+using qrx_test::Bytes;
+using qrx_test::run_tool;
+
+std::string q(const std::string &s) { return qrx_test::quoted(s); }
+
+// The three writing commands, each given its input and output.
+struct Writer_case {
+    const char *name;
+    const char *input;  // file name in the scratch directory
+    std::string args;   // with IN and OUT replaced
+};
+
+std::string expand(std::string args, const std::string &in, const std::string &out) {
+    args.replace(args.find("IN"), 2, q(in));
+    args.replace(args.find("OUT"), 3, q(out));
+    return args;
+}
+
+const Writer_case WRITERS[] = {
+    {"decode", "m.QRX", "decode -q IN -o OUT"},
+    {"speed", "m.QRX", "speed -q --level 12 IN -o OUT"},
+    {"encode", "m.wav", "encode -q -t 5 IN -o OUT"},
+};
+
+void make_inputs(const qrx_test::Scratch_dir &dir, std::size_t frames = 40) {
+    qrx_test::write_bytes(dir.file("m.QRX"), qrx_test::noise_stream(5, frames));
+    qrx_test::write_bytes(dir.file("m.wav"), qrx_test::pcm_wav(8000, 1, qrx_test::tone(frames * 240, 8000)));
+}
+
+// Starts qrx with argv, standard input from stdin_path (if given); returns its pid.
+pid_t spawn(const std::vector<std::string> &args, const std::string &stdin_path = "") {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    if (!stdin_path.empty()) {
+        const int fd = ::open(stdin_path.c_str(), O_RDONLY);
+        if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) ::_exit(99);
+    }
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDERR_FILENO);
+    std::vector<char *> argv{const_cast<char *>(QRX_CLI)};
+    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(QRX_CLI, argv.data());
+    ::_exit(98);
+}
+
+bool has_hidden_temporary(const std::string &dir) {
+    for (const auto &e : fs::directory_iterator(dir)) {
+        const std::string n = e.path().filename().string();
+        if (n.starts_with(".") && n.ends_with(".part")) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(CliFaults, TemporariesAreNeverFollowedOrShared) {
+    // A link planted where the old fixed temporary names were is left alone.
+    for (const Writer_case &w : WRITERS) {
+        qrx_test::Scratch_dir dir;
+        make_inputs(dir, 4);
+        qrx_test::write_bytes(dir.file("p.txt"), {'k', 'e', 'e', 'p'});
+        for (const char *planted : {"out.x.part", "out.x.part-1"}) fs::create_symlink(dir.file("p.txt"), dir.file(planted));
+        const auto r = run_tool(expand(w.args, dir.file(w.input), dir.file("out.x")));
+        EXPECT_EQ(r.status, 0) << w.name << r.err;
+        EXPECT_EQ(qrx_test::read_bytes(dir.file("p.txt")), (Bytes{'k', 'e', 'e', 'p'})) << w.name;
+        EXPECT_FALSE(fs::is_symlink(dir.file("out.x"))) << w.name;
+        EXPECT_FALSE(has_hidden_temporary(dir.path().string())) << w.name;
+    }
+    // Concurrent encodes to one output: the file is one of the two streams, whole.
+    qrx_test::Scratch_dir dir;
+    make_inputs(dir, 200);
+    ASSERT_EQ(run_tool("encode -q -t 1 " + q(dir.file("m.wav")) + " -o " + q(dir.file("t1.QRX"))).status, 0);
+    ASSERT_EQ(run_tool("encode -q -t 5 " + q(dir.file("m.wav")) + " -o " + q(dir.file("t5.QRX"))).status, 0);
+    const std::string o = q(dir.file("o.QRX"));
+    const auto both = qrx_test::run_command("'" + std::string(QRX_CLI) + "' encode -y -q -t 1 " + q(dir.file("m.wav")) + " -o " + o +
+                                            " & '" + QRX_CLI + "' encode -y -q -t 5 " + q(dir.file("m.wav")) + " -o " + o + "; wait");
+    EXPECT_EQ(both.status, 0);
+    const Bytes got = qrx_test::read_bytes(dir.file("o.QRX"));
+    EXPECT_TRUE(got == qrx_test::read_bytes(dir.file("t1.QRX")) || got == qrx_test::read_bytes(dir.file("t5.QRX")));
+}
+
+TEST(CliFaults, FullDiskKeepsALinkedOutputsOldFile) {
+    // A file size limit makes writes fail part way, as a full disk does.
+    for (const Writer_case &w : WRITERS) {
+        qrx_test::Scratch_dir dir;
+        make_inputs(dir, 400);
+        fs::create_directories(dir.file("real"));
+        const Bytes old(5000, 0x42);
+        qrx_test::write_bytes(dir.file("real/target"), old);
+        fs::create_symlink(dir.file("real/target"), dir.file("link"));
+        const auto r = run_tool(expand(w.args, dir.file(w.input), dir.file("link")) + " -y", "ulimit -f 20; ");
+        EXPECT_EQ(r.status, 4) << w.name << ": " << r.err;
+        EXPECT_EQ(qrx_test::read_bytes(dir.file("real/target")), old) << w.name;
+        EXPECT_TRUE(fs::is_symlink(dir.file("link"))) << w.name;
+        EXPECT_EQ(qrx_test::tree(dir.file("real")), std::vector<std::string>{"target"}) << w.name;
+        // Room again: the link's target is replaced and the link stays.
+        ASSERT_EQ(run_tool(expand(w.args, dir.file(w.input), dir.file("link")) + " -y").status, 0) << w.name;
+        EXPECT_GT(qrx_test::read_bytes(dir.file("real/target")).size(), old.size()) << w.name;
+        EXPECT_TRUE(fs::is_symlink(dir.file("link"))) << w.name;
+    }
+}
+
+TEST(CliFaults, ShrinkingInputIsAReadFailure) {
+    // Truncated between reads, as another program might do.
+    qrx_test::Scratch_dir dir;
+    qrx_test::write_bytes(dir.file("m.QRX"), qrx_test::noise_stream(5, 200));
+    qrx::cli::Input_fd in;
+    ASSERT_TRUE(in.open(dir.file("m.QRX")));
+    qrx::cli::Context ctx;
+    qrx::cli::Qrx_reader reader;
+    ASSERT_EQ(reader.open(in, ctx.get()), qrx::cli::Qrx_reader::ok);
+    unsigned char frame[QRXC_MAX_FRAME_BYTES];
+    ASSERT_EQ(reader.next(frame), 1);
+    fs::resize_file(dir.file("m.QRX"), 16 + 120 * 50 + 7);
+    int got = 0;
+    while ((got = reader.next(frame)) == 1) {}
+    EXPECT_EQ(got, -1);
+
+    qrx_test::write_bytes(dir.file("m.wav"), qrx_test::pcm_wav(16000, 1, qrx_test::tone(48000, 16000)));
+    SF_INFO info{};
+    SNDFILE *f = sf_open(dir.file("m.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    qrx::cli::Audio_input audio;
+    ASSERT_TRUE(audio.start(f, info, 16000));
+    short pcm[240];
+    ASSERT_EQ(audio.read(pcm, 240), 240);
+    fs::resize_file(dir.file("m.wav"), 20000);
+    long n = 0;
+    while ((n = audio.read(pcm, 240)) == 240) {}
+    EXPECT_EQ(n, -1);
+    EXPECT_NE(audio.error().find("shrink"), std::string::npos) << audio.error();
+    sf_close(f);
+}
+
+TEST(CliFaults, SpeedRefusesWhatNoWavCanHold) {
+    // 6 million type 1 frames: 2.9 GB of PCM at normal speed, twice that at level 12.
+    qrx_test::Scratch_dir dir;
+    qrx_test::write_bytes(dir.file("long.QRX"), qrx_test::long_header(8000, 1, 240, 20));
+    fs::resize_file(dir.file("long.QRX"), 16 + 20ull * 6000000);
+    const auto r = run_tool("speed --level 12 " + q(dir.file("long.QRX")) + " -o " + q(dir.file("x.wav")));
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("more than a WAV file can hold"), std::string::npos) << r.err;
+    EXPECT_EQ(qrx_test::tree(dir.path()), std::vector<std::string>{"long.QRX"});
+}
+
+TEST(CliFaults, FifoInputIsReadOnceAndStaysInterruptible) {
+    qrx_test::Scratch_dir dir;
+    const Bytes stream = qrx_test::noise_stream(2, 30, 5);
+    qrx_test::write_bytes(dir.file("m.QRX"), stream);
+    ASSERT_EQ(::mkfifo(dir.file("f.QRX").c_str(), 0600), 0);
+    const std::string feed = "cat " + q(dir.file("m.QRX")) + " > " + q(dir.file("f.QRX")) + " & ";
+    for (const std::string cmd : {"decode -q IN -o OUT", "speed -q --level 6 IN -o OUT", "info IN"}) {
+        std::string from_file = cmd, from_fifo = cmd;
+        const std::string out_arg = cmd.find("OUT") == std::string::npos ? "" : "OUT";
+        auto fill = [&](std::string s, const std::string &in, const std::string &out) {
+            s.replace(s.find("IN"), 2, q(in));
+            if (!out_arg.empty()) s.replace(s.find("OUT"), 3, q(out));
+            return s;
+        };
+        const auto a = run_tool(fill(cmd, dir.file("m.QRX"), dir.file("a.out")));
+        const auto b = run_tool(fill(cmd, dir.file("f.QRX"), dir.file("b.out")), feed);
+        ASSERT_EQ(b.status, 0) << cmd << b.err;
+        if (out_arg.empty()) {
+            EXPECT_EQ(b.out.substr(b.out.find('\n')), a.out.substr(a.out.find('\n'))) << cmd;
+        } else {
+            EXPECT_EQ(qrx_test::read_bytes(dir.file("b.out")), qrx_test::read_bytes(dir.file("a.out"))) << cmd;
+            fs::remove(dir.file("a.out"));
+            fs::remove(dir.file("b.out"));
+        }
+    }
+    // No writer ever comes: Ctrl-C still ends it at once.
+    const pid_t pid = spawn({"decode", dir.file("f.QRX"), "-o", dir.file("x.wav")});
+    ::usleep(100000);
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 5);
+}
+
+TEST(CliFaults, EverySignalRemovesThePartialOutput) {
+    struct Case {
+        const char *command;
+        int sig;
+    };
+    const Case cases[] = {{"decode", SIGHUP}, {"decode", SIGQUIT}, {"decode", SIGTERM}, {"speed", SIGHUP},
+                          {"speed", SIGUSR1}, {"encode", SIGQUIT}, {"encode", SIGALRM}, {"decode", SIGPIPE}};
+    for (const Case &c : cases) {
+        qrx_test::Scratch_dir dir;
+        const bool encode = c.command == std::string("encode");
+        const std::string fifo = dir.file("in.fifo");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::vector<std::string> args{c.command, "-", "-o", dir.file("out.wav")};
+        if (encode) args.insert(args.end(), {"-t", "5"});
+        if (c.command == std::string("speed")) args.insert(args.end(), {"--level", "2"});
+        const pid_t pid = spawn(args, fifo);
+        const int w = ::open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(w, 0);
+        const Bytes data = encode ? qrx_test::pcm_wav(8000, 1, qrx_test::tone(48000, 8000)) : qrx_test::noise_stream(5, 400);
+        ASSERT_EQ(::write(w, data.data(), data.size() / 2), static_cast<ssize_t>(data.size() / 2));
+        for (int i = 0; i < 500 && !has_hidden_temporary(dir.path().string()); ++i) ::usleep(10000);
+        EXPECT_TRUE(has_hidden_temporary(dir.path().string())) << c.command << " " << c.sig;
+        ::kill(pid, c.sig);
+        if (c.sig == SIGPIPE) ::close(w);  // ignored: the command finishes and keeps its output
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ::close(w);
+        if (c.sig == SIGINT || c.sig == SIGTERM) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << c.command;
+        } else if (c.sig != SIGPIPE) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << c.command << " " << c.sig;
+        }
+        EXPECT_FALSE(has_hidden_temporary(dir.path().string())) << c.command << " " << c.sig;
+    }
+}
+
+TEST(CliFaults, LongestNamesWork) {
+    qrx_test::Scratch_dir dir;
+    make_inputs(dir, 3);
+    const std::string name(251, 'n');  // plus ".wav": 255 bytes, the most a name may have
+    for (const Writer_case &w : WRITERS) {
+        const std::string out = dir.file(name + (w.name == std::string("encode") ? ".QRX" : ".wav"));
+        const auto r = run_tool(expand(w.args, dir.file(w.input), out) + " -y");
+        EXPECT_EQ(r.status, 0) << w.name << ": " << r.err;
+        EXPECT_TRUE(fs::exists(out)) << w.name;
+    }
+    EXPECT_EQ(qrx::temporary_name_for("/d/" + name + ".wav").size(), 3 + 255u);
+}
+
+TEST(CliFaults, FloatSamplesClipToTheirOwnRailAndNaNIsRefused) {
+    qrx_test::Scratch_dir dir;
+    const std::vector<float> loud(2400, 3e14f), infinite(2400, INFINITY);
+    qrx_test::write_bytes(dir.file("loud.wav"), qrx_test::float_wav(8000, loud));
+    qrx_test::write_bytes(dir.file("inf.wav"), qrx_test::float_wav(8000, infinite));
+    qrx_test::write_bytes(dir.file("rail.wav"), qrx_test::pcm_wav(8000, 1, std::vector<short>(2400, 32767)));
+    for (const char *name : {"loud", "inf", "rail"})
+        ASSERT_EQ(run_tool(std::string("encode -q -t 6 ") + q(dir.file(std::string(name) + ".wav"))).status, 0) << name;
+    EXPECT_EQ(qrx_test::read_bytes(dir.file("loud.QRX")), qrx_test::read_bytes(dir.file("rail.QRX")));
+    EXPECT_EQ(qrx_test::read_bytes(dir.file("inf.QRX")), qrx_test::read_bytes(dir.file("rail.QRX")));
+
+    std::vector<float> bad(2400, 0.25f);
+    bad[1234] = NAN;
+    qrx_test::write_bytes(dir.file("nan.wav"), qrx_test::float_wav(8000, bad));
+    const auto r = run_tool("encode -t 6 " + q(dir.file("nan.wav")));
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("sample 1234 is not a number"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.file("nan.QRX")));
+}
+
+#endif  // QRX_CLI
