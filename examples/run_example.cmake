@@ -1,0 +1,13 @@
+# Runs PROGRAM with ARGS (comma-separated) and compares OUTPUT with EXPECTED byte for byte.
+get_filename_component(dir ${OUTPUT} DIRECTORY)
+file(MAKE_DIRECTORY ${dir})
+file(REMOVE ${OUTPUT})
+string(REPLACE "," ";" ARGS "${ARGS}")
+execute_process(COMMAND ${PROGRAM} ${ARGS} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${PROGRAM} exited with ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${EXPECTED} RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "${OUTPUT} differs from ${EXPECTED}")
+endif()
