@@ -7,9 +7,12 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON
+# Options given in full: scripts/run-sample.sh may have configured build/ without tests.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON \
+  -DQRXC_BUILD_TESTS=ON -DQRXC_BUILD_GUI=ON -DQRXC_BUILD_EXAMPLES=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+scripts/test-install.sh build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
