@@ -42,6 +42,7 @@ fi
 echo "== the installed library exports what the built one does"
 exports() { nm -D --defined-only "$1" | awk '{print $3}' | sort; }
 diff <(exports "$build/libqrxc.so") <(exports "$prefix/$libdir/libqrxc.so.1") || fail "exports differ"
+echo "exports: $(exports "$prefix/$libdir/libqrxc.so.1" | tr '\n' ' ')"
 
 echo "== a CMake consumer: find_package(qrxc $major_minor REQUIRED)"
 mkdir -p "$work/cmake-consumer"
@@ -99,6 +100,8 @@ expect() { # package, then paths (regular expressions) its contents must hold
 }
 depends() { dpkg-deb --field "$(deb "$1")" Depends; }
 expect libqrxc1 './usr/lib/(.*/)?libqrxc\.so\.1(\..*)?'
+shlibs=$(dpkg-deb --ctrl-tarfile "$(deb libqrxc1)" | tar -xO ./shlibs)
+[ "$shlibs" = "libqrxc 1 libqrxc1 (>= $version)" ] || fail "libqrxc1's shlibs entry is '$shlibs'"
 expect libqrxc-dev './usr/include/qrxc\.h' './usr/lib/(.*/)?libqrxc\.so' './usr/lib/(.*/)?cmake/qrxc/qrxcConfig\.cmake' \
   './usr/lib/(.*/)?pkgconfig/qrxc\.pc'
 ! grep -q 'libqrxc\.so$' "$work/libqrxc1.contents" || fail "libqrxc1 holds the development link"
@@ -117,19 +120,23 @@ if [ -x "$prefix/bin/QRXConvertor" ]; then
   packages+=(qrxconvertor)
 fi
 for pkg in "${packages[@]}"; do
-  echo "$pkg Depends: $(depends "$pkg")"
+  deps=$(depends "$pkg")
+  echo "$pkg Depends: $deps"
   case $pkg in
-    libqrxc1) depends "$pkg" | grep -q 'libstdc++6' || fail "libqrxc1 does not depend on libstdc++6" ;;
-    *) depends "$pkg" | grep -Fq "libqrxc1 (= $version)" || fail "$pkg does not depend on libqrxc1 (= $version)" ;;
+    libqrxc1) want=('libstdc++6') ;;
+    libqrxc-dev) want=("libqrxc1 (= $version)") ;;
+    qrx) want=("libqrxc1 (= $version)" libsndfile1) ;;
+    qrxconvertor) want=("libqrxc1 (= $version)" libqt6widgets6) ;;
   esac
-  case $pkg in
-    qrx) depends "$pkg" | grep -q libsndfile1 || fail "qrx does not depend on libsndfile1" ;;
-    qrxconvertor) depends "$pkg" | grep -q libqt6widgets6 || fail "qrxconvertor does not depend on libqt6widgets6" ;;
-  esac
+  for w in "${want[@]}"; do
+    [[ $deps == *"$w"* ]] || fail "$pkg does not depend on $w"
+  done
 done
 
 echo "== lintian"
-lintian --no-tag-display-limit "$work"/deb/*.deb > "$work/lintian.txt" 2>&1 || true
+rc=0
+lintian --no-tag-display-limit "$work"/deb/*.deb > "$work/lintian.txt" 2>&1 || rc=$?
+[ $rc -le 1 ] || { cat "$work/lintian.txt"; fail "lintian could not run (exit $rc)"; }
 for level in E W I; do echo "lintian $level: $(grep -c "^$level: " "$work/lintian.txt" || true)"; done
 grep -E '^(E|W): ' "$work/lintian.txt" || true
 ! grep -q '^E: ' "$work/lintian.txt" || fail "lintian reports errors"
