@@ -1,9 +1,16 @@
-# Runs PROGRAM with ARGS (comma-separated) and compares OUTPUT with EXPECTED byte for byte.
+# Runs PROGRAM with ARGS (comma-separated) and compares OUTPUT with EXPECTED
+# byte for byte; without EXPECTED the program must fail and leave no OUTPUT.
 get_filename_component(dir ${OUTPUT} DIRECTORY)
 file(MAKE_DIRECTORY ${dir})
 file(REMOVE ${OUTPUT})
 string(REPLACE "," ";" ARGS "${ARGS}")
 execute_process(COMMAND ${PROGRAM} ${ARGS} RESULT_VARIABLE rc)
+if(NOT DEFINED EXPECTED)
+  if(rc EQUAL 0 OR EXISTS ${OUTPUT})
+    message(FATAL_ERROR "${PROGRAM} exited with ${rc} and left '${OUTPUT}': expected a failure and no output")
+  endif()
+  return()
+endif()
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} exited with ${rc}")
 endif()
