@@ -23,6 +23,7 @@ major_minor=${version%.*}
 libdir=$(cache CMAKE_INSTALL_LIBDIR)
 echo "== install qrxc $version into a temporary prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
+(cd "$prefix" && find . ! -type d | sort) > "$work/installed.list"
 
 echo "== installed programs find the library through their RUNPATH"
 programs=()
@@ -119,6 +120,10 @@ if [ -x "$prefix/bin/QRXConvertor" ]; then
     './usr/share/icons/hicolor/(16x16|32x32)/apps/qrxconvertor\.png'
   packages+=(qrxconvertor)
 fi
+# Every installed file belongs to one of the packages (an install rule
+# without a component would fall out of them).
+for pkg in "${packages[@]}"; do grep -v '/$' "$work/$pkg.contents"; done | sed 's|^\./usr/|./|' | sort > "$work/packaged.list"
+diff "$work/installed.list" "$work/packaged.list" || fail "the packages do not hold exactly the installed files"
 for pkg in "${packages[@]}"; do
   deps=$(depends "$pkg")
   echo "$pkg Depends: $deps"
