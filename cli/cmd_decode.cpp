@@ -10,6 +10,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/g723_standard.h"
 #include "convertor/core/conversion_job.h"
 #include "qrxc.h"
 
@@ -20,6 +21,7 @@ struct Decode_options {
     std::string input;
     std::string output;
     bool quiet = false;
+    std::string input_format = "auto";
 };
 
 // Collects the job's message box and draws its progress on the terminal.
@@ -67,6 +69,7 @@ std::uint64_t decoded_size(const std::string &input) {
 }
 
 int run_decode(const Decode_options &opt) {
+    if (standard_input_wanted(opt.input, opt.input_format)) return decode_standard(opt.input, opt.output, opt.quiet);
     if (stdin_refused(opt.input)) return EXIT_SOURCE;
     const std::string target = opt.output.empty() ? output_path_for(opt.input) : opt.output;
     if (target != "-" && same_file(opt.input, target)) {
@@ -142,6 +145,9 @@ void add_decode_command(CLI::App &app) {
     cmd->add_option("-o,--output", opt->output,
                     "WAV file to write ('-' for standard output); default: the input name with .wav");
     cmd->add_flag("-q,--quiet", opt->quiet, "Do not print the success message");
+    cmd->add_option("--input-format", opt->input_format,
+                    "qrx, or g723 for a standard G.723.1 stream; default: g723 for .g723, .tco, .rco, .bit")
+        ->check(CLI::IsMember({"auto", "qrx", "g723"}));
     cmd->callback([opt] {
         const int rc = run_decode(*opt);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);

@@ -17,6 +17,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/g723_standard.h"
 #include "qrxc.h"
 
 namespace qrx::cli {
@@ -28,6 +29,7 @@ struct Encode_options {
     std::string output;
     int type = 1;
     bool short_header = false;
+    std::string output_format = "qrx";
 };
 
 struct Sndfile_closer {
@@ -69,6 +71,13 @@ sf_count_t read_pcm(SNDFILE *f, short *pcm, int count) {
 }
 
 int run_encode(const Encode_options &o) {
+    if (o.output_format == "g723")
+        return encode_standard(o.input, o.output, o.type, [&o](const std::string &qrx) {
+            Encode_options plain = o;
+            plain.output = qrx;
+            plain.output_format = "qrx";
+            return run_encode(plain);
+        });
     SF_INFO info{};
     const bool from_stdin = o.input == "-";
     std::unique_ptr<SNDFILE, Sndfile_closer> in(from_stdin ? sf_open_fd(STDIN_FILENO, SFM_READ, &info, 0)
@@ -187,6 +196,9 @@ void add_encode_command(CLI::App &app) {
         ->check(CLI::IsMember({0, 1, 2, 4, 5, 6}));
     cmd->add_option("-o,--output", opts->output, "output file (default: the input with .QRX; '-' writes standard output)");
     cmd->add_flag("--short-header", opts->short_header, "write the 4-byte header form");
+    cmd->add_option("--output-format", opts->output_format,
+                    "qrx, or g723 for a standard G.723.1 stream (types 1 and 2; default name .g723)")
+        ->check(CLI::IsMember({"qrx", "g723"}));
     cmd->callback([opts]() {
         const int rc = run_encode(*opts);
         if (rc != 0) throw CLI::RuntimeError(rc);

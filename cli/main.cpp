@@ -10,6 +10,8 @@ int main(int argc, char **argv) {
     qrx::cli::add_info_command(app);
     qrx::cli::add_encode_command(app);
     qrx::cli::add_speed_command(app);
+    qrx::cli::add_export_command(app);
+    qrx::cli::add_import_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

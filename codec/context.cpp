@@ -1,5 +1,6 @@
 #include "codec/context.h"
 
+#include <cstdio>
 #include <new>
 
 namespace qrxc {
@@ -10,10 +11,16 @@ void context_load(Qrxc_context &ctx) {
     adpcm_load(ctx.adpcm);
 }
 
+namespace {
+void print_to_stdout(void *, const char *text) { std::fputs(text, stdout); }
+}  // namespace
+
 Qrxc_context &default_context() {
     static Qrxc_context ctx = [] {
         Qrxc_context c;
         context_load(c);
+        // The classic exports have always printed the speed control's diagnostics.
+        c.speed.diag = {print_to_stdout, nullptr};
         return c;
     }();
     return ctx;

@@ -2,8 +2,7 @@
 #include <cstring>
 
 #include "codec/g723_path.h"
-#include "g723/encoder/analysis.h"
-#include "g723/encoder/searches.h"
+#include "g723/encoder/encoder.h"
 
 namespace qrxc {
 

@@ -29,3 +29,17 @@ QRXC_API int Qrxc_frame_ctx(Qrxc_context *ctx, short *pcm, unsigned char *data) 
 }
 
 }  // extern "C"
+
+extern "C" {
+
+QRXC_API int Qrxc_decode_frame(Qrxc_context *ctx, const unsigned char *frame, short *pcm) {
+    if (ctx == nullptr || frame == nullptr || pcm == nullptr) return QRXC_ERR_ARG;
+    return qrxc::stream_decode(*ctx, frame, pcm);
+}
+
+QRXC_API int Qrxc_encode_frame(Qrxc_context *ctx, const short *pcm, unsigned char *frame) {
+    if (ctx == nullptr || pcm == nullptr || frame == nullptr) return QRXC_ERR_ARG;
+    return qrxc::stream_encode(*ctx, pcm, frame);
+}
+
+}  // extern "C"

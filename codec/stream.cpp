@@ -3,6 +3,7 @@
 #include "codec/adpcm_frame.h"
 #include "codec/context.h"
 #include "codec/g723_path.h"
+#include "speed/speed_control.h"
 
 namespace qrxc {
 namespace {
@@ -10,13 +11,13 @@ namespace {
 constexpr unsigned char MAGIC[3] = {'Q', 'R', 'X'};
 
 constexpr Stream_mode MODES[7] = {
-    {320, 20, 1, 1, 0},   // 0: G.723.1 5.3 kbit/s behind the 4:3 rate converter
-    {240, 20, 1, 0, 0},   // 1: G.723.1 5.3 kbit/s
-    {240, 24, 0, 0, 0},   // 2: G.723.1 6.3 kbit/s
-    {0, 0, 0, 0, 0},      // 3: not a mode
-    {240, 90, 4, 0, 3},   // 4: ADPCM 3 bits
-    {240, 120, 5, 0, 4},  // 5: ADPCM 4 bits
-    {240, 150, 6, 0, 5},  // 6: ADPCM 5 bits
+    {320, 20, 1, 1, 0, "G.723.1 5.3 kbit/s, 4:3 resampled"},
+    {240, 20, 1, 0, 0, "G.723.1 5.3 kbit/s"},
+    {240, 24, 0, 0, 0, "G.723.1 6.3 kbit/s"},
+    {0, 0, 0, 0, 0, nullptr},  // 3: not a mode
+    {240, 90, 4, 0, 3, "ADPCM 3 bits"},
+    {240, 120, 5, 0, 4, "ADPCM 4 bits"},
+    {240, 150, 6, 0, 5, "ADPCM 5 bits"},
 };
 
 // Rate code of the short header form (bits 4-5 of byte 3); 3 is invalid.
@@ -56,6 +57,10 @@ void set_up_mode(Qrxc_context &ctx, const Stream_mode &mode, bool encoding) {
     } else {
         g723_decode_setup(ctx);
     }
+    // Nothing of the previous stream may be heard in this one: the speed
+    // control restarts at its level, the effects from scratch.
+    if (ctx.speed.ready != 0) speed_reset(ctx.speed, ctx.speed.level);
+    ctx.effects = Effects_state{};
 }
 
 int open_encoding(Qrxc_context &ctx, int sample_rate, int type, unsigned char *hdr) {
@@ -65,8 +70,9 @@ int open_encoding(Qrxc_context &ctx, int sample_rate, int type, unsigned char *h
     h.version = ctx.stream.version_byte;
     h.sample_rate = static_cast<std::uint16_t>(sample_rate);
     h.type = static_cast<std::uint16_t>(type);
-    if (!is_supported_rate(h.sample_rate)) return QRXC_ERR_RATE;
-    const Stream_mode *mode = stream_mode(h.type);
+    // The whole arguments are judged: 73536 is not 8000.
+    if (sample_rate < 0 || !is_supported_rate(static_cast<unsigned>(sample_rate))) return QRXC_ERR_RATE;
+    const Stream_mode *mode = type < 0 ? nullptr : stream_mode(static_cast<unsigned>(type));
     if (mode == nullptr) return QRXC_ERR_TYPE;
     h.pcm_frame = mode->pcm_frame;
     h.frame_bytes = mode->frame_bytes;
@@ -86,11 +92,25 @@ int open_encoding(Qrxc_context &ctx, int sample_rate, int type, unsigned char *h
 }
 
 int open_decoding(Qrxc_context &ctx, const unsigned char *hdr) {
-    G_header &h = ctx.stream.header;
-    if (hdr[0] != MAGIC[0] || hdr[1] != MAGIC[1] || hdr[2] != MAGIC[2]) return QRXC_ERR_HEADER;
+    const int length = header_parse(hdr, ctx.stream.header);
+    if (length < 0) return length;
+    set_up_mode(ctx, *stream_mode(ctx.stream.header.type), false);
+    return length;
+}
 
-    const Stream_mode *mode = nullptr;
-    int length = HEADER_LONG;
+// The rate code 3 and the types without a mode make no short header.
+bool short_form_valid(std::uint8_t b3) { return ((b3 >> 4) & 3u) != 3 && stream_mode(b3 & 0x0Fu) != nullptr; }
+
+}  // namespace
+
+int header_length(const unsigned char first4[4]) {
+    if (first4[0] != MAGIC[0] || first4[1] != MAGIC[1] || first4[2] != MAGIC[2]) return QRXC_ERR_HEADER;
+    if (is_long_form(first4[3])) return HEADER_LONG;
+    return short_form_valid(first4[3]) ? HEADER_SHORT : QRXC_ERR_HEADER;
+}
+
+int header_parse(const unsigned char *hdr, G_header &h) {
+    if (hdr[0] != MAGIC[0] || hdr[1] != MAGIC[1] || hdr[2] != MAGIC[2]) return QRXC_ERR_HEADER;
     if (!is_long_form(hdr[3])) {
         set_magic(h);
         h.version = 1;
@@ -98,25 +118,21 @@ int open_decoding(Qrxc_context &ctx, const unsigned char *hdr) {
         if (rate_code == 3) return QRXC_ERR_HEADER;
         h.sample_rate = SHORT_FORM_RATES[rate_code];
         h.type = static_cast<std::uint16_t>(hdr[3] & 0x0Fu);
-        mode = stream_mode(h.type);
+        const Stream_mode *mode = stream_mode(h.type);
         if (mode == nullptr) return QRXC_ERR_HEADER;
         h.pcm_frame = mode->pcm_frame;
         h.frame_bytes = mode->frame_bytes;
         h.header_size = HEADER_SHORT;
-        length = HEADER_SHORT;
-    } else {
-        h = header_from_bytes(hdr);
-        if (!is_supported_rate(h.sample_rate)) return QRXC_ERR_HEADER;
-        mode = stream_mode(h.type);
-        if (mode == nullptr) return QRXC_ERR_HEADER;
-        if (h.pcm_frame != mode->pcm_frame) return QRXC_ERR_ARG;
-        if (h.frame_bytes != mode->frame_bytes) return QRXC_ERR_ARG;
+        return HEADER_SHORT;
     }
-    set_up_mode(ctx, *mode, false);
-    return length;
+    h = header_from_bytes(hdr);
+    if (!is_supported_rate(h.sample_rate)) return QRXC_ERR_HEADER;
+    const Stream_mode *mode = stream_mode(h.type);
+    if (mode == nullptr) return QRXC_ERR_HEADER;
+    if (h.pcm_frame != mode->pcm_frame) return QRXC_ERR_ARG;
+    if (h.frame_bytes != mode->frame_bytes) return QRXC_ERR_ARG;
+    return HEADER_LONG;
 }
-
-}  // namespace
 
 const Stream_mode *stream_mode(unsigned type) {
     if (type > 6 || type == 3) return nullptr;
@@ -165,26 +181,30 @@ int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, 
 }
 
 int stream_frame(Qrxc_context &ctx, short *pcm, unsigned char *data) {
+    if (pcm == nullptr || data == nullptr) return -1;
+    const int r = ctx.stream.direction == QRXC_ENCODE ? stream_encode(ctx, pcm, data) : stream_decode(ctx, data, pcm);
+    return r < 0 ? -1 : 0;
+}
+
+int stream_encode(Qrxc_context &ctx, const short *pcm, unsigned char *data) {
     Codec_stream &s = ctx.stream;
-    if (pcm == nullptr || data == nullptr || !s.open) return -1;
-    const bool encoding = s.direction == QRXC_ENCODE;
+    if (!s.open) return QRXC_ERR_STATE;
+    if (s.direction != QRXC_ENCODE) return QRXC_ERR_DIRECTION;
     switch (s.header.type) {
-    case 0:
-    case 1:
-    case 2:
-        if (encoding)
-            frame_g723_encode(ctx, pcm, data);
-        else
-            frame_g723_decode(ctx, pcm, data);
-        break;
-    case 4:
-    case 5:
-    case 6:
-        if (encoding)
-            frame_adpcm_encode(s, ctx.adpcm, pcm, data);
-        else
-            frame_adpcm_decode(s, ctx.adpcm, pcm, data);
-        break;
+    case 0: case 1: case 2: frame_g723_encode(ctx, pcm, data); break;
+    case 4: case 5: case 6: frame_adpcm_encode(s, ctx.adpcm, pcm, data); break;
+    default: break;
+    }
+    return 0;
+}
+
+int stream_decode(Qrxc_context &ctx, const unsigned char *data, short *pcm) {
+    Codec_stream &s = ctx.stream;
+    if (!s.open) return QRXC_ERR_STATE;
+    if (s.direction != QRXC_DECODE) return QRXC_ERR_DIRECTION;
+    switch (s.header.type) {
+    case 0: case 1: case 2: frame_g723_decode(ctx, pcm, data); break;
+    case 4: case 5: case 6: frame_adpcm_decode(s, ctx.adpcm, pcm, data); break;
     default: break;
     }
     return 0;

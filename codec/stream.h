@@ -36,11 +36,21 @@ struct Stream_mode {
     int rate_select;
     std::uint16_t resample;
     int adpcm_bits;   // 0 for the G.723.1 modes
+    const char *coder;
 };
 // The row for type, or nullptr for 3 and anything above 6.
 const Stream_mode *stream_mode(unsigned type);
 
 inline bool is_supported_rate(unsigned rate) { return rate == 8000 || rate == 12000 || rate == 16000; }
+
+// Length of the header starting with these 4 bytes, 4 or 16, or
+// QRXC_ERR_HEADER when they cannot start a stream.
+int header_length(const unsigned char first4[4]);
+
+// Reads a header (4 bytes in the short form, 16 in the long) into h as a
+// decoding open does: the header length, or a negative result with h
+// partly written.
+int header_parse(const unsigned char *hdr, G_header &h);
 
 // The long header form, little-endian whatever the host.
 void header_to_bytes(const G_header &h, unsigned char out[16]);
@@ -50,5 +60,8 @@ G_header header_from_bytes(const unsigned char in[16]);
 void stream_version(Codec_stream &s, int v);
 int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, G_header *out, unsigned char *hdr);
 int stream_frame(Qrxc_context &ctx, short *pcm, unsigned char *data);
+// One frame in a known direction: 0, QRXC_ERR_STATE or QRXC_ERR_DIRECTION.
+int stream_encode(Qrxc_context &ctx, const short *pcm, unsigned char *data);
+int stream_decode(Qrxc_context &ctx, const unsigned char *data, short *pcm);
 
 }  // namespace qrxc

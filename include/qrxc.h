@@ -5,15 +5,33 @@
  * in type 0) and `frame_bytes` coded bytes; both come from the header.
  *
  * The five classic entry points (Qrxc_version, Qrxc_initial, Qrxc_frame,
- * Qrmd_initial, Qrmd_frame) work on one process-wide default context. The
- * *_ctx variants work on a context the caller owns (Qrxc_create /
- * Qrxc_destroy); independent contexts may be used from different threads,
- * one thread per context at a time.
+ * Qrmd_initial, Qrmd_frame) work on one process-wide default context, which
+ * is not thread-safe: drive it from one thread at a time. The *_ctx
+ * variants and the calls taking a Qrxc_context work on a context the caller
+ * owns (Qrxc_create / Qrxc_destroy); independent contexts may be used from
+ * different threads, one thread per context at a time. Destroying a context
+ * twice, or using it after Qrxc_destroy, is undefined. A NULL context makes
+ * a call fail (QRXC_ERR_ARG, or -1) or, for calls without a result, do
+ * nothing.
+ *
+ * Buffer sizes: a PCM frame is pcm_frame samples (QRXC_MAX_PCM_FRAME at
+ * most), a coded frame frame_bytes bytes (QRXC_MAX_FRAME_BYTES at most), an
+ * encoded header up to 16 bytes, and a speed-control output buffer room for
+ * 2 x pcm_frame samples. The whole-buffer calls take explicit capacities.
+ *
+ * Flags of Qrmd_initial / Qrmd_frame: only the low byte counts. Without
+ * QRMD_EFFECT_MODE the low 4 bits are the speed level and a level above 12
+ * acts as 12; with it the low 5 bits are the effect code and the level is
+ * normal speed. Other bits are ignored; QRMD_EFFECT_MODE together with
+ * QRMD_RESERVED is refused. Qrxc_version uses only v & 3.
  */
 #ifndef QRXC_H
 #define QRXC_H
 
+#include <stddef.h>
 #include <stdint.h>
+
+#include "qrxc_version.h"
 
 #if defined(_WIN32)
 #  if defined(QRXC_BUILDING)
@@ -47,15 +65,47 @@ typedef struct G_header {
 #define QRXC_MAX_PCM_FRAME 320
 #define QRXC_MAX_FRAME_BYTES 150
 
-/* Result codes of Qrxc_initial. */
+/* Result codes; Qrxc_strerror gives a text for each. */
+#define QRXC_OK             0
 #define QRXC_ERR_ARG        (-1) /* bad direction, null pointer, or header inconsistent with its type */
+#define QRXC_ERR_STATE      (-1) /* no open stream (the same value as QRXC_ERR_ARG) */
 #define QRXC_ERR_RATE       (-2) /* encoding: sample rate not 8000, 12000 or 16000 */
 #define QRXC_ERR_TYPE       (-3) /* encoding: type 3 or above 6 */
 #define QRXC_ERR_HEADER     (-4) /* decoding: bad magic, rate code, type or sample rate */
+#define QRXC_ERR_DIRECTION  (-5) /* the open stream codes the other way */
+#define QRXC_ERR_BUFFER     (-6) /* a caller buffer is too small, or a size is out of range */
 
 /* Speed control flags for Qrmd_initial / Qrmd_frame. */
 #define QRMD_EFFECT_MODE 0x80 /* low 5 bits then select the voice effect */
 #define QRMD_RESERVED    0x40
+
+/* ---- library information ---- */
+
+/* "MAJOR.MINOR.PATCH" of the library actually loaded. */
+QRXC_API const char *Qrxc_version_string(void);
+/* A static text for every result code; "unknown error" for anything else. */
+QRXC_API const char *Qrxc_strerror(int code);
+
+/* ---- format queries (no context, no state) ---- */
+
+/* Length of the header a stream starts with, 4 or 16, from its first 4
+ * bytes; QRXC_ERR_HEADER if they are not a QRX header (bad magic, or a short
+ * header with rate code 3 or a type that does not exist), QRXC_ERR_ARG for
+ * NULL. A long header needs all 16 bytes for Qrxc_initial. */
+QRXC_API int Qrxc_header_length(const unsigned char *first4);
+
+typedef struct Qrxc_type_desc {
+    int pcm_frame;      /* samples per frame: 240, or 320 in type 0 */
+    int frame_bytes;    /* coded bytes per frame */
+    int bit_rate;       /* bits per second at 8000 Hz: frame_bytes * 64000 / pcm_frame */
+    const char *coder;  /* e.g. "G.723.1 6.3 kbit/s", "ADPCM 4 bits"; static */
+} Qrxc_type_desc;
+/* Fills out for a stream type: 0, or QRXC_ERR_TYPE (3, negative or above 6) / QRXC_ERR_ARG (NULL). */
+QRXC_API int Qrxc_type_info(int type, Qrxc_type_desc *out);
+/* 1 when the decoder will conceal this coded frame (frame_bytes bytes) of
+ * the given type instead of decoding it (forbidden lag or gain codes), 0
+ * when not (always 0 for the ADPCM types), QRXC_ERR_TYPE or QRXC_ERR_ARG. */
+QRXC_API int Qrxc_frame_concealed(int type, const unsigned char *frame);
 
 /* ---- process-wide default context ---- */
 
@@ -66,19 +116,25 @@ QRXC_API void Qrxc_version(int v);
  * (4 or 16; room for 16). direction 2 decodes: hdr holds the stream's first
  * bytes (4 for a short header, 16 for a long one), the result is the offset
  * of the first frame. out receives the header record. Negative results are
- * QRXC_ERR_*; then nothing is written to out or hdr and no stream is open. */
+ * QRXC_ERR_*; then nothing is written to out or hdr and no stream is open.
+ * Encoding judges the whole int rate and type (73536 is not 8000), though
+ * the header record keeps their low 16 bits. */
 QRXC_API int Qrxc_initial(int direction, int sample_rate, int type, G_header *out, unsigned char *hdr);
 /* Codes one frame: encoding reads pcm_frame samples and writes frame_bytes
  * bytes; decoding the reverse. 0 on success, -1 with no open stream or a
  * null pointer. */
 QRXC_API int Qrxc_frame(short *pcm, unsigned char *data);
 
-/* Playback speed control on decoded frames of the open stream. */
+/* Playback speed control on decoded frames of the open stream. Qrmd_initial
+ * must run (on the same context) before the first Qrmd_frame. Opening a
+ * stream restarts the speed control at its level and clears the voice
+ * effects, so every stream plays the same whatever came before. */
 QRXC_API int Qrmd_initial(int flags);
 /* Writes the frame's output samples to dst (room for 2 x pcm_frame); src may
- * equal dst. Returns 0, or -1 for bad flags (0x80 with 0x40), null buffers or
- * no successfully opened stream. Qrmd_last_count tells how many samples the
- * last call wrote (0 after a failed call). */
+ * equal dst. Returns 0, or -1 for bad flags (0x80 with 0x40), null buffers,
+ * no successfully opened stream, or no Qrmd_initial yet; a failed call
+ * writes nothing. Qrmd_last_count tells how many samples the last call wrote
+ * (0 after a failed call). */
 QRXC_API int Qrmd_frame(int flags, short *src, short *dst);
 QRXC_API int Qrmd_last_count(void);
 
@@ -95,8 +151,95 @@ QRXC_API int Qrxc_initial_ctx(Qrxc_context *ctx, int direction, int sample_rate,
                               G_header *out, unsigned char *hdr);
 QRXC_API int Qrxc_frame_ctx(Qrxc_context *ctx, short *pcm, unsigned char *data);
 QRXC_API int Qrmd_initial_ctx(Qrxc_context *ctx, int flags);
-QRXC_API int Qrmd_frame_ctx(Qrxc_context *ctx, int flags, short *src, short *dst);
+QRXC_API int Qrmd_frame_ctx(Qrxc_context *ctx, int flags, const short *src, short *dst);
 QRXC_API int Qrmd_last_count_ctx(const Qrxc_context *ctx);
+
+/* One frame of the open stream, const-correct: decode_frame reads
+ * frame_bytes bytes and writes pcm_frame samples, encode_frame the reverse.
+ * 0, QRXC_ERR_ARG for a NULL pointer, QRXC_ERR_STATE with no open stream,
+ * QRXC_ERR_DIRECTION when the open stream codes the other way. */
+QRXC_API int Qrxc_decode_frame(Qrxc_context *ctx, const unsigned char *frame, short *pcm);
+QRXC_API int Qrxc_encode_frame(Qrxc_context *ctx, const short *pcm, unsigned char *frame);
+
+/* Whole-buffer coding. A stream is its header (4 or 16 bytes) followed by
+ * frames; a trailing partial frame is ignored, as the converter does.
+ * Qrxc_decoded_samples: the samples the stream decodes to, or
+ * QRXC_ERR_ARG (NULL) / QRXC_ERR_HEADER (too short or not a valid header) /
+ * QRXC_ERR_BUFFER (a count beyond range). */
+QRXC_API long long Qrxc_decoded_samples(const unsigned char *stream, size_t len);
+/* Opens the stream on ctx, decodes every whole frame into pcm (room for
+ * pcm_capacity samples, at least Qrxc_decoded_samples) and copies the header
+ * record to info (may be NULL). Returns the samples written, or a negative
+ * result; on failure ctx and pcm are untouched. pcm may be NULL only with
+ * pcm_capacity 0. */
+QRXC_API long long Qrxc_decode_buffer(Qrxc_context *ctx, const unsigned char *stream, size_t len,
+                                      short *pcm, size_t pcm_capacity, G_header *info);
+/* Bytes that samples PCM samples encode to: the header (16 when long_header
+ * is non-zero, else 4) plus one frame per pcm_frame samples, a last partial
+ * frame padded with silence. QRXC_ERR_TYPE or QRXC_ERR_BUFFER (beyond range). */
+QRXC_API long long Qrxc_encoded_bytes(int type, size_t samples, int long_header);
+/* Encodes samples PCM samples into out (room for out_capacity bytes, at
+ * least Qrxc_encoded_bytes) exactly as the qrx encode command writes them:
+ * header, then the frames, the last one padded with silence. Returns the
+ * bytes written or a negative result (QRXC_ERR_ARG, _RATE, _TYPE, _BUFFER);
+ * on failure ctx and out are untouched. On success the encoding stream
+ * stays open on ctx; its Qrxc_version_ctx setting is kept. pcm may be NULL
+ * only with samples 0. */
+QRXC_API long long Qrxc_encode_buffer(Qrxc_context *ctx, int sample_rate, int type, int long_header,
+                                      const short *pcm, size_t samples, unsigned char *out,
+                                      size_t out_capacity);
+
+/* The speed control's diagnostic texts (one line each, ending in a newline)
+ * go to fn(user, text). The default context prints them to standard output;
+ * a caller-owned context prints nothing unless given a callback; fn NULL
+ * silences it again. A NULL ctx is ignored. */
+typedef void (*Qrxc_diagnostic_fn)(void *user, const char *text);
+QRXC_API void Qrxc_set_diagnostics(Qrxc_context *ctx, Qrxc_diagnostic_fn fn, void *user);
+
+/* ---- standard G.723.1 bitstreams ----
+ *
+ * Telephony tools and RTP (RFC 3551) carry G.723.1 in the standard layout:
+ * frames back to back with no header, bits least significant first within
+ * each byte, the first two bits of a frame its kind. A QRX frame of type 0
+ * or 1 (5.3 kbit/s) or 2 (6.3 kbit/s) holds the same fields in another
+ * order, so conversion either way is exact and decodes nothing. */
+#define QRXC_G723_KIND_63            0 /* 6.3 kbit/s speech, 24 bytes */
+#define QRXC_G723_KIND_53            1 /* 5.3 kbit/s speech, 20 bytes */
+#define QRXC_G723_KIND_SID           2 /* silence descriptor, 4 bytes */
+#define QRXC_G723_KIND_UNTRANSMITTED 3 /* no frame sent, 1 byte */
+#define QRXC_G723_STANDARD_MAX_BYTES 24
+
+/* Writes the QRX frame of the given type in the standard layout to out
+ * (room for 24 bytes) and returns the bytes written: 20 (types 0, 1) or 24
+ * (type 2). Open-loop lag codes above 127 do not fit the standard's 7 bits
+ * and are written as 127; a decoder conceals the frame either way.
+ * QRXC_ERR_ARG for a null pointer, QRXC_ERR_TYPE for any other type. */
+QRXC_API int Qrxc_g723_to_standard(const unsigned char *frame, int type, unsigned char *out);
+
+/* Reads the one standard frame at the start of in (len bytes available).
+ * Returns the bytes it takes (24, 20, 4 or 1) whatever its kind, with
+ * *kind set to QRXC_G723_KIND_*. When the kind is the rate of type (0 or 1:
+ * 5.3 kbit/s, 2: 6.3 kbit/s), frame receives that QRX frame (20 or 24
+ * bytes). For any other kind (SID, untransmitted, the other rate) frame
+ * receives a QRX frame of the type that the decoder conceals, as for a lost
+ * frame; callers that must not accept those compare *kind first. frame may
+ * be NULL to step over frames only. Errors, with nothing written to frame:
+ * QRXC_ERR_ARG (in or kind null), QRXC_ERR_TYPE (type not 0..2),
+ * QRXC_ERR_BUFFER (len shorter than the frame; *kind is then the kind of
+ * the cut frame, or -1 when len is 0). */
+QRXC_API int Qrxc_g723_from_standard(const unsigned char *in, size_t len, int type, unsigned char *frame,
+                                     int *kind);
+
+/* Decodes the standard frame at the start of in to 240 samples at pcm, on a
+ * context opened for decoding type 1 or 2 (that open resets the decoder).
+ * Each frame is decoded at its own rate, so a stream may switch rates from
+ * frame to frame; SID and untransmitted frames are concealed like lost
+ * frames (there is no comfort-noise generator). Returns the bytes consumed
+ * and sets *kind when kind is not NULL. Errors, with nothing decoded:
+ * QRXC_ERR_ARG (null pointer, or no G.723.1 stream of type 1 or 2 open for
+ * decoding), QRXC_ERR_BUFFER (len shorter than the frame). */
+QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm,
+                                      int *kind);
 
 #ifdef __cplusplus
 } /* extern "C" */

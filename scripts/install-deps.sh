@@ -8,7 +8,7 @@ sample=(cmake g++ make pkg-config libsndfile1-dev libcli11-dev)
 case "$mode" in
   sample) pkgs=("${sample[@]}") ;;
   all) pkgs=("${sample[@]}" clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-             qt6-base-dev fonts-nanum
+             qt6-base-dev fonts-nanum ffmpeg
              dpkg-dev file lintian desktop-file-utils shared-mime-info) ;;
   *) echo "usage: $0 [all|sample]" >&2; exit 2 ;;
 esac

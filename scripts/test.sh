@@ -14,6 +14,12 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 scripts/test-install.sh build
 
+# The same bits with every fast arithmetic form compiled as its plain
+# operator chain: the conformance vectors check the fast layer end to end.
+cmake -S . -B build-plain -DCMAKE_BUILD_TYPE=Release -DQRXC_PLAIN_OPS=ON -DQRXC_BUILD_GUI=OFF -DQRXC_BUILD_CLI=OFF
+cmake --build build-plain -j"$jobs" --target qrxc_tests
+build-plain/tests/qrxc_tests --gtest_filter='*Conformance*'
+
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

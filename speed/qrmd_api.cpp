@@ -34,7 +34,7 @@ int qrmd_frame(Qrxc_context &ctx, int flags, const short *src, short *dst) {
     flags &= 0xFF;
     const int frame = ctx.stream.header.pcm_frame;
     // Only the frame lengths a stream can have; anything else would not fit the buffers.
-    if (bad_flags(flags) || src == nullptr || dst == nullptr || !ctx.stream.open ||
+    if (bad_flags(flags) || src == nullptr || dst == nullptr || !ctx.stream.open || ctx.speed.ready == 0 ||
         (frame != 240 && frame != 320)) {
         ctx.speed.last_count = 0;
         return -1;
@@ -63,8 +63,12 @@ QRXC_API int Qrmd_initial_ctx(Qrxc_context *ctx, int flags) {
     return ctx == nullptr ? -1 : qrxc::qrmd_initial(*ctx, flags);
 }
 
-QRXC_API int Qrmd_frame_ctx(Qrxc_context *ctx, int flags, short *src, short *dst) {
+QRXC_API int Qrmd_frame_ctx(Qrxc_context *ctx, int flags, const short *src, short *dst) {
     return ctx == nullptr ? -1 : qrxc::qrmd_frame(*ctx, flags, src, dst);
+}
+
+QRXC_API void Qrxc_set_diagnostics(Qrxc_context *ctx, Qrxc_diagnostic_fn fn, void *user) {
+    if (ctx != nullptr) ctx->speed.diag = {fn, user};
 }
 
 QRXC_API int Qrmd_last_count_ctx(const Qrxc_context *ctx) { return ctx == nullptr ? -1 : ctx->speed.last_count; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,17 @@ constexpr std::array<std::int16_t, PITCH_MAX + 1> FADE_STEP = [] {
 }();
 
 constexpr std::int32_t LIMB_MASK = 2047;
+
+// The diagnostics keep the design's words; processing goes on after them.
+[[gnu::format(printf, 2, 3)]] void report(const Speed_state &st, const char *format, ...) {
+    if (st.diag.fn == nullptr) return;
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    st.diag.fn(st.diag.user, text);
+}
 
 std::int16_t fade_weight(int i, int m) { return static_cast<std::int16_t>(std::min(i * FADE_STEP[m], 32767)); }
 
@@ -95,6 +107,7 @@ int speed_copy_length(Speed_state &st, int m, int level) {
 }
 
 void speed_reset(Speed_state &st, int level) {
+    st.ready = 1;
     st.level = static_cast<std::int16_t>(level);
     st.pending = 0;
     std::memset(st.buffer, 0, sizeof st.buffer);
@@ -117,7 +130,7 @@ int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_fram
     int p = 0;
 
     if (level != st.level) {
-        if (size < INIT_SIZE) std::printf("FATAL ERROR!!! %d: speed.size(%d) < INIT_SIZE(%d)\n", fc, size, INIT_SIZE);
+        if (size < INIT_SIZE) report(st, "FATAL ERROR!!! %d: speed.size(%d) < INIT_SIZE(%d)\n", fc, size, INIT_SIZE);
         // Flush everything but the last INIT_SIZE samples, which start the new level.
         const int n = std::clamp(size - INIT_SIZE, 0, 2 * F);
         copy_samples(dst, W, n);
@@ -133,7 +146,7 @@ int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_fram
 
     if (level == NORMAL_LEVEL) {
         if (size != F + INIT_SIZE)
-            std::printf("FATAL ERROR!!! %d: speed.size(%d) = INIT_SIZE(%d)+G_header.pcm_frame(%d)\n", fc, size,
+            report(st, "FATAL ERROR!!! %d: speed.size(%d) = INIT_SIZE(%d)+G_header.pcm_frame(%d)\n", fc, size,
                         INIT_SIZE, F);
         if (size < F + INIT_SIZE) std::memset(W + size, 0, static_cast<std::size_t>(F + INIT_SIZE - size) * 2);
         copy_samples(dst, W, F);
@@ -159,7 +172,7 @@ int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_fram
 
     while (r < T) {
         if (size < PITCH_MAX + WINLENGTH)
-            std::printf("FATAL ERROR!!! %d: speed.size(%d) < (PITCH_MAX+WINLENGTH) (%d)\n", fc, size,
+            report(st, "FATAL ERROR!!! %d: speed.size(%d) < (PITCH_MAX+WINLENGTH) (%d)\n", fc, size,
                         PITCH_MAX + WINLENGTH);
         // Short of samples, only the lags whose window is held are tried.
         const int max_lag = std::min(PITCH_MAX, size - WINLENGTH);
@@ -208,7 +221,7 @@ int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_fram
     }
 
     if (size + c > BUFFERLEN)
-        std::printf("FATAL ERROR!!! %d: speed.size(%d)+oflw(%d) > BUFFERLEN(%d)\n", fc, size, c, BUFFERLEN);
+        report(st, "FATAL ERROR!!! %d: speed.size(%d)+oflw(%d) > BUFFERLEN(%d)\n", fc, size, c, BUFFERLEN);
     // The capacity holds a period more than the design ever needs; should a
     // damaged state overflow it, the newest samples go rather than memory.
     const int keep = std::min(size, BUFFER_CAPACITY - c);

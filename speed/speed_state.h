@@ -18,7 +18,14 @@ inline constexpr int BUFFER_CAPACITY = BUFFERLEN + PITCH_MAX;
 inline constexpr int SPEED_LEVELS = 13;
 inline constexpr int NORMAL_LEVEL = 4;
 
+// Where the speed control's diagnostic texts go; fn NULL drops them.
+struct Diagnostic_sink {
+    void (*fn)(void *user, const char *text);
+    void *user;
+};
+
 struct Speed_state {
+    std::int16_t ready;      // 1 once Qrmd_initial ran: the state below means something
     std::int16_t level;      // 0 (twice as fast) .. 4 (normal) .. 12 (half speed)
     std::int16_t pending;    // samples at the front of buffer already due for output
     std::int16_t size;       // samples held in buffer
@@ -26,6 +33,7 @@ struct Speed_state {
     std::int16_t buffer[BUFFER_CAPACITY];      // unconsumed input, oldest first
     std::int32_t frame_count;                  // only ever printed in diagnostics
     std::int32_t last_count;                   // samples written by the last Qrmd_frame
+    Diagnostic_sink diag;                      // kept by resets: it belongs to the caller
 };
 static_assert(std::is_trivially_copyable_v<Speed_state>);
 

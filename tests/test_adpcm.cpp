@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -25,14 +26,15 @@ struct Width_case {
     int bits;
     Encoder encode;
     Decoder decode;
+    Adpcm_coder Adpcm_state::*enc;
     Adpcm_coder Adpcm_state::*dec;
     double min_snr_db;  // on a 300 Hz + 1100 Hz tone pair
 };
 
 const Width_case WIDTHS[] = {
-    {3, adpcm_encode_3, adpcm_decode_3, &Adpcm_state::dec3, 9.0},
-    {4, adpcm_encode_4, adpcm_decode_4, &Adpcm_state::dec4, 15.0},
-    {5, adpcm_encode_5, adpcm_decode_5, &Adpcm_state::dec5, 20.0},
+    {3, adpcm_encode_3, adpcm_decode_3, &Adpcm_state::enc3, &Adpcm_state::dec3, 9.0},
+    {4, adpcm_encode_4, adpcm_decode_4, &Adpcm_state::enc4, &Adpcm_state::dec4, 15.0},
+    {5, adpcm_encode_5, adpcm_decode_5, &Adpcm_state::enc5, &Adpcm_state::dec5, 20.0},
 };
 
 }  // namespace
@@ -50,14 +52,31 @@ TEST(Adpcm, RepeatedCodeSevenWrapsTheSumAndSaturatesOnlyTheOutput) {
 
 TEST(Adpcm, RepeatedExtremeCodesStayDefined) {
     // Long runs of the largest codes drive the 32-bit predictor sums past
-    // their range; under UBSan any non-wrapping overflow would trap here.
+    // their range (under UBSan any non-wrapping overflow traps); the scale
+    // factor and the poles must stay within their limits all the while.
+    const auto in_range = [](const Adpcm_coder &c, const Adpcm_predictor &p) {
+        return c.y >= 544 && c.y <= 5120 && p.a2 >= -12288 && p.a2 <= 12288 && p.a1 <= 15360 - p.a2 &&
+               p.a1 >= p.a2 - 15360;
+    };
     for (const auto &w : WIDTHS) {
-        for (int code : {(1 << (w.bits - 1)) - 1, 1 << (w.bits - 1), 1}) {
+        const int largest = (1 << (w.bits - 1)) - 1;
+        for (int code : {largest, largest + 1, 1}) {
             Adpcm_state s = loaded();
-            for (int i = 0; i < 5000; ++i) w.decode(s, code);
-            Adpcm_state e = loaded();
-            for (int i = 0; i < 5000; ++i) w.encode(e, i % 2 != 0 ? 32767 : -32768, LAW_LINEAR);
-            SUCCEED();
+            int top = 0;
+            for (int i = 0; i < 5000; ++i) {
+                w.decode(s, code);
+                ASSERT_TRUE(in_range(s.*w.dec, s.pred)) << w.bits << " bits, code " << code << ", sample " << i;
+                top = std::max<int>(top, (s.*w.dec).y);
+            }
+            // The largest magnitudes drive the scale to its top.
+            if (code != 1) {
+                EXPECT_EQ(top, 5120) << w.bits << " bits, code " << code;
+            }
+        }
+        Adpcm_state e = loaded();
+        for (int i = 0; i < 5000; ++i) {
+            w.encode(e, i % 2 != 0 ? 32767 : -32768, LAW_LINEAR);
+            ASSERT_TRUE(in_range(e.*w.enc, e.pred)) << w.bits << " bits, sample " << i;
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/fast_ops.h"
 
 namespace {
 
@@ -200,6 +201,7 @@ TEST(BasicOps, Energy60SaturatesAndScalesByAQuarter) {
     EXPECT_EQ(g723::energy_60(x), 20002);
     for (Word16 &v : x) v = -32768;
     EXPECT_EQ(g723::energy_60(x), INT32_MAX);
+    EXPECT_EQ(g723::energy_60_steps(x), INT32_MAX);
 }
 
 TEST(BasicOps, Rand16Sequence) {
@@ -211,3 +213,12 @@ TEST(BasicOps, Rand16Sequence) {
 }
 
 }  // namespace
+
+TEST(BasicOps, QConstantsRoundToTheNearestWord) {
+    EXPECT_EQ(g723::Q15(0.75), 0x6000);
+    EXPECT_EQ(g723::Q15(0.95), 0x799a);  // 31129.6 rounds up
+    EXPECT_EQ(g723::Q15(-0.3125), -0x2800);
+    EXPECT_EQ(g723::Q15(1.0), g723::MAX_16);
+    EXPECT_EQ(g723::Q15(-1.0), g723::MIN_16);
+    EXPECT_EQ(g723::Q(12, 1.0), 0x1000);
+}

@@ -13,6 +13,7 @@
 #include "g723/common/frame.h"
 #include "g723/common/tables.h"
 #include "g723/decoder/decoder.h"
+#include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::vector<Bytes> stream_frames(const char *name, size_t frame_bytes) {
 
 TEST(Decoder, ResetState) {
     const Dec_state st = fresh();
-    EXPECT_EQ(st.agc_gain, 4096);
+    EXPECT_EQ(st.agc_gain_q12, 4096);
     EXPECT_TRUE(std::equal(st.prev_lsp, st.prev_lsp + 10, LspDcTable));
     EXPECT_EQ(st.erase_count, 0);
     EXPECT_TRUE(std::all_of(st.prev_exc, st.prev_exc + ACB_LAG_MAX, [](Word16 v) { return v == 0; }));
@@ -249,8 +250,8 @@ TEST(Postfilter, NoPositiveCorrelationMeansNoFiltering) {
     buf[ACB_LAG_MAX + SUBFRAME_LEN + 2] = -3000;
     const Pf_params pf = pitch_pf_params(buf, 60, 0, RATE_63);
     EXPECT_EQ(pf.lag, 0);
-    EXPECT_EQ(pf.gain, 0);
-    EXPECT_EQ(pf.scale, 0x7fff);
+    EXPECT_EQ(pf.gain_q15, 0);
+    EXPECT_EQ(pf.scale_q15, 0x7fff);
     Word16 out[FRAME_LEN] = {};
     pitch_pf_filter(out, buf, pf, 0);
     for (int n = 0; n < SUBFRAME_LEN; ++n) ASSERT_EQ(out[n], mult_r(buf[ACB_LAG_MAX + n], 0x7fff));
@@ -277,8 +278,8 @@ TEST_P(PitchPostfilter, PicksThePeriod) {
     if (!c.forward_allowed) {
         EXPECT_LE(pf.lag, 0);
     }
-    EXPECT_GT(pf.gain, 0);
-    EXPECT_LE(pf.gain, 8192);
+    EXPECT_GT(pf.gain_q15, 0);
+    EXPECT_LE(pf.gain_q15, 8192);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -290,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Postfilter, SilentSubframeStaysSilentAndGainSettles) {
     Dec_state st = fresh();
-    st.agc_gain = 1000;
+    st.agc_gain_q12 = 1000;
     Word16 lpc[LPC_ORDER] = {};
     for (int k = 0; k < 40; ++k) {
         Word16 x[SUBFRAME_LEN] = {};
@@ -300,7 +301,7 @@ TEST(Postfilter, SilentSubframeStaysSilentAndGainSettles) {
         gain_scale(st, x, e);
         for (Word16 v : x) ASSERT_EQ(v, 0);
     }
-    EXPECT_NEAR(st.agc_gain, 4096, 16);
+    EXPECT_NEAR(st.agc_gain_q12, 4096, 16);
 }
 
 TEST(Postfilter, TiltMovesAQuarterTowardsTheReflectionCoefficient) {

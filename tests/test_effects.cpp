@@ -268,3 +268,56 @@ TEST(EffectChain, SwitchingEffectsKeepsEachOnesSettings) {
     EXPECT_LE(delay, 34);
     EXPECT_GT(size, 5000);
 }
+
+// A reused context plays a stream exactly as a fresh one does: nothing of
+// the previous stream's speed state, vibrato or echo carries over.
+TEST(EffectChain, ReopeningAStreamForgetsThePreviousOne) {
+    const auto speech = speed_test::load_speech();
+    ASSERT_GE(speech.size(), 24000u);
+    enum Order { OPEN_THEN_INITIAL, INITIAL_THEN_OPEN, OPEN_ONLY };
+    auto open = [](Qrxc_context *ctx) {
+        G_header h{};
+        unsigned char hdr[4] = {'Q', 'R', 'X', 0x01};
+        ASSERT_EQ(Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr), 4);
+    };
+    auto play = [&](Qrxc_context *ctx, int flags, std::size_t from) {
+        std::vector<std::int16_t> out;
+        std::vector<short> frame(480);
+        for (std::size_t at = from; at < from + 240 * 40; at += 240) {
+            EXPECT_EQ(Qrmd_frame_ctx(ctx, flags, &speech[at], frame.data()), 0);
+            out.insert(out.end(), frame.begin(), frame.begin() + Qrmd_last_count_ctx(ctx));
+        }
+        return out;
+    };
+    struct Case {
+        int flags;
+        Order order;
+    };
+    const Case cases[] = {
+        {0x81, OPEN_THEN_INITIAL}, {0x82, OPEN_THEN_INITIAL}, {0x83, OPEN_THEN_INITIAL}, {0x8D, OPEN_THEN_INITIAL},
+        {0x83, INITIAL_THEN_OPEN}, {0x81, OPEN_ONLY},         {8, OPEN_ONLY},            {1, OPEN_ONLY},
+        {11, INITIAL_THEN_OPEN},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.flags << " order " << c.order);
+        Qrxc_context *fresh = Qrxc_create();
+        open(fresh);
+        ASSERT_EQ(Qrmd_initial_ctx(fresh, c.flags), 0);
+        const auto expected = play(fresh, c.flags, 12000);
+
+        Qrxc_context *reused = Qrxc_create();
+        open(reused);
+        ASSERT_EQ(Qrmd_initial_ctx(reused, c.flags), 0);
+        play(reused, c.flags, 0);
+        if (c.order == INITIAL_THEN_OPEN) {
+            ASSERT_EQ(Qrmd_initial_ctx(reused, c.flags), 0);
+        }
+        open(reused);
+        if (c.order == OPEN_THEN_INITIAL) {
+            ASSERT_EQ(Qrmd_initial_ctx(reused, c.flags), 0);
+        }
+        EXPECT_EQ(play(reused, c.flags, 12000), expected);
+        Qrxc_destroy(fresh);
+        Qrxc_destroy(reused);
+    }
+}

@@ -14,7 +14,10 @@
 #include "g723/common/tables.h"
 #include "g723/encoder/acelp.h"
 #include "g723/encoder/mpmlq.h"
-#include "g723/encoder/searches.h"
+#include "g723/encoder/acb_search.h"
+#include "g723/encoder/encoder.h"
+#include "g723/encoder/fcb_search.h"
+#include "g723/encoder/taming.h"
 
 namespace {
 
@@ -280,19 +283,23 @@ struct BudgetCase {
 
 class AcelpBudget : public ::testing::TestWithParam<BudgetCase> {};
 
-// Each triple that passes the threshold costs one fourth-pulse loop; what
-// is left is carried, and an exhausted budget ends the search at 0.
-TEST_P(AcelpBudget, CarriesWhatIsLeft) {
-    const BudgetCase &c = GetParam();
+// The carry one pulse search leaves, with d = 1000 at the hot positions.
+Word16 budget_after_search(const std::vector<int> &hot, Word16 carry) {
     Vec h = impulse_response();
     Word16 rr[ACELP_RR_SIZE];
     acelp_corr_matrix(h.data(), rr);
     Word16 d[ACELP_D_LEN] = {};
-    for (const int p : c.hot) d[p] = 1000;
-    Word16 budget = c.carry_in;
+    for (const int p : hot) d[p] = 1000;
     Acelp_result res{};
-    acelp_pulse_search(d, rr, h.data(), budget, res);
-    EXPECT_EQ(budget, c.carry_out);
+    acelp_pulse_search(d, rr, h.data(), carry, res);
+    return carry;
+}
+
+// Each triple that passes the threshold costs one fourth-pulse loop; what
+// is left is carried, and an exhausted budget ends the search at 0.
+TEST_P(AcelpBudget, CarriesWhatIsLeft) {
+    const BudgetCase &c = GetParam();
+    EXPECT_EQ(budget_after_search(c.hot, c.carry_in), c.carry_out);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -309,10 +316,19 @@ INSTANTIATE_TEST_SUITE_P(
         BudgetCase{"two_hot_with_carry", {0, 8}, 20, 12}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
+// Whatever was carried before, a reset leaves what a search that spent
+// nothing leaves, and the next search then affords all 128 triples of two
+// hot positions (which a spent carry does not).
 TEST(AcelpBudget, ResetGivesTheFullBudget) {
-    Word16 b = -5;
-    reset_acelp_budget(b);
-    EXPECT_EQ(b, 120);
+    const Word16 untouched = budget_after_search({}, 0);
+    const std::vector<int> two_hot = {0, 8};
+    for (const Word16 carry : {Word16{-100}, Word16{0}, Word16{32767}}) {
+        Word16 b = carry;
+        reset_acelp_budget(b);
+        EXPECT_EQ(b, untouched) << carry;
+        EXPECT_EQ(budget_after_search(two_hot, b), untouched + untouched - 128) << carry;
+    }
+    EXPECT_EQ(budget_after_search(two_hot, -100), 0);
 }
 
 TEST(AcelpGain, IndexFollowsTheCorrelation) {

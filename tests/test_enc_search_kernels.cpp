@@ -9,7 +9,7 @@
 #include "g723/common/tables.h"
 #include "g723/encoder/acb_search.h"
 #include "g723/encoder/mpmlq.h"
-#include "g723/encoder/search_kernels.h"
+#include "g723/common/fast_ops.h"
 
 namespace {
 
@@ -41,44 +41,43 @@ TEST_P(KernelEquality, FastFormsMatchPlainForms) {
         fill(b, SUBFRAME_LEN);
         const int n = 1 + trial % SUBFRAME_LEN;
         ASSERT_EQ(L_mac_n(0, a, b, n), L_mac_steps(0, a, b, n));
-        ASSERT_EQ(kernels::dot_add(a, b, n), kernels::dot_add_plain(a, b, n));
 
         Word16 o1[SUBFRAME_LEN];
         Word16 o2[SUBFRAME_LEN];
-        kernels::conv_round(o1, a, b);
-        kernels::conv_round_plain(o2, a, b);
+        conv_round(o1, a, b);
+        conv_round_plain(o2, a, b);
         ASSERT_TRUE(std::equal(o1, o1 + SUBFRAME_LEN, o2));
 
-        const kernels::Int64 ea = sum_squares(a, n);
-        const kernels::Int64 eb = sum_squares(b, n);
-        ASSERT_EQ(kernels::dot_add_known(a, b, n, ea, eb), kernels::dot_add_plain(a, b, n));
+        const std::int64_t ea = sum_squares(a, n);
+        const std::int64_t eb = sum_squares(b, n);
+        ASSERT_EQ(products_known(a, b, n, ea, eb), products_steps(a, b, n));
         ASSERT_EQ(energy_from_exact(ea), L_mac_steps(0, a, a, n));
 
-        kernels::tap_step(o1, a, b[0], b);
-        kernels::tap_step_plain(o2, a, b[0], b);
+        tap_step(o1, a, b[0], b);
+        tap_step_plain(o2, a, b[0], b);
         ASSERT_TRUE(std::equal(o1, o1 + SUBFRAME_LEN, o2));
 
         Word16 x1[SUBFRAME_LEN];
         Word16 x2[SUBFRAME_LEN];
         fill(x1, SUBFRAME_LEN);
         std::copy(x1, x1 + SUBFRAME_LEN, x2);
-        kernels::subtract_filtered(x1, a, b);
-        kernels::subtract_filtered_plain(x2, a, b);
+        subtract_filtered(x1, a, b);
+        subtract_filtered_plain(x2, a, b);
         ASSERT_TRUE(std::equal(x1, x1 + SUBFRAME_LEN, x2));
 
         Word32 c1[SUBFRAME_LEN];
         Word32 c2[SUBFRAME_LEN];
-        kernels::corr_back(c1, a, b);
-        kernels::corr_back_plain(c2, a, b);
+        corr_back(c1, a, b);
+        corr_back_plain(c2, a, b);
         ASSERT_TRUE(std::equal(c1, c1 + SUBFRAME_LEN, c2));
-        kernels::autocorr(c1, a);
-        kernels::autocorr_plain(c2, a);
+        autocorr(c1, a);
+        autocorr_plain(c2, a);
         ASSERT_TRUE(std::equal(c1, c1 + SUBFRAME_LEN, c2));
 
-        kernels::Prefix_table p1{};
-        kernels::Prefix_table p2{};
-        kernels::prefix_corr(p1, a);
-        kernels::prefix_corr_plain(p2, a);
+        Prefix_table p1{};
+        Prefix_table p2{};
+        prefix_corr(p1, a);
+        prefix_corr_plain(p2, a);
         for (int d = 0; d < SUBFRAME_LEN; d += 2)
             ASSERT_TRUE(std::equal(p1[d], p1[d] + SUBFRAME_LEN - d, p2[d])) << "lag " << d;
 

@@ -9,7 +9,15 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/analysis.h"
+#include "g723/encoder/encoder.h"
+#include "g723/encoder/hp_filter.h"
+#include "g723/encoder/lpc_analysis.h"
+#include "g723/encoder/lpc_to_lsp.h"
+#include "g723/encoder/lsp_quantize.h"
+#include "g723/encoder/noise_shaping.h"
+#include "g723/encoder/open_loop_pitch.h"
+#include "g723/encoder/weighted_synthesis.h"
+#include "g723/encoder/weighting_filter.h"
 
 namespace g723 {
 namespace {
@@ -295,7 +303,7 @@ TEST_P(HnsSearch, LagAndGain) {
     }
     const Hns_params h = hns_search(buf, c.start, c.olp);
     EXPECT_EQ(h.lag, c.lag);
-    EXPECT_EQ(h.gain, c.gain);
+    EXPECT_EQ(h.gain_q15, c.gain);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HnsSearch,
@@ -309,7 +317,7 @@ TEST(HnsSearch, WeaklyVoicedSubframeGetsNoGain) {
     Word16 buf[PITCH_BUF_LEN];
     Word16 seed = 3;
     for (Word16 &v : buf) v = static_cast<Word16>(rand16(seed) >> 4);
-    EXPECT_EQ(hns_search(buf, 205, 60).gain, 0);
+    EXPECT_EQ(hns_search(buf, 205, 60).gain_q15, 0);
 }
 
 TEST(NoiseShaping, ZeroGainCopiesWeightedSpeech) {

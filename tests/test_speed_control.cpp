@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/context.h"
@@ -93,13 +94,12 @@ TEST(SpeedApi, RefusesWithoutStreamOrBuffers) {
 TEST(SpeedLevels, OutputCountPerLevelForBothFrameLengths) {
     const auto speech = speed_test::load_speech();
     ASSERT_GE(speech.size(), 80000u);
-    const int target_240[13] = {120, 150, 180, 210, 240, 270, 300, 330, 360, 390, 420, 450, 480};
     for (int F : {240, 320}) {
         for (int level = 0; level < 13; ++level) {
             Qrxc_context ctx = open_context(F);
             ASSERT_EQ(Qrmd_initial_ctx(&ctx, level), 0);
             const auto counts = run_counts(ctx, level, speech, 40);
-            const int want = target_240[level] * F / 240;
+            const int want = F * (level + 4) / 8;  // the level's speed ratio
             EXPECT_TRUE(std::all_of(counts.begin(), counts.end(), [&](int n) { return n == want; }))
                 << "F " << F << " level " << level;
         }
@@ -155,14 +155,16 @@ TEST(SpeedLevels, LevelChangeFlushesAllButInitSize) {
 }
 
 TEST(SpeedCopyLength, FractionCarryNeverDrifts) {
-    const std::int64_t A[13] = {2048, 3413, 6144, 14336, 2048, 16384, 8192, 5461, 4096, 3276, 2730, 2340, 2048};
-    const std::int64_t B[13] = {0, 682, 0, 0, 0, 0, 0, 682, 0, 1638, 1365, 1170, 0};
-    const std::int64_t C[13] = {0, 1365, 0, 0, 0, 0, 0, 1365, 0, 819, 682, 585, 0};
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> lag(qrxc::PITCH_MIN, qrxc::PITCH_MAX);
     for (int level : {0, 1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12}) {
         qrxc::Speed_state st{};
-        const std::int64_t factor = (A[level] << 22) + (B[level] << 11) + C[level];  // in 2048^-3
+        // At ratio r = k / 8 (k = level + 4) each period of m samples is
+        // followed by r / (1 - r) m samples copied when shortening and
+        // 1 / (r - 1) m when lengthening: k / (8 - k) or 8 / (k - 8), in
+        // 2^-33 units, truncated.
+        const int k = level + 4;
+        const std::int64_t factor = k < 8 ? (std::int64_t{k} << 33) / (8 - k) : (std::int64_t{8} << 33) / (k - 8);
         std::int64_t sum_m = 0, sum_d = 0;
         for (int period = 0; period < 100000; ++period) {
             const int m = lag(rng);
@@ -257,6 +259,7 @@ TEST(SpeedLevels, SteadyToneKeepsItsPeriod) {
 }
 
 TEST(SpeedDiagnostics, PrintedAsWordedAndProcessingGoesOn) {
+    const auto collect = [](void *user, const char *t) { *static_cast<std::string *>(user) += t; };
     struct Case {
         int level;
         std::int16_t size;
@@ -270,12 +273,12 @@ TEST(SpeedDiagnostics, PrintedAsWordedAndProcessingGoesOn) {
     };
     for (const Case &c : cases) {
         qrxc::Speed_state st{};
+        std::string text;
+        st.diag = {collect, &text};
         st.level = static_cast<std::int16_t>(c.level);
         st.size = c.size;
         std::vector<std::int16_t> in(240, 0), out(480 + 8, SENTINEL);
-        testing::internal::CaptureStdout();
         const int n = qrxc::speed_step(st, c.level, in.data(), 240, out.data());
-        const std::string text = testing::internal::GetCapturedStdout();
         EXPECT_EQ(text.rfind(c.first_line, 0), 0u) << text;
         EXPECT_EQ(n, qrxc::speed_target(c.level, 240));
         EXPECT_EQ(out[static_cast<std::size_t>(n)], SENTINEL);
@@ -284,12 +287,13 @@ TEST(SpeedDiagnostics, PrintedAsWordedAndProcessingGoesOn) {
     }
     // An overfull buffer at a slower level reports the overflow area too.
     qrxc::Speed_state st{};
+    std::string text;
+    st.diag = {collect, &text};
     st.level = 12;
     st.size = qrxc::BUFFER_CAPACITY;
     std::vector<std::int16_t> in(240, 0), out(480);
-    testing::internal::CaptureStdout();
     qrxc::speed_step(st, 12, in.data(), 240, out.data());
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("+oflw("), std::string::npos);
+    EXPECT_NE(text.find("+oflw("), std::string::npos);
 }
 
 // Whatever the flags and the frame length, a call writes exactly its count
@@ -389,4 +393,24 @@ TEST(SpeedApi, RefusesAfterAFailedOpen) {
     EXPECT_EQ(Qrmd_last_count_ctx(ctx), 0);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](short s) { return s == SENTINEL; }));
     Qrxc_destroy(ctx);
+}
+
+// Before any Qrmd_initial the speed state means nothing: the frame is refused, not half-processed.
+TEST(SpeedApi, RefusesBeforeQrmdInitial) {
+    for (unsigned char code : {static_cast<unsigned char>(0x01), static_cast<unsigned char>(0x00)}) {  // frames of 240 and of 320
+        Qrxc_context *ctx = Qrxc_create();
+        G_header h{};
+        unsigned char hdr[4] = {'Q', 'R', 'X', code};
+        ASSERT_EQ(Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr), 4);
+        std::vector<short> in(320, 900), out(640, SENTINEL);
+        for (int flags : {4, 8, 0, 0x81}) {
+            EXPECT_EQ(Qrmd_frame_ctx(ctx, flags, in.data(), out.data()), -1) << flags;
+            EXPECT_EQ(Qrmd_last_count_ctx(ctx), 0);
+        }
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](short s) { return s == SENTINEL; }));
+        ASSERT_EQ(Qrmd_initial_ctx(ctx, 4), 0);
+        EXPECT_EQ(Qrmd_frame_ctx(ctx, 4, in.data(), out.data()), 0);
+        EXPECT_EQ(Qrmd_last_count_ctx(ctx), h.pcm_frame);
+        Qrxc_destroy(ctx);
+    }
 }

@@ -105,7 +105,11 @@ TEST(StreamApi, EncodingHeaders) {
          240, 150},
         {3, 8000, 2, 16, qrx_test::long_header(8000, 2, 240, 24, 16, 0xC0), 0xC0, 240, 24},
         {2, 12000, 1, 16, qrx_test::long_header(12000, 1, 240, 20, 16, 0x80), 0x80, 240, 20},
-        {1, 8000 + 65536, 5 + 65536, 16, qrx_test::long_header(8000, 5, 240, 120), 0x40, 240, 120},  // low 16 bits
+        // The whole int counts, though the stored fields keep the low 16 bits.
+        {1, 8000 + 65536, 5, QRXC_ERR_RATE, {}, 0, 0, 0},
+        {1, 8000 - 65536, 5, QRXC_ERR_RATE, {}, 0, 0, 0},
+        {1, 8000, 5 + 65536, QRXC_ERR_TYPE, {}, 0, 0, 0},
+        {1, 8000, 5 - 65536, QRXC_ERR_TYPE, {}, 0, 0, 0},
         {1, 11025, 1, QRXC_ERR_RATE, {}, 0, 0, 0},
         {1, 0, 1, QRXC_ERR_RATE, {}, 0, 0, 0},
         {1, 8000, 3, QRXC_ERR_TYPE, {}, 0, 0, 0},

@@ -18,14 +18,22 @@ inline constexpr Word16 MIN_16 = -0x8000;
 inline constexpr Word32 MAX_32 = 0x7fffffff;
 inline constexpr Word32 MIN_32 = -0x7fffffff - 1;
 
+// x in Q format q (x * 2^q rounded to the nearest word), for constants:
+// Q15(0.75) is 0x6000. 1.0 in Q15 gives MAX_16; anything else outside the
+// word range does not compile.
+consteval Word16 Q(int q, double x) {
+    const double s = x * static_cast<double>(std::int64_t{1} << q);
+    const double r = s < 0 ? s - 0.5 : s + 0.5;
+    if (r >= 32768.0 && r < 32769.0) return MAX_16;
+    if (r >= 32768.0 || r <= -32769.0) throw "constant out of the Word16 range";
+    return static_cast<Word16>(static_cast<std::int32_t>(r));
+}
+consteval Word16 Q15(double x) { return Q(15, x); }
+
 // Clamp to the Word16 range.
-constexpr Word16 sat16(Word32 x) {
-    return static_cast<Word16>(x > MAX_16 ? MAX_16 : (x < MIN_16 ? MIN_16 : x));
-}
+constexpr Word16 sat16(Word32 x) { return static_cast<Word16>(x > MAX_16 ? MAX_16 : (x < MIN_16 ? MIN_16 : x)); }
 // Clamp a 64-bit value to the Word32 range.
-constexpr Word32 sat32(std::int64_t x) {
-    return static_cast<Word32>(x > MAX_32 ? MAX_32 : (x < MIN_32 ? MIN_32 : x));
-}
+constexpr Word32 sat32(std::int64_t x) { return static_cast<Word32>(x > MAX_32 ? MAX_32 : (x < MIN_32 ? MIN_32 : x)); }
 
 // 16 + 16 -> 16, saturating.
 constexpr Word16 add(Word16 a, Word16 b) { return sat16(Word32{a} + b); }
@@ -151,17 +159,6 @@ inline Word16 vector_normalize(Word16 *v, int len) {
     const int e = m == 0 ? 0 : norm_s(m);
     for (int i = 0; i < len; ++i) v[i] = static_cast<Word16>((Word32{v[i]} * (Word32{1} << e)) >> 3);
     return static_cast<Word16>(e - 3);
-}
-
-// Energy of 60 samples pre-scaled by 1/4, saturating at MAX_32. The terms
-// are never negative, so the saturating sum is the exact sum clamped.
-inline Word32 energy_60(const Word16 *x) {
-    std::int64_t acc = 0;
-    for (int i = 0; i < SUBFRAME_LEN; ++i) {
-        const Word32 y = x[i] >> 2;
-        acc += 2 * y * y;
-    }
-    return acc > MAX_32 ? MAX_32 : static_cast<Word32>(acc);
 }
 
 // Bitwise square root: Q31 in, Q15 out, 14 bits tried.

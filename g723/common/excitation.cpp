@@ -3,14 +3,10 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
 namespace g723 {
-
-namespace {
-constexpr int SHORT_LAG = 58;  // below it: 85-vector gains and pulse trains at 6.3, sharpening at 5.3
-}
 
 void acb_history(Word16 out[64], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
     out[0] = hist[ACB_LAG_MAX - 2 - lag];
@@ -26,15 +22,15 @@ void acb_excitation(Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Wo
                     Word16 acb_gain, int rate_select) {
     Word16 r[64];
     acb_history(r, hist, static_cast<Word16>(ol_lag + lag_offset - 1));
-    const Word16 *g = (rate_select == RATE_63 && ol_lag < SHORT_LAG) ? AcbkGainTable085[acb_gain]
-                                                                      : AcbkGainTable170[acb_gain];
+    const Word16 *g =
+        (rate_select == RATE_63 && ol_lag < SHORT_LAG) ? AcbkGainTable085[acb_gain] : AcbkGainTable170[acb_gain];
     // Five taps: when the taps' magnitudes times the history's peak cannot
     // saturate, every output is a plain sum.
     int gsum = 0;
     for (int t = 0; t < 5; ++t) gsum += g[t] < 0 ? -g[t] : g[t];
     const bool plain = 2 * std::int64_t{gsum} * max_abs(r, 64) <= MAX_32;
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        const Word32 a = plain ? dot_plain(r + n, g, 5) : L_mac_n(0, r + n, g, 5);
+        const Word32 a = plain ? L_mac_n_nosat(r + n, g, 5) : L_mac_n(0, r + n, g, 5);
         out[n] = round(L_shl(a, 1));
     }
 }

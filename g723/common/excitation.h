@@ -2,10 +2,20 @@
 // decoder and the encoder.
 #pragma once
 
+#include <iterator>
+
 #include "g723/common/frame.h"
+#include "g723/common/tables.h"
 #include "g723/common/types.h"
 
 namespace g723 {
+
+// Lags below it take the 85-vector gain table and pulse trains at 6.3
+// kbit/s, and pitch sharpening at 5.3 kbit/s.
+inline constexpr int SHORT_LAG = 58;
+
+// Fixed-codebook gain levels.
+inline constexpr int GAIN_LEVELS = static_cast<int>(std::size(FcbkGainTable));
 
 // The lagged excitation (64 samples) the 5-tap pitch filter runs over;
 // hist is the 145-sample excitation history.

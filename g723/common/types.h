@@ -9,7 +9,7 @@ using Word32 = std::int32_t;
 
 namespace g723 {
 
-inline constexpr int FRAME_LEN = 240;    // samples per frame, 30 ms at 8 kHz
+inline constexpr int FRAME_LEN = 240;  // samples per frame, 30 ms at 8 kHz
 inline constexpr int SUBFRAME_LEN = 60;
 inline constexpr int SUBFRAMES = 4;
 inline constexpr int LPC_ORDER = 10;

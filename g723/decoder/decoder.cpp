@@ -5,24 +5,25 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/excitation.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/frame.h"
 #include "g723/common/lsp.h"
-#include "g723/common/mac_chain.h"
 #include "g723/common/tables.h"
+#include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
 
 namespace g723 {
 
 namespace {
-constexpr Word16 THREE_QUARTERS = 0x6000;
-constexpr int ERASE_SPAN = 120;                     // samples compared to find the voicing lag
+constexpr Word16 THREE_QUARTERS = Q15(0.75);
+constexpr int ERASE_SPAN = 120;                        // samples compared to find the voicing lag
 constexpr int ERASE_START = EXC_BUF_LEN - ERASE_SPAN;  // 265
 }  // namespace
 
 void g723_decoder_reset(Dec_state &st) {
     st = Dec_state{};
     std::memcpy(st.prev_lsp, LspDcTable, sizeof st.prev_lsp);
-    st.agc_gain = 0x1000;
+    st.agc_gain_q12 = Q(12, 1.0);
 }
 
 Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
@@ -39,7 +40,7 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     for (int i = c - 3; i <= c + 3; ++i) {
         const std::int64_t sy = sum_squares_small(x - i, ERASE_SPAN);
         const bool plain = sx + sy <= MAX_32;
-        const Word32 r = plain ? dot_plain(x, x - i, ERASE_SPAN) : L_mac_n(0, x, x - i, ERASE_SPAN);
+        const Word32 r = plain ? L_mac_n_nosat(x, x - i, ERASE_SPAN) : L_mac_n(0, x, x - i, ERASE_SPAN);
         if (r > best) {
             best = r;
             b = i;

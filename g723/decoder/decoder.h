@@ -18,7 +18,7 @@ Word16 g723_decode_frame(Dec_state &st, int rate_select, Word16 pcm_out[FRAME_LE
 // normalises buf in place.
 Word16 erasure_info(Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag);
 // Regenerated excitation of a bad frame into out and buf.
-void erasure_regen(Word16 out[FRAME_LEN], Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag, Word16 gain,
-                   Word16 count, Word16 &seed);
+void erasure_regen(Word16 out[FRAME_LEN], Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag, Word16 gain, Word16 count,
+                   Word16 &seed);
 
 }  // namespace g723

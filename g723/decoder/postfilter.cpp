@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
 namespace g723 {
@@ -15,54 +12,33 @@ namespace g723 {
 namespace {
 
 constexpr int PF_MAX_LAG = 142;  // keeps lag + 3 within the history
+// The gain control's smoothing: agc * 15/16 + g / 16, rounded.
+constexpr Word16 AGC_KEEP = Q15(15.0 / 16);
+constexpr Word16 AGC_TAKE = Q15(1.0 / 16);
 
 // Saturating dot product of two 60-sample segments; plain arithmetic when
 // the buffer's peak rules out saturation (always, on a normalised buffer).
 inline Word32 dot60(const Word16 *a, const Word16 *b, bool plain) {
-    return plain ? dot_plain(a, b, SUBFRAME_LEN) : L_mac_n(0, a, b, SUBFRAME_LEN);
-}
-
-// Ten-tap helpers for the recursive filters. A chain of saturating L_mac
-// steps equals the plain sum whenever its start plus the magnitudes of all
-// its terms stays within Word32; the bound sum|c| * max|w| (max taken over
-// everything the filter has seen in this subframe) is the cheap test, the
-// exact magnitude sum the fallback, the step-by-step chain the last resort.
-
-// Plain dot product; callers have bounded every partial sum below 2^30,
-// so neither the pairwise sums nor the total can overflow. The fixed-width
-// SSE2 form stays instead of the generic sum_products: with that the whole
-// decoder runs about 17% slower.
-inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
-#if defined(__SSE2__)
-    __m128i p = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(w)));
-    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4e));
-    p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xb1));
-    return _mm_cvtsi128_si32(p) + std::int32_t{c[8]} * w[8] + std::int32_t{c[9]} * w[9];
-#else
-    std::int32_t s = 0;
-    for (int i = 0; i < LPC_ORDER; ++i) s += std::int32_t{c[i]} * w[i];
-    return s;
-#endif
+    return plain ? L_mac_n_nosat(a, b, SUBFRAME_LEN) : L_mac_n(0, a, b, SUBFRAME_LEN);
 }
 
 struct Pf_choice {
-    Word16 gain;
-    Word16 scale;
+    Word16 gain_q15;
+    Word16 scale_q15;
 };
 
 // Gain and scale for a partner with cross-correlation c and energy e, the
 // current segment having energy t (all normalised together).
 Pf_choice pf_select(Word16 t, Word16 c, Word16 e, int rate_select) {
     // A prediction gain of a quarter or less is not worth filtering.
-    if (L_mult(c, c) <= (L_mult(t, e) >> 2)) return {0, 0x7fff};
+    if (L_mult(c, c) <= (L_mult(t, e) >> 2)) return {0, Q15(1.0)};
     const Word16 max_gain = LpfConstTable[rate_select == RATE_63 ? 0 : 1];
     const Word16 g = c >= e ? max_gain : mult(div_s(c, e), max_gain);
     const Word32 t15 = Word32{t} << 15;
     Word32 a = L_mac(t15, g, c);
     a = L_add(a, Word32{e} * mult(g, g));
     const Word16 v = round(a);
-    const Word16 q = t15 >= Word32{v} * 65536 ? Word16{0x7fff} : div_32_16(t15, v);
+    const Word16 q = t15 >= Word32{v} * 65536 ? Q15(1.0) : div_32_16(t15, v);
     const Word16 scale = fixed_sqrt(Word32{q} << 16);
     return {mult(g, scale), scale};
 }
@@ -70,7 +46,7 @@ Pf_choice pf_select(Word16 t, Word16 c, Word16 e, int rate_select) {
 }  // namespace
 
 Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subframe, int rate_select) {
-    Pf_params pf{0, 0, 0x7fff};
+    Pf_params pf{0, 0, Q15(1.0)};
     const int c = ol_lag < PF_MAX_LAG ? ol_lag : PF_MAX_LAG;
     const int start = ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     const Word16 *x = buf + start;
@@ -120,8 +96,8 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
     if (bl != 0 && fl != 0) backward = L_mult(mult_r(cb, cb), ef) > L_mult(mult_r(cf, cf), eb);
     const Pf_choice ch = backward ? pf_select(t, cb, eb, rate_select) : pf_select(t, cf, ef, rate_select);
     pf.lag = static_cast<Word16>(backward ? bl : fl);
-    pf.gain = ch.gain;
-    pf.scale = ch.scale;
+    pf.gain_q15 = ch.gain_q15;
+    pf.scale_q15 = ch.scale_q15;
     return pf;
 }
 
@@ -129,55 +105,24 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
     const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     Word16 *o = out + SUBFRAME_LEN * subframe;
     const Word16 *partner = x + pf.lag;
-    const std::int64_t weights = std::int64_t{pf.scale < 0 ? -pf.scale : pf.scale} + (pf.gain < 0 ? -pf.gain : pf.gain);
+    const std::int64_t weights =
+        std::int64_t{pf.scale_q15 < 0 ? -pf.scale_q15 : pf.scale_q15} + (pf.gain_q15 < 0 ? -pf.gain_q15 : pf.gain_q15);
     const int peak = std::max(max_abs(x, SUBFRAME_LEN), max_abs(partner, SUBFRAME_LEN));
-    if (2 * weights * peak + 0x8000 <= MAX_32) {
+    if (!PLAIN_OPS && 2 * weights * peak + 0x8000 <= MAX_32) {
         // Neither the products, their sum nor the rounding can saturate.
         for (int n = 0; n < SUBFRAME_LEN; ++n)
-            o[n] = static_cast<Word16>((2 * (std::int32_t{x[n]} * pf.scale + std::int32_t{partner[n]} * pf.gain) + 0x8000) >> 16);
+            o[n] = static_cast<Word16>(
+                (2 * (std::int32_t{x[n]} * pf.scale_q15 + std::int32_t{partner[n]} * pf.gain_q15) + 0x8000) >> 16);
         return;
     }
-    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale), pf.gain, partner[n]));
+    for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale_q15), pf.gain_q15, partner[n]));
 }
 
-void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
-    // Past outputs oldest first, so that each sample's ten taps are one
-    // contiguous run: y[j] of the step-by-step filter is h[n + 9 - j].
-    Word16 h[LPC_ORDER + SUBFRAME_LEN];
-    Word16 c[LPC_ORDER];
-    for (int j = 0; j < LPC_ORDER; ++j) {
-        h[LPC_ORDER - 1 - j] = st.synth_mem[j];
-        c[LPC_ORDER - 1 - j] = lpc[j];
-    }
-    const std::int64_t cabs = sum_abs(c, LPC_ORDER);
-    int peak = max_abs(h, LPC_ORDER);
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        const Word16 *w = h + n;
-        const Word32 a0 = Word32{x[n]} << 13;
-        Word32 a;
-        std::int64_t sum, mag;
-        if (abs64(a0) + 2 * cabs * peak <= MAX_32) {
-            a = a0 + 2 * dot10(c, w);
-        } else if (dot_and_magnitude(c, w, LPC_ORDER, sum, mag), abs64(a0) + 2 * mag <= MAX_32) {
-            a = static_cast<Word32>(a0 + 2 * sum);
-        } else {
-            a = a0;
-            for (int j = 0; j < LPC_ORDER; ++j) a = L_mac(a, lpc[j], w[LPC_ORDER - 1 - j]);
-        }
-        const Word16 y = round(L_shl(a, 2));
-        h[LPC_ORDER + n] = y;
-        x[n] = y;
-        const int ay = y < 0 ? -y : y;
-        peak = ay > peak ? ay : peak;
-    }
-    for (int j = 0; j < LPC_ORDER; ++j) st.synth_mem[j] = h[LPC_ORDER + SUBFRAME_LEN - 1 - j];
-}
-
-Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_ORDER]) {
+Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
     Word16 zc[LPC_ORDER], pc[LPC_ORDER];
     for (int j = 0; j < LPC_ORDER; ++j) {
-        zc[j] = mult_r(lpc[j], PostFiltZeroTable[j]);
-        pc[j] = mult_r(lpc[j], PostFiltPoleTable[j]);
+        zc[j] = mult_r(lpc_q13[j], PostFiltZeroTable[j]);
+        pc[j] = mult_r(lpc_q13[j], PostFiltPoleTable[j]);
     }
 
     Word16 t[SUBFRAME_LEN];
@@ -185,8 +130,8 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     const Word16 e = vector_normalize(t, SUBFRAME_LEN);
     // After normalising, no magnitude exceeds 0x1000: 60 doubled products
     // stay below 2^31, so neither saturating sum can saturate.
-    const Word32 r1 = dot_plain(t + 1, t, SUBFRAME_LEN - 1);
-    const Word32 r0 = dot_plain(t, t, SUBFRAME_LEN);
+    const Word32 r1 = L_mac_n_nosat(t + 1, t, SUBFRAME_LEN - 1);
+    const Word32 r0 = L_mac_n_nosat(t, t, SUBFRAME_LEN);
     const Word32 energy = L_shr(r0, 2 * e + 4);
 
     // First reflection coefficient, smoothed into the tilt memory.
@@ -199,7 +144,7 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
     st.pf_tilt = round(L_mac(L_msu(L_deposit_h(st.pf_tilt), st.pf_tilt, 0x2000), k, 0x2000));
     const auto m = static_cast<Word16>(mult(st.pf_tilt, -0x4000) & 0xfffc);
 
-    // Inputs and pole-section outputs oldest first (see lpc_synth). The zero
+    // Inputs and pole-section outputs oldest first (as in lpc_synth). The zero
     // section needs no recursion, so its sums are formed for the whole
     // subframe first; each sample then adds its pole-section terms. The
     // exact sum is taken only where no step of the saturating chain
@@ -233,9 +178,9 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
         const std::int64_t start = abs64(a0) + 2 * zmag[n];
         Word32 a;
         std::int64_t sum, mag;
-        if (start + 2 * pabs * peak <= MAX_32) {
+        if (!PLAIN_OPS && start + 2 * pabs * peak <= MAX_32) {
             a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * dot10(pr, w));
-        } else if (dot_and_magnitude(pr, w, LPC_ORDER, sum, mag), start + 2 * mag <= MAX_32) {
+        } else if (!PLAIN_OPS && (dot_and_magnitude(pr, w, LPC_ORDER, sum, mag), start + 2 * mag <= MAX_32)) {
             a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * sum);
         } else {
             a = a0;
@@ -257,7 +202,7 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc[LPC_OR
 
 void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
     Word32 ex = energy_60(x);
-    Word16 g = 0x1000;  // unity in Q12
+    Word16 g_q12 = Q(12, 1.0);
     if (ex != 0 && input_energy != 0) {
         const Word16 e1 = norm_l(ex);
         ex = L_shl(ex, e1);
@@ -266,14 +211,23 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         Word16 sh = sub(6, add(sub(e1, e2), 1));
         if (sh < 0) sh = 0;
         const Word16 q = div_32_16(a, extract_h(ex));
-        g = fixed_sqrt(L_shr(Word32{q} << 16, sh));
+        g_q12 = fixed_sqrt(L_shr(Word32{q} << 16, sh));
     }
-    // The smoothing step, agc * 15/16 + g / 16 rounded, never saturates
-    // (g >= 0, and 32767 * 65536 + 0x8000 still fits), so it is exact in
-    // plain arithmetic.
-    Word32 agc = st.agc_gain;
+    if constexpr (PLAIN_OPS) {
+        Word16 gain = st.agc_gain_q12;
+        for (int n = 0; n < SUBFRAME_LEN; ++n) {
+            gain = round(L_mac(L_mult(gain, AGC_KEEP), g_q12, AGC_TAKE));
+            const Word16 f = add(gain, shr(gain, 4));
+            x[n] = round(L_shl(L_mult(x[n], f), 4));
+        }
+        st.agc_gain_q12 = gain;
+        return;
+    }
+    // The smoothing step never saturates (g_q12 >= 0, and 32767 * 65536 +
+    // 0x8000 still fits), so it is exact in plain arithmetic.
+    Word32 agc = st.agc_gain_q12;
     for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        agc = (agc * 61440 + Word32{g} * 4096 + 0x8000) >> 16;
+        agc = (agc * (2 * AGC_KEEP) + Word32{g_q12} * (2 * AGC_TAKE) + 0x8000) >> 16;
         const auto gain = static_cast<Word16>(agc);
         const Word16 f = add(gain, shr(gain, 4));
         // Exact product; L_mult, L_shl and round all reduce to clamps of it.
@@ -282,7 +236,7 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         v = v + 0x8000 > MAX_32 ? MAX_32 : v + 0x8000;
         x[n] = static_cast<Word16>(v >> 16);
     }
-    st.agc_gain = static_cast<Word16>(agc);
+    st.agc_gain_q12 = static_cast<Word16>(agc);
 }
 
 }  // namespace g723

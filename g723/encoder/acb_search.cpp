@@ -4,16 +4,11 @@
 
 #include <algorithm>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
 #include "g723/common/excitation.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/search_kernels.h"
-#include "g723/encoder/searches.h"
+#include "g723/encoder/taming.h"
 
 namespace g723 {
 
@@ -25,7 +20,7 @@ constexpr int SEARCH_LAG_MAX = 141;  // even subframes search at most 139..141
 
 // The 20 correlations of one candidate lag, in table-column order; ex is
 // the exact energy of x.
-void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], kernels::Int64 ex,
+void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], std::int64_t ex,
                       const Word16 h[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
     Word16 r[64];
     acb_history(r, hist, lag);
@@ -33,118 +28,43 @@ void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], k
     // Tap 4 by full convolution, taps 3..0 each from the next one by one
     // recursion step (h[0] taken as 1.0 in Q13).
     Word16 f[5][SUBFRAME_LEN];
-    kernels::conv_round(f[4], r + 4, h);
-    for (int t = 3; t >= 0; --t) kernels::tap_step(f[t], f[t + 1], r[t], h);
+    conv_round(f[4], r + 4, h);
+    for (int t = 3; t >= 0; --t) tap_step(f[t], f[t + 1], r[t], h);
 
-    kernels::Int64 ef[5];
+    std::int64_t ef[5];
     for (int t = 0; t < 5; ++t) ef[t] = sum_squares(f[t], SUBFRAME_LEN);
 
-    for (int t = 0; t < 5; ++t) out[t] = L_shl(kernels::dot_add_known(x, f[t], SUBFRAME_LEN, ex, ef[t]), 1);
-    for (int t = 0; t < 5; ++t) out[5 + t] = energy_from_exact(ef[t]);
-    static constexpr int PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
+    for (int t = 0; t < 5; ++t) out[t] = L_shl(products_known(x, f[t], SUBFRAME_LEN, ex, ef[t]), 1);
+    for (int t = 0; t < 5; ++t) out[5 + t] = energy_known(f[t], SUBFRAME_LEN, ef[t]);
+    static constexpr int TAP_PAIRS[10][2] = {{1, 0}, {2, 0}, {2, 1}, {3, 0}, {3, 1},
+                                             {3, 2}, {4, 0}, {4, 1}, {4, 2}, {4, 3}};
     for (int p = 0; p < 10; ++p) {
-        const int a = PAIRS[p][0];
-        const int b = PAIRS[p][1];
-        out[10 + p] = L_shl(kernels::dot_add_known(f[a], f[b], SUBFRAME_LEN, ef[a], ef[b]), 2);
+        const int a = TAP_PAIRS[p][0];
+        const int b = TAP_PAIRS[p][1];
+        out[10 + p] = L_shl(products_known(f[a], f[b], SUBFRAME_LEN, ef[a], ef[b]), 2);
     }
 }
 
 }  // namespace
 
-bool acb_uses_big_table(int rate_select, Word16 lag) { return rate_select == RATE_53 || lag >= 58; }
+bool acb_uses_big_table(int rate_select, Word16 lag) { return rate_select == RATE_53 || lag >= SHORT_LAG; }
 
 const Word16 *acb_gain_row(bool big_table, int index) {
     return big_table ? AcbkGainTable170[index] : AcbkGainTable085[index];
 }
 
-namespace {
-
-// Sum of the plain products of one row, saturating as the search defines it.
-Word32 row_score_plain(const Word16 v[ACB_GAIN_COLS], const Word16 *row) {
-    Word32 score = 0;
-    for (int j = 0; j < ACB_GAIN_COLS; ++j) score = L_add(score, Word32{v[j]} * row[j]);
-    return score;
-}
-
-// Per row, sum |v| |T| bounds every partial sum; below the limit the plain
-// sum is exact. vq = ceil(|v| / 16) keeps that bound within 32 bits.
-constexpr Word32 ROW_BOUND_LIMIT = MAX_32 >> 4;
-
-#if defined(__SSE2__)
-Word32 hsum(__m128i a) {
-    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
-    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
-    return _mm_cvtsi128_si32(a);
-}
-
-__m128i abs16(__m128i a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
-#endif
-
-}  // namespace
+static_assert(ACB_GAIN_COLS == SCORE_COLS);
 
 Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
-    Acb_pick pick{best, -1};
-    for (int g = 0; g < n; ++g) {
-        const Word16 *row = acb_gain_row(big_table, g);
-        const Word32 score = row_score_plain(v, row);
-        if (score > pick.score) pick = {score, g};
-    }
-    return pick;
+    return best_row_plain(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
 }
 
 Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
-    Word16 vq[ACB_GAIN_COLS];
-    for (int j = 0; j < ACB_GAIN_COLS; ++j)
-        vq[j] = static_cast<Word16>(((v[j] < 0 ? -Word32{v[j]} : Word32{v[j]}) + 15) >> 4);
-    Acb_pick pick{best, -1};
-    for (int g = 0; g < n; ++g) {
-        const Word16 *row = acb_gain_row(big_table, g);
-        Word32 score = 0;
-        Word32 bound = 0;
-        for (int j = 0; j < ACB_GAIN_COLS; ++j) {
-            score += Word32{v[j]} * row[j];
-            bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
-        }
-        if (bound > ROW_BOUND_LIMIT) score = row_score_plain(v, row);
-        if (score > pick.score) pick = {score, g};
-    }
-    return pick;
+    return best_row_portable(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
 }
 
 Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
-#if !defined(__SSE2__)
-    return acb_score_portable(v, big_table, n, best);
-#else
-    Word16 vq[ACB_GAIN_COLS];
-    for (int j = 0; j < ACB_GAIN_COLS; ++j)
-        vq[j] = static_cast<Word16>(((v[j] < 0 ? -Word32{v[j]} : Word32{v[j]}) + 15) >> 4);
-
-    Acb_pick pick{best, -1};
-    // Every pair of products fits 32 bits (|v| <= 32768, |T| < 21837).
-    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v));
-    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v + 8));
-    const __m128i v2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(v + 16));
-    const __m128i q0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(vq));
-    const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(vq + 8));
-    const __m128i q2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(vq + 16));
-    for (int g = 0; g < n; ++g) {
-        const Word16 *row = acb_gain_row(big_table, g);
-        const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row));
-        const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 8));
-        const __m128i t2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + 16));
-        const __m128i bound_v = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(q0, abs16(t0)), _mm_madd_epi16(q1, abs16(t1))),
-                                              _mm_madd_epi16(q2, abs16(t2)));
-        Word32 score;
-        if (hsum(bound_v) <= ROW_BOUND_LIMIT) {
-            score = hsum(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(v0, t0), _mm_madd_epi16(v1, t1)),
-                                       _mm_madd_epi16(v2, t2)));
-        } else {
-            score = row_score_plain(v, row);
-        }
-        if (score > pick.score) pick = {score, g};
-    }
-    return pick;
-#endif
+    return best_row(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
 }
 
 void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],
@@ -155,15 +75,17 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
     Word16 l0 = params.ol_lag[half];
     const int nc = 3 + odd;
     if (odd == 0) {
-        if (l0 == 18) l0 = 19;
-        else if (l0 > 140) l0 = 140;
+        if (l0 == 18)
+            l0 = 19;
+        else if (l0 > 140)
+            l0 = 140;
     }
     // The driver's lags are always in range; a corrupt one must still not
     // read outside the excitation history.
     l0 = static_cast<Word16>(std::clamp<int>(l0, SEARCH_LAG_MIN, SEARCH_LAG_MAX));
 
     Word32 corr[MAX_CANDIDATES * ACB_GAIN_COLS];
-    const kernels::Int64 ex = sum_squares(x, SUBFRAME_LEN);
+    const std::int64_t ex = sum_squares(x, SUBFRAME_LEN);
     for (int k = 0; k < nc; ++k)
         lag_correlations(corr + ACB_GAIN_COLS * k, x, ex, h, st.prev_exc, static_cast<Word16>(l0 - 1 + k));
 
@@ -206,7 +128,7 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
 
     Word16 e_acb[SUBFRAME_LEN];
     acb_excitation(e_acb, st.prev_exc, params.ol_lag[half], sub.lag_offset, sub.acb_gain, rate_select);
-    kernels::subtract_filtered(x, e_acb, h);
+    subtract_filtered(x, e_acb, h);
 }
 
 }  // namespace g723

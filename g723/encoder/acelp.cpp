@@ -6,22 +6,23 @@
 #include <algorithm>
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
+#include "g723/common/excitation.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/search_kernels.h"
 
 namespace g723 {
 
 namespace {
 
-constexpr int SHARPEN_LAG_LIMIT = 58;
-constexpr int GAIN_LEVELS = 24;
+// The track pairs of the cross-correlation blocks.
+constexpr int TRACK_PAIRS[6][3] = {{0, 1, RR_01}, {0, 2, RR_02}, {0, 3, RR_03},
+                                   {1, 2, RR_12}, {1, 3, RR_13}, {2, 3, RR_23}};
 
 // Grid-0 position of index a on track k; 60..63 lie outside the subframe.
 constexpr int track_pos(int k, int a) { return 2 * k + 8 * a; }
 
 void sharpen(Word16 v[SUBFRAME_LEN], Word16 t0s, Word16 gs) {
-    if (t0s >= SHARPEN_LAG_LIMIT || t0s < 1) return;
+    if (t0s >= SHORT_LAG || t0s < 1) return;
     for (int i = t0s; i < SUBFRAME_LEN; ++i) v[i] = add(v[i], mult(v[i - t0s], gs));
 }
 
@@ -37,8 +38,8 @@ void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
         for (int i = 0; i < SUBFRAME_LEN; ++i) hs[i] = shl(h[i], k);
     }
 
-    kernels::Prefix_table prefix;
-    kernels::prefix_corr(prefix, hs);
+    Prefix_table prefix;
+    prefix_corr(prefix, hs);
     // R(p, q) ends its sum where the later pulse's response leaves the subframe.
     auto corr = [&prefix](int p, int q) -> Word16 {
         const int hi = std::max(p, q);
@@ -50,9 +51,7 @@ void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
         for (int a = 0; a < ACELP_TRACK_POSITIONS; ++a)
             rr[RR_ENERGY + 8 * k + a] = corr(track_pos(k, a), track_pos(k, a));
 
-    static constexpr int PAIRS[6][3] = {{0, 1, RR_01}, {0, 2, RR_02}, {0, 3, RR_03},
-                                        {1, 2, RR_12}, {1, 3, RR_13}, {2, 3, RR_23}};
-    for (const auto &pair : PAIRS)
+    for (const auto &pair : TRACK_PAIRS)
         for (int a = 0; a < ACELP_TRACK_POSITIONS; ++a)
             for (int b = 0; b < ACELP_TRACK_POSITIONS; ++b)
                 rr[pair[2] + 8 * a + b] = corr(track_pos(pair[0], a), track_pos(pair[1], b));
@@ -60,7 +59,7 @@ void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
 
 void acelp_target_corr(const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN], Word16 d[ACELP_D_LEN]) {
     Word32 y32[SUBFRAME_LEN];
-    kernels::corr_back(y32, x, h);
+    corr_back(y32, x, h);
     Word32 m = 0;
     for (int i = 0; i < SUBFRAME_LEN; ++i) m = std::max(m, L_abs(y32[i]));
     int e = m == 0 ? 0 : norm_l(m);
@@ -86,9 +85,7 @@ void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const W
     }
     sign[30] = sign[31] = 1;
 
-    static constexpr int PAIRS[6][3] = {{0, 1, RR_01}, {0, 2, RR_02}, {0, 3, RR_03},
-                                        {1, 2, RR_12}, {1, 3, RR_13}, {2, 3, RR_23}};
-    for (const auto &pair : PAIRS)
+    for (const auto &pair : TRACK_PAIRS)
         for (int a = 0; a < ACELP_TRACK_POSITIONS; ++a)
             for (int b = 0; b < ACELP_TRACK_POSITIONS; ++b) {
                 const int s = sign[track_pos(pair[0], a) / 2] * sign[track_pos(pair[1], b) / 2];
@@ -111,7 +108,7 @@ void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const W
         }
         const Word16 max3 = add(add(m[0], m[1]), m[2]);
         const Word16 mean = extract_l((2 * sum) >> 4);
-        return add(mult(sub(max3, mean), 16384), mean);
+        return add(mult(sub(max3, mean), Q15(0.5)), mean);
     };
     const Word16 thr_even = threshold(0);
     const Word16 thr_odd = threshold(1);

@@ -33,8 +33,8 @@ void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]);
 // d[60..63] are left to the pulse search.
 void acelp_target_corr(const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN], Word16 d[ACELP_D_LEN]);
 // d and rr are sign-folded in place; budget is the carried search budget.
-void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const Word16 h[SUBFRAME_LEN],
-                        Word16 &budget, Acelp_result &out);
+void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const Word16 h[SUBFRAME_LEN], Word16 &budget,
+                        Acelp_result &out);
 // y is scaled in place; returns the gain index and its amplitude in gq.
 Word16 acelp_gain(const Word16 x[SUBFRAME_LEN], Word16 y[SUBFRAME_LEN], Word16 &gq);
 // x: target in, excitation out; h is sharpened in place. Returns the

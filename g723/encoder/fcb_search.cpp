@@ -1,10 +1,11 @@
 // Fixed-codebook step of a subframe, by rate.
+#include "g723/encoder/fcb_search.h"
+
 #include <algorithm>
 
 #include "g723/common/excitation.h"
 #include "g723/encoder/acelp.h"
 #include "g723/encoder/mpmlq.h"
-#include "g723/encoder/searches.h"
 
 namespace g723 {
 

@@ -1,32 +1,22 @@
-// Input high-pass filter, windowed autocorrelation LPC analysis and the
-// sine-wave detector fed by the second reflection coefficient.
+// Windowed autocorrelation LPC analysis and the sine-wave detector fed by
+// the second reflection coefficient.
+#include "g723/encoder/lpc_analysis.h"
+
 #include <bit>
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/analysis.h"
 
 namespace g723 {
 
 namespace {
 
-constexpr Word16 HPF_POLE = 0x7f00;       // 0.9921875 in Q15
-constexpr int WHITE_NOISE_SHIFT = 10;     // r[0] * 1025/1024
-constexpr Word16 SINE_THRESHOLD = 0x799a; // about 0.95 in Q15
+constexpr int WHITE_NOISE_SHIFT = 10;  // r[0] * 1025/1024
+constexpr Word16 SINE_THRESHOLD = Q15(0.95);
 
 }  // namespace
-
-void hp_filter(Enc_state &st, Word16 frame[FRAME_LEN]) {
-    for (int n = 0; n < FRAME_LEN; n++) {
-        const Word16 x = frame[n];
-        Word32 acc = L_msu(L_mult(x, 0x4000), st.hpf_in_mem, 0x4000);
-        st.hpf_in_mem = x;
-        acc = L_add(acc, mult_32_16(st.hpf_out_mem, HPF_POLE));
-        st.hpf_out_mem = acc;
-        frame[n] = round(acc);
-    }
-}
 
 Word16 levinson_durbin(Word16 a[LPC_ORDER], const Word16 corr[LPC_ORDER], Word16 err, Word16 &k2) {
     for (int i = 0; i < LPC_ORDER; i++) a[i] = 0;
@@ -66,15 +56,10 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
         vector_normalize(v, LPC_WIN);
         for (int i = 0; i < LPC_WIN; i++) v[i] = mult_r(v[i], HammingWindowTable[i]);
 
-        // Each product is at most 2^30, so a 32-bit overflow shows as a
-        // negative sum; 64 bits make that test explicit.
-        std::int64_t e64 = 0;
-        for (int i = 0; i < LPC_WIN; i++) {
-            e64 += std::int32_t{v[i]} * v[i];
-            if (e64 > 0x7fffffff) break;
-        }
-        const bool overflowed = e64 > 0x7fffffff;
-        Word32 energy = overflowed ? Word32{0x7fffffff} : static_cast<Word32>(e64);
+        // The terms are never negative, so the saturating sum of the plain
+        // squares is the exact sum clamped.
+        const std::int64_t e64 = sum_squares(v, LPC_WIN);
+        Word32 energy = PLAIN_OPS ? products_steps(v, v, LPC_WIN) : e64 > MAX_32 ? MAX_32 : static_cast<Word32>(e64);
         energy = L_add(energy, energy >> WHITE_NOISE_SHIFT);
 
         Word16 r[LPC_ORDER + 1] = {};
@@ -82,13 +67,7 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
             const Word16 e = norm_l(energy);
             r[0] = round(energy << e);
             for (int i = 1; i <= LPC_ORDER; i++) {
-                Word32 c = 0;
-                if (!overflowed) {
-                    // The magnitudes sum to at most the energy: no saturation.
-                    for (int j = i; j < LPC_WIN; j++) c += std::int32_t{v[j]} * v[j - i];
-                } else {
-                    for (int j = i; j < LPC_WIN; j++) c = L_add(c, std::int32_t{v[j]} * v[j - i]);
-                }
+                const Word32 c = products_known(&v[i], v, LPC_WIN - i, e64, e64);
                 r[i] = round(mult_32_16(c << e, BinomialWindowTable[i - 1]));
             }
         }

@@ -1,87 +1,19 @@
-// LPC-to-LSP conversion on a 256-point cosine grid and the predictive split
-// vector quantiser of the LSP vector.
+// The predictive split vector quantiser of the LSP vector.
+#include "g723/encoder/lsp_quantize.h"
+
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/analysis.h"
 
 namespace g723 {
 
 namespace {
 
-constexpr Word32 POLY_ONE = 0x02000000;   // 1.0 with 25 fraction bits
-constexpr int GRID_POINTS = 256;
-constexpr Word32 WEIGHT_NUM = 0x100000;   // weight = 32 / gap in Q15
+constexpr Word32 WEIGHT_NUM = 0x100000;  // weight = 32 / gap in Q15
 constexpr Word16 WEIGHT_MIN_GAP = 32;
-constexpr Word16 LSP_PRED = 0x3000;       // 0.375 in Q15
-
-// c[5] + c[4] cos(w) + ... + c[0] cos(5w) at w = pi j / 256.
-Word32 eval_poly(const Word16 c[6], int j) {
-    Word32 acc = 0;
-    if (j == 0) {
-        for (int k = 0; k <= 5; k++) acc = L_mac(acc, c[k], CosineTable[0]);
-        return acc;
-    }
-    for (int m = 0; m <= 5; m++) acc = L_mac(acc, c[5 - m], CosineTable[(m * j) & 511]);
-    return acc;
-}
-
-}  // namespace
-
-void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 prev[LPC_ORDER]) {
-    Word16 b[LPC_ORDER];
-    for (int k = 0; k < LPC_ORDER; k++) b[k] = mult_r(a[k], BandExpTable[k]);
-
-    Word32 P[6], Q[6];
-    P[0] = Q[0] = POLY_ONE;
-    for (int k = 0; k < 5; k++) {
-        P[k + 1] = L_sub(L_sub(L_negate(P[k]), Word32{b[k]} * 4096), Word32{b[9 - k]} * 4096);
-        Q[k + 1] = L_add(L_sub(Q[k], Word32{b[k]} * 4096), Word32{b[9 - k]} * 4096);
-    }
-    P[5] >>= 1;
-    Q[5] >>= 1;
-
-    Word32 mx = 0;
-    for (int k = 0; k < 6; k++) {
-        if (L_abs(P[k]) > mx) mx = L_abs(P[k]);
-        if (L_abs(Q[k]) > mx) mx = L_abs(Q[k]);
-    }
-    const Word16 e = mx == 0 ? Word16{0} : norm_l(mx);
-    Word16 polys[2][6];
-    for (int k = 0; k < 6; k++) {
-        polys[0][k] = round(P[k] << e);
-        polys[1][k] = round(Q[k] << e);
-    }
-
-    int cur = 0;
-    int found = 0;
-    Word32 prev_val = eval_poly(polys[0], 0);
-    for (int j = 1; j < GRID_POINTS; j++) {
-        const Word32 v = eval_poly(polys[cur], j);
-        if ((v < 0) == (prev_val < 0)) {
-            prev_val = v;
-            continue;
-        }
-        // Linear interpolation between j - 1 and j. Both magnitudes are below
-        // 2^31, so their sum is exact in 32 unsigned bits.
-        const std::uint32_t aa = static_cast<std::uint32_t>(L_abs(v));
-        const std::uint32_t bb = static_cast<std::uint32_t>(L_abs(prev_val));
-        const std::uint32_t s = aa + bb;
-        int sh = 0;
-        if (s != 0)
-            while ((s << sh) < 0x40000000u) sh++;
-        std::uint32_t f = ((bb << sh) >> 8) / ((s << sh) >> 16);
-        f >>= 1;
-        lsp[found] = add(static_cast<Word16>(f), shl(static_cast<Word16>(j - 1), 7));
-        if (++found == LPC_ORDER) return;
-        cur ^= 1;
-        prev_val = eval_poly(polys[cur], j);
-    }
-    for (int k = 0; k < LPC_ORDER; k++) lsp[k] = prev[k];
-}
-
-namespace {
+constexpr Word16 LSP_PRED = Q15(0.375);
 
 // Score of one codevector: 2 sum(w r c) - sum(w c c) in the saturating
 // operator sequence. The weights are positive, so mult_r cannot saturate
@@ -99,7 +31,8 @@ template <int LEN>
 template <int LEN>
 inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
     Word16 t[LEN];
-    for (int j = 0; j < LEN; j++) t[j] = static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
+    for (int j = 0; j < LEN; j++)
+        t[j] = PLAIN_OPS ? mult_r(w[j], c[j]) : static_cast<Word16>((2 * std::int32_t{w[j]} * c[j] + 0x8000) >> 16);
     std::int64_t s1 = 0, m1 = 0, s2 = 0, m2 = 0;
     for (int j = 0; j < LEN; j++) {
         const std::int64_t p = 2 * std::int64_t{r[j]} * t[j];
@@ -109,7 +42,7 @@ inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
         s2 += q;
         m2 += q < 0 ? -q : q;
     }
-    if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) return static_cast<Word32>(2 * s1 - s2);
+    if (!PLAIN_OPS && m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) return static_cast<Word32>(2 * s1 - s2);
     return vq_score_saturating<LEN>(r, c, t);
 }
 
@@ -123,7 +56,7 @@ int vq_band(const Word16 *r, const Word16 *w, const Word16 (*book)[LEN]) {
     for (int j = 0; j < LEN; j++) r_abs += r[j] < 0 ? -std::int64_t{r[j]} : std::int64_t{r[j]};
     const std::int64_t m1 = 2 * r_abs * LSP_CODE_MAX_ABS;
     const std::int64_t m2 = 2 * LEN * std::int64_t{LSP_CODE_MAX_ABS} * LSP_CODE_MAX_ABS;
-    if (m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) {
+    if (!PLAIN_OPS && m1 <= 0x3fffffff && 2 * m1 + m2 <= 0x7fffffff) {
         Word32 scores[256];
         for (int i = 0; i < 256; i++) {
             std::int32_t s1 = 0, s2 = 0;

@@ -3,14 +3,12 @@
 #include "g723/encoder/mpmlq.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 
 #include "g723/common/basic_ops.h"
-#include "g723/common/mac_chain.h"
 #include "g723/common/excitation.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/search_kernels.h"
 
 namespace g723 {
 
@@ -18,7 +16,6 @@ namespace {
 
 constexpr int GRID_POSITIONS = SUBFRAME_LEN / 2;
 constexpr Word32 INITIAL_CRITERION = -0x40000000;
-constexpr int GAIN_LEVELS = 24;
 
 // The candidate's pulses filtered by g: out[l] = extract_h(L_shl(sum over
 // pulses p <= l of amp * g[l - p], 2)). Zero samples add nothing to a
@@ -47,8 +44,8 @@ void filter_pulses_plain(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word
 // the limit the pulses may be added in any order.
 void filter_pulses(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word16 *amp, int np, const Word16 g[SUBFRAME_LEN],
                    int g_max) {
-    const kernels::Int64 bound = 2 * kernels::Int64{np} * max_abs(amp, np) * g_max;
-    if (bound > kernels::WORD32_LIMIT) {
+    const std::int64_t bound = 2 * std::int64_t{np} * max_abs(amp, np) * g_max;
+    if (bound > MAX_32) {
         filter_pulses_plain(out, pos, amp, np, g);
         return;
     }
@@ -75,12 +72,13 @@ Word32 criterion_plain(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN
     return crit;
 }
 
-// Every partial sum lies within 2 sqrt(Et Ev) + Ev; below the limit the
-// two sums can be taken separately.
-Word32 criterion(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN], kernels::Int64 et) {
-    const kernels::Int64 ev = sum_squares(v, SUBFRAME_LEN);
-    const double bound = 2.0 * std::sqrt(static_cast<double>(et) * static_cast<double>(ev)) + static_cast<double>(ev);
-    if (bound > 0.999 * static_cast<double>(kernels::WORD32_LIMIT)) return criterion_plain(t, v);
+// Every partial sum lies within 2 sqrt(Et Ev) + Ev (Cauchy-Schwarz); while
+// that fits, the two sums can be taken separately. The test is
+// 4 Et Ev <= (MAX_32 - Ev)^2, by division so that nothing overflows.
+Word32 criterion(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN], std::int64_t et) {
+    const std::int64_t ev = sum_squares(v, SUBFRAME_LEN);
+    const std::int64_t room = MAX_32 - ev;
+    if (room < 0 || (ev != 0 && 4 * et > room * room / ev)) return criterion_plain(t, v);
     return 2 * sum_products(t, v, SUBFRAME_LEN) - static_cast<Word32>(ev);
 }
 
@@ -133,8 +131,8 @@ void place_pulses_plain(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN]
 // The same without saturation, valid when max|c| + 2 (np-1) A max|R| fits:
 // on grid indices, with R laid out symmetrically so that each update is one
 // contiguous slice. Occupied entries are updated too but never read again.
-void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN], const Word16 r_sym[2 * GRID_POSITIONS - 1],
-                       int k, int p0, Word16 A, int np) {
+void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
+                       const Word16 r_sym[2 * GRID_POSITIONS - 1], int k, int p0, Word16 A, int np) {
     Word32 w[GRID_POSITIONS];
     Word32 taken[GRID_POSITIONS] = {};  // -1 once occupied: |w| OR -1 is -1
     for (int i = 0; i < GRID_POSITIONS; ++i) w[i] = c[k + 2 * i];
@@ -165,7 +163,7 @@ template <bool Fast>
 void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
     Word16 g[SUBFRAME_LEN];
     Word16 train = 0;
-    if (lag < 58 && lag >= ACB_LAG_MIN) {
+    if (lag <= MPMLQ_TRAIN_LAG_MAX && lag >= ACB_LAG_MIN) {
         train = 1;
         pulse_train(g, h, lag);
     } else {
@@ -178,25 +176,30 @@ void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFR
     // R[d]: correlation of the halved response with itself, normalised by
     // the energy's shift; no lag exceeds the energy, so the shift is safe.
     Word32 r32[SUBFRAME_LEN];
-    if constexpr (Fast) kernels::autocorr(r32, hs);
-    else kernels::autocorr_plain(r32, hs);
+    if constexpr (Fast)
+        autocorr(r32, hs);
+    else
+        autocorr_plain(r32, hs);
     const int x = r32[0] == 0 ? 0 : norm_l(r32[0]);
     Word16 R[SUBFRAME_LEN];
-    for (int d = 0; d < SUBFRAME_LEN; ++d)
-        R[d] = round(static_cast<Word32>(static_cast<std::uint32_t>(r32[d]) << x));
+    for (int d = 0; d < SUBFRAME_LEN; ++d) R[d] = round(static_cast<Word32>(static_cast<std::uint32_t>(r32[d]) << x));
 
     Word32 c[SUBFRAME_LEN];
-    if constexpr (Fast) kernels::corr_back(c, t, g);
-    else kernels::corr_back_plain(c, t, g);
+    if constexpr (Fast)
+        corr_back(c, t, g);
+    else
+        corr_back_plain(c, t, g);
     for (int i = 0; i < SUBFRAME_LEN; ++i) {
-        if (x > 4) c[i] = L_shl(c[i], x - 4);
-        else if (x < 4) c[i] = L_shr(c[i], 4 - x);
+        if (x > 4)
+            c[i] = L_shl(c[i], x - 4);
+        else if (x < 4)
+            c[i] = L_shr(c[i], 4 - x);
     }
 
     Word16 r_sym[2 * GRID_POSITIONS - 1];
     const int r_max = max_abs(R, SUBFRAME_LEN);
     const int g_max = max_abs(g, SUBFRAME_LEN);
-    const kernels::Int64 et = sum_squares(t, SUBFRAME_LEN);
+    const std::int64_t et = sum_squares(t, SUBFRAME_LEN);
     if constexpr (Fast)
         for (int i = 0; i < 2 * GRID_POSITIONS - 1; ++i) r_sym[i] = R[2 * std::abs(i - (GRID_POSITIONS - 1))];
 
@@ -207,14 +210,14 @@ void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFR
     for (int k = 0; k < 2; ++k) {
         int p0 = k;
         Word32 cmax = L_abs(c[k]);
-        kernels::Int64 c_max = 0;
+        std::int64_t c_max = 0;
         for (int i = k; i < SUBFRAME_LEN; i += 2) {
             const Word32 a = L_abs(c[i]);
             if (a >= cmax) {  // ties move to the later position
                 cmax = a;
                 p0 = i;
             }
-            c_max = std::max<kernels::Int64>(c_max, a);
+            c_max = std::max<std::int64_t>(c_max, a);
         }
 
         int mstar = 22;
@@ -233,7 +236,7 @@ void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFR
 
             if constexpr (Fast) {
                 // L_abs(MIN_32) differs from |w|, so the bound stays one below.
-                if (c_max + 2 * kernels::Int64{np - 1} * A * r_max < kernels::WORD32_LIMIT)
+                if (c_max + 2 * std::int64_t{np - 1} * A * r_max < MAX_32)
                     place_pulses_fast(pos, amp, c, r_sym, k, p0, A, np);
                 else
                     place_pulses_plain(pos, amp, c, R, k, p0, A, np);
@@ -261,7 +264,7 @@ void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFR
 }  // namespace
 
 void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
-    search<true>(best, t, h, np, lag);
+    search<!PLAIN_OPS>(best, t, h, np, lag);
 }
 
 void mpmlq_search_plain(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
@@ -297,7 +300,7 @@ void mpmlq_subframe(Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], Frame_
 
     mpmlq_search(best, t, h, np, MPMLQ_NO_TRAIN);
     // The driver's lags are at least 18; a corrupt shorter one gets no train.
-    if (lag < 58 && lag >= ACB_LAG_MIN) mpmlq_search(best, t, h, np, lag);
+    if (lag <= MPMLQ_TRAIN_LAG_MAX && lag >= ACB_LAG_MIN) mpmlq_search(best, t, h, np, lag);
 
     std::fill(t, t + SUBFRAME_LEN, Word16{0});
     for (int i = 0; i < np; ++i) t[best.pos[i]] = best.amp[i];

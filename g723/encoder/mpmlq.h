@@ -1,14 +1,15 @@
 // 6.3 kbit/s multipulse fixed codebook: search and position/sign coding.
 #pragma once
 
+#include "g723/common/excitation.h"
 #include "g723/common/frame.h"
 #include "g723/common/types.h"
 
 namespace g723 {
 
 inline constexpr int MPMLQ_MAX_PULSES = 6;
-inline constexpr int MPMLQ_NO_TRAIN = 60;    // a lag at which no pulse train is searched
-inline constexpr int MPMLQ_TRAIN_LAG_MAX = 57;
+inline constexpr int MPMLQ_NO_TRAIN = 60;  // a lag at which no pulse train is searched
+inline constexpr int MPMLQ_TRAIN_LAG_MAX = SHORT_LAG - 1;
 
 struct Mpmlq_best {
     Word32 max_err;  // criterion of the best candidate, larger is better
@@ -24,7 +25,7 @@ struct Mpmlq_best {
 // positions of the even grid, no pulse train.
 Mpmlq_best mpmlq_initial_best(int np);
 
-// Improves best with the candidates of one pulse-train setting (lag < 58:
+// Improves best with the candidates of one pulse-train setting (lag <= MPMLQ_TRAIN_LAG_MAX:
 // pulses repeated every lag samples; otherwise single pulses).
 void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag);
 // The same search with every step in its saturating form, for checking the

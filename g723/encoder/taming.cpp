@@ -1,11 +1,13 @@
 // Excitation error taming: five worst-case error estimates, one per
 // 30-sample zone of the past 150 samples, keep the pitch predictor from
 // building up runaway gain.
+#include "g723/encoder/taming.h"
+
 #include <algorithm>
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/searches.h"
+#include "g723/encoder/acb_search.h"
 
 namespace g723 {
 
@@ -39,7 +41,7 @@ Word16 taming_test(const Enc_state &st, int /*rate_select*/, Word16 lag_lo, Word
 
 void taming_update(Enc_state &st, int rate_select, Word16 base_lag, Word16 lag_offset, Word16 gain_index) {
     const int lag = base_lag + lag_offset - 1;
-    const bool big = rate_select == RATE_53 || base_lag >= 58;
+    const bool big = acb_uses_big_table(rate_select, base_lag);
     const int gi = std::clamp<int>(gain_index, 0, big ? 169 : 84);
     const Word16 beta = big ? taming_gain170[gi] : taming_gain85[gi];
     Word32 *err = st.taming_err;

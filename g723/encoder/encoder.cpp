@@ -1,12 +1,34 @@
-// The encoder's frame driver. Every step depends on state left by the ones
-// before it, so the order here is fixed.
+// The encoder's reset and frame driver. Every step depends on state left by
+// the ones before it, so the order here is fixed.
+#include "g723/encoder/encoder.h"
+
 #include "g723/common/basic_ops.h"
 #include "g723/common/excitation.h"
 #include "g723/common/lsp.h"
-#include "g723/encoder/analysis.h"
-#include "g723/encoder/searches.h"
+#include "g723/common/tables.h"
+#include "g723/encoder/acb_search.h"
+#include "g723/encoder/fcb_search.h"
+#include "g723/encoder/hp_filter.h"
+#include "g723/encoder/lpc_analysis.h"
+#include "g723/encoder/lpc_to_lsp.h"
+#include "g723/encoder/lsp_quantize.h"
+#include "g723/encoder/noise_shaping.h"
+#include "g723/encoder/open_loop_pitch.h"
+#include "g723/encoder/taming.h"
+#include "g723/encoder/weighted_synthesis.h"
+#include "g723/encoder/weighting_filter.h"
 
 namespace g723 {
+
+namespace {
+constexpr Word32 TAMING_START = 4;
+}
+
+void enc_reset(Enc_state &st) {
+    st = Enc_state{};
+    for (int k = 0; k < LPC_ORDER; k++) st.prev_lsp[k] = LspDcTable[k];
+    for (Word32 &e : st.taming_err) e = TAMING_START;
+}
 
 void lookahead_shift(Word16 hist[LPC_HIST], Word16 frame[FRAME_LEN]) {
     Word16 t[LPC_HIST + FRAME_LEN];
@@ -16,7 +38,8 @@ void lookahead_shift(Word16 hist[LPC_HIST], Word16 frame[FRAME_LEN]) {
     for (int i = 0; i < FRAME_LEN; i++) frame[i] = t[SUBFRAME_LEN + i];
 }
 
-void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN], unsigned char out[24]) {
+void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN],
+               unsigned char out[FRAME_BYTES_63]) {
     Frame_params rec{};
     rec.bad_frame = 0;
 
@@ -45,8 +68,7 @@ void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 fram
     rec.ol_lag[1] = open_loop_pitch(buf, ACB_LAG_MAX + 2 * SUBFRAME_LEN);
 
     Hns_params hns[SUBFRAMES];
-    for (int i = 0; i < SUBFRAMES; i++)
-        hns[i] = hns_search(buf, ACB_LAG_MAX + SUBFRAME_LEN * i, rec.ol_lag[i / 2]);
+    for (int i = 0; i < SUBFRAMES; i++) hns[i] = hns_search(buf, ACB_LAG_MAX + SUBFRAME_LEN * i, rec.ol_lag[i / 2]);
 
     // The shaping filter runs on the unnormalised weighted speech.
     for (int i = 0; i < ACB_LAG_MAX; i++) buf[i] = st.prev_wgt[i];

@@ -1,0 +1,464 @@
+// The exact fast forms of the saturating operator chains: multiply-
+// accumulate runs, the excitation searches' correlation and convolution
+// kernels, and the short filter-tap runs of the recursive filters.
+//
+// Each fast form first bounds its partial sums: when none can leave the
+// 32-bit range, saturation cannot occur and plain integer arithmetic gives
+// the same bits; otherwise it runs the chain step by step. Every fast form
+// has its plain twin here (the `_steps`/`_plain` form); the tests check
+// each pair equal. Building with QRXC_PLAIN_OPS compiles every fast form as
+// its plain twin, so that the conformance vectors check the whole layer.
+#pragma once
+
+#include <cstdint>
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/types.h"
+
+#if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
+#include "g723/common/x86/fast_ops_sse2.h"
+#endif
+
+namespace g723 {
+
+#if defined(QRXC_PLAIN_OPS)
+inline constexpr bool PLAIN_OPS = true;
+#else
+inline constexpr bool PLAIN_OPS = false;
+#endif
+
+// ---- bounds ----
+
+// Largest magnitude in v (as int: -32768 gives 32768).
+inline int max_abs(const Word16 *v, int n) {
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+        const int a = v[i] < 0 ? -v[i] : v[i];
+        m = a > m ? a : m;
+    }
+    return m;
+}
+
+inline std::int64_t sum_abs(const Word16 *v, int n) {
+    std::int64_t s = 0;
+    for (int i = 0; i < n; ++i) s += v[i] < 0 ? -v[i] : v[i];
+    return s;
+}
+
+// Exact sum of v[i]^2 (never saturates: 2^30 per term at most).
+inline std::int64_t sum_squares(const Word16 *v, int n) {
+    std::int64_t s = 0;
+    for (int i = 0; i < n; ++i) s += std::int64_t{v[i]} * v[i];
+    return s;
+}
+
+// sum_squares on 32-bit lanes, for n <= 127 values of magnitude at most
+// 0x1000 (a normalised buffer). The decoder's erasure analysis runs it
+// every frame; the 64-bit form costs it about a third more.
+inline std::int32_t sum_squares_small(const Word16 *v, int n) {
+    if constexpr (PLAIN_OPS) return static_cast<std::int32_t>(sum_squares(v, n));
+    std::int32_t s = 0;
+    for (int i = 0; i < n; ++i) s += std::int32_t{v[i]} * v[i];
+    return s;
+}
+
+inline std::int64_t abs64(Word32 a) { return a < 0 ? -std::int64_t{a} : std::int64_t{a}; }
+
+// Exact sum of a[i] b[i] and exact sum of the term magnitudes.
+inline void dot_and_magnitude(const Word16 *a, const Word16 *b, int n, std::int64_t &sum, std::int64_t &mag) {
+    sum = 0;
+    mag = 0;
+    for (int i = 0; i < n; ++i) {
+        const std::int32_t p = std::int32_t{a[i]} * b[i];
+        sum += p;
+        mag += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+    }
+}
+
+// True when any L_mac chain from 0 over n terms of values bounded by peak
+// can never saturate.
+constexpr bool chain_cannot_saturate(int n, int peak) { return 2 * std::int64_t{n} * peak * peak <= MAX_32; }
+
+// Whether every partial sum of a[i] b[i], in any order, stays within
+// limit, given the exact energies ea and eb of a and b: by Cauchy-Schwarz
+// each is at most sqrt(ea eb), so ea eb <= limit^2 suffices. The division
+// keeps the product from overflowing.
+constexpr bool products_fit(std::int64_t ea, std::int64_t eb, Word32 limit = MAX_32) {
+    return ea == 0 || eb <= std::int64_t{limit} * limit / ea;
+}
+
+// sum a[i] b[i] in plain 32-bit arithmetic; only for sums known to fit.
+inline Word32 sum_products(const Word16 *a, const Word16 *b, int n) {
+    std::int32_t sum = 0;
+    for (int i = 0; i < n; ++i) sum += std::int32_t{a[i]} * b[i];
+    return sum;
+}
+
+// ---- multiply-accumulate chains ----
+
+// acc + 2 a[i] b[i], i ascending, saturating after every term.
+inline Word32 L_mac_steps(Word32 acc, const Word16 *a, const Word16 *b, int n) {
+    for (int i = 0; i < n; ++i) acc = L_mac(acc, a[i], b[i]);
+    return acc;
+}
+
+// L_mac_n(0, a, b, n) for a chain the caller has shown cannot saturate.
+inline Word32 L_mac_n_nosat(const Word16 *a, const Word16 *b, int n) {
+    if constexpr (PLAIN_OPS) return L_mac_steps(0, a, b, n);
+    return 2 * sum_products(a, b, n);
+}
+
+namespace detail {
+
+// sum a[i] b[i] and, through mag, the exact sum of the term magnitudes, or
+// a cheaper upper bound n * max|a| * max|b| when that alone is within limit
+// (then the sum runs on 32-bit lanes). The bound pays off where a buffer's
+// overall peak is large but the two segments are not, as in the decoder's
+// pitch postfilter.
+inline std::int64_t dot_with_bound(const Word16 *a, const Word16 *b, int n, std::int64_t limit, std::int64_t &mag) {
+    const std::int64_t bound = std::int64_t{n} * max_abs(a, n) * max_abs(b, n);
+    if (bound <= limit) {
+        mag = bound;
+        return sum_products(a, b, n);
+    }
+    std::int64_t sum;
+    dot_and_magnitude(a, b, n, sum, mag);
+    return sum;
+}
+
+}  // namespace detail
+
+// acc + 2 a[0] b[0] + ... + 2 a[n-1] b[n-1], saturating after every term.
+// If the start plus all term magnitudes stays within Word32, no partial sum
+// can saturate. (-32768 * -32768 alone exceeds that bound, so its special
+// case always takes the step-by-step path.)
+inline Word32 L_mac_n(Word32 acc, const Word16 *a, const Word16 *b, int n) {
+    if constexpr (PLAIN_OPS) return L_mac_steps(acc, a, b, n);
+    const std::int64_t room = (MAX_32 - abs64(acc)) / 2;
+    std::int64_t mag;
+    const std::int64_t sum = detail::dot_with_bound(a, b, n, room, mag);
+    if (mag <= room) return static_cast<Word32>(acc + 2 * sum);
+    return L_mac_steps(acc, a, b, n);
+}
+
+// L_mac_n(0, v, v, n) from the exact sum of squares: the terms are
+// non-negative, so the first saturation sticks (the one saturating square,
+// -32768 * -32768, already exceeds the limit).
+inline Word32 energy_from_exact(std::int64_t exact) {
+    return 2 * exact > MAX_32 ? MAX_32 : static_cast<Word32>(2 * exact);
+}
+
+// L_mac_n(0, v, v, n).
+inline Word32 energy_sat(const Word16 *v, int n) {
+    if constexpr (PLAIN_OPS) return L_mac_steps(0, v, v, n);
+    return energy_from_exact(sum_squares(v, n));
+}
+
+// L_mac_n(0, v, v, n) where exact = sum_squares(v, n) is already known.
+inline Word32 energy_known(const Word16 *v, int n, std::int64_t exact) {
+    if constexpr (PLAIN_OPS) return L_mac_steps(0, v, v, n);
+    return energy_from_exact(exact);
+}
+
+// Energy of 60 samples pre-scaled by 1/4: L_mac(acc, x >> 2, x >> 2) over
+// the subframe.
+inline Word32 energy_60_steps(const Word16 *x) {
+    Word32 acc = 0;
+    for (int i = 0; i < SUBFRAME_LEN; ++i)
+        acc = L_mac(acc, static_cast<Word16>(x[i] >> 2), static_cast<Word16>(x[i] >> 2));
+    return acc;
+}
+
+// The terms are never negative, so the saturating sum is the exact sum
+// clamped.
+inline Word32 energy_60(const Word16 *x) {
+    if constexpr (PLAIN_OPS) return energy_60_steps(x);
+    std::int64_t acc = 0;
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        const Word32 y = x[i] >> 2;
+        acc += 2 * y * y;
+    }
+    return acc > MAX_32 ? MAX_32 : static_cast<Word32>(acc);
+}
+
+// ---- sums of plain (undoubled) products: acc = L_add(acc, a[i] * b[i]) ----
+
+inline Word32 products_steps(const Word16 *a, const Word16 *b, int n) {
+    Word32 acc = 0;
+    for (int i = 0; i < n; ++i) acc = L_add(acc, Word32{a[i]} * b[i]);
+    return acc;
+}
+
+// products_steps with the exact energies ea and eb of a and b known.
+inline Word32 products_known(const Word16 *a, const Word16 *b, int n, std::int64_t ea, std::int64_t eb) {
+    if (!PLAIN_OPS && products_fit(ea, eb)) return sum_products(a, b, n);
+    return products_steps(a, b, n);
+}
+
+// ---- short filter-tap runs of the recursive filters ----
+
+// How large |acc| may be before N taps with coefficients a can saturate,
+// whatever the 16-bit memory holds (negative: always possible).
+template <int N>
+inline std::int64_t tap_headroom(const Word16 *a) {
+    return MAX_32 - 2 * sum_abs(a, N) * 32768;
+}
+
+// acc +/- 2 coef[m] cur[-1 - m], m = 0 .. N-1 in that order, saturating
+// after every term.
+template <int N, int SIGN>
+inline Word32 back_taps_steps(Word32 acc, const Word16 *coef, const Word16 *cur) {
+    for (int m = 0; m < N; m++) acc = SIGN > 0 ? L_mac(acc, coef[m], cur[-1 - m]) : L_msu(acc, coef[m], cur[-1 - m]);
+    return acc;
+}
+
+// back_taps_steps on a linear history (oldest first) that ends just before
+// cur. The fast path walks the history forwards with the reversed
+// coefficients coef_rev; headroom is tap_headroom<N>(coef).
+template <int N, int SIGN>
+inline Word32 back_taps(Word32 acc, const Word16 *coef, const Word16 *coef_rev, const Word16 *cur,
+                        std::int64_t headroom) {
+    if (!PLAIN_OPS && abs64(acc) <= headroom) {
+        const Word16 *h = cur - N;
+        std::int32_t sum = 0;
+        for (int k = 0; k < N; k++) sum += std::int32_t{coef_rev[k]} * h[k];
+        return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{sum});
+    }
+    return back_taps_steps<N, SIGN>(acc, coef, cur);
+}
+
+// sum c[i] w[i] over the ten taps of an LPC filter, in plain arithmetic;
+// callers have bounded every partial sum below 2^30, so neither the
+// pairwise sums nor the total can overflow. The fixed-width SSE2 form stays
+// instead of the generic sum_products: with that the whole decoder runs
+// about 17% slower.
+inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
+#if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
+    return x86::dot10_sse2(c, w);
+#else
+    return sum_products(c, w, LPC_ORDER);
+#endif
+}
+
+// ---- the excitation searches' kernels on one subframe ----
+
+// One step of the filtered-tap recursion:
+// dst[0] = round(L_mult(r, 0x2000)); dst[i] = round(L_mac(L_deposit_h(src[i-1]), r, h[i])).
+inline void tap_step_plain(Word16 dst[SUBFRAME_LEN], const Word16 src[SUBFRAME_LEN], Word16 r,
+                           const Word16 h[SUBFRAME_LEN]) {
+    dst[0] = round(L_mult(r, 0x2000));
+    for (int i = 1; i < SUBFRAME_LEN; ++i) dst[i] = round(L_mac(L_deposit_h(src[i - 1]), r, h[i]));
+}
+
+// Both saturations collapse into one clamp: round(src * 2^16 + 2 r h) is
+// src + floor((r h + 0x4000) / 2^15) limited to 16 bits (the saturated
+// square of -32768 rounds to the same value).
+inline void tap_step(Word16 dst[SUBFRAME_LEN], const Word16 src[SUBFRAME_LEN], Word16 r, const Word16 h[SUBFRAME_LEN]) {
+    if constexpr (PLAIN_OPS) {
+        tap_step_plain(dst, src, r, h);
+        return;
+    }
+    dst[0] = round(L_mult(r, 0x2000));
+    for (int i = 1; i < SUBFRAME_LEN; ++i) {
+        const Word32 v = Word32{src[i - 1]} + ((Word32{r} * h[i] + 0x4000) >> 15);
+        dst[i] = sat16(v);
+    }
+}
+
+// Causal convolution: out[i] = round(sum over j = 0..i of 2 x[j] h[i-j]).
+inline void conv_round_plain(Word16 out[SUBFRAME_LEN], const Word16 *x, const Word16 h[SUBFRAME_LEN]) {
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        Word32 acc = 0;
+        for (int j = 0; j <= i; ++j) acc = L_mac(acc, x[j], h[i - j]);
+        out[i] = round(acc);
+    }
+}
+
+inline void conv_round(Word16 out[SUBFRAME_LEN], const Word16 *x, const Word16 h[SUBFRAME_LEN]) {
+    if (PLAIN_OPS || 2 * max_abs(x, SUBFRAME_LEN) * sum_abs(h, SUBFRAME_LEN) > MAX_32) {
+        conv_round_plain(out, x, h);
+        return;
+    }
+    // Reversed so that both operands ascend and the loop vectorises.
+    Word16 hr[SUBFRAME_LEN];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) hr[i] = h[SUBFRAME_LEN - 1 - i];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        const Word16 *hi = hr + SUBFRAME_LEN - 1 - i;  // hi[j] = h[i - j]
+        Word32 acc = 0;
+        for (int j = 0; j <= i; ++j) acc += Word32{x[j]} * hi[j];
+        out[i] = round(2 * acc);
+    }
+}
+
+// Target minus a filtered contribution:
+// x[i] = round(L_shl(a, 1)) with a = x[i] * 2^15 - sum over j = 0..i of 2 e[j] h[i-j].
+inline void subtract_filtered_plain(Word16 x[SUBFRAME_LEN], const Word16 e[SUBFRAME_LEN],
+                                    const Word16 h[SUBFRAME_LEN]) {
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        Word32 a = L_shr(L_deposit_h(x[i]), 1);
+        for (int j = 0; j <= i; ++j) a = L_msu(a, e[j], h[i - j]);
+        x[i] = round(L_shl(a, 1));
+    }
+}
+
+inline void subtract_filtered(Word16 x[SUBFRAME_LEN], const Word16 e[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN]) {
+    const std::int64_t bound =
+        (std::int64_t{max_abs(x, SUBFRAME_LEN)} << 15) + 2 * max_abs(e, SUBFRAME_LEN) * sum_abs(h, SUBFRAME_LEN);
+    if (PLAIN_OPS || bound > MAX_32) {
+        subtract_filtered_plain(x, e, h);
+        return;
+    }
+    Word16 hr[SUBFRAME_LEN];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) hr[i] = h[SUBFRAME_LEN - 1 - i];
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        const Word16 *hi = hr + SUBFRAME_LEN - 1 - i;
+        Word32 acc = 0;
+        for (int j = 0; j <= i; ++j) acc += Word32{e[j]} * hi[j];
+        x[i] = round(L_shl(Word32{x[i]} * 32768 - 2 * acc, 1));
+    }
+}
+
+// Backward correlation: out[i] = sum over j = i..59 of 2 t[j] g[j-i].
+inline void corr_back_plain(Word32 out[SUBFRAME_LEN], const Word16 t[SUBFRAME_LEN], const Word16 g[SUBFRAME_LEN]) {
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        Word32 acc = 0;
+        for (int j = i; j < SUBFRAME_LEN; ++j) acc = L_mac(acc, t[j], g[j - i]);
+        out[i] = acc;
+    }
+}
+
+inline void corr_back(Word32 out[SUBFRAME_LEN], const Word16 t[SUBFRAME_LEN], const Word16 g[SUBFRAME_LEN]) {
+    if (PLAIN_OPS || 2 * max_abs(t, SUBFRAME_LEN) * sum_abs(g, SUBFRAME_LEN) > MAX_32) {
+        corr_back_plain(out, t, g);
+        return;
+    }
+    for (int i = 0; i < SUBFRAME_LEN; ++i) {
+        Word32 acc = 0;
+        for (int j = i; j < SUBFRAME_LEN; ++j) acc += Word32{t[j]} * g[j - i];
+        out[i] = 2 * acc;
+    }
+}
+
+// Autocorrelation: out[d] = sum over i = d..59 of 2 x[i] x[i-d]. Any
+// partial sum is bounded by the energy (Cauchy-Schwarz), so an energy that
+// fits leaves every lag exact.
+inline void autocorr_plain(Word32 out[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN]) {
+    for (int d = 0; d < SUBFRAME_LEN; ++d) {
+        Word32 acc = 0;
+        for (int i = d; i < SUBFRAME_LEN; ++i) acc = L_mac(acc, x[i], x[i - d]);
+        out[d] = acc;
+    }
+}
+
+inline void autocorr(Word32 out[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN]) {
+    if (PLAIN_OPS || 2 * sum_squares(x, SUBFRAME_LEN) > MAX_32) {
+        autocorr_plain(out, x);
+        return;
+    }
+    for (int d = 0; d < SUBFRAME_LEN; ++d) {
+        Word32 acc = 0;
+        for (int i = d; i < SUBFRAME_LEN; ++i) acc += Word32{x[i]} * x[i - d];
+        out[d] = 2 * acc;
+    }
+}
+
+// Running lagged correlations: out[d][n] = extract_h of the running sum
+// over j = 0..n of 2 x[j] x[j+d], for every even d = 0, 2, .., 58 and
+// n = 0..59-d.
+using Prefix_table = Word16[SUBFRAME_LEN][SUBFRAME_LEN];
+
+inline void prefix_corr_plain(Prefix_table &out, const Word16 x[SUBFRAME_LEN]) {
+    for (int d = 0; d < SUBFRAME_LEN; d += 2) {
+        Word32 acc = 0;
+        for (int j = 0; j + d < SUBFRAME_LEN; ++j) {
+            acc = L_mac(acc, x[j], x[j + d]);
+            out[d][j] = extract_h(acc);
+        }
+    }
+}
+
+inline void prefix_corr(Prefix_table &out, const Word16 x[SUBFRAME_LEN]) {
+    if (PLAIN_OPS || 2 * sum_squares(x, SUBFRAME_LEN) > MAX_32) {
+        prefix_corr_plain(out, x);
+        return;
+    }
+    for (int d = 0; d < SUBFRAME_LEN; d += 2) {
+        Word32 acc = 0;
+        for (int j = 0; j + d < SUBFRAME_LEN; ++j) {
+            acc += 2 * (Word32{x[j]} * x[j + d]);
+            out[d][j] = extract_h(acc);
+        }
+    }
+}
+
+// ---- best row of a 20-column table by the sum of plain products ----
+
+inline constexpr int SCORE_COLS = 20;
+
+struct Row_pick {
+    Word32 score;
+    int index;  // -1 when no row beats the starting score
+};
+
+// Index of the first row among rows[0..n) whose products_steps(v, row, 20)
+// is largest, if it beats best.
+inline Row_pick best_row_plain(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_COLS], int n, Word32 best) {
+    Row_pick pick{best, -1};
+    for (int g = 0; g < n; ++g) {
+        const Word32 score = products_steps(v, rows[g], SCORE_COLS);
+        if (score > pick.score) pick = {score, g};
+    }
+    return pick;
+}
+
+// Per row, sum |v| |T| bounds every partial sum; below the limit the plain
+// sum is exact. vq = ceil(|v| / 16) keeps that bound within 32 bits.
+inline constexpr Word32 ROW_BOUND_LIMIT = MAX_32 >> 4;
+
+inline void row_bound_weights(Word16 vq[SCORE_COLS], const Word16 v[SCORE_COLS]) {
+    for (int j = 0; j < SCORE_COLS; ++j)
+        vq[j] = static_cast<Word16>(((v[j] < 0 ? -Word32{v[j]} : Word32{v[j]}) + 15) >> 4);
+}
+
+// The fast scoring without SIMD.
+inline Row_pick best_row_portable(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_COLS], int n, Word32 best) {
+    Word16 vq[SCORE_COLS];
+    row_bound_weights(vq, v);
+    Row_pick pick{best, -1};
+    for (int g = 0; g < n; ++g) {
+        const Word16 *row = rows[g];
+        Word32 score = 0;
+        Word32 bound = 0;
+        for (int j = 0; j < SCORE_COLS; ++j) {
+            score += Word32{v[j]} * row[j];
+            bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
+        }
+        if (bound > ROW_BOUND_LIMIT) score = products_steps(v, row, SCORE_COLS);
+        if (score > pick.score) pick = {score, g};
+    }
+    return pick;
+}
+
+// best_row_plain; the table entries must stay below 32768 / 1.5 in
+// magnitude (the gain tables do), so that the SIMD form's pairs of
+// products fit 32 bits.
+inline Row_pick best_row(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_COLS], int n, Word32 best) {
+#if defined(QRXC_PLAIN_OPS)
+    return best_row_plain(v, rows, n, best);
+#elif defined(__SSE2__)
+    Word16 vq[SCORE_COLS];
+    row_bound_weights(vq, v);
+    const x86::Row_operands ops = x86::load_row_operands(v, vq);
+    Row_pick pick{best, -1};
+    for (int g = 0; g < n; ++g) {
+        Word32 score;
+        if (!x86::row_score_sse2(ops, rows[g], ROW_BOUND_LIMIT, score)) score = products_steps(v, rows[g], SCORE_COLS);
+        if (score > pick.score) pick = {score, g};
+    }
+    return pick;
+#else
+    return best_row_portable(v, rows, n, best);
+#endif
+}
+
+}  // namespace g723

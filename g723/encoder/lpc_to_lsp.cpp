@@ -1,0 +1,82 @@
+// LPC-to-LSP conversion: the roots of the sum and difference polynomials,
+// searched on a 256-point cosine grid.
+#include "g723/encoder/lpc_to_lsp.h"
+
+#include <cstdint>
+
+#include "g723/common/basic_ops.h"
+#include "g723/common/tables.h"
+
+namespace g723 {
+
+namespace {
+
+constexpr Word32 POLY_ONE = 0x02000000;  // 1.0 with 25 fraction bits
+constexpr int GRID_POINTS = 256;
+
+// c[5] + c[4] cos(w) + ... + c[0] cos(5w) at w = pi j / 256.
+Word32 eval_poly(const Word16 c[6], int j) {
+    Word32 acc = 0;
+    if (j == 0) {
+        for (int k = 0; k <= 5; k++) acc = L_mac(acc, c[k], CosineTable[0]);
+        return acc;
+    }
+    for (int m = 0; m <= 5; m++) acc = L_mac(acc, c[5 - m], CosineTable[(m * j) & 511]);
+    return acc;
+}
+
+}  // namespace
+
+void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 prev[LPC_ORDER]) {
+    Word16 b[LPC_ORDER];
+    for (int k = 0; k < LPC_ORDER; k++) b[k] = mult_r(a[k], BandExpTable[k]);
+
+    Word32 P[6], Q[6];
+    P[0] = Q[0] = POLY_ONE;
+    for (int k = 0; k < 5; k++) {
+        P[k + 1] = L_sub(L_sub(L_negate(P[k]), Word32{b[k]} * 4096), Word32{b[9 - k]} * 4096);
+        Q[k + 1] = L_add(L_sub(Q[k], Word32{b[k]} * 4096), Word32{b[9 - k]} * 4096);
+    }
+    P[5] >>= 1;
+    Q[5] >>= 1;
+
+    Word32 mx = 0;
+    for (int k = 0; k < 6; k++) {
+        if (L_abs(P[k]) > mx) mx = L_abs(P[k]);
+        if (L_abs(Q[k]) > mx) mx = L_abs(Q[k]);
+    }
+    const Word16 e = mx == 0 ? Word16{0} : norm_l(mx);
+    Word16 polys[2][6];
+    for (int k = 0; k < 6; k++) {
+        polys[0][k] = round(P[k] << e);
+        polys[1][k] = round(Q[k] << e);
+    }
+
+    int cur = 0;
+    int found = 0;
+    Word32 prev_val = eval_poly(polys[0], 0);
+    for (int j = 1; j < GRID_POINTS; j++) {
+        const Word32 v = eval_poly(polys[cur], j);
+        if ((v < 0) == (prev_val < 0)) {
+            prev_val = v;
+            continue;
+        }
+        // Linear interpolation between j - 1 and j. Both magnitudes are below
+        // 2^31, so their sum is exact in 32 unsigned bits.
+        const std::uint32_t aa = static_cast<std::uint32_t>(L_abs(v));
+        const std::uint32_t bb = static_cast<std::uint32_t>(L_abs(prev_val));
+        const std::uint32_t s = aa + bb;
+        int sh = 0;
+        if (s != 0)
+            while ((s << sh) < 0x40000000u) sh++;
+        std::uint32_t f = ((bb << sh) >> 8) / ((s << sh) >> 16);
+        f >>= 1;
+        lsp[found] = add(static_cast<Word16>(f), shl(static_cast<Word16>(j - 1), 7));
+        if (++found == LPC_ORDER) return;
+        cur ^= 1;
+        prev_val = eval_poly(polys[cur], j);
+    }
+    for (int k = 0; k < LPC_ORDER; k++) lsp[k] = prev[k];
+}
+
+}  // namespace g723
