@@ -11,8 +11,8 @@
 
 #include <qrxc.h>
 
-static int fail(const char *what, const char *name) {
-    fprintf(stderr, "decode_to_raw: %s: %s\n", what, name);
+static int fail(const char *name, const char *what) {
+    fprintf(stderr, "decode_to_raw: %s: %s\n", name, what);
     return 1;
 }
 
@@ -23,25 +23,28 @@ int main(int argc, char **argv) {
     }
     FILE *in = fopen(argv[1], "rb");
     if (!in)
-        return fail("cannot open", argv[1]);
+        return fail(argv[1], "cannot open");
 
-    /* The short header is 4 bytes; its version byte says when 12 more follow. */
-    unsigned char hdr[16] = {0};
-    size_t have = fread(hdr, 1, 4, in);
-    if (have == 4 && (hdr[3] & 0xC0) != 0)
-        have += fread(hdr + 4, 1, 12, in);
-
+    /* The first 4 bytes tell the header's length: 4, or 16 in the long form. */
+    unsigned char hdr[16];
+    int hlen = fread(hdr, 1, 4, in) == 4 ? Qrxc_header_length(hdr) : QRXC_ERR_HEADER;
+    if (hlen > 4 && fread(hdr + 4, 1, (size_t)hlen - 4, in) != (size_t)hlen - 4)
+        hlen = QRXC_ERR_HEADER;
+    if (hlen < 0) {
+        fclose(in);
+        return fail(argv[1], Qrxc_strerror(hlen));
+    }
     Qrxc_context *ctx = Qrxc_create();
     if (!ctx) {
         fclose(in);
-        return fail("out of memory", argv[1]);
+        return fail(argv[1], "out of memory");
     }
     G_header info;
-    const int offset = have >= 4 ? Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &info, hdr) : QRXC_ERR_HEADER;
-    if (offset < 0 || (size_t)offset != have) {
+    const int opened = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &info, hdr);
+    if (opened < 0) {
         Qrxc_destroy(ctx);
         fclose(in);
-        return fail("not a QRX stream", argv[1]);
+        return fail(argv[1], Qrxc_strerror(opened));
     }
 
     const int to_stdout = strcmp(argv[2], "-") == 0;
@@ -49,37 +52,44 @@ int main(int argc, char **argv) {
     if (!out) {
         Qrxc_destroy(ctx);
         fclose(in);
-        return fail("cannot create", argv[2]);
+        return fail(argv[2], "cannot create");
     }
 
     unsigned char frame[QRXC_MAX_FRAME_BYTES];
     short pcm[QRXC_MAX_PCM_FRAME];
     unsigned char bytes[2 * QRXC_MAX_PCM_FRAME];
     long frames = 0;
-    int ok = 1;
-    while (ok && fread(frame, 1, info.frame_bytes, in) == info.frame_bytes) {
-        /* Decoding writes pcm from frame; Qrxc_frame_ctx serves both directions. */
-        if (Qrxc_frame_ctx(ctx, pcm, frame) != 0)
-            ok = 0;
-        for (int i = 0; ok && i < info.pcm_frame; ++i) {
+    const char *error = NULL;  /* and the file it concerns */
+    const char *where = argv[1];
+    while (!error && fread(frame, 1, info.frame_bytes, in) == info.frame_bytes) {
+        const int rc = Qrxc_decode_frame(ctx, frame, pcm);
+        if (rc != QRXC_OK) {
+            error = Qrxc_strerror(rc);
+            break;
+        }
+        for (int i = 0; i < info.pcm_frame; ++i) {
             const unsigned short s = (unsigned short)pcm[i];
             bytes[2 * i] = (unsigned char)(s & 0xFF);
             bytes[2 * i + 1] = (unsigned char)(s >> 8);
         }
-        if (ok && fwrite(bytes, 2, info.pcm_frame, out) != info.pcm_frame)
-            ok = 0;
+        if (fwrite(bytes, 2, info.pcm_frame, out) != info.pcm_frame) {
+            error = "write error";
+            where = argv[2];
+        }
         ++frames;
     }
-    if (ferror(in))
-        ok = 0;
+    if (!error && ferror(in))
+        error = "read error";
     Qrxc_destroy(ctx);
     fclose(in);
-    if (to_stdout ? fflush(out) != 0 : fclose(out) != 0)
-        ok = 0;
-    if (!ok) {
+    if ((to_stdout ? fflush(out) : fclose(out)) != 0 && !error) {
+        error = "write error";
+        where = argv[2];
+    }
+    if (error) {
         if (!to_stdout)
             remove(argv[2]);
-        return fail("decoding failed", argv[1]);
+        return fail(where, error);
     }
     fprintf(stderr, "%ld frames, %ld samples at %u Hz\n", frames, frames * info.pcm_frame,
             (unsigned)info.sample_rate);

@@ -14,8 +14,8 @@
 
 #include <qrxc.h>
 
-static int fail(const char *what, const char *name) {
-    fprintf(stderr, "encode_raw: %s: %s\n", what, name);
+static int fail(const char *name, const char *what) {
+    fprintf(stderr, "encode_raw: %s: %s\n", name, what);
     return 1;
 }
 
@@ -30,14 +30,14 @@ int main(int argc, char **argv) {
 
     Qrxc_context *ctx = Qrxc_create();
     if (!ctx)
-        return fail("out of memory", argv[1]);
+        return fail(argv[1], "out of memory");
     Qrxc_version_ctx(ctx, long_header);
     G_header info;
     unsigned char hdr[16];
     const int hlen = Qrxc_initial_ctx(ctx, QRXC_ENCODE, rate, type, &info, hdr);
     if (hlen < 0) {
         Qrxc_destroy(ctx);
-        fprintf(stderr, "encode_raw: cannot encode type %d at %d Hz (error %d)\n", type, rate, hlen);
+        fprintf(stderr, "encode_raw: type %d at %d Hz: %s\n", type, rate, Qrxc_strerror(hlen));
         return 2;
     }
 
@@ -45,40 +45,47 @@ int main(int argc, char **argv) {
     FILE *in = from_stdin ? stdin : fopen(argv[1], "rb");
     if (!in) {
         Qrxc_destroy(ctx);
-        return fail("cannot open", argv[1]);
+        return fail(argv[1], "cannot open");
     }
     FILE *out = fopen(argv[2], "wb");
     if (!out) {
         Qrxc_destroy(ctx);
         if (!from_stdin)
             fclose(in);
-        return fail("cannot create", argv[2]);
+        return fail(argv[2], "cannot create");
     }
 
-    int ok = fwrite(hdr, 1, (size_t)hlen, out) == (size_t)hlen;
+    const char *error = fwrite(hdr, 1, (size_t)hlen, out) == (size_t)hlen ? NULL : "write error";
+    const char *where = argv[2];  /* the file the error concerns */
     unsigned char bytes[2 * QRXC_MAX_PCM_FRAME];
     short pcm[QRXC_MAX_PCM_FRAME];
     unsigned char frame[QRXC_MAX_FRAME_BYTES];
     const size_t want = 2u * info.pcm_frame;
     size_t got;
-    while (ok && (got = fread(bytes, 1, want, in)) > 0) {
+    while (!error && (got = fread(bytes, 1, want, in)) > 0) {
         memset(bytes + got, 0, want - got);
         for (size_t i = 0; i < info.pcm_frame; ++i)
             pcm[i] = (short)(unsigned short)(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        ok = Qrxc_frame_ctx(ctx, pcm, frame) == 0 && fwrite(frame, 1, info.frame_bytes, out) == info.frame_bytes;
+        const int rc = Qrxc_encode_frame(ctx, pcm, frame);
+        if (rc != QRXC_OK)
+            error = Qrxc_strerror(rc);
+        else if (fwrite(frame, 1, info.frame_bytes, out) != info.frame_bytes)
+            error = "write error";
         if (got < want)
             break;
     }
-    if (ferror(in))
-        ok = 0;
+    if (!error && ferror(in)) {
+        error = "read error";
+        where = argv[1];
+    }
     Qrxc_destroy(ctx);
     if (!from_stdin)
         fclose(in);
-    if (fclose(out) != 0)
-        ok = 0;
-    if (!ok) {
+    if (fclose(out) != 0 && !error)
+        error = "write error";
+    if (error) {
         remove(argv[2]);
-        return fail("encoding failed", argv[1]);
+        return fail(where, error);
     }
     return 0;
 }

@@ -103,7 +103,7 @@ depends() { dpkg-deb --field "$(deb "$1")" Depends; }
 expect libqrxc1 './usr/lib/(.*/)?libqrxc\.so\.1(\..*)?'
 shlibs=$(dpkg-deb --ctrl-tarfile "$(deb libqrxc1)" | tar -xO ./shlibs)
 [ "$shlibs" = "libqrxc 1 libqrxc1 (>= $version)" ] || fail "libqrxc1's shlibs entry is '$shlibs'"
-expect libqrxc-dev './usr/include/qrxc\.h' './usr/lib/(.*/)?libqrxc\.so' './usr/lib/(.*/)?cmake/qrxc/qrxcConfig\.cmake' \
+expect libqrxc-dev './usr/include/qrxc\.h' './usr/include/qrxc_version\.h' './usr/lib/(.*/)?libqrxc\.so' './usr/lib/(.*/)?cmake/qrxc/qrxcConfig\.cmake' \
   './usr/lib/(.*/)?pkgconfig/qrxc\.pc'
 ! grep -q 'libqrxc\.so$' "$work/libqrxc1.contents" || fail "libqrxc1 holds the development link"
 packages=(libqrxc1 libqrxc-dev)
