@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
+#   scripts/install-deps.sh          everything: tests, dialog, benchmarks, fuzzers, packaging
+#   scripts/install-deps.sh sample   only what building qrx needs (scripts/run-sample.sh)
 set -euo pipefail
-pkgs=(cmake g++ make pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-      libsndfile1-dev libsoxr-dev libcli11-dev qt6-base-dev fonts-nanum ffmpeg
-      python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
-      emscripten nodejs chromium)
+mode=${1:-all}
+sample=(cmake g++ make pkg-config libsndfile1-dev libsoxr-dev libcli11-dev)
+case "$mode" in
+  sample) pkgs=("${sample[@]}") ;;
+  all) pkgs=("${sample[@]}" clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+             qt6-base-dev fonts-nanum ffmpeg
+             dpkg-dev file lintian desktop-file-utils shared-mime-info
+             python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+             emscripten nodejs chromium) ;;
+  *) echo "usage: $0 [all|sample]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -8,9 +8,12 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON -DQRXC_BUILD_PYTHON=ON
+# Options given in full: scripts/run-sample.sh may have configured build/ without tests.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON -DQRXC_BUILD_PYTHON=ON \
+  -DQRXC_BUILD_TESTS=ON -DQRXC_BUILD_GUI=ON -DQRXC_BUILD_EXAMPLES=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+scripts/test-install.sh build
 
 # The WebAssembly build and the page, against the native qrx.
 scripts/test-web.sh build/cli/qrx

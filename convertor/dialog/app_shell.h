@@ -2,4 +2,13 @@
 // version, its icon and the font of its windows, message boxes and menus.
 #pragma once
 
+#include <QStringList>
+
+class CQRXConvertorDlg;
+
 void setup_application();
+
+// Chooses the file named by the first argument after the program's name
+// (made absolute, as OPEN gives it); other arguments are ignored, and with
+// none the dialog stays as it opens.
+void open_from_arguments(CQRXConvertorDlg &dialog, const QStringList &arguments);

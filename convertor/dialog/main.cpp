@@ -1,5 +1,6 @@
 // QRXConvertor: converts a QRX voice file into a PCM WAV file beside it.
-// It takes no command-line arguments of its own and keeps no settings.
+// A file named on the command line (as a file manager passes it) starts
+// out chosen, as if picked with OPEN. It keeps no settings.
 #include <QApplication>
 
 #include "app_shell.h"
@@ -9,6 +10,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     setup_application();
     CQRXConvertorDlg dialog;
+    open_from_arguments(dialog, QCoreApplication::arguments());
     dialog.exec();
     return 0;
 }

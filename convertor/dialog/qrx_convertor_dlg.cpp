@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -158,7 +159,11 @@ QFileDialog *CQRXConvertorDlg::create_open_dialog(QWidget *parent) {
 void CQRXConvertorDlg::set_source(const QString &path) {
     m_strSrc = path;
     m_strOut = from_local(qrx::output_path_for(to_local(path)));
-    m_path->setText(m_strSrc);
+    // A path wider than its line loses its middle, where the folders are,
+    // and keeps the drive or root and the file name; the tooltip has it all.
+    const QFontMetrics metrics(m_path->font());
+    m_path->setText(metrics.elidedText(m_strSrc, Qt::ElideMiddle, m_path->contentsRect().width()));
+    m_path->setToolTip(m_strSrc);
 }
 
 void CQRXConvertorDlg::OnOpen() {

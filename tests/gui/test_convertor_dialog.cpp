@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFontInfo>
 #include <QLabel>
 #include <QListView>
@@ -249,6 +250,49 @@ private slots:
         QCOMPARE(h.dlg.source_path(), chosen);
         QCOMPARE(h.dlg.output_path(), output);
         QCOMPARE(h.dlg.path_display()->text(), chosen);
+        QCOMPARE(h.dlg.path_display()->toolTip(), chosen);
+    }
+
+    // A file on the command line is chosen as OPEN would choose it.
+    void argument_opens_file_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("none") << QStringList{u8("QRXConvertor")} << QString() << QString();
+        QTest::newRow("absolute") << QStringList{u8("QRXConvertor"), u8("/rec/msg01.QRX")} << u8("/rec/msg01.QRX")
+                                  << u8("/rec/msg01.wav");
+        QTest::newRow("relative, made absolute")
+            << QStringList{u8("QRXConvertor"), u8("rec/msg01.qrx")} << QDir::current().absoluteFilePath(u8("rec/msg01.qrx"))
+            << QDir::current().absoluteFilePath(u8("rec/msg01.wav"));
+        QTest::newRow("only the first counts")
+            << QStringList{u8("QRXConvertor"), u8("/a.QRX"), u8("/b.QRX")} << u8("/a.QRX") << u8("/a.wav");
+    }
+    void argument_opens_file() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, source);
+        QFETCH(QString, output);
+        Harness h;
+        open_from_arguments(h.dlg, arguments);
+        QCOMPARE(h.dlg.source_path(), source);
+        QCOMPARE(h.dlg.output_path(), output);
+        QCOMPARE(h.dlg.path_display()->text(), source.isEmpty() ? u8("-") : source);
+    }
+
+    // A path wider than the PATH line keeps its start and its file name,
+    // loses its middle, and shows whole in the tooltip; CONVERT still gets
+    // the whole path.
+    void long_path_is_elided_in_the_middle() {
+        Harness h;
+        const QString path = u8("/home/user") + u8("/녹음 보관함").repeated(30) + u8("/msg01.QRX");
+        h.choose(path);
+        const QLabel *shown = h.dlg.path_display();
+        QCOMPARE(h.dlg.source_path(), path);
+        QCOMPARE(shown->toolTip(), path);
+        QVERIFY(shown->text() != path);
+        QVERIFY(shown->text().startsWith(u8("/home/user/")));
+        QVERIFY(shown->text().endsWith(u8("/msg01.QRX")));
+        QVERIFY(shown->text().contains(QChar(0x2026)));
+        QVERIFY(QFontMetrics(shown->font()).horizontalAdvance(shown->text()) <= shown->contentsRect().width());
     }
 
     void open_cancelled_changes_nothing() {
