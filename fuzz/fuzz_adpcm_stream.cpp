@@ -1,29 +1,37 @@
-// Any bytes as a stream: the header parser must accept or reject them
-// cleanly, and ADPCM frames must decode and re-encode without fault.
+// Any bytes as an ADPCM stream: the header parser must accept or reject them
+// cleanly, and the frames must decode and the PCM re-encode without fault.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "codec/context.h"
-#include "qrxc.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+// A long header and two frames of the widest code.
+constexpr std::size_t MAX_LEN = 16 + 2 * QRXC_MAX_FRAME_BYTES;
+}  // namespace
+
+QRX_FUZZ_MAX_LEN(MAX_LEN)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    static Qrxc_context ctx;
-    qrxc::context_load(ctx);
+    using qrx_fuzz::check;
+    if (size < 4 || size > MAX_LEN) return 0;
+    qrx_fuzz::Ctx ctx(Qrxc_create());
+    if (!ctx) return 0;
     unsigned char hdr[16] = {};
     std::memcpy(hdr, data, size < 16 ? size : 16);
     G_header info{};
-    const int len = Qrxc_initial_ctx(&ctx, QRXC_DECODE, 0, 0, &info, hdr);
+    const int len = Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &info, hdr);
     if (len < 0 || info.type < 4 || static_cast<std::size_t>(len) > size) return 0;
-    short pcm[QRXC_MAX_PCM_FRAME];
+    short pcm[QRXC_MAX_PCM_FRAME] = {};
     unsigned char frame[QRXC_MAX_FRAME_BYTES];
     for (std::size_t at = static_cast<std::size_t>(len); at + info.frame_bytes <= size; at += info.frame_bytes) {
         std::memcpy(frame, data + at, info.frame_bytes);
-        Qrxc_frame_ctx(&ctx, pcm, frame);
+        check(Qrxc_frame_ctx(ctx.get(), pcm, frame) == 0);
     }
-    // The decoded PCM back through the encoder of the same type.
+    // The last decoded PCM back through the encoder of the same type.
     unsigned char out_hdr[16];
-    if (Qrxc_initial_ctx(&ctx, QRXC_ENCODE, info.sample_rate, info.type, &info, out_hdr) > 0)
-        Qrxc_frame_ctx(&ctx, pcm, frame);
+    if (Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, info.sample_rate, info.type, &info, out_hdr) > 0)
+        check(Qrxc_frame_ctx(ctx.get(), pcm, frame) == 0);
     return 0;
 }

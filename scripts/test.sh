@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds from scratch and runs every test: a Release build (with the Python
-# module), the WebAssembly build and its page in headless Chromium, the
-# conformance vectors with plain arithmetic, the suite under AddressSanitizer
-# and UndefinedBehaviorSanitizer, then a short fuzzing smoke run.
+# module, the install and package checks), the WebAssembly build and its page
+# in headless Chromium, the conformance vectors with plain arithmetic, the
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing
+# smoke run, and the thread test under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -32,9 +33,20 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
   -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-fuzz -j"$jobs"
+# Each target briefly on its committed corpus; new inputs go to a scratch
+# directory (the first one given), so the committed corpus stays as it is.
+smoke=$(mktemp -d)
 for f in build-fuzz/fuzz/fuzz_*; do
   [ -x "$f" ] || continue
-  echo "fuzz smoke: $f"
-  "$f" -runs=20000 -max_total_time=30 -seed=1 -max_len=4096 -close_fd_mask=1
+  t=$(basename "$f")
+  echo "fuzz smoke: $t"
+  mkdir -p "$smoke/$t"
+  "$f" -max_total_time=10 -seed=1 -close_fd_mask=1 -artifact_prefix="$smoke/" "$smoke/$t" "fuzz/corpus/$t"
 done
+rm -rf "$smoke"
+
+# ThreadSanitizer: the library and the multi-context thread test only.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_TSAN=ON -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF
+cmake --build build-tsan -j"$jobs" --target qrxc_thread_tests
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/qrxc_thread_tests
 echo "All tests passed."

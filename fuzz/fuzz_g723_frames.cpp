@@ -1,0 +1,35 @@
+// Arbitrary bytes straight into the G.723.1 decoding path, past the stream
+// header: byte 0 picks type 0, 1 or 2, the rest are coded frames. Reaches
+// the unpacker's checks, the concealment of bad frames and the decoder's
+// state carried from frame to frame.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "codec/context.h"
+#include "codec/g723_path.h"
+#include "fuzz/fuzz_support.h"
+
+QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (size < 1 || size > qrx_fuzz::INPUT_CAP) return 0;
+    const int type = data[0] % 3;
+    static Qrxc_context ctx;  // static: the context is large and trivially reset
+    qrxc::context_load(ctx);
+    ctx.stream.direction = QRXC_DECODE;
+    ctx.stream.header.type = static_cast<std::uint16_t>(type);
+    ctx.stream.header.pcm_frame = type == 0 ? 320 : 240;
+    ctx.stream.header.frame_bytes = type == 2 ? 24 : 20;
+    ctx.stream.resample = type == 0 ? 1 : 0;
+    ctx.stream.rate_select = type == 2 ? 0 : 1;
+    qrxc::g723_decode_setup(ctx);
+    const std::size_t fb = ctx.stream.header.frame_bytes;
+    short pcm[320];
+    unsigned char frame[24];
+    for (std::size_t pos = 1; pos + fb <= size; pos += fb) {
+        std::memcpy(frame, data + pos, fb);
+        qrxc::frame_g723_decode(ctx, pcm, frame);
+    }
+    return 0;
+}

@@ -1,0 +1,95 @@
+// Arbitrary bytes as an audio file on the encoder's input path: libsndfile
+// reads them from memory, the samples become 16-bit PCM as qrx encode makes
+// them (float scaled by 32768 and clipped), and the PCM is encoded. Byte 0
+// picks the stream type and header form; the rest is the file.
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr int TYPES[6] = {0, 1, 2, 4, 5, 6};
+constexpr int MAX_FRAMES = 2;
+
+struct Memory_file {
+    const std::uint8_t *data;
+    sf_count_t size;
+    sf_count_t pos;
+};
+
+sf_count_t mem_length(void *user) { return static_cast<Memory_file *>(user)->size; }
+sf_count_t mem_seek(sf_count_t offset, int whence, void *user) {
+    auto *m = static_cast<Memory_file *>(user);
+    sf_count_t to = offset;
+    if (whence == SEEK_CUR) to += m->pos;
+    if (whence == SEEK_END) to += m->size;
+    if (to < 0 || to > m->size) return -1;
+    m->pos = to;
+    return to;
+}
+sf_count_t mem_read(void *ptr, sf_count_t count, void *user) {
+    auto *m = static_cast<Memory_file *>(user);
+    const sf_count_t n = std::max<sf_count_t>(0, std::min(count, m->size - m->pos));
+    std::memcpy(ptr, m->data + m->pos, static_cast<std::size_t>(n));
+    m->pos += n;
+    return n;
+}
+sf_count_t mem_write(const void *, sf_count_t, void *) { return 0; }
+sf_count_t mem_tell(void *user) { return static_cast<Memory_file *>(user)->pos; }
+
+struct Sndfile_closer {
+    void operator()(SNDFILE *f) const { sf_close(f); }
+};
+
+short to_pcm16(float v) {
+    if (std::isnan(v)) return 0;
+    const double scaled = static_cast<double>(v) * 32768.0;
+    if (scaled >= 32767.0) return 32767;
+    if (scaled <= -32768.0) return -32768;
+    return static_cast<short>(std::lrint(scaled));
+}
+
+}  // namespace
+
+QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    using qrx_fuzz::check;
+    if (size < 2 || size > qrx_fuzz::INPUT_CAP) return 0;
+    const int type = TYPES[data[0] % 6];
+    const bool short_header = (data[0] & 0x80) != 0;
+    Memory_file mem{data + 1, static_cast<sf_count_t>(size - 1), 0};
+    SF_VIRTUAL_IO io{mem_length, mem_seek, mem_read, mem_write, mem_tell};
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, Sndfile_closer> in(sf_open_virtual(&io, SFM_READ, &info, &mem));
+    if (!in) return 0;
+    // What qrx encode refuses.
+    if (info.channels != 1) return 0;
+    if (info.samplerate != 8000 && info.samplerate != 12000 && info.samplerate != 16000) return 0;
+
+    qrx_fuzz::Ctx ctx(Qrxc_create());
+    if (!ctx) return 0;
+    Qrxc_version_ctx(ctx.get(), short_header ? 0 : 1);
+    G_header h{};
+    unsigned char hdr[16];
+    check(Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, info.samplerate, type, &h, hdr) == (short_header ? 4 : 16));
+    float buf[QRXC_MAX_PCM_FRAME];
+    short pcm[QRXC_MAX_PCM_FRAME];
+    unsigned char out[QRXC_MAX_FRAME_BYTES];
+    for (int f = 0; f < MAX_FRAMES; ++f) {
+        const sf_count_t got = sf_read_float(in.get(), buf, h.pcm_frame);
+        if (got <= 0) break;
+        check(got <= h.pcm_frame);
+        for (sf_count_t i = 0; i < h.pcm_frame; ++i) pcm[i] = i < got ? to_pcm16(buf[i]) : short{0};
+        check(Qrxc_frame_ctx(ctx.get(), pcm, out) == 0);
+        if (got < h.pcm_frame) break;
+    }
+    return 0;
+}
