@@ -31,6 +31,10 @@ void check_round_trip(int rate, int type, int version) {
     G_header written{};
     unsigned char bytes[16];
     const int hlen = Qrxc_initial_ctx(enc.get(), QRXC_ENCODE, rate, type, &written, bytes);
+    // The whole int is judged: only the three rates and six types open.
+    const bool valid = (rate == 8000 || rate == 12000 || rate == 16000) &&
+                       (type == 0 || type == 1 || type == 2 || type == 4 || type == 5 || type == 6);
+    check((hlen >= 0) == valid);
     if (hlen < 0) return;
     check(hlen == ((version & 3) == 0 ? 4 : 16));
     G_header read{};
@@ -60,13 +64,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(std::memcmp(hdr, hdr_copy, 16) == 0);  // decoding only reads the header
     if (offset < 0) {
         check(offset == QRXC_ERR_ARG || offset == QRXC_ERR_HEADER);
+        const int len = Qrxc_header_length(hdr);
+        check(len == QRXC_ERR_HEADER || len == 4 || len == 16);
         check(same(info, untouched));
         short pcm[QRXC_MAX_PCM_FRAME];
         unsigned char frame[QRXC_MAX_FRAME_BYTES] = {};
         check(Qrxc_frame_ctx(ctx.get(), pcm, frame) < 0);
     } else {
-        // The form is byte 3's top bits; the stream is one the mode table knows.
+        // The form is byte 3's top bits, as the public queries say; the
+        // stream is one the mode table knows.
         check(offset == ((hdr[3] & 0xC0) == 0 ? 4 : 16));
+        check(Qrxc_header_length(hdr) == offset);
+        Qrxc_type_desc desc{};
+        check(Qrxc_type_info(info.type, &desc) == 0 && desc.pcm_frame == info.pcm_frame &&
+              desc.frame_bytes == info.frame_bytes);
+        // Whatever the frame's bytes, the concealment query answers.
+        unsigned char frame[QRXC_MAX_FRAME_BYTES] = {};
+        std::memcpy(frame, data, size);
+        const int concealed = Qrxc_frame_concealed(info.type, frame);
+        check(concealed == 0 || concealed == 1);
         check(std::memcmp(info.magic, "QRX", 3) == 0);
         check(qrxc::is_supported_rate(info.sample_rate));
         const qrxc::Stream_mode *mode = qrxc::stream_mode(info.type);

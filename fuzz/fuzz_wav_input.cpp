@@ -1,22 +1,23 @@
-// Arbitrary bytes as an audio file on the encoder's input path: libsndfile
-// reads them from memory, the samples become 16-bit PCM as qrx encode makes
-// them (float scaled by 32768 and clipped), and the PCM is encoded. Byte 0
-// picks the stream type and header form; the rest is the file.
+// Arbitrary bytes as an audio file on qrx encode's input path: libsndfile
+// reads them from memory, qrx's own audio input mixes them down, resamples
+// and converts them to 16-bit PCM, and the PCM is encoded. Byte 0 picks the
+// stream type, the stream rate and the header form; the rest is the file.
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
+#include "cli/audio_input.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
 
 constexpr int TYPES[6] = {0, 1, 2, 4, 5, 6};
 constexpr int MAX_FRAMES = 2;
+constexpr int RATES[3] = {8000, 12000, 16000};
 
 struct Memory_file {
     const std::uint8_t *data;
@@ -48,14 +49,6 @@ struct Sndfile_closer {
     void operator()(SNDFILE *f) const { sf_close(f); }
 };
 
-short to_pcm16(float v) {
-    if (std::isnan(v)) return 0;
-    const double scaled = static_cast<double>(v) * 32768.0;
-    if (scaled >= 32767.0) return 32767;
-    if (scaled <= -32768.0) return -32768;
-    return static_cast<short>(std::lrint(scaled));
-}
-
 }  // namespace
 
 QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
@@ -70,24 +63,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     SF_INFO info{};
     std::unique_ptr<SNDFILE, Sndfile_closer> in(sf_open_virtual(&io, SFM_READ, &info, &mem));
     if (!in) return 0;
-    // What qrx encode refuses.
-    if (info.channels != 1) return 0;
-    if (info.samplerate != 8000 && info.samplerate != 12000 && info.samplerate != 16000) return 0;
+    const int rate = RATES[(data[0] >> 3) % 3];
+    qrx::cli::Audio_input audio;
+    if (!audio.start(in.get(), info, rate)) return 0;
 
     qrx_fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     Qrxc_version_ctx(ctx.get(), short_header ? 0 : 1);
     G_header h{};
     unsigned char hdr[16];
-    check(Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, info.samplerate, type, &h, hdr) == (short_header ? 4 : 16));
-    float buf[QRXC_MAX_PCM_FRAME];
+    check(Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, rate, type, &h, hdr) == (short_header ? 4 : 16));
     short pcm[QRXC_MAX_PCM_FRAME];
     unsigned char out[QRXC_MAX_FRAME_BYTES];
     for (int f = 0; f < MAX_FRAMES; ++f) {
-        const sf_count_t got = sf_read_float(in.get(), buf, h.pcm_frame);
+        const long got = audio.read(pcm, h.pcm_frame);
         if (got <= 0) break;
         check(got <= h.pcm_frame);
-        for (sf_count_t i = 0; i < h.pcm_frame; ++i) pcm[i] = i < got ? to_pcm16(buf[i]) : short{0};
+        std::fill(pcm + got, pcm + h.pcm_frame, short{0});
         check(Qrxc_frame_ctx(ctx.get(), pcm, out) == 0);
         if (got < h.pcm_frame) break;
     }
