@@ -120,12 +120,12 @@ test('WAV files and speed output equal the native tool\'s', { skip: !native && '
       const input = path.join(root, 'samples', f);
       const bytes = read(input);
       const wav = path.join(dir, f + '.wav');
-      execFileSync(native, ['decode', '-q', input, '-o', wav]);
+      execFileSync(native, ['decode', '-q', '-y', input, '-o', wav]);
       assert.deepEqual(q.toWav(bytes), read(wav), f);
       const { pcm, sampleRate } = q.decode(bytes);
       for (const [args, flags] of [[['--level', '8'], 8], [['--level', '0'], 0],
                                    [['--pitch', '6', '--echo', 'long'], effectFlags({ pitch: 6, echo: 'long' })]]) {
-        execFileSync(native, ['speed', input, ...args, '-o', wav], { stdio: 'ignore' });
+        execFileSync(native, ['speed', '-q', '-y', input, ...args, '-o', wav]);
         const s = new q.Speed(240, flags);
         const out = new Int16Array([...s.process(pcm), ...s.flush()]);
         s.dispose();
