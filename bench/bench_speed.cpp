@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codec/context.h"
-#include "speed/qrmd.h"
+#include "codec/speed_path.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "codec/context.h"
 
 #include <cstdio>
-#include <new>
 
 namespace qrxc {
 
@@ -27,15 +26,3 @@ Qrxc_context &default_context() {
 }
 
 }  // namespace qrxc
-
-extern "C" {
-
-QRXC_API Qrxc_context *Qrxc_create(void) {
-    auto *ctx = new (std::nothrow) Qrxc_context;
-    if (ctx != nullptr) qrxc::context_load(*ctx);
-    return ctx;
-}
-
-QRXC_API void Qrxc_destroy(Qrxc_context *ctx) { delete ctx; }
-
-}  // extern "C"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the WebAssembly library and the page into build/web/.
-# The library's sources are the ones CMake globs (codec/, g723/, speed/),
+# The library's sources are CMake's own list (cmake/qrxc_sources.cmake),
 # compiled by Debian's emscripten with the project's warning flags.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,11 +23,12 @@ rm -f "$obj/include/qrxc_version.h.new"
 
 flags=(-O3 -DQRXC_BUILDING -Iinclude -I"$obj/include" -I.
        -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror)
-mapfile -t sources < <(find codec g723 speed -name '*.cpp' | LC_ALL=C sort)
+mapfile -t sources < <(sed -n '/^set(QRXC_LIBRARY_SOURCES/,/^)/s/^  \([^ #]*\)$/\1/p' cmake/qrxc_sources.cmake)
+[ "${#sources[@]}" -gt 0 ] || { echo "build-web: no sources in cmake/qrxc_sources.cmake" >&2; exit 1; }
 sources+=(web/qrxc_web.c)
 
 # An object is rebuilt when its source or any header is newer.
-newest_header=$(find include "$obj/include" codec g723 speed web -name '*.h' -printf '%T@\n' | sort -n | tail -1)
+newest_header=$(find include "$obj/include" api codec g723 speed web -name '*.h' -printf '%T@\n' | sort -n | tail -1)
 objects=()
 failed=0
 for s in "${sources[@]}"; do

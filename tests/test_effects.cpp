@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "codec/context.h"
-#include "speed/qrmd.h"
+#include "codec/speed_path.h"
 #include "speed/voice_effects.h"
 #include "test_speed_support.h"
 

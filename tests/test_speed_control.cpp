@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "codec/context.h"
-#include "speed/qrmd.h"
+#include "codec/speed_path.h"
 #include "speed/speed_control.h"
 #include "test_speed_support.h"
 

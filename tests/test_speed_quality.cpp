@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "codec/context.h"
-#include "speed/qrmd.h"
+#include "codec/speed_path.h"
 #include "test_speed_support.h"
 
 using speed_test::open_context;

@@ -1,9 +1,19 @@
-// The stream exports: one-line forwards to the context operations. Nothing
-// below them throws, so nothing can cross the C boundary.
+// The context and stream exports: one-line forwards to the context
+// operations. Nothing below them throws, so nothing can cross the C boundary.
+#include <new>
+
 #include "codec/context.h"
 #include "codec/stream.h"
 
 extern "C" {
+
+QRXC_API Qrxc_context *Qrxc_create(void) {
+    auto *ctx = new (std::nothrow) Qrxc_context;
+    if (ctx != nullptr) qrxc::context_load(*ctx);
+    return ctx;
+}
+
+QRXC_API void Qrxc_destroy(Qrxc_context *ctx) { delete ctx; }
 
 QRXC_API void Qrxc_version(int v) { qrxc::stream_version(qrxc::default_context().stream, v); }
 

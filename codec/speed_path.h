@@ -1,4 +1,5 @@
-// Internal forms of the speed-control exports, on an explicit context.
+// The speed control on a stream's context: the internal forms of the
+// Qrmd_* exports.
 #pragma once
 
 struct Qrxc_context;

@@ -1,0 +1,42 @@
+# The library's sources, one per line under the set(): CMakeLists.txt and
+# scripts/build-web.sh both read this list, so a new file goes here once.
+set(QRXC_LIBRARY_SOURCES
+  api/buffer_api.cpp
+  api/format_api.cpp
+  api/qrmd_api.cpp
+  api/qrxc_api.cpp
+  api/standard_api.cpp
+  codec/adpcm.cpp
+  codec/adpcm_frame.cpp
+  codec/context.cpp
+  codec/g723_decode_path.cpp
+  codec/g723_encode_path.cpp
+  codec/rate_converter.cpp
+  codec/speed_path.cpp
+  codec/stream.cpp
+  g723/common/excitation.cpp
+  g723/common/frame.cpp
+  g723/common/lsp.cpp
+  g723/common/standard_frame.cpp
+  g723/common/tables.cpp
+  g723/decoder/decoder.cpp
+  g723/decoder/lpc_synth.cpp
+  g723/decoder/postfilter.cpp
+  g723/encoder/acb_search.cpp
+  g723/encoder/acelp.cpp
+  g723/encoder/encoder.cpp
+  g723/encoder/fcb_search.cpp
+  g723/encoder/hp_filter.cpp
+  g723/encoder/lpc_analysis.cpp
+  g723/encoder/lpc_to_lsp.cpp
+  g723/encoder/lsp_quantize.cpp
+  g723/encoder/mpmlq.cpp
+  g723/encoder/noise_shaping.cpp
+  g723/encoder/open_loop_pitch.cpp
+  g723/encoder/taming.cpp
+  g723/encoder/weighted_synthesis.cpp
+  g723/encoder/weighting_filter.cpp
+  speed/speed_control.cpp
+  speed/vibrato_sine.cpp
+  speed/voice_effects.cpp
+)
