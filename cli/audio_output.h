@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "convertor/core/output_file.h"
-#include "convertor/core/wav_writer.h"
+#include "conversion/output_file.h"
+#include "conversion/wav_writer.h"
 
 typedef struct sf_private_tag SNDFILE;
 struct soxr;

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "convertor/core/output_file.h"
+#include "conversion/output_file.h"
 
 namespace fs = std::filesystem;
 

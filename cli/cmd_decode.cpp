@@ -11,8 +11,8 @@
 #include "cli/commands.h"
 #include "cli/g723_standard.h"
 #include "cli/render.h"
-#include "convertor/core/conversion_job.h"
-#include "convertor/core/output_file.h"
+#include "conversion/conversion_job.h"
+#include "conversion/output_file.h"
 #include "qrxc.h"
 
 namespace qrx::cli {

@@ -19,7 +19,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/g723_standard.h"
-#include "convertor/core/output_file.h"
+#include "conversion/output_file.h"
 #include "qrxc.h"
 
 namespace qrx::cli {

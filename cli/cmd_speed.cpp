@@ -8,7 +8,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/render.h"
-#include "convertor/core/conversion_job.h"
+#include "conversion/conversion_job.h"
 
 namespace qrx::cli {
 namespace {

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "convertor/core/conversion_job.h"
-#include "convertor/core/wav_writer.h"
+#include "conversion/conversion_job.h"
+#include "conversion/wav_writer.h"
 #include "qrxc.h"
 
 namespace qrx::cli {

@@ -9,7 +9,7 @@
 
 #include "cli/batch.h"
 #include "cli/cli_support.h"
-#include "convertor/core/output_file.h"
+#include "conversion/output_file.h"
 #include "qrxc.h"
 
 namespace qrx::cli {

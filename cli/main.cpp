@@ -4,7 +4,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "convertor/core/output_file.h"
+#include "conversion/output_file.h"
 #include "qrxc.h"
 
 #ifndef QRX_TOOL_VERSION

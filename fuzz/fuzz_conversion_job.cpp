@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <string>
 
-#include "convertor/core/conversion_job.h"
-#include "convertor/core/wav_writer.h"
+#include "conversion/conversion_job.h"
+#include "conversion/wav_writer.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "convertor/core/conversion_job.h"
+#include "conversion/conversion_job.h"
 #include "qrxc.h"
 #include "test_support.h"
 

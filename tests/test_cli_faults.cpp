@@ -15,7 +15,7 @@
 #include "cli/audio_input.h"
 #include "cli/cli_support.h"
 #include "cli/qrx_reader.h"
-#include "convertor/core/output_file.h"
+#include "conversion/output_file.h"
 #include "test_support.h"
 
 #ifdef QRX_CLI

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <functional>
 
-#include "convertor/core/conversion_job.h"
+#include "conversion/conversion_job.h"
 #include "qrxc.h"
 #include "test_support.h"
 

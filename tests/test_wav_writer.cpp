@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "convertor/core/wav_writer.h"
+#include "conversion/wav_writer.h"
 #include "test_support.h"
 
 using qrx_test::Bytes;

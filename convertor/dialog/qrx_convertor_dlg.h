@@ -11,7 +11,7 @@
 #include <memory>
 #include <thread>
 
-#include "conversion_job.h"
+#include "conversion/conversion_job.h"
 
 class QLabel;
 class QMenu;

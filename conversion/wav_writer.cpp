@@ -1,4 +1,4 @@
-#include "wav_writer.h"
+#include "conversion/wav_writer.h"
 
 #include <cstring>
 #include <limits>

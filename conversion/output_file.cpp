@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "conversion/output_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>

@@ -1,4 +1,4 @@
-#include "conversion_job.h"
+#include "conversion/conversion_job.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,8 +11,8 @@
 #include <string>
 
 #include "qrxc.h"
-#include "output_file.h"
-#include "wav_writer.h"
+#include "conversion/output_file.h"
+#include "conversion/wav_writer.h"
 
 namespace qrx {
 namespace {
