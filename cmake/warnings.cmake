@@ -1,5 +1,15 @@
-# Warnings on and fatal for our own code.
+# Warnings on for our own code, and fatal with QRXC_WERROR.
+
 function(qrxc_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-    -Wno-sign-conversion -Werror)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+    if(QRXC_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  elseif(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+    if(QRXC_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  endif()
 endfunction()

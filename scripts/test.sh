@@ -10,7 +10,7 @@ scripts/install-deps.sh
 jobs=$(nproc)
 
 # Options given in full: scripts/run-sample.sh may have configured build/ without tests.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON -DQRXC_BUILD_PYTHON=ON \
+cmake -S . -B build -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON -DQRXC_BUILD_PYTHON=ON \
   -DQRXC_BUILD_TESTS=ON -DQRXC_BUILD_GUI=ON -DQRXC_BUILD_EXAMPLES=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
@@ -21,16 +21,16 @@ scripts/test-web.sh build/cli/qrx
 
 # The same bits with every fast arithmetic form compiled as its plain
 # operator chain: the conformance vectors check the fast layer end to end.
-cmake -S . -B build-plain -DCMAKE_BUILD_TYPE=Release -DQRXC_PLAIN_OPS=ON -DQRXC_BUILD_GUI=OFF -DQRXC_BUILD_CLI=OFF
+cmake -S . -B build-plain -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DQRXC_PLAIN_OPS=ON -DQRXC_BUILD_GUI=OFF -DQRXC_BUILD_CLI=OFF
 cmake --build build-plain -j"$jobs" --target qrxc_tests
 build-plain/tests/qrxc_tests --gtest_filter='*Conformance*'
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON
+cmake -S . -B build-asan -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
+cmake -S . -B build-fuzz -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
   -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-fuzz -j"$jobs"
 # Each target briefly on its committed corpus; new inputs go to a scratch
@@ -46,7 +46,7 @@ done
 rm -rf "$smoke"
 
 # ThreadSanitizer: the library and the multi-context thread test only.
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_TSAN=ON -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF
+cmake -S . -B build-tsan -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_TSAN=ON -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF
 cmake --build build-tsan -j"$jobs" --target qrxc_thread_tests
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/qrxc_thread_tests
 echo "All tests passed."
