@@ -11,8 +11,8 @@ namespace {
 
 // The G.723.1 rate of a QRX type, or -1 for a type that is not G.723.1.
 int rate_of_type(int type) {
-    if (type == 0 || type == 1) return g723::RATE_53;
-    if (type == 2) return g723::RATE_63;
+    if (type == qrxc::TYPE_G723_RESAMPLED || type == qrxc::TYPE_G723_53) return g723::RATE_53;
+    if (type == qrxc::TYPE_G723_63) return g723::RATE_63;
     return -1;
 }
 
@@ -63,7 +63,7 @@ QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in
                                       int *kind) {
     if (ctx == nullptr || in == nullptr || pcm == nullptr) return QRXC_ERR_ARG;
     const qrxc::Codec_stream &s = ctx->stream;
-    if (!s.open || s.direction != QRXC_DECODE || (s.header.type != 1 && s.header.type != 2)) return QRXC_ERR_ARG;
+    if (!s.open || s.direction != QRXC_DECODE || (s.header.type != qrxc::TYPE_G723_53 && s.header.type != qrxc::TYPE_G723_63)) return QRXC_ERR_ARG;
     g723::Standard_kind k{};
     const int used = standard_frame_at(in, len, k);
     if (kind != nullptr) *kind = len > 0 ? static_cast<int>(k) : -1;

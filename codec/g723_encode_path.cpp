@@ -6,21 +6,16 @@
 
 namespace qrxc {
 
-namespace {
-constexpr int TYPE_RESAMPLED = 0;
-constexpr int TYPE_53 = 1;
-}  // namespace
-
 void g723_encode_setup(Qrxc_context &ctx) {
     g723::enc_reset(ctx.enc);
-    if (ctx.stream.header.type == TYPE_RESAMPLED) rc_reset(ctx.rc, 3, 4);
+    if (ctx.stream.header.type == TYPE_G723_RESAMPLED) rc_reset(ctx.rc, 3, 4);
 }
 
 void frame_g723_encode(Qrxc_context &ctx, const short *pcm, unsigned char *data) {
     const G_header &h = ctx.stream.header;
     // Type 1 starts every frame with a full search budget; type 0 carries it
     // over, also from one stream into the next.
-    if (h.type == TYPE_53) g723::reset_acelp_budget(ctx.acelp_budget);
+    if (h.type == TYPE_G723_53) g723::reset_acelp_budget(ctx.acelp_budget);
 
     Word16 samples[QRXC_MAX_PCM_FRAME] = {};
     const int n = h.pcm_frame <= QRXC_MAX_PCM_FRAME ? h.pcm_frame : QRXC_MAX_PCM_FRAME;

@@ -10,7 +10,7 @@ namespace {
 
 constexpr unsigned char MAGIC[3] = {'Q', 'R', 'X'};
 
-constexpr Stream_mode MODES[7] = {
+constexpr Stream_mode MODES[TYPE_ADPCM_5 + 1] = {
     {320, 20, 1, 1, 0, "G.723.1 5.3 kbit/s, 4:3 resampled"},
     {240, 20, 1, 0, 0, "G.723.1 5.3 kbit/s"},
     {240, 24, 0, 0, 0, "G.723.1 6.3 kbit/s"},
@@ -135,7 +135,7 @@ int header_parse(const unsigned char *hdr, G_header &h) {
 }
 
 const Stream_mode *stream_mode(unsigned type) {
-    if (type > 6 || type == 3) return nullptr;
+    if (type > TYPE_ADPCM_5 || type == TYPE_NONE) return nullptr;
     return &MODES[type];
 }
 
@@ -191,8 +191,8 @@ int stream_encode(Qrxc_context &ctx, const short *pcm, unsigned char *data) {
     if (!s.open) return QRXC_ERR_STATE;
     if (s.direction != QRXC_ENCODE) return QRXC_ERR_DIRECTION;
     switch (s.header.type) {
-    case 0: case 1: case 2: frame_g723_encode(ctx, pcm, data); break;
-    case 4: case 5: case 6: frame_adpcm_encode(s, ctx.adpcm, pcm, data); break;
+    case TYPE_G723_RESAMPLED: case TYPE_G723_53: case TYPE_G723_63: frame_g723_encode(ctx, pcm, data); break;
+    case TYPE_ADPCM_3: case TYPE_ADPCM_4: case TYPE_ADPCM_5: frame_adpcm_encode(s, ctx.adpcm, pcm, data); break;
     default: break;
     }
     return 0;
@@ -203,8 +203,8 @@ int stream_decode(Qrxc_context &ctx, const unsigned char *data, short *pcm) {
     if (!s.open) return QRXC_ERR_STATE;
     if (s.direction != QRXC_DECODE) return QRXC_ERR_DIRECTION;
     switch (s.header.type) {
-    case 0: case 1: case 2: frame_g723_decode(ctx, pcm, data); break;
-    case 4: case 5: case 6: frame_adpcm_decode(s, ctx.adpcm, pcm, data); break;
+    case TYPE_G723_RESAMPLED: case TYPE_G723_53: case TYPE_G723_63: frame_g723_decode(ctx, pcm, data); break;
+    case TYPE_ADPCM_3: case TYPE_ADPCM_4: case TYPE_ADPCM_5: frame_adpcm_decode(s, ctx.adpcm, pcm, data); break;
     default: break;
     }
     return 0;

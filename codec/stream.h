@@ -29,6 +29,16 @@ static_assert(std::is_trivially_copyable_v<Codec_stream>);
 inline constexpr int HEADER_LONG = 16;
 inline constexpr int HEADER_SHORT = 4;
 
+// The stream types a header names: three G.723.1 modes, then ADPCM at 3, 4
+// and 5 bits. Type 3 names nothing.
+inline constexpr int TYPE_G723_RESAMPLED = 0;  // 5.3 kbit/s on 4:3 resampled frames
+inline constexpr int TYPE_G723_53 = 1;
+inline constexpr int TYPE_G723_63 = 2;
+inline constexpr int TYPE_NONE = 3;
+inline constexpr int TYPE_ADPCM_3 = 4;
+inline constexpr int TYPE_ADPCM_4 = 5;
+inline constexpr int TYPE_ADPCM_5 = 6;
+
 // One row of the mode table.
 struct Stream_mode {
     std::uint16_t pcm_frame;

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "qrxc.h"
+
 namespace qrxc {
 
 namespace {
-
-constexpr int MAX_FRAME = 320;
 
 constexpr std::int16_t TARGET_240[SPEED_LEVELS] = {120, 150, 180, 210, 240, 270, 300,
                                                    330, 360, 390, 420, 450, 480};
@@ -116,120 +116,119 @@ void speed_reset(Speed_state &st, int level) {
 }
 
 int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_frame, std::int16_t *dst) {
-    const int F = pcm_frame;
     st.frame_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(st.frame_count) + 1u);
-    const int fc = st.frame_count;
+    const int frame_no = st.frame_count;
 
     // Work area: the held samples, then the new frame, then room for the
     // silence a damaged state may need below.
-    std::int16_t W[BUFFER_CAPACITY + MAX_FRAME + INIT_SIZE];
+    std::int16_t work[BUFFER_CAPACITY + QRXC_MAX_PCM_FRAME + INIT_SIZE];
     int size = std::clamp<int>(st.size, 0, BUFFER_CAPACITY);
-    copy_samples(W, st.buffer, size);
-    copy_samples(W + size, src, F);
-    size += F;
-    int p = 0;
+    copy_samples(work, st.buffer, size);
+    copy_samples(work + size, src, pcm_frame);
+    size += pcm_frame;
+    int at = 0;
 
     if (level != st.level) {
-        if (size < INIT_SIZE) report(st, "FATAL ERROR!!! %d: speed.size(%d) < INIT_SIZE(%d)\n", fc, size, INIT_SIZE);
+        if (size < INIT_SIZE) report(st, "FATAL ERROR!!! %d: speed.size(%d) < INIT_SIZE(%d)\n", frame_no, size, INIT_SIZE);
         // Flush everything but the last INIT_SIZE samples, which start the new level.
-        const int n = std::clamp(size - INIT_SIZE, 0, 2 * F);
-        copy_samples(dst, W, n);
+        const int flushed = std::clamp(size - INIT_SIZE, 0, 2 * pcm_frame);
+        copy_samples(dst, work, flushed);
         const int keep = std::min(size, INIT_SIZE);
         std::memset(st.buffer, 0, sizeof st.buffer);
-        copy_samples(st.buffer + (INIT_SIZE - keep), W + size - keep, keep);
+        copy_samples(st.buffer + (INIT_SIZE - keep), work + size - keep, keep);
         st.level = static_cast<std::int16_t>(level);
         st.pending = 0;
         st.frac_hi = st.frac_mid = st.frac_lo = 0;
         st.size = INIT_SIZE;
-        return n;
+        return flushed;
     }
 
     if (level == NORMAL_LEVEL) {
-        if (size != F + INIT_SIZE)
-            report(st, "FATAL ERROR!!! %d: speed.size(%d) = INIT_SIZE(%d)+G_header.pcm_frame(%d)\n", fc, size,
-                        INIT_SIZE, F);
-        if (size < F + INIT_SIZE) std::memset(W + size, 0, static_cast<std::size_t>(F + INIT_SIZE - size) * 2);
-        copy_samples(dst, W, F);
-        copy_samples(st.buffer, W + F, INIT_SIZE);
+        if (size != pcm_frame + INIT_SIZE)
+            report(st, "FATAL ERROR!!! %d: speed.size(%d) = INIT_SIZE(%d)+G_header.pcm_frame(%d)\n", frame_no, size,
+                        INIT_SIZE, pcm_frame);
+        if (size < pcm_frame + INIT_SIZE) std::memset(work + size, 0, static_cast<std::size_t>(pcm_frame + INIT_SIZE - size) * 2);
+        copy_samples(dst, work, pcm_frame);
+        copy_samples(st.buffer, work + pcm_frame, INIT_SIZE);
         st.size = INIT_SIZE;
-        return F;
+        return pcm_frame;
     }
 
-    const int T = speed_target(level, F);
+    const int target = speed_target(level, pcm_frame);
     int pending = std::max<int>(st.pending, 0);
-    int r = 0;
-    int c = 0;
-    std::int16_t O[PITCH_MAX];
+    int written = 0;
+    int carried = 0;
+    std::int16_t carry[PITCH_MAX];
 
     if (pending > 0) {
-        const int h = std::min({pending, T, size});
-        copy_samples(dst, W, h);
-        r = h;
-        p = h;
-        pending -= h;
-        size -= h;
+        const int due = std::min({pending, target, size});
+        copy_samples(dst, work, due);
+        written = due;
+        at = due;
+        pending -= due;
+        size -= due;
     }
 
-    while (r < T) {
+    while (written < target) {
         if (size < PITCH_MAX + WINLENGTH)
-            report(st, "FATAL ERROR!!! %d: speed.size(%d) < (PITCH_MAX+WINLENGTH) (%d)\n", fc, size,
+            report(st, "FATAL ERROR!!! %d: speed.size(%d) < (PITCH_MAX+WINLENGTH) (%d)\n", frame_no, size,
                         PITCH_MAX + WINLENGTH);
         // Short of samples, only the lags whose window is held are tried.
         const int max_lag = std::min(PITCH_MAX, size - WINLENGTH);
         if (max_lag < PITCH_MIN) {
             // Too little held for any period: pass it through and end the
             // frame with silence rather than read what is not there.
-            const int e = std::min(T - r, size);
-            copy_samples(dst + r, W + p, e);
-            r += e;
-            p += e;
-            size -= e;
-            std::fill(dst + r, dst + T, std::int16_t{0});
-            r = T;
+            const int left = std::min(target - written, size);
+            copy_samples(dst + written, work + at, left);
+            written += left;
+            at += left;
+            size -= left;
+            std::fill(dst + written, dst + target, std::int16_t{0});
+            written = target;
             pending = 0;
             break;
         }
-        const int m = speed_period_search(W + p, max_lag);
+        const int period = speed_period_search(work + at, max_lag);
 
         if (level < NORMAL_LEVEL) {
             // Faster: the second period fades in over the first, which is dropped.
-            cross_fade(W + p, W + p + m, W + p + m, m);
-            size -= m;
-            p += m;
+            cross_fade(work + at, work + at + period, work + at + period, period);
+            size -= period;
+            at += period;
         } else {
             // Slower: the period goes out, then comes again faded into the next one.
-            const int g = std::min(T - r, m);
-            copy_samples(dst + r, W + p, g);
-            r += g;
-            c = m - g;
-            copy_samples(O, W + p + g, c);
-            cross_fade(W + p + m, W + p, W + p, m);
+            const int shown = std::min(target - written, period);
+            copy_samples(dst + written, work + at, shown);
+            written += shown;
+            carried = period - shown;
+            copy_samples(carry, work + at + shown, carried);
+            cross_fade(work + at + period, work + at, work + at, period);
         }
 
-        int D = speed_copy_length(st, m, level);
-        if (r < T) {
-            const int E = std::min({T - r, D, size});
-            if (E > 0) {
-                copy_samples(dst + r, W + p, E);
-                r += E;
-                p += E;
-                size -= E;
-                D -= E;
+        int copy_left = speed_copy_length(st, period, level);
+        if (written < target) {
+            const int copied = std::min({target - written, copy_left, size});
+            if (copied > 0) {
+                copy_samples(dst + written, work + at, copied);
+                written += copied;
+                at += copied;
+                size -= copied;
+                copy_left -= copied;
             }
         }
-        pending = D;
+        pending = copy_left;
     }
 
-    if (size + c > BUFFERLEN)
-        report(st, "FATAL ERROR!!! %d: speed.size(%d)+oflw(%d) > BUFFERLEN(%d)\n", fc, size, c, BUFFERLEN);
+    if (size + carried > BUFFERLEN)
+        report(st, "FATAL ERROR!!! %d: speed.size(%d)+oflw(%d) > BUFFERLEN(%d)\n", frame_no, size, carried, BUFFERLEN);
     // The capacity holds a period more than the design ever needs; should a
     // damaged state overflow it, the newest samples go rather than memory.
-    const int keep = std::min(size, BUFFER_CAPACITY - c);
-    copy_samples(st.buffer, O, c);
-    copy_samples(st.buffer + c, W + p, keep);
-    st.pending = static_cast<std::int16_t>(std::min(pending + c, 32767));
-    st.size = static_cast<std::int16_t>(keep + c);
-    return T;
+    const int keep = std::min(size, BUFFER_CAPACITY - carried);
+    copy_samples(st.buffer, carry, carried);
+    copy_samples(st.buffer + carried, work + at, keep);
+    st.pending = static_cast<std::int16_t>(std::min(pending + carried, 32767));
+    st.size = static_cast<std::int16_t>(keep + carried);
+    return target;
 }
 
 }  // namespace qrxc

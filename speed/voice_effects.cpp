@@ -5,11 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "qrxc.h"
+
 namespace qrxc {
 
 namespace {
 
-constexpr int MAX_FRAME = 320;
 constexpr int SHIFT_LAG_MIN = 16;
 constexpr int SHIFT_LAG_MAX = 64;
 constexpr int SHIFT_WINDOW = 64;
@@ -62,7 +63,7 @@ int resample_step(int stretched_len, int pcm_frame) {
 
 int pitch_shift(const std::int16_t *in, int n, int setting, std::int16_t *out) {
     const std::int32_t ratio = PITCH_RATIO[setting];
-    std::int16_t x[MAX_FRAME];
+    std::int16_t x[QRXC_MAX_PCM_FRAME];
     std::int16_t y[STRETCH_CAPACITY];
     std::memcpy(x, in, static_cast<std::size_t>(n) * sizeof(std::int16_t));
     int held = n;   // unconsumed samples, at the front of x
@@ -193,7 +194,7 @@ void echo(Echo_state &es, std::int16_t *buf, int n, int variant) {
 void apply_effects(Effects_state &fx, std::int16_t *buf, int n, int e) {
     const int setting = (e >> 2) & 7;
     if (setting != 0) {
-        std::int16_t shifted[MAX_FRAME];
+        std::int16_t shifted[QRXC_MAX_PCM_FRAME];
         pitch_shift(buf, n, setting, shifted);
         std::memcpy(buf, shifted, static_cast<std::size_t>(n) * sizeof(std::int16_t));
     }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "g723/common/excitation.h"
+
 namespace g723 {
 
 namespace {
@@ -10,10 +12,10 @@ using u8 = unsigned char;
 
 constexpr u8 lo8(unsigned v) { return static_cast<u8>(v & 0xff); }
 
-// Gain code of a subframe: acb index * 24 + fcb index, the train flag in bit
+// Gain code of a subframe: acb index * GAIN_LEVELS + fcb index, the train flag in bit
 // 11 at 6.3 kbit/s.
 unsigned gain_code(const Subframe_params &s, int rate_select) {
-    unsigned g = static_cast<unsigned>(s.acb_gain) * 24u + static_cast<unsigned>(s.fcb_gain);
+    unsigned g = static_cast<unsigned>(s.acb_gain) * GAIN_LEVELS + static_cast<unsigned>(s.fcb_gain);
     if (rate_select == RATE_63) g += static_cast<unsigned>(s.train) << 11;
     return g & 0xfff;
 }
@@ -117,17 +119,17 @@ Frame_params frame_unpack(const unsigned char *b, int rate_select, Word16 erased
         s.train = 0;
         // Short lags at 6.3 kbit/s use the 85-vector table and free bit 11
         // for the pulse-train flag.
-        if (rate_select == RATE_63 && p.ol_lag[i / 2] < 58) {
+        if (rate_select == RATE_63 && p.ol_lag[i / 2] < SHORT_LAG) {
             s.train = static_cast<Word16>(code >> 11);
             code &= 0x7ff;
             bound = 85;
         }
-        if (code / 24 >= bound) {
+        if (code / GAIN_LEVELS >= bound) {
             p.bad_frame = 1;
             return p;
         }
-        s.acb_gain = static_cast<Word16>(code / 24);
-        s.fcb_gain = static_cast<Word16>(code % 24);
+        s.acb_gain = static_cast<Word16>(code / GAIN_LEVELS);
+        s.fcb_gain = static_cast<Word16>(code % GAIN_LEVELS);
     }
     for (int i = 0; i < SUBFRAMES; ++i) p.sub[i].grid = static_cast<Word16>((b[11] >> (4 + i)) & 1);
 
