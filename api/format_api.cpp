@@ -47,7 +47,7 @@ QRXC_API int Qrxc_frame_concealed(int type, const unsigned char *frame) {
     // ADPCM has no forbidden codes; a G.723.1 frame is concealed exactly
     // when its unpacking marks it bad.
     if (mode->adpcm_bits != 0) return 0;
-    return g723::frame_unpack(frame, mode->rate_select, 0).bad_frame != 0 ? 1 : 0;
+    return qrxc::g723::frame_unpack(frame, mode->rate_select, 0).bad_frame != 0 ? 1 : 0;
 }
 
 }  // extern "C"

@@ -7,6 +7,8 @@
 #include "g723/common/standard_frame.h"
 #include "g723/decoder/decoder.h"
 
+namespace g723 = qrxc::g723;
+
 namespace {
 
 // The G.723.1 rate of a QRX type, or -1 for a type that is not G.723.1.
@@ -39,8 +41,7 @@ QRXC_API int Qrxc_g723_to_standard(const unsigned char *frame, int type, unsigne
     return g723::frame_to_standard(frame, rate, out);
 }
 
-QRXC_API int Qrxc_g723_from_standard(const unsigned char *in, size_t len, int type, unsigned char *frame,
-                                     int *kind) {
+QRXC_API int Qrxc_g723_from_standard(const unsigned char *in, size_t len, int type, unsigned char *frame, int *kind) {
     if (in == nullptr || kind == nullptr) return QRXC_ERR_ARG;
     *kind = -1;
     const int rate = rate_of_type(type);
@@ -59,11 +60,12 @@ QRXC_API int Qrxc_g723_from_standard(const unsigned char *in, size_t len, int ty
     return used;
 }
 
-QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm,
-                                      int *kind) {
+QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm, int *kind) {
     if (ctx == nullptr || in == nullptr || pcm == nullptr) return QRXC_ERR_ARG;
     const qrxc::Codec_stream &s = ctx->stream;
-    if (!s.open || s.direction != QRXC_DECODE || (s.header.type != qrxc::TYPE_G723_53 && s.header.type != qrxc::TYPE_G723_63)) return QRXC_ERR_ARG;
+    if (!s.open || s.direction != QRXC_DECODE ||
+        (s.header.type != qrxc::TYPE_G723_53 && s.header.type != qrxc::TYPE_G723_63))
+        return QRXC_ERR_ARG;
     g723::Standard_kind k{};
     const int used = standard_frame_at(in, len, k);
     if (kind != nullptr) *kind = len > 0 ? static_cast<int>(k) : -1;

@@ -39,7 +39,7 @@ void decode_type(benchmark::State &state, int type, const char *stream) {
     ctx->stream.header.pcm_frame = type == 0 ? 320 : 240;
     ctx->stream.header.frame_bytes = static_cast<uint16_t>(fb);
     ctx->stream.resample = type == 0 ? 1 : 0;
-    ctx->stream.rate_select = type == 2 ? g723::RATE_63 : g723::RATE_53;
+    ctx->stream.rate_select = type == 2 ? qrxc::g723::RATE_63 : qrxc::g723::RATE_53;
     qrxc::g723_decode_setup(*ctx);
     short pcm[320];
     size_t f = 0;

@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace g723;
+using namespace qrxc::g723;
 using Vec = std::array<Word16, SUBFRAME_LEN>;
 
 // Speech-like working data: a decaying weighted impulse response, a target

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace qrx::cli {
+namespace qrxc::cli {
 namespace {
 
 constexpr sf_count_t BLOCK_FRAMES = 4096;
@@ -122,4 +122,4 @@ long Audio_input::read(short *pcm, long count) {
     return n;
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

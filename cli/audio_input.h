@@ -13,7 +13,7 @@
 
 struct soxr;
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 class Audio_input {
 public:
@@ -52,4 +52,4 @@ private:
     std::string error_;
 };
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
-namespace qrx::cli {
+namespace qrxc::cli {
 namespace {
 
 struct Format_row {
@@ -166,4 +166,4 @@ bool Audio_output::finish() {
     return ok;
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -15,7 +15,7 @@
 typedef struct sf_private_tag SNDFILE;
 struct soxr;
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 enum class Audio_format { wav, flac, ogg, opus, mp3, raw };
 
@@ -58,4 +58,4 @@ private:
 // The most samples a converter WAV can hold.
 inline constexpr std::uint64_t WAV_MAX_SAMPLES = (0xFFFFFFFFull - 38) / 2;
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -19,7 +19,7 @@
 
 namespace fs = std::filesystem;
 
-namespace qrx::cli {
+namespace qrxc::cli {
 namespace {
 
 struct Planned {
@@ -284,4 +284,4 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
     return failed > 0 ? EXIT_BATCH_FAILED : EXIT_OK;
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

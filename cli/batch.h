@@ -15,7 +15,7 @@ namespace CLI {
 class App;
 }
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 struct Batch_options {
     std::vector<std::string> inputs;
@@ -67,4 +67,4 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind);
 // True when the path's extension is .qrx in any letter case.
 bool has_qrx_extension(const std::string &path);
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

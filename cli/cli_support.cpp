@@ -11,7 +11,7 @@
 
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 void print_error(const std::string &text) { std::fprintf(stderr, "qrx: %s\n", text.c_str()); }
 
@@ -81,4 +81,4 @@ void Progress_line::finish() {
     std::fflush(stderr);
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

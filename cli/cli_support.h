@@ -6,7 +6,7 @@
 
 struct Qrxc_context;
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 // Distinct exit codes per failure class (CLI11 uses its own for bad usage).
 // A batch of several inputs returns EXIT_OK, EXIT_BATCH_FAILED or EXIT_CANCELLED.
@@ -85,4 +85,4 @@ private:
     int last_ = -1;
 };
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

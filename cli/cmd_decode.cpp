@@ -15,7 +15,7 @@
 #include "conversion/output_file.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 namespace {
 
 struct Decode_options {
@@ -144,4 +144,4 @@ void add_decode_command(CLI::App &app) {
     });
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -22,7 +22,7 @@
 #include "conversion/output_file.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 namespace {
 
@@ -170,4 +170,4 @@ void add_encode_command(CLI::App &app) {
     });
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

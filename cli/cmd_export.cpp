@@ -11,7 +11,7 @@
 #include "cli/g723_standard.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 int export_to_standard(const std::string &input, const std::string &target, bool replace) {
     std::vector<unsigned char> in;
@@ -75,4 +75,4 @@ void add_export_command(CLI::App &app) {
     });
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -11,7 +11,7 @@
 #include "cli/g723_standard.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 namespace {
 
@@ -151,4 +151,4 @@ void add_import_command(CLI::App &app) {
     });
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -11,7 +11,7 @@
 #include "cli/qrx_reader.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 namespace {
 
 struct Info_options {
@@ -131,4 +131,4 @@ void add_info_command(CLI::App &app) {
     });
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

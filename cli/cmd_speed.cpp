@@ -10,7 +10,7 @@
 #include "cli/render.h"
 #include "conversion/conversion_job.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 namespace {
 
 struct Speed_options {
@@ -111,4 +111,4 @@ void add_speed_command(CLI::App &app) {
     });
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -5,7 +5,7 @@ namespace CLI {
 class App;
 }
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 void add_decode_command(CLI::App &app);
 void add_info_command(CLI::App &app);
@@ -14,4 +14,4 @@ void add_speed_command(CLI::App &app);
 void add_export_command(CLI::App &app);
 void add_import_command(CLI::App &app);
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -13,7 +13,7 @@
 #include "conversion/wav_writer.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 namespace {
 
@@ -205,4 +205,4 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
     return r;
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -12,7 +12,7 @@
 #include "conversion/output_file.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 // .g723, .tco, .rco or .bit in any case: names telephony tools and the ITU
 // test vectors give standard streams.
@@ -62,4 +62,4 @@ int export_to_standard(const std::string &input, const std::string &target, bool
 // WAV at 8000 Hz.
 Task_result decode_standard(const Task &task, Qrxc_context *ctx);
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -14,16 +14,16 @@
 int main(int argc, char **argv) {
     // Ctrl-C, SIGTERM, a closed terminal and the rest remove every partial
     // output first; nothing else is deleted.
-    qrx::remove_temporaries_on_signals(qrx::cli::EXIT_CANCELLED, "qrx: interrupted; partial outputs removed\n");
+    qrxc::remove_temporaries_on_signals(qrxc::cli::EXIT_CANCELLED, "qrx: interrupted; partial outputs removed\n");
     CLI::App app{"qrx - convert, inspect and play QRX voice files"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("qrx ") + QRX_TOOL_VERSION + " (libqrxc " + Qrxc_version_string() + ")");
-    qrx::cli::add_decode_command(app);
-    qrx::cli::add_info_command(app);
-    qrx::cli::add_encode_command(app);
-    qrx::cli::add_speed_command(app);
-    qrx::cli::add_export_command(app);
-    qrx::cli::add_import_command(app);
+    qrxc::cli::add_decode_command(app);
+    qrxc::cli::add_info_command(app);
+    qrxc::cli::add_encode_command(app);
+    qrxc::cli::add_speed_command(app);
+    qrxc::cli::add_export_command(app);
+    qrxc::cli::add_import_command(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

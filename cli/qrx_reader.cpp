@@ -4,7 +4,7 @@
 
 #include "cli/cli_support.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 Qrx_reader::~Qrx_reader() {
     if (f_ != nullptr) std::fclose(f_);
@@ -55,4 +55,4 @@ int Qrx_reader::next(unsigned char *frame) {
     return 0;
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

@@ -9,7 +9,7 @@
 
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 class Input_fd;
 
@@ -51,4 +51,4 @@ private:
     std::uint64_t trailing_ = 0;
 };
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

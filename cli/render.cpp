@@ -7,7 +7,7 @@
 #include "cli/qrx_reader.h"
 #include "qrxc.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 namespace {
 
 // The speed control's texts go to standard error, never among audio on stdout.
@@ -102,4 +102,4 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
     return r;
 }
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

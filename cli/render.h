@@ -8,7 +8,7 @@
 #include "cli/audio_output.h"
 #include "cli/batch.h"
 
-namespace qrx::cli {
+namespace qrxc::cli {
 
 struct Render_settings {
     int speed_flags = -1;  // Qrmd flags, or -1 to leave the speed alone
@@ -22,4 +22,4 @@ Audio_format output_format(const Render_settings &s, const std::string &output);
 
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s);
 
-}  // namespace qrx::cli
+}  // namespace qrxc::cli

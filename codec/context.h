@@ -16,8 +16,8 @@ struct Qrxc_context {
     qrxc::Codec_stream stream;
     qrxc::Adpcm_state adpcm;
     qrxc::Rate_converter rc;
-    g723::Dec_state dec;
-    g723::Enc_state enc;
+    qrxc::g723::Dec_state dec;
+    qrxc::g723::Enc_state enc;
     Word16 acelp_budget;   // 5.3 kbit/s search budget, carried from frame to frame in type 0
     qrxc::Speed_state speed;
     qrxc::Effects_state effects;

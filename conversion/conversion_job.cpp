@@ -14,7 +14,7 @@
 #include "conversion/output_file.h"
 #include "conversion/wav_writer.h"
 
-namespace qrx {
+namespace qrxc {
 namespace {
 
 constexpr std::size_t SHORT_HEADER = 4;
@@ -218,4 +218,4 @@ Job_result Conversion_job::run() {
     return Job_result::success;
 }
 
-}  // namespace qrx
+}  // namespace qrxc

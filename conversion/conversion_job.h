@@ -11,7 +11,7 @@
 
 struct Qrxc_context;
 
-namespace qrx {
+namespace qrxc {
 
 // Texts the job shows, exactly as users see them.
 inline constexpr const char *MSG_OPEN_FAILED = "File Open false";
@@ -104,4 +104,4 @@ private:
     unsigned sample_rate_ = 0;
 };
 
-}  // namespace qrx
+}  // namespace qrxc

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <set>
 
-namespace qrx {
+namespace qrxc {
 namespace {
 
 // ---- live temporaries, removable from a signal handler ----
@@ -352,4 +352,4 @@ void remove_temporaries_on_signals(int interrupt_exit, const char *interrupt_tex
         ::sigaction(sig, &clean, nullptr);
 }
 
-}  // namespace qrx
+}  // namespace qrxc

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <string>
 
-namespace qrx {
+namespace qrxc {
 
 class Output_file {
 public:
@@ -81,4 +81,4 @@ bool written_through(const std::string &target);
 // a failed write that is reported and cleaned up like any other.
 void remove_temporaries_on_signals(int interrupt_exit, const char *interrupt_text);
 
-}  // namespace qrx
+}  // namespace qrxc

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-namespace qrx {
+namespace qrxc {
 namespace {
 
 constexpr long RIFF_SIZE_OFFSET = 4;
@@ -99,4 +99,4 @@ void Wav_writer::abandon() {
     file_ = nullptr;
 }
 
-}  // namespace qrx
+}  // namespace qrxc

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-namespace qrx {
+namespace qrxc {
 
 inline constexpr std::size_t WAV_HEADER_BYTES = 46;
 
@@ -50,4 +50,4 @@ private:
     std::uint32_t data_bytes_ = 0;
 };
 
-}  // namespace qrx
+}  // namespace qrxc

@@ -14,9 +14,9 @@ constexpr std::size_t MAX_LEN = 16 + 2 * QRXC_MAX_FRAME_BYTES;
 QRX_FUZZ_MAX_LEN(MAX_LEN)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    using qrx_fuzz::check;
+    using qrxc::fuzz::check;
     if (size < 4 || size > MAX_LEN) return 0;
-    qrx_fuzz::Ctx ctx(Qrxc_create());
+    qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     unsigned char hdr[16] = {};
     std::memcpy(hdr, data, size < 16 ? size : 16);

@@ -18,11 +18,11 @@
 
 namespace {
 
-class Quiet_ui : public qrx::Job_ui {
+class Quiet_ui : public qrxc::Job_ui {
 public:
     int messages = 0;
     void message(const std::string &) override { ++messages; }
-    void progress(int position) override { qrx_fuzz::check(position >= 0 && position <= 100); }
+    void progress(int position) override { qrxc::fuzz::check(position >= 0 && position <= 100); }
 };
 
 // One directory per process, in memory where the system offers it, removed at exit.
@@ -54,30 +54,30 @@ bool write_file(const std::string &path, const std::uint8_t *data, std::size_t s
 
 }  // namespace
 
-QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+QRX_FUZZ_MAX_LEN(qrxc::fuzz::INPUT_CAP)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    using qrx_fuzz::check;
-    if (size > qrx_fuzz::INPUT_CAP) return 0;
+    using qrxc::fuzz::check;
+    if (size > qrxc::fuzz::INPUT_CAP) return 0;
     const std::string &dir = work_dir();
     const std::string source = dir + "/in.QRX";
-    const std::string output = qrx::output_path_for(source);
+    const std::string output = qrxc::output_path_for(source);
     if (!write_file(source, data, size)) return 0;
 
-    qrx_fuzz::Ctx ctx(Qrxc_create());
+    qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     Quiet_ui ui;
-    qrx::Conversion_job job(source, output, ui, ctx.get());
-    const qrx::Job_result result = job.run();
+    qrxc::Conversion_job job(source, output, ui, ctx.get());
+    const qrxc::Job_result result = job.run();
     check(ui.messages == 1);
 
     struct stat st{};
     const bool have_output = ::stat(output.c_str(), &st) == 0;
-    if (result == qrx::Job_result::success) {
+    if (result == qrxc::Job_result::success) {
         // Every whole frame after the header, two bytes per sample.
         check(have_output);
         G_header info{};
-        qrx_fuzz::Ctx probe(Qrxc_create());
+        qrxc::fuzz::Ctx probe(Qrxc_create());
         if (!probe) return 0;
         unsigned char hdr[16] = {};
         for (std::size_t i = 0; i < 16 && i < size; ++i) hdr[i] = data[i];
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         check(hlen == job.header_length());
         const std::uint64_t frames = (size - static_cast<std::size_t>(hlen)) / info.frame_bytes;
         check(job.frames_converted() == frames);
-        check(static_cast<std::uint64_t>(st.st_size) == qrx::WAV_HEADER_BYTES + frames * info.pcm_frame * 2);
+        check(static_cast<std::uint64_t>(st.st_size) == qrxc::WAV_HEADER_BYTES + frames * info.pcm_frame * 2);
         std::remove(output.c_str());
     } else {
         check(!have_output);

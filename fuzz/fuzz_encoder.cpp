@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 
-QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+QRX_FUZZ_MAX_LEN(qrxc::fuzz::INPUT_CAP)
 
 namespace {
 constexpr int TYPES[6] = {0, 1, 2, 4, 5, 6};
@@ -17,8 +17,8 @@ constexpr int RATES[3] = {8000, 12000, 16000};
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    using qrx_fuzz::check;
-    if (size < 1 || size > qrx_fuzz::INPUT_CAP) return 0;
+    using qrxc::fuzz::check;
+    if (size < 1 || size > qrxc::fuzz::INPUT_CAP) return 0;
     const int type = TYPES[data[0] % 6];
     const int rate = RATES[(data[0] / 6) % 3];
     const unsigned mode = data[0] / 18u;
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint8_t *bytes = data + 1;
     const std::size_t samples = (size - 1) / 2;
 
-    qrx_fuzz::Ctx ctx(Qrxc_create());
+    qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     Qrxc_version_ctx(ctx.get(), short_header ? 0 : 1);
     G_header h{};
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The header written reads back as the stream that was opened.
     {
-        qrx_fuzz::Ctx reader(Qrxc_create());
+        qrxc::fuzz::Ctx reader(Qrxc_create());
         if (!reader) return 0;
         G_header back{};
         check(Qrxc_initial_ctx(reader.get(), QRXC_DECODE, 0, 0, &back, hdr) == hlen);
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 continue;
             }
             const std::size_t s = next++ % samples;
-            pcm[i] = static_cast<short>(qrx_fuzz::le16(bytes + 2 * s));
+            pcm[i] = static_cast<short>(qrxc::fuzz::le16(bytes + 2 * s));
         }
         short copy[QRXC_MAX_PCM_FRAME];
         std::memcpy(copy, pcm, sizeof pcm);

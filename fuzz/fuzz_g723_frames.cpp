@@ -10,10 +10,10 @@
 #include "codec/g723_path.h"
 #include "fuzz/fuzz_support.h"
 
-QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+QRX_FUZZ_MAX_LEN(qrxc::fuzz::INPUT_CAP)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    if (size < 1 || size > qrx_fuzz::INPUT_CAP) return 0;
+    if (size < 1 || size > qrxc::fuzz::INPUT_CAP) return 0;
     const int type = data[0] % 3;
     static Qrxc_context ctx;  // static: the context is large and trivially reset
     qrxc::context_load(ctx);

@@ -23,9 +23,9 @@ int le32(const std::uint8_t *p) {
 
 // The encoder's header for (rate, type, form) decodes to the same stream.
 void check_round_trip(int rate, int type, int version) {
-    using qrx_fuzz::check;
-    qrx_fuzz::Ctx enc(Qrxc_create());
-    qrx_fuzz::Ctx dec(Qrxc_create());
+    using qrxc::fuzz::check;
+    qrxc::fuzz::Ctx enc(Qrxc_create());
+    qrxc::fuzz::Ctx dec(Qrxc_create());
     if (!enc || !dec) return;
     Qrxc_version_ctx(enc.get(), version);
     G_header written{};
@@ -48,14 +48,14 @@ void check_round_trip(int rate, int type, int version) {
 QRX_FUZZ_MAX_LEN(MAX_LEN)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    using qrx_fuzz::check;
+    using qrxc::fuzz::check;
     if (size > MAX_LEN) return 0;
     unsigned char hdr[16] = {};
     std::memcpy(hdr, data, size < 16 ? size : 16);
     unsigned char hdr_copy[16];
     std::memcpy(hdr_copy, hdr, 16);
 
-    qrx_fuzz::Ctx ctx(Qrxc_create());
+    qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     G_header info;
     std::memset(&info, 0xee, sizeof info);

@@ -8,14 +8,14 @@
 
 #include "fuzz/fuzz_support.h"
 
-QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+QRX_FUZZ_MAX_LEN(qrxc::fuzz::INPUT_CAP)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    using qrx_fuzz::check;
-    if (size < 2 || size > qrx_fuzz::INPUT_CAP) return 0;
+    using qrxc::fuzz::check;
+    if (size < 2 || size > qrxc::fuzz::INPUT_CAP) return 0;
     const std::size_t frames = 1 + ((data[0] >> 1) & 7);
     if (size < 2 + frames) return 0;
-    qrx_fuzz::Ctx ctx(Qrxc_create());
+    qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     // Short headers: type 0 has 320-sample frames, type 5 240.
     unsigned char hdr[16] = {'Q', 'R', 'X', static_cast<unsigned char>((data[0] & 1) ? 0x00 : 0x05)};
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t next = 0;
     for (std::size_t f = 0; f < frames; ++f) {
         for (std::size_t i = 0; i < frame; ++i)
-            src[i] = samples == 0 ? short{0} : static_cast<short>(qrx_fuzz::le16(bytes + 2 * (next++ % samples)));
+            src[i] = samples == 0 ? short{0} : static_cast<short>(qrxc::fuzz::le16(bytes + 2 * (next++ % samples)));
         for (short &s : dst) s = GUARD;
         const int rc = Qrmd_frame_ctx(ctx.get(), flags[f], src, dst);
         const int n = Qrmd_last_count_ctx(ctx.get());

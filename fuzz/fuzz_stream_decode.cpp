@@ -7,12 +7,12 @@
 
 #include "fuzz/fuzz_support.h"
 
-QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+QRX_FUZZ_MAX_LEN(qrxc::fuzz::INPUT_CAP)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    using qrx_fuzz::check;
-    if (size < 4 || size > qrx_fuzz::INPUT_CAP) return 0;
-    qrx_fuzz::Ctx ctx(Qrxc_create());
+    using qrxc::fuzz::check;
+    if (size < 4 || size > qrxc::fuzz::INPUT_CAP) return 0;
+    qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     unsigned char hdr[16] = {};
     std::memcpy(hdr, data, size < 16 ? size : 16);

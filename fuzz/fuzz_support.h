@@ -11,7 +11,7 @@
 
 #include "qrxc.h"
 
-namespace qrx_fuzz {
+namespace qrxc::fuzz {
 
 // A handful of frames is enough to reach every path of a coder; longer
 // inputs only repeat the same work and slow the search down.
@@ -44,11 +44,11 @@ inline void default_max_len(int *argc, char ***argv, std::size_t max_len) {
 
 inline unsigned le16(const std::uint8_t *p) { return static_cast<unsigned>(p[0] | (p[1] << 8)); }
 
-}  // namespace qrx_fuzz
+}  // namespace qrxc::fuzz
 
 // Every harness caps its input with this.
 #define QRX_FUZZ_MAX_LEN(n)                                          \
     extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {   \
-        qrx_fuzz::default_max_len(argc, argv, (n));                  \
+        qrxc::fuzz::default_max_len(argc, argv, (n));                  \
         return 0;                                                    \
     }

@@ -51,11 +51,11 @@ struct Sndfile_closer {
 
 }  // namespace
 
-QRX_FUZZ_MAX_LEN(qrx_fuzz::INPUT_CAP)
+QRX_FUZZ_MAX_LEN(qrxc::fuzz::INPUT_CAP)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    using qrx_fuzz::check;
-    if (size < 2 || size > qrx_fuzz::INPUT_CAP) return 0;
+    using qrxc::fuzz::check;
+    if (size < 2 || size > qrxc::fuzz::INPUT_CAP) return 0;
     const int type = TYPES[data[0] % 6];
     const bool short_header = (data[0] & 0x80) != 0;
     Memory_file mem{data + 1, static_cast<sf_count_t>(size - 1), 0};
@@ -64,10 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::unique_ptr<SNDFILE, Sndfile_closer> in(sf_open_virtual(&io, SFM_READ, &info, &mem));
     if (!in) return 0;
     const int rate = RATES[(data[0] >> 3) % 3];
-    qrx::cli::Audio_input audio;
+    qrxc::cli::Audio_input audio;
     if (!audio.start(in.get(), info, rate)) return 0;
 
-    qrx_fuzz::Ctx ctx(Qrxc_create());
+    qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     Qrxc_version_ctx(ctx.get(), short_header ? 0 : 1);
     G_header h{};

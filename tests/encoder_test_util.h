@@ -13,7 +13,7 @@
 #include "codec/g723_path.h"
 #include "qrxc.h"
 
-namespace enc_test {
+namespace qrxc::test::encoder {
 
 inline std::vector<unsigned char> read_bytes(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
@@ -95,4 +95,4 @@ inline std::vector<short> decode_api(Qrxc_context *ctx, const std::vector<unsign
     return out;
 }
 
-}  // namespace enc_test
+}  // namespace qrxc::test::encoder

@@ -14,7 +14,7 @@
 #include "qrxc.h"
 #include "test_support.h"
 
-using qrx_test::Bytes;
+using qrxc::test::Bytes;
 
 namespace {
 
@@ -29,7 +29,7 @@ constexpr int TYPES[] = {0, 1, 2, 4, 5, 6};
 // Speech from the test data, as 16-bit samples.
 const std::vector<short> &speech() {
     static const std::vector<short> pcm = [] {
-        const Bytes b = qrx_test::read_bytes(std::string(QRXC_TEST_DATA) + "/speech_8k.raw");
+        const Bytes b = qrxc::test::read_bytes(std::string(QRXC_TEST_DATA) + "/speech_8k.raw");
         std::vector<short> s(b.size() / 2);
         std::memcpy(s.data(), b.data(), s.size() * 2);
         return s;
@@ -224,7 +224,7 @@ TEST(ApiFrames, ConstFrameCallsCodeAsQrxcFrame) {
 TEST(ApiBuffers, DecodeBufferMatchesFrameByFrameDecoding) {
     std::vector<Bytes> streams;
     for (const char *name : {"hello.QRX", "hello-g723-53.QRX", "hello-g723-63.QRX"})
-        streams.push_back(qrx_test::read_bytes(std::string(QRXC_SAMPLES) + "/" + name));
+        streams.push_back(qrxc::test::read_bytes(std::string(QRXC_SAMPLES) + "/" + name));
     const std::vector<short> pcm(speech().begin(), speech().begin() + 2400);
     for (int type : TYPES) {
         streams.push_back(encode_by_frames(8000, type, 0, pcm));
@@ -263,8 +263,8 @@ TEST(ApiBuffers, DecodeRefusesBadStreams) {
         {{'Q', 'R', 'X'}, QRXC_ERR_HEADER},
         {{'Q', 'R', 'X', 0x40, 0x40, 0x1F}, QRXC_ERR_HEADER},  // a long header cut short
         {{'Q', 'R', 'X', 0x35}, QRXC_ERR_HEADER},
-        {qrx_test::long_header(8000, 1, 320, 20), QRXC_ERR_HEADER},  // frame size not the type's
-        {qrx_test::long_header(11025, 1, 240, 20), QRXC_ERR_HEADER},
+        {qrxc::test::long_header(8000, 1, 320, 20), QRXC_ERR_HEADER},  // frame size not the type's
+        {qrxc::test::long_header(11025, 1, 240, 20), QRXC_ERR_HEADER},
         {{'Q', 'R', 'X', 0x01}, 0},  // a header alone
         {Bytes(good.begin(), good.begin() + 16 + 23), 0},
         {good, 480},
@@ -290,20 +290,20 @@ TEST(ApiBuffers, DecodeRefusesBadStreams) {
 
 #ifdef QRX_CLI
 TEST(ApiBuffers, EncodeBufferWritesWhatQrxEncodeWrites) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::vector<short> pcm(speech().begin(), speech().begin() + 5 * 320 + 77);
     Bytes wav_data(pcm.size() * 2);
     std::memcpy(wav_data.data(), pcm.data(), wav_data.size());
-    qrx_test::write_bytes(dir.file("in.wav"), qrx_test::wav_file(12000, wav_data));
+    qrxc::test::write_bytes(dir.file("in.wav"), qrxc::test::wav_file(12000, wav_data));
     for (int type : TYPES) {
         for (int long_header : {0, 1}) {
             SCOPED_TRACE(testing::Message() << "type " << type << " long " << long_header);
             const std::string out = dir.file("out.QRX");
-            const auto r = qrx_test::run_command(std::string(QRX_CLI) + " encode -y " + dir.file("in.wav") + " -t " +
+            const auto r = qrxc::test::run_command(std::string(QRX_CLI) + " encode -y " + dir.file("in.wav") + " -t " +
                                                  std::to_string(type) + (long_header ? "" : " --short-header") +
                                                  " -o " + out + " 2>&1");
             ASSERT_EQ(r.status, 0) << r.out;
-            const Bytes expected = qrx_test::read_bytes(out);
+            const Bytes expected = qrxc::test::read_bytes(out);
             ASSERT_EQ(Qrxc_encoded_bytes(type, pcm.size(), long_header), static_cast<long long>(expected.size()));
             Ctx ctx = fresh();
             Bytes got(expected.size() + 1, 0xEE);

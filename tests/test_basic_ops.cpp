@@ -52,16 +52,16 @@ std::vector<Word32> edge32() {
 TEST(BasicOps, OneArgumentOperatorsOverEveryWord16) {
     for (int v = -32768; v <= 32767; ++v) {
         const auto a = static_cast<Word16>(v);
-        ASSERT_EQ(g723::abs_s(a), s16(v < 0 ? -v : v)) << v;
-        ASSERT_EQ(g723::negate(a), s16(-v)) << v;
-        ASSERT_EQ(g723::norm_s(a), ref_norm(v, 0x4000)) << v;
-        ASSERT_EQ(g723::L_deposit_h(a), int64_t{v} * 65536) << v;
-        ASSERT_EQ(g723::L_deposit_l(a), v) << v;
-        ASSERT_EQ(g723::mult(a, a), s16(floor_div(int64_t{v} * v, 32768))) << v;
-        ASSERT_EQ(g723::L_mult(a, a), s32(2 * int64_t{v} * v)) << v;
+        ASSERT_EQ(qrxc::g723::abs_s(a), s16(v < 0 ? -v : v)) << v;
+        ASSERT_EQ(qrxc::g723::negate(a), s16(-v)) << v;
+        ASSERT_EQ(qrxc::g723::norm_s(a), ref_norm(v, 0x4000)) << v;
+        ASSERT_EQ(qrxc::g723::L_deposit_h(a), int64_t{v} * 65536) << v;
+        ASSERT_EQ(qrxc::g723::L_deposit_l(a), v) << v;
+        ASSERT_EQ(qrxc::g723::mult(a, a), s16(floor_div(int64_t{v} * v, 32768))) << v;
+        ASSERT_EQ(qrxc::g723::L_mult(a, a), s32(2 * int64_t{v} * v)) << v;
         for (int n : {-20, -16, -15, -14, -3, -1, 0, 1, 3, 14, 15, 16, 20}) {
-            ASSERT_EQ(g723::shl(a, n), ref_shl16(v, n)) << v << " " << n;
-            ASSERT_EQ(g723::shr(a, n), ref_shl16(v, -n)) << v << " " << n;
+            ASSERT_EQ(qrxc::g723::shl(a, n), ref_shl16(v, n)) << v << " " << n;
+            ASSERT_EQ(qrxc::g723::shr(a, n), ref_shl16(v, -n)) << v << " " << n;
         }
     }
 }
@@ -72,27 +72,27 @@ struct Pair32 {
 
 void check_pair16(Word16 a, Word16 b) {
     const int64_t x = a, y = b;
-    ASSERT_EQ(g723::add(a, b), s16(x + y)) << a << " " << b;
-    ASSERT_EQ(g723::sub(a, b), s16(x - y)) << a << " " << b;
-    ASSERT_EQ(g723::mult(a, b), s16(floor_div(x * y, 32768))) << a << " " << b;
-    ASSERT_EQ(g723::L_mult(a, b), s32(2 * x * y)) << a << " " << b;
-    ASSERT_EQ(g723::mult_r(a, b), s16(floor_div(x * y + 0x4000, 32768))) << a << " " << b;
+    ASSERT_EQ(qrxc::g723::add(a, b), s16(x + y)) << a << " " << b;
+    ASSERT_EQ(qrxc::g723::sub(a, b), s16(x - y)) << a << " " << b;
+    ASSERT_EQ(qrxc::g723::mult(a, b), s16(floor_div(x * y, 32768))) << a << " " << b;
+    ASSERT_EQ(qrxc::g723::L_mult(a, b), s32(2 * x * y)) << a << " " << b;
+    ASSERT_EQ(qrxc::g723::mult_r(a, b), s16(floor_div(x * y + 0x4000, 32768))) << a << " " << b;
     if (x >= 0 && x < y) {
-        ASSERT_EQ(g723::div_s(a, b), x * 32768 / y) << a << " " << b;
+        ASSERT_EQ(qrxc::g723::div_s(a, b), x * 32768 / y) << a << " " << b;
     }
 }
 
 void check_pair32(Word32 A, Word32 B, Word16 c, Word16 d) {
     const int64_t x = A, y = B;
-    ASSERT_EQ(g723::L_add(A, B), s32(x + y)) << A << " " << B;
-    ASSERT_EQ(g723::L_sub(A, B), s32(x - y)) << A << " " << B;
-    ASSERT_EQ(g723::L_mac(A, c, d), s32(x + s32(2 * int64_t{c} * d))) << A << " " << c << " " << d;
-    ASSERT_EQ(g723::L_msu(A, c, d), s32(x - s32(2 * int64_t{c} * d))) << A << " " << c << " " << d;
-    ASSERT_EQ(g723::mult_32_16(A, c), s32(((x & 0xffff) * c >> 15) + s32(2 * (x >> 16) * c))) << A << " " << c;
+    ASSERT_EQ(qrxc::g723::L_add(A, B), s32(x + y)) << A << " " << B;
+    ASSERT_EQ(qrxc::g723::L_sub(A, B), s32(x - y)) << A << " " << B;
+    ASSERT_EQ(qrxc::g723::L_mac(A, c, d), s32(x + s32(2 * int64_t{c} * d))) << A << " " << c << " " << d;
+    ASSERT_EQ(qrxc::g723::L_msu(A, c, d), s32(x - s32(2 * int64_t{c} * d))) << A << " " << c << " " << d;
+    ASSERT_EQ(qrxc::g723::mult_32_16(A, c), s32(((x & 0xffff) * c >> 15) + s32(2 * (x >> 16) * c))) << A << " " << c;
     const int64_t ra = s32(x + 0x8000);
-    ASSERT_EQ(g723::round(A), ra >> 16) << A;
+    ASSERT_EQ(qrxc::g723::round(A), ra >> 16) << A;
     if (d > 0 && x >= 0 && x < int64_t{d} * 65536) {
-        ASSERT_EQ(g723::div_32_16(A, d), x / (2 * d)) << A << " " << d;
+        ASSERT_EQ(qrxc::g723::div_32_16(A, d), x / (2 * d)) << A << " " << d;
     }
 }
 
@@ -124,25 +124,25 @@ TEST(BasicOps, ThirtyTwoBitShiftsAndNormAgainstReference) {
     std::vector<Word32> values = edge32();
     for (int i = 0; i < 20000; ++i) values.push_back(d32(rng) >> (i % 32));
     for (Word32 A : values) {
-        ASSERT_EQ(g723::L_negate(A), s32(-int64_t{A}));
-        ASSERT_EQ(g723::L_abs(A), s32(A < 0 ? -int64_t{A} : A));
-        ASSERT_EQ(g723::norm_l(A), ref_norm(A, 0x40000000)) << A;
-        ASSERT_EQ(g723::extract_h(A), floor_div(A, 65536));
-        ASSERT_EQ(g723::extract_l(A), static_cast<int16_t>(static_cast<uint16_t>(A)));
+        ASSERT_EQ(qrxc::g723::L_negate(A), s32(-int64_t{A}));
+        ASSERT_EQ(qrxc::g723::L_abs(A), s32(A < 0 ? -int64_t{A} : A));
+        ASSERT_EQ(qrxc::g723::norm_l(A), ref_norm(A, 0x40000000)) << A;
+        ASSERT_EQ(qrxc::g723::extract_h(A), floor_div(A, 65536));
+        ASSERT_EQ(qrxc::g723::extract_l(A), static_cast<int16_t>(static_cast<uint16_t>(A)));
         for (int n : {-64, -40, -32, -31, -30, -16, -1, 0, 1, 2, 16, 30, 31, 32, 40, 64}) {
-            ASSERT_EQ(g723::L_shl(A, n), ref_shl32(A, n)) << A << " " << n;
-            ASSERT_EQ(g723::L_shr(A, n), ref_shl32(A, -n)) << A << " " << n;
+            ASSERT_EQ(qrxc::g723::L_shl(A, n), ref_shl32(A, n)) << A << " " << n;
+            ASSERT_EQ(qrxc::g723::L_shr(A, n), ref_shl32(A, -n)) << A << " " << n;
         }
     }
 }
 
 TEST(BasicOps, QuotedEdgeValues) {
-    using namespace g723;
+    using namespace qrxc::g723;
     EXPECT_EQ(L_mult(-32768, -32768), 0x7fffffff);
     EXPECT_EQ(mult(-32768, -32768), 0x7fff);
     EXPECT_EQ(mult_r(-32768, -32768), 0x7fff);
-    EXPECT_EQ(g723::round(0x7fff8000), 0x7fff);
-    EXPECT_EQ(g723::round(-1), 0);
+    EXPECT_EQ(qrxc::g723::round(0x7fff8000), 0x7fff);
+    EXPECT_EQ(qrxc::g723::round(-1), 0);
     EXPECT_EQ(shr(-1, 3), -1);
     EXPECT_EQ(shr(-32768, 20), -1);
     EXPECT_EQ(L_shr(-1, 40), -1);
@@ -162,7 +162,7 @@ TEST(BasicOps, FixedSqrtIsTheLargestFourteenBitRoot) {
     std::uniform_int_distribution<int32_t> d32(0, INT32_MAX);
     for (int i = 0; i < 100000; ++i) {
         const int32_t A = d32(rng) >> (i % 31);
-        const int64_t r = g723::fixed_sqrt(A);
+        const int64_t r = qrxc::g723::fixed_sqrt(A);
         ASSERT_EQ(r & 1, 0);
         ASSERT_LE(2 * r * r, A);
         ASSERT_GT(2 * (r + 2) * (r + 2), A);
@@ -185,40 +185,40 @@ TEST(BasicOps, VectorNormalize) {
     };
     for (const Case &c : cases) {
         std::vector<Word16> v = c.in;
-        EXPECT_EQ(g723::vector_normalize(v.data(), static_cast<int>(v.size())), c.shift);
+        EXPECT_EQ(qrxc::g723::vector_normalize(v.data(), static_cast<int>(v.size())), c.shift);
         EXPECT_EQ(v, c.out);
     }
     Word16 none[1] = {77};
-    EXPECT_EQ(g723::vector_normalize(none, 0), -3);
+    EXPECT_EQ(qrxc::g723::vector_normalize(none, 0), -3);
     EXPECT_EQ(none[0], 77);
 }
 
 TEST(BasicOps, Energy60SaturatesAndScalesByAQuarter) {
     Word16 x[60] = {};
-    EXPECT_EQ(g723::energy_60(x), 0);
+    EXPECT_EQ(qrxc::g723::energy_60(x), 0);
     x[0] = 400;  // 100 after the scaling, 2 * 100^2
     x[59] = -3;  // -1 after the flooring shift
-    EXPECT_EQ(g723::energy_60(x), 20002);
+    EXPECT_EQ(qrxc::g723::energy_60(x), 20002);
     for (Word16 &v : x) v = -32768;
-    EXPECT_EQ(g723::energy_60(x), INT32_MAX);
-    EXPECT_EQ(g723::energy_60_steps(x), INT32_MAX);
+    EXPECT_EQ(qrxc::g723::energy_60(x), INT32_MAX);
+    EXPECT_EQ(qrxc::g723::energy_60_steps(x), INT32_MAX);
 }
 
 TEST(BasicOps, Rand16Sequence) {
     Word16 seed = 0;
-    EXPECT_EQ(g723::rand16(seed), 259);
-    EXPECT_EQ(g723::rand16(seed), 4126);
-    EXPECT_EQ(g723::rand16(seed), -12783);
+    EXPECT_EQ(qrxc::g723::rand16(seed), 259);
+    EXPECT_EQ(qrxc::g723::rand16(seed), 4126);
+    EXPECT_EQ(qrxc::g723::rand16(seed), -12783);
     EXPECT_EQ(seed, -12783);
 }
 
 }  // namespace
 
 TEST(BasicOps, QConstantsRoundToTheNearestWord) {
-    EXPECT_EQ(g723::Q15(0.75), 0x6000);
-    EXPECT_EQ(g723::Q15(0.95), 0x799a);  // 31129.6 rounds up
-    EXPECT_EQ(g723::Q15(-0.3125), -0x2800);
-    EXPECT_EQ(g723::Q15(1.0), g723::MAX_16);
-    EXPECT_EQ(g723::Q15(-1.0), g723::MIN_16);
-    EXPECT_EQ(g723::Q(12, 1.0), 0x1000);
+    EXPECT_EQ(qrxc::g723::Q15(0.75), 0x6000);
+    EXPECT_EQ(qrxc::g723::Q15(0.95), 0x799a);  // 31129.6 rounds up
+    EXPECT_EQ(qrxc::g723::Q15(-0.3125), -0x2800);
+    EXPECT_EQ(qrxc::g723::Q15(1.0), qrxc::g723::MAX_16);
+    EXPECT_EQ(qrxc::g723::Q15(-1.0), qrxc::g723::MIN_16);
+    EXPECT_EQ(qrxc::g723::Q(12, 1.0), 0x1000);
 }

@@ -15,20 +15,20 @@
 
 #ifdef QRX_CLI
 
-using qrx_test::Bytes;
+using qrxc::test::Bytes;
 
 namespace {
 
-using Cli_run = qrx_test::Command_result;
+using Cli_run = qrxc::test::Command_result;
 
 // Runs qrx with args (already quoted), capturing stdout; stderr to err_file if given.
 Cli_run run_qrx(const std::string &args, const std::string &err_file = "/dev/null") {
-    return qrx_test::run_command(std::string("'") + QRX_CLI + "' " + args + " 2>'" + err_file + "'");
+    return qrxc::test::run_command(std::string("'") + QRX_CLI + "' " + args + " 2>'" + err_file + "'");
 }
 
 std::string q(const std::string &s) { return "'" + s + "'"; }
 
-class Silent_ui : public qrx::Job_ui {
+class Silent_ui : public qrxc::Job_ui {
 public:
     void message(const std::string &) override {}
     void progress(int) override {}
@@ -36,8 +36,8 @@ public:
 
 Bytes sample_stream(unsigned type, std::size_t frames, std::size_t trailing) {
     const unsigned fb = 240 * (type - 1) / 8;
-    Bytes b = qrx_test::long_header(12000, type, 240, fb);
-    const Bytes body = qrx_test::noise_bytes(frames * fb + trailing, 5);
+    Bytes b = qrxc::test::long_header(12000, type, 240, fb);
+    const Bytes body = qrxc::test::noise_bytes(frames * fb + trailing, 5);
     b.insert(b.end(), body.begin(), body.end());
     return b;
 }
@@ -45,21 +45,21 @@ Bytes sample_stream(unsigned type, std::size_t frames, std::size_t trailing) {
 }  // namespace
 
 TEST(Cli, DecodeWritesTheConvertersBytes) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string src = dir.file("msg.QRX");
-    qrx_test::write_bytes(src, sample_stream(5, 7, 3));
+    qrxc::test::write_bytes(src, sample_stream(5, 7, 3));
 
     Silent_ui ui;
-    ASSERT_EQ(qrx::Conversion_job(src, dir.file("job.wav"), ui).run(), qrx::Job_result::success);
-    const Bytes want = qrx_test::read_bytes(dir.file("job.wav"));
+    ASSERT_EQ(qrxc::Conversion_job(src, dir.file("job.wav"), ui).run(), qrxc::Job_result::success);
+    const Bytes want = qrxc::test::read_bytes(dir.file("job.wav"));
 
     const Cli_run plain = run_qrx("decode " + q(src));
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(plain.out, dir.file("msg.wav") + " Create Success\n");
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("msg.wav")), want);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("msg.wav")), want);
 
     EXPECT_EQ(run_qrx("decode -q " + q(src) + " -o " + q(dir.file("named.wav"))).status, 0);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("named.wav")), want);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("named.wav")), want);
 
     const Cli_run piped = run_qrx("decode " + q(src) + " -o -");
     EXPECT_EQ(piped.status, 0);
@@ -67,9 +67,9 @@ TEST(Cli, DecodeWritesTheConvertersBytes) {
 }
 
 TEST(Cli, DecodeFailuresHaveDistinctExitCodes) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("bad.QRX"), {'Q', 'R', 'X', 0x35});
-    qrx_test::write_bytes(dir.file("ok.QRX"), sample_stream(4, 2, 0));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("bad.QRX"), {'Q', 'R', 'X', 0x35});
+    qrxc::test::write_bytes(dir.file("ok.QRX"), sample_stream(4, 2, 0));
     struct Case {
         std::string args;
         int status;
@@ -87,7 +87,7 @@ TEST(Cli, DecodeFailuresHaveDistinctExitCodes) {
         const Cli_run r = run_qrx(c.args, err);
         EXPECT_EQ(r.status, c.status) << c.args;
         EXPECT_TRUE(r.out.empty()) << c.args;
-        const Bytes e = qrx_test::read_bytes(err);
+        const Bytes e = qrxc::test::read_bytes(err);
         EXPECT_NE(std::string(e.begin(), e.end()).find(c.error), std::string::npos) << c.args;
     }
     EXPECT_NE(run_qrx("").status, 0);
@@ -95,8 +95,8 @@ TEST(Cli, DecodeFailuresHaveDistinctExitCodes) {
 }
 
 TEST(Cli, InfoReportsHeaderFramesAndTrailingBytes) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), sample_stream(6, 40, 11));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), sample_stream(6, 40, 11));
     const Cli_run r = run_qrx("info " + q(dir.file("a.QRX")));
     ASSERT_EQ(r.status, 0);
     for (const char *want : {"sample rate:  12000 Hz", "type:         6 (ADPCM 5 bits",
@@ -104,7 +104,7 @@ TEST(Cli, InfoReportsHeaderFramesAndTrailingBytes) {
                              "trailing:     11 bytes", "header:       long, 16 bytes"})
         EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
 
-    qrx_test::write_bytes(dir.file("s.QRX"), {'Q', 'R', 'X', 0x00, 1, 2, 3});
+    qrxc::test::write_bytes(dir.file("s.QRX"), {'Q', 'R', 'X', 0x00, 1, 2, 3});
     const Cli_run s = run_qrx("info " + q(dir.file("s.QRX")));
     ASSERT_EQ(s.status, 0);
     EXPECT_NE(s.out.find("header:       short, 4 bytes"), std::string::npos) << s.out;
@@ -112,44 +112,44 @@ TEST(Cli, InfoReportsHeaderFramesAndTrailingBytes) {
 }
 
 TEST(Cli, BundledSampleDecodes) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string sample = std::string(QRXC_SAMPLES) + "/hello.QRX";
     const Cli_run r = run_qrx("decode -q " + q(sample) + " -o " + q(dir.file("hello.wav")));
     ASSERT_EQ(r.status, 0);
-    const Bytes wav = qrx_test::read_bytes(dir.file("hello.wav"));
-    const std::size_t frames = (qrx_test::read_bytes(sample).size() - 16) / 120;
+    const Bytes wav = qrxc::test::read_bytes(dir.file("hello.wav"));
+    const std::size_t frames = (qrxc::test::read_bytes(sample).size() - 16) / 120;
     EXPECT_EQ(wav.size(), 46 + frames * 480);
 }
 
 TEST(Cli, OutputNeverReplacesTheInput) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("m.QRX"), sample_stream(5, 3, 0));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("m.QRX"), sample_stream(5, 3, 0));
     ASSERT_EQ(run_qrx("decode -q " + q(dir.file("m.QRX"))).status, 0);
     std::filesystem::create_symlink(dir.file("m.QRX"), dir.file("alias.wav"));
-    const Bytes stream = qrx_test::read_bytes(dir.file("m.QRX"));
-    const Bytes wav = qrx_test::read_bytes(dir.file("m.wav"));
+    const Bytes stream = qrxc::test::read_bytes(dir.file("m.QRX"));
+    const Bytes wav = qrxc::test::read_bytes(dir.file("m.wav"));
     const std::string src = q(dir.file("m.QRX"));
     const std::string pcm = q(dir.file("m.wav"));
     for (const std::string &args : {"decode " + src + " -o " + src, "decode " + src + " -o " + q(dir.file("alias.wav")),
                                     "speed " + src + " --level 2 -o " + src, "encode " + pcm + " -t 1 -o " + pcm}) {
         const std::string err = dir.file("err.txt");
         const Cli_run r = run_qrx(args, err);
-        const Bytes e = qrx_test::read_bytes(err);
+        const Bytes e = qrxc::test::read_bytes(err);
         EXPECT_EQ(r.status, 4) << args;
         EXPECT_NE(std::string(e.begin(), e.end()).find("is the input file"), std::string::npos) << args;
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("m.QRX")), stream) << args;
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("m.wav")), wav) << args;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("m.QRX")), stream) << args;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("m.wav")), wav) << args;
     }
     std::remove(dir.file("err.txt").c_str());
     EXPECT_EQ(dir.entries().size(), 3u);
 }
 
 TEST(Cli, PipesDevicesAndOversizedOutput) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string src = dir.file("m.QRX");
-    qrx_test::write_bytes(src, sample_stream(5, 3, 0));
+    qrxc::test::write_bytes(src, sample_stream(5, 3, 0));
     ASSERT_EQ(run_qrx("decode -q " + q(src) + " -o " + q(dir.file("plain.wav"))).status, 0);
-    const Bytes want = qrx_test::read_bytes(dir.file("plain.wav"));
+    const Bytes want = qrxc::test::read_bytes(dir.file("plain.wav"));
     ASSERT_LT(want.size(), 4096u) << "must fit the pipe's buffer";
 
     const std::string fifo = dir.file("pipe.wav");
@@ -168,13 +168,13 @@ TEST(Cli, PipesDevicesAndOversizedOutput) {
 
     // A stream too long for any WAV is refused up front, with the reason.
     const std::string big = dir.file("big.QRX");
-    qrx_test::write_bytes(big, qrx_test::long_header(8000, 1, 240, 20));
+    qrxc::test::write_bytes(big, qrxc::test::long_header(8000, 1, 240, 20));
     std::filesystem::resize_file(big, 200000000);
     const Cli_run too_long = run_qrx("decode -y " + q(big) + " -o " + q(dir.file("plain.wav")), dir.file("err.txt"));
     EXPECT_EQ(too_long.status, 4);
-    const Bytes e = qrx_test::read_bytes(dir.file("err.txt"));
+    const Bytes e = qrxc::test::read_bytes(dir.file("err.txt"));
     EXPECT_NE(std::string(e.begin(), e.end()).find("more than a WAV file can hold"), std::string::npos);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("plain.wav")), want);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("plain.wav")), want);
 
     // Standard output cut short: an error, and no temporary left behind.
     std::filesystem::create_directory(dir.file("tmp"));
@@ -187,17 +187,17 @@ TEST(Cli, PipesDevicesAndOversizedOutput) {
 
 TEST(Cli, StandardInputIsReadAsAStream) {
     // A pipe is read front to back: the same bytes as from the file.
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string src = dir.file("m.QRX");
-    qrx_test::write_bytes(src, sample_stream(5, 9, 7));
+    qrxc::test::write_bytes(src, sample_stream(5, 9, 7));
     ASSERT_EQ(run_qrx("decode -q " + q(src) + " -o " + q(dir.file("file.wav"))).status, 0);
     ASSERT_EQ(run_qrx("speed -q " + q(src) + " --level 8 -o " + q(dir.file("file.s.wav"))).status, 0);
     const std::string pipe = "cat " + q(src) + " | ";
-    EXPECT_EQ(qrx_test::run_command(pipe + "'" + QRX_CLI + "' decode -q - -o " + q(dir.file("pipe.wav"))).status, 0);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("pipe.wav")), qrx_test::read_bytes(dir.file("file.wav")));
-    EXPECT_EQ(qrx_test::run_command(pipe + "'" + QRX_CLI + "' speed -q - --level 8 -o " + q(dir.file("pipe.s.wav"))).status, 0);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("pipe.s.wav")), qrx_test::read_bytes(dir.file("file.s.wav")));
-    const Cli_run info = qrx_test::run_command(pipe + "'" + QRX_CLI + "' info -");
+    EXPECT_EQ(qrxc::test::run_command(pipe + "'" + QRX_CLI + "' decode -q - -o " + q(dir.file("pipe.wav"))).status, 0);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("pipe.wav")), qrxc::test::read_bytes(dir.file("file.wav")));
+    EXPECT_EQ(qrxc::test::run_command(pipe + "'" + QRX_CLI + "' speed -q - --level 8 -o " + q(dir.file("pipe.s.wav"))).status, 0);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("pipe.s.wav")), qrxc::test::read_bytes(dir.file("file.s.wav")));
+    const Cli_run info = qrxc::test::run_command(pipe + "'" + QRX_CLI + "' info -");
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.out.find("frames:       9\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("trailing:     7 bytes"), std::string::npos) << info.out;
@@ -206,7 +206,7 @@ TEST(Cli, StandardInputIsReadAsAStream) {
 }
 
 TEST(Cli, ADirectoryAsInputIsASourceError) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string d = q(dir.file("d.QRX"));
     std::filesystem::create_directory(dir.file("d.QRX"));
     const std::string to = " -o " + q(dir.file("x.out"));
@@ -219,16 +219,16 @@ TEST(Cli, ADirectoryAsInputIsASourceError) {
 TEST(Cli, ALinkedOutputIsWrittenThroughAndStaysALink) {
     // /dev/stdout redirected to a file is such a link; renaming onto it
     // would replace the link instead of filling the file.
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string src = dir.file("m.QRX");
-    qrx_test::write_bytes(src, sample_stream(5, 3, 0));
+    qrxc::test::write_bytes(src, sample_stream(5, 3, 0));
     ASSERT_EQ(run_qrx("decode -q " + q(src) + " -o " + q(dir.file("plain.wav"))).status, 0);
-    qrx_test::write_bytes(dir.file("target.wav"), {1, 2, 3});
+    qrxc::test::write_bytes(dir.file("target.wav"), {1, 2, 3});
     std::filesystem::create_symlink(dir.file("target.wav"), dir.file("link.wav"));
     const Cli_run r = run_qrx("decode -y " + q(src) + " -o " + q(dir.file("link.wav")));
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.wav")));
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("target.wav")), qrx_test::read_bytes(dir.file("plain.wav")));
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("target.wav")), qrxc::test::read_bytes(dir.file("plain.wav")));
     EXPECT_EQ(dir.entries().size(), 4u);
 }
 

@@ -19,12 +19,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qrx_test::Bytes;
-using qrx_test::run_tool;
-std::string q(const std::string &s) { return qrx_test::quoted(s); }
+using qrxc::test::Bytes;
+using qrxc::test::run_tool;
+std::string q(const std::string &s) { return qrxc::test::quoted(s); }
 
 // A nested collection of every type: 2024/01/a.QRX and so on.
-void make_collection(const qrx_test::Scratch_dir &dir) {
+void make_collection(const qrxc::test::Scratch_dir &dir) {
     const struct {
         const char *name;
         unsigned type, frames;
@@ -32,9 +32,9 @@ void make_collection(const qrx_test::Scratch_dir &dir) {
                  {"in/2024/02/d.Qrx", 4, 7}, {"in/2024/02/e.QRX", 5, 3}, {"in/f.QRX", 6, 4}};
     for (const auto &f : files) {
         fs::create_directories(fs::path(dir.file(f.name)).parent_path());
-        qrx_test::write_bytes(dir.file(f.name), qrx_test::noise_stream(f.type, f.frames, 3, 12000, f.frames));
+        qrxc::test::write_bytes(dir.file(f.name), qrxc::test::noise_stream(f.type, f.frames, 3, 12000, f.frames));
     }
-    qrx_test::write_bytes(dir.file("in/notes.txt"), {1, 2, 3});  // not picked
+    qrxc::test::write_bytes(dir.file("in/notes.txt"), {1, 2, 3});  // not picked
 }
 
 // The samples of any audio file libsndfile reads, and its rate.
@@ -52,11 +52,11 @@ std::vector<short> read_audio(const std::string &path, int &rate) {
 }  // namespace
 
 TEST(CliBatch, MirrorsACollectionAndMatchesSingleDecodes) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     make_collection(dir);
     const auto r = run_tool("decode -q -r -j 3 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(qrx_test::tree(dir.file("out")),
+    EXPECT_EQ(qrxc::test::tree(dir.file("out")),
               (std::vector<std::string>{"2024", "2024/01", "2024/01/b.wav", "2024/01/c.wav", "2024/02",
                                         "2024/02/d.wav", "2024/02/e.wav", "a.wav", "f.wav"}));
     for (const char *name : {"a", "2024/01/b", "2024/01/c", "2024/02/d", "2024/02/e", "f"}) {
@@ -66,25 +66,25 @@ TEST(CliBatch, MirrorsACollectionAndMatchesSingleDecodes) {
             if (e.path().string().starts_with(dir.file("in/" + rel + ".")) && e.path().extension() != ".txt")
                 src = e.path().string();
         ASSERT_EQ(run_tool("decode -q " + q(src) + " -o " + q(dir.file("one.wav")) + " -y").status, 0);
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("out/" + rel + ".wav")), qrx_test::read_bytes(dir.file("one.wav"))) << rel;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("out/" + rel + ".wav")), qrxc::test::read_bytes(dir.file("one.wav"))) << rel;
     }
     // A directory without -r is refused, not skipped.
     EXPECT_EQ(run_tool("decode " + q(dir.file("in"))).status, 2);
 }
 
 TEST(CliBatch, WorkersGiveTheSerialBytes) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     make_collection(dir);
     const std::string in = q(dir.file("in"));
     for (const std::string &cmd : {std::string("decode"), std::string("speed --level 9"), std::string("speed --vibrato"),
                                    std::string("decode --format flac --rate 16000")}) {
         ASSERT_EQ(run_tool(cmd + " -q -r -j 1 " + in + " -O " + q(dir.file("j1"))).status, 0) << cmd;
         ASSERT_EQ(run_tool(cmd + " -q -r -j 4 " + in + " -O " + q(dir.file("j4"))).status, 0) << cmd;
-        const auto names = qrx_test::tree(dir.file("j1"));
-        EXPECT_EQ(names, qrx_test::tree(dir.file("j4"))) << cmd;
+        const auto names = qrxc::test::tree(dir.file("j1"));
+        EXPECT_EQ(names, qrxc::test::tree(dir.file("j4"))) << cmd;
         for (const auto &n : names)
             if (fs::is_regular_file(dir.file("j1/" + n))) {
-                EXPECT_EQ(qrx_test::read_bytes(dir.file("j1/" + n)), qrx_test::read_bytes(dir.file("j4/" + n))) << cmd << n;
+                EXPECT_EQ(qrxc::test::read_bytes(dir.file("j1/" + n)), qrxc::test::read_bytes(dir.file("j4/" + n))) << cmd << n;
             }
         fs::remove_all(dir.file("j1"));
         fs::remove_all(dir.file("j4"));
@@ -92,9 +92,9 @@ TEST(CliBatch, WorkersGiveTheSerialBytes) {
 }
 
 TEST(CliBatch, OverwritePolicy) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), qrx_test::noise_stream(5, 4));
-    qrx_test::write_bytes(dir.file("b.QRX"), qrx_test::noise_stream(5, 6));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), qrxc::test::noise_stream(5, 4));
+    qrxc::test::write_bytes(dir.file("b.QRX"), qrxc::test::noise_stream(5, 6));
     const Bytes old = {7, 7, 7};
     struct Case {
         const char *flags;
@@ -109,13 +109,13 @@ TEST(CliBatch, OverwritePolicy) {
         {"--force", 0, true, "2 converted"},
     };
     for (const Case &c : cases) {
-        qrx_test::write_bytes(dir.file("a.wav"), old);
+        qrxc::test::write_bytes(dir.file("a.wav"), old);
         std::remove(dir.file("b.wav").c_str());
         const auto r = run_tool(std::string("decode ") + c.flags + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")));
         EXPECT_EQ(r.status, c.status) << c.flags;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.flags << ": " << r.err;
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("a.wav")) != old, c.replaced) << c.flags;
-        EXPECT_GT(qrx_test::read_bytes(dir.file("b.wav")).size(), 46u) << c.flags;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("a.wav")) != old, c.replaced) << c.flags;
+        EXPECT_GT(qrxc::test::read_bytes(dir.file("b.wav")).size(), 46u) << c.flags;
     }
     // A single input keeps its own exit code.
     EXPECT_EQ(run_tool("decode " + q(dir.file("a.QRX"))).status, 4);
@@ -123,11 +123,11 @@ TEST(CliBatch, OverwritePolicy) {
 }
 
 TEST(CliBatch, ClashingOutputsStopBeforeAnythingIsWritten) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     fs::create_directories(dir.file("x"));
     fs::create_directories(dir.file("y"));
     for (const char *name : {"x/m.QRX", "y/m.QRX", "x/n.QRX", "x/n.qrx"})
-        qrx_test::write_bytes(dir.file(name), qrx_test::noise_stream(4, 2));
+        qrxc::test::write_bytes(dir.file(name), qrxc::test::noise_stream(4, 2));
     const std::string out = " -O " + q(dir.file("out"));
     for (const std::string &args : {"decode " + q(dir.file("x/m.QRX")) + " " + q(dir.file("y/m.QRX")) + out,
                                     "decode -r " + q(dir.file("x")) + " " + q(dir.file("y")) + out,
@@ -137,15 +137,15 @@ TEST(CliBatch, ClashingOutputsStopBeforeAnythingIsWritten) {
         EXPECT_NE(r.err.find("would both write"), std::string::npos) << r.err;
     }
     EXPECT_FALSE(fs::exists(dir.file("out")));
-    EXPECT_EQ(qrx_test::tree(dir.file("x")), (std::vector<std::string>{"m.QRX", "n.QRX", "n.qrx"}));
+    EXPECT_EQ(qrxc::test::tree(dir.file("x")), (std::vector<std::string>{"m.QRX", "n.QRX", "n.qrx"}));
     EXPECT_EQ(run_tool("decode " + q(dir.file("x/m.QRX")) + " " + q(dir.file("y/m.QRX")) + " -o " +
                   q(dir.file("one.wav"))).status, 4) << "-o takes one input";
 }
 
 TEST(CliBatch, FormatsAndRates) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string src = q(dir.file("m.QRX"));
-    qrx_test::write_bytes(dir.file("m.QRX"), qrx_test::noise_stream(2, 50, 0, 8000));
+    qrxc::test::write_bytes(dir.file("m.QRX"), qrxc::test::noise_stream(2, 50, 0, 8000));
     ASSERT_EQ(run_tool("decode -q " + src).status, 0);
     int rate = 0;
     const std::vector<short> wav = read_audio(dir.file("m.wav"), rate);
@@ -153,17 +153,17 @@ TEST(CliBatch, FormatsAndRates) {
 
     ASSERT_EQ(run_tool("decode -q " + src + " -o " + q(dir.file("m.flac"))).status, 0);
     EXPECT_EQ(read_audio(dir.file("m.flac"), rate), wav) << "FLAC is lossless";
-    EXPECT_EQ(qrx_test::text_of(qrx_test::read_bytes(dir.file("m.flac"))).substr(0, 4), "fLaC");
+    EXPECT_EQ(qrxc::test::text_of(qrxc::test::read_bytes(dir.file("m.flac"))).substr(0, 4), "fLaC");
 
     ASSERT_EQ(run_tool("decode -q --rate 48000 " + src + " -o " + q(dir.file("m48.wav"))).status, 0);
     const std::vector<short> up = read_audio(dir.file("m48.wav"), rate);
     EXPECT_EQ(rate, 48000);
     EXPECT_NEAR(static_cast<double>(up.size()), 6.0 * static_cast<double>(wav.size()), 6);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("m48.wav")).size(), 46 + 2 * up.size()) << "the converter's WAV header";
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("m48.wav")).size(), 46 + 2 * up.size()) << "the converter's WAV header";
 
     ASSERT_EQ(run_tool("decode -q --format raw " + src).status, 0);
-    const Bytes raw = qrx_test::read_bytes(dir.file("m.raw"));
-    const Bytes plain = qrx_test::read_bytes(dir.file("m.wav"));
+    const Bytes raw = qrxc::test::read_bytes(dir.file("m.raw"));
+    const Bytes plain = qrxc::test::read_bytes(dir.file("m.wav"));
     EXPECT_EQ(raw, Bytes(plain.begin() + 46, plain.end()));
 
     for (const char *f : {"ogg", "opus", "mp3"}) {
@@ -174,26 +174,26 @@ TEST(CliBatch, FormatsAndRates) {
 }
 
 TEST(CliBatch, EncodeTakesStereo44100) {
-    qrx_test::Scratch_dir dir;
-    const std::vector<short> mono = qrx_test::tone(44100, 44100);
+    qrxc::test::Scratch_dir dir;
+    const std::vector<short> mono = qrxc::test::tone(44100, 44100);
     std::vector<short> stereo;
     for (short v : mono) {
         stereo.push_back(v);
         stereo.push_back(static_cast<short>(v / 2));
     }
-    qrx_test::write_bytes(dir.file("s.wav"), qrx_test::pcm_wav(44100, 2, stereo));
+    qrxc::test::write_bytes(dir.file("s.wav"), qrxc::test::pcm_wav(44100, 2, stereo));
     const auto r = run_tool("encode -t 2 " + q(dir.file("s.wav")));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("44100 Hz, 2 channels; converted to mono at 8000 Hz"), std::string::npos) << r.err;
-    const Bytes qs = qrx_test::read_bytes(dir.file("s.QRX"));
+    const Bytes qs = qrxc::test::read_bytes(dir.file("s.QRX"));
     EXPECT_EQ(qs[4] | qs[5] << 8, 8000);
     EXPECT_NEAR(static_cast<double>(qs.size() - 16) / 24, 8000.0 / 240, 1.5);  // one second
 }
 
 TEST(CliBatch, InfoJson) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), qrx_test::noise_stream(2, 10, 5, 16000));
-    qrx_test::write_bytes(dir.file("b \"q\".QRX"), qrx_test::noise_stream(6, 4, 0, 8000));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), qrxc::test::noise_stream(2, 10, 5, 16000));
+    qrxc::test::write_bytes(dir.file("b \"q\".QRX"), qrxc::test::noise_stream(6, 4, 0, 8000));
     if (std::system("python3 -c pass 2>/dev/null") != 0) GTEST_SKIP() << "python3 not installed";
     const std::string check =
         "python3 -c 'import json,sys; d=json.load(sys.stdin); a,b=d; "
@@ -206,7 +206,7 @@ TEST(CliBatch, InfoJson) {
     EXPECT_EQ(r.out, "ok\n") << r.err;
 
     // The count is the decoder's own judgement, frame by frame.
-    const Bytes a = qrx_test::read_bytes(dir.file("a.QRX"));
+    const Bytes a = qrxc::test::read_bytes(dir.file("a.QRX"));
     int concealed = 0;
     for (std::size_t at = 16; at + 24 <= a.size(); at += 24) concealed += Qrxc_frame_concealed(2, a.data() + at) == 1;
     const auto human = run_tool("info " + q(dir.file("a.QRX")));
@@ -214,27 +214,27 @@ TEST(CliBatch, InfoJson) {
 }
 
 TEST(CliBatch, OneBadFileDoesNotStopTheRest) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     fs::create_directories(dir.file("in/sub"));
-    qrx_test::write_bytes(dir.file("in/good.QRX"), qrx_test::noise_stream(5, 3));
-    qrx_test::write_bytes(dir.file("in/bad.QRX"), {'N', 'O', 'P', 'E', 1, 2});
-    qrx_test::write_bytes(dir.file("in/sub/blocked.QRX"), qrx_test::noise_stream(4, 3));
-    qrx_test::write_bytes(dir.file("in/z.QRX"), qrx_test::noise_stream(1, 3));
+    qrxc::test::write_bytes(dir.file("in/good.QRX"), qrxc::test::noise_stream(5, 3));
+    qrxc::test::write_bytes(dir.file("in/bad.QRX"), {'N', 'O', 'P', 'E', 1, 2});
+    qrxc::test::write_bytes(dir.file("in/sub/blocked.QRX"), qrxc::test::noise_stream(4, 3));
+    qrxc::test::write_bytes(dir.file("in/z.QRX"), qrxc::test::noise_stream(1, 3));
     fs::create_directories(dir.file("out"));
-    qrx_test::write_bytes(dir.file("out/sub"), {0});  // a file where the output directory should be
+    qrxc::test::write_bytes(dir.file("out/sub"), {0});  // a file where the output directory should be
     const auto r = run_tool("decode -r -j 2 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("2 converted, 0 skipped, 2 failed"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("bad.QRX: This type of file can not be converted."), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("blocked.wav Create Failed"), std::string::npos) << r.err;
-    EXPECT_EQ(qrx_test::tree(dir.file("out")), (std::vector<std::string>{"good.wav", "sub", "z.wav"}));
+    EXPECT_EQ(qrxc::test::tree(dir.file("out")), (std::vector<std::string>{"good.wav", "sub", "z.wav"}));
 }
 
 TEST(CliBatch, InterruptRemovesEveryPartialFile) {
     // The second input is a FIFO held open, so the batch is mid-file when
     // the signal comes; the first is finished by then and stays.
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), qrx_test::noise_stream(5, 3));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), qrxc::test::noise_stream(5, 3));
     const std::string fifo = dir.file("b.QRX");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const pid_t pid = ::fork();
@@ -247,18 +247,18 @@ TEST(CliBatch, InterruptRemovesEveryPartialFile) {
     }
     const int w = ::open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(w, 0);
-    const Bytes stream = qrx_test::noise_stream(5, 20);
+    const Bytes stream = qrxc::test::noise_stream(5, 20);
     ASSERT_EQ(::write(w, stream.data(), 16 + 5 * 120), 16 + 5 * 120);
-    for (int i = 0; i < 500 && (!fs::exists(dir.file("out")) || qrx_test::tree(dir.file("out")).size() < 2); ++i)
+    for (int i = 0; i < 500 && (!fs::exists(dir.file("out")) || qrxc::test::tree(dir.file("out")).size() < 2); ++i)
         ::usleep(10000);
-    ASSERT_EQ(qrx_test::tree(dir.file("out")).size(), 2u) << "a.wav and b's temporary";
+    ASSERT_EQ(qrxc::test::tree(dir.file("out")).size(), 2u) << "a.wav and b's temporary";
     ::kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ::close(w);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 5);
-    EXPECT_EQ(qrx_test::tree(dir.file("out")), std::vector<std::string>{"a.wav"});
+    EXPECT_EQ(qrxc::test::tree(dir.file("out")), std::vector<std::string>{"a.wav"});
 }
 
 TEST(CliBatch, VersionAndQuiet) {
@@ -266,9 +266,9 @@ TEST(CliBatch, VersionAndQuiet) {
     EXPECT_EQ(v.status, 0);
     EXPECT_NE(v.out.find("qrx "), std::string::npos);
     EXPECT_NE(v.out.find("libqrxc "), std::string::npos);
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), qrx_test::noise_stream(5, 3));
-    qrx_test::write_bytes(dir.file("b.QRX"), qrx_test::noise_stream(5, 3));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), qrxc::test::noise_stream(5, 3));
+    qrxc::test::write_bytes(dir.file("b.QRX"), qrxc::test::noise_stream(5, 3));
     for (const std::string cmd : {"decode -q", "speed -q --level 2", "info -q", "decode -q --format flac"}) {
         const auto r = run_tool(cmd + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")) +
                            (cmd.starts_with("info") ? "" : " -y -O " + q(dir.file("o"))));

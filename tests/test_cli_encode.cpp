@@ -21,24 +21,24 @@
 
 namespace {
 
-using qrx_test::Bytes;
+using qrxc::test::Bytes;
 
 // A canonical WAV file: fmt chunk of 16 bytes, then data.
 Bytes make_wav(int rate, int channels, int bits, int format, std::size_t frames) {
     Bytes b{'R', 'I', 'F', 'F'};
     const std::size_t bytes_per_frame = static_cast<std::size_t>(channels * bits / 8);
     const std::size_t data = frames * bytes_per_frame;
-    qrx_test::put32(b, static_cast<std::uint32_t>(36 + data));
+    qrxc::test::put32(b, static_cast<std::uint32_t>(36 + data));
     for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
-    qrx_test::put32(b, 16);
-    qrx_test::put16(b, static_cast<unsigned>(format));
-    qrx_test::put16(b, static_cast<unsigned>(channels));
-    qrx_test::put32(b, static_cast<std::uint32_t>(rate));
-    qrx_test::put32(b, static_cast<std::uint32_t>(rate * static_cast<int>(bytes_per_frame)));
-    qrx_test::put16(b, static_cast<unsigned>(bytes_per_frame));
-    qrx_test::put16(b, static_cast<unsigned>(bits));
+    qrxc::test::put32(b, 16);
+    qrxc::test::put16(b, static_cast<unsigned>(format));
+    qrxc::test::put16(b, static_cast<unsigned>(channels));
+    qrxc::test::put32(b, static_cast<std::uint32_t>(rate));
+    qrxc::test::put32(b, static_cast<std::uint32_t>(rate * static_cast<int>(bytes_per_frame)));
+    qrxc::test::put16(b, static_cast<unsigned>(bytes_per_frame));
+    qrxc::test::put16(b, static_cast<unsigned>(bits));
     for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
-    qrx_test::put32(b, static_cast<std::uint32_t>(data));
+    qrxc::test::put32(b, static_cast<std::uint32_t>(data));
     for (std::size_t n = 0; n < frames; n++) {
         const double v = 0.3 * std::sin(2 * M_PI * 220 * double(n) / rate) + 0.1 * std::sin(2 * M_PI * 1270 * double(n) / rate);
         for (int ch = 0; ch < channels; ch++) {
@@ -46,9 +46,9 @@ Bytes make_wav(int rate, int channels, int bits, int format, std::size_t frames)
                 float f = static_cast<float>(v);
                 std::uint32_t u;
                 std::memcpy(&u, &f, 4);
-                qrx_test::put32(b, u);
+                qrxc::test::put32(b, u);
             } else {
-                qrx_test::put16(b, static_cast<unsigned>(static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767))));
+                qrxc::test::put16(b, static_cast<unsigned>(static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767))));
             }
         }
     }
@@ -71,25 +71,25 @@ class CliEncode : public ::testing::TestWithParam<Type_case> {};
 
 TEST_P(CliEncode, EncodesPadsAndDecodesBack) {
     const Type_case &c = GetParam();
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::size_t samples = 7 * c.pcm_frame + 5;  // a partial last frame
-    qrx_test::write_bytes(dir.file("in.wav"), make_wav(12000, 1, 16, 1, samples));
+    qrxc::test::write_bytes(dir.file("in.wav"), make_wav(12000, 1, 16, 1, samples));
     const std::string t = std::to_string(c.type);
     ASSERT_EQ(run("encode " + dir.file("in.wav") + " -t " + t), 0);
-    const Bytes q = qrx_test::read_bytes(dir.file("in.QRX"));
+    const Bytes q = qrxc::test::read_bytes(dir.file("in.QRX"));
     ASSERT_EQ(q.size(), 16 + 8 * c.frame_bytes);
     EXPECT_EQ(q[3], 0x40);
     EXPECT_EQ(q[4] | (q[5] << 8), 12000);
     EXPECT_EQ(q[6], c.type);
 
     ASSERT_EQ(run("encode " + dir.file("in.wav") + " -t " + t + " --short-header -o " + dir.file("s.QRX")), 0);
-    const Bytes s = qrx_test::read_bytes(dir.file("s.QRX"));
+    const Bytes s = qrxc::test::read_bytes(dir.file("s.QRX"));
     ASSERT_EQ(s.size(), 4 + 8 * c.frame_bytes);
     EXPECT_EQ(s[3], c.type | 0x10);
     EXPECT_TRUE(std::equal(s.begin() + 4, s.end(), q.begin() + 16)) << "frames depend on the header form";
 
     ASSERT_EQ(run("decode -q " + dir.file("s.QRX") + " -o " + dir.file("out.wav")), 0);
-    EXPECT_GE(qrx_test::read_bytes(dir.file("out.wav")).size(), 8 * c.pcm_frame * 2);
+    EXPECT_GE(qrxc::test::read_bytes(dir.file("out.wav")).size(), 8 * c.pcm_frame * 2);
     for (const auto &name : dir.entries()) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
@@ -108,8 +108,8 @@ class CliEncodeRefuses : public ::testing::TestWithParam<Refusal_case> {};
 
 TEST_P(CliEncodeRefuses, FailsWithoutLeavingAnOutput) {
     const Refusal_case &c = GetParam();
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("in.wav"), make_wav(c.rate, c.channels, c.bits, c.format, 1000));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("in.wav"), make_wav(c.rate, c.channels, c.bits, c.format, 1000));
     const int rc = run("encode " + dir.file("in.wav") + " " + c.extra + " -o " + dir.file("o.QRX"));
     if (c.code > 0) {
         EXPECT_EQ(rc, c.code);
@@ -126,32 +126,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, CliEncodeRefuses,
                          [](const auto &p) { return std::string(p.param.name); });
 
 TEST(CliEncodeInput, MissingOrGarbageInputIsASourceError) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     EXPECT_EQ(run("encode " + dir.file("nothing.wav") + " -t 1"), 2);
-    qrx_test::write_bytes(dir.file("junk.wav"), Bytes(500, 0x55));
+    qrxc::test::write_bytes(dir.file("junk.wav"), Bytes(500, 0x55));
     EXPECT_EQ(run("encode " + dir.file("junk.wav") + " -t 1"), 2);
     EXPECT_EQ(dir.entries().size(), 1u);
 }
 
 TEST(CliEncodeInput, FloatWavIsMappedTo16Bit) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("f.wav"), make_wav(8000, 1, 32, 3, 2400));
-    qrx_test::write_bytes(dir.file("i.wav"), make_wav(8000, 1, 16, 1, 2400));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("f.wav"), make_wav(8000, 1, 32, 3, 2400));
+    qrxc::test::write_bytes(dir.file("i.wav"), make_wav(8000, 1, 16, 1, 2400));
     ASSERT_EQ(run("encode " + dir.file("f.wav") + " -t 2"), 0);
     ASSERT_EQ(run("encode " + dir.file("i.wav") + " -t 2"), 0);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("f.QRX")).size(), 16 + 10 * 24u);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("f.QRX")).size(), 16 + 10 * 24u);
 }
 
 TEST(CliEncodeInput, FloatWavKeepsItsLevel) {
     // Float samples are full scale at 1.0; taken unscaled they would all
     // round to silence.
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("f.wav"), make_wav(8000, 1, 32, 3, 2400));
-    qrx_test::write_bytes(dir.file("i.wav"), make_wav(8000, 1, 16, 1, 2400));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("f.wav"), make_wav(8000, 1, 32, 3, 2400));
+    qrxc::test::write_bytes(dir.file("i.wav"), make_wav(8000, 1, 16, 1, 2400));
     auto peak = [&](const std::string &name) {
         EXPECT_EQ(run("encode " + dir.file(name + ".wav") + " -t 6"), 0);
         EXPECT_EQ(run("decode -q " + dir.file(name + ".QRX") + " -o " + dir.file(name + ".out.wav")), 0);
-        const Bytes w = qrx_test::read_bytes(dir.file(name + ".out.wav"));
+        const Bytes w = qrxc::test::read_bytes(dir.file(name + ".out.wav"));
         int p = 0;
         for (std::size_t k = 46; k + 1 < w.size(); k += 2)
             p = std::max(p, std::abs(static_cast<int>(static_cast<std::int16_t>(w[k] | (w[k + 1] << 8)))));
@@ -164,23 +164,23 @@ TEST(CliEncodeInput, FloatWavKeepsItsLevel) {
 }
 
 TEST(CliEncodeInput, UnwritableOutputFailsCleanly) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("in.wav"), make_wav(8000, 1, 16, 1, 480));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("in.wav"), make_wav(8000, 1, 16, 1, 480));
     EXPECT_EQ(run("encode " + dir.file("in.wav") + " -t 1 -o " + dir.file("no/such/dir/o.QRX")), 4);
 }
 
 TEST(CliEncodeInput, StandardInputAndOutput) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("in.wav"), make_wav(16000, 1, 16, 1, 960));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("in.wav"), make_wav(16000, 1, 16, 1, 960));
     ASSERT_EQ(run("encode -t 4 -o - - < " + dir.file("in.wav") + " > " + dir.file("o.QRX"), true), 0);
     ASSERT_EQ(run("encode -t 4 " + dir.file("in.wav")), 0);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("o.QRX")), qrx_test::read_bytes(dir.file("in.QRX")));
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("o.QRX")), qrxc::test::read_bytes(dir.file("in.QRX")));
 }
 
 TEST(CliEncodeInput, InterruptLeavesNoPartialStream) {
     // The WAV arrives through a pipe that stays open, so qrx is still
     // encoding when the interrupt comes.
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string fifo = dir.file("in.fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const pid_t pid = ::fork();

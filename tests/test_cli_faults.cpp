@@ -23,10 +23,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qrx_test::Bytes;
-using qrx_test::run_tool;
+using qrxc::test::Bytes;
+using qrxc::test::run_tool;
 
-std::string q(const std::string &s) { return qrx_test::quoted(s); }
+std::string q(const std::string &s) { return qrxc::test::quoted(s); }
 
 // The three writing commands, each given its input and output.
 struct Writer_case {
@@ -47,9 +47,9 @@ const Writer_case WRITERS[] = {
     {"encode", "m.wav", "encode -q -t 5 IN -o OUT"},
 };
 
-void make_inputs(const qrx_test::Scratch_dir &dir, std::size_t frames = 40) {
-    qrx_test::write_bytes(dir.file("m.QRX"), qrx_test::noise_stream(5, frames));
-    qrx_test::write_bytes(dir.file("m.wav"), qrx_test::pcm_wav(8000, 1, qrx_test::tone(frames * 240, 8000)));
+void make_inputs(const qrxc::test::Scratch_dir &dir, std::size_t frames = 40) {
+    qrxc::test::write_bytes(dir.file("m.QRX"), qrxc::test::noise_stream(5, frames));
+    qrxc::test::write_bytes(dir.file("m.wav"), qrxc::test::pcm_wav(8000, 1, qrxc::test::tone(frames * 240, 8000)));
 }
 
 // Starts qrx with argv, standard input from stdin_path (if given); returns its pid.
@@ -82,59 +82,59 @@ bool has_hidden_temporary(const std::string &dir) {
 TEST(CliFaults, TemporariesAreNeverFollowedOrShared) {
     // A link planted where the old fixed temporary names were is left alone.
     for (const Writer_case &w : WRITERS) {
-        qrx_test::Scratch_dir dir;
+        qrxc::test::Scratch_dir dir;
         make_inputs(dir, 4);
-        qrx_test::write_bytes(dir.file("p.txt"), {'k', 'e', 'e', 'p'});
+        qrxc::test::write_bytes(dir.file("p.txt"), {'k', 'e', 'e', 'p'});
         for (const char *planted : {"out.x.part", "out.x.part-1"}) fs::create_symlink(dir.file("p.txt"), dir.file(planted));
         const auto r = run_tool(expand(w.args, dir.file(w.input), dir.file("out.x")));
         EXPECT_EQ(r.status, 0) << w.name << r.err;
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("p.txt")), (Bytes{'k', 'e', 'e', 'p'})) << w.name;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("p.txt")), (Bytes{'k', 'e', 'e', 'p'})) << w.name;
         EXPECT_FALSE(fs::is_symlink(dir.file("out.x"))) << w.name;
         EXPECT_FALSE(has_hidden_temporary(dir.path().string())) << w.name;
     }
     // Concurrent encodes to one output: the file is one of the two streams, whole.
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     make_inputs(dir, 200);
     ASSERT_EQ(run_tool("encode -q -t 1 " + q(dir.file("m.wav")) + " -o " + q(dir.file("t1.QRX"))).status, 0);
     ASSERT_EQ(run_tool("encode -q -t 5 " + q(dir.file("m.wav")) + " -o " + q(dir.file("t5.QRX"))).status, 0);
     const std::string o = q(dir.file("o.QRX"));
-    const auto both = qrx_test::run_command("'" + std::string(QRX_CLI) + "' encode -y -q -t 1 " + q(dir.file("m.wav")) + " -o " + o +
+    const auto both = qrxc::test::run_command("'" + std::string(QRX_CLI) + "' encode -y -q -t 1 " + q(dir.file("m.wav")) + " -o " + o +
                                             " & '" + QRX_CLI + "' encode -y -q -t 5 " + q(dir.file("m.wav")) + " -o " + o + "; wait");
     EXPECT_EQ(both.status, 0);
-    const Bytes got = qrx_test::read_bytes(dir.file("o.QRX"));
-    EXPECT_TRUE(got == qrx_test::read_bytes(dir.file("t1.QRX")) || got == qrx_test::read_bytes(dir.file("t5.QRX")));
+    const Bytes got = qrxc::test::read_bytes(dir.file("o.QRX"));
+    EXPECT_TRUE(got == qrxc::test::read_bytes(dir.file("t1.QRX")) || got == qrxc::test::read_bytes(dir.file("t5.QRX")));
 }
 
 TEST(CliFaults, FullDiskKeepsALinkedOutputsOldFile) {
     // A file size limit makes writes fail part way, as a full disk does.
     for (const Writer_case &w : WRITERS) {
-        qrx_test::Scratch_dir dir;
+        qrxc::test::Scratch_dir dir;
         make_inputs(dir, 400);
         fs::create_directories(dir.file("real"));
         const Bytes old(5000, 0x42);
-        qrx_test::write_bytes(dir.file("real/target"), old);
+        qrxc::test::write_bytes(dir.file("real/target"), old);
         fs::create_symlink(dir.file("real/target"), dir.file("link"));
         const auto r = run_tool(expand(w.args, dir.file(w.input), dir.file("link")) + " -y", "ulimit -f 20; ");
         EXPECT_EQ(r.status, 4) << w.name << ": " << r.err;
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("real/target")), old) << w.name;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("real/target")), old) << w.name;
         EXPECT_TRUE(fs::is_symlink(dir.file("link"))) << w.name;
-        EXPECT_EQ(qrx_test::tree(dir.file("real")), std::vector<std::string>{"target"}) << w.name;
+        EXPECT_EQ(qrxc::test::tree(dir.file("real")), std::vector<std::string>{"target"}) << w.name;
         // Room again: the link's target is replaced and the link stays.
         ASSERT_EQ(run_tool(expand(w.args, dir.file(w.input), dir.file("link")) + " -y").status, 0) << w.name;
-        EXPECT_GT(qrx_test::read_bytes(dir.file("real/target")).size(), old.size()) << w.name;
+        EXPECT_GT(qrxc::test::read_bytes(dir.file("real/target")).size(), old.size()) << w.name;
         EXPECT_TRUE(fs::is_symlink(dir.file("link"))) << w.name;
     }
 }
 
 TEST(CliFaults, ShrinkingInputIsAReadFailure) {
     // Truncated between reads, as another program might do.
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("m.QRX"), qrx_test::noise_stream(5, 200));
-    qrx::cli::Input_fd in;
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("m.QRX"), qrxc::test::noise_stream(5, 200));
+    qrxc::cli::Input_fd in;
     ASSERT_TRUE(in.open(dir.file("m.QRX")));
-    qrx::cli::Context ctx;
-    qrx::cli::Qrx_reader reader;
-    ASSERT_EQ(reader.open(in, ctx.get()), qrx::cli::Qrx_reader::ok);
+    qrxc::cli::Context ctx;
+    qrxc::cli::Qrx_reader reader;
+    ASSERT_EQ(reader.open(in, ctx.get()), qrxc::cli::Qrx_reader::ok);
     unsigned char frame[QRXC_MAX_FRAME_BYTES];
     ASSERT_EQ(reader.next(frame), 1);
     fs::resize_file(dir.file("m.QRX"), 16 + 120 * 50 + 7);
@@ -142,11 +142,11 @@ TEST(CliFaults, ShrinkingInputIsAReadFailure) {
     while ((got = reader.next(frame)) == 1) {}
     EXPECT_EQ(got, -1);
 
-    qrx_test::write_bytes(dir.file("m.wav"), qrx_test::pcm_wav(16000, 1, qrx_test::tone(48000, 16000)));
+    qrxc::test::write_bytes(dir.file("m.wav"), qrxc::test::pcm_wav(16000, 1, qrxc::test::tone(48000, 16000)));
     SF_INFO info{};
     SNDFILE *f = sf_open(dir.file("m.wav").c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr);
-    qrx::cli::Audio_input audio;
+    qrxc::cli::Audio_input audio;
     ASSERT_TRUE(audio.start(f, info, 16000));
     short pcm[240];
     ASSERT_EQ(audio.read(pcm, 240), 240);
@@ -160,19 +160,19 @@ TEST(CliFaults, ShrinkingInputIsAReadFailure) {
 
 TEST(CliFaults, SpeedRefusesWhatNoWavCanHold) {
     // 6 million type 1 frames: 2.9 GB of PCM at normal speed, twice that at level 12.
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("long.QRX"), qrx_test::long_header(8000, 1, 240, 20));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("long.QRX"), qrxc::test::long_header(8000, 1, 240, 20));
     fs::resize_file(dir.file("long.QRX"), 16 + 20ull * 6000000);
     const auto r = run_tool("speed --level 12 " + q(dir.file("long.QRX")) + " -o " + q(dir.file("x.wav")));
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("more than a WAV file can hold"), std::string::npos) << r.err;
-    EXPECT_EQ(qrx_test::tree(dir.path()), std::vector<std::string>{"long.QRX"});
+    EXPECT_EQ(qrxc::test::tree(dir.path()), std::vector<std::string>{"long.QRX"});
 }
 
 TEST(CliFaults, FifoInputIsReadOnceAndStaysInterruptible) {
-    qrx_test::Scratch_dir dir;
-    const Bytes stream = qrx_test::noise_stream(2, 30, 5);
-    qrx_test::write_bytes(dir.file("m.QRX"), stream);
+    qrxc::test::Scratch_dir dir;
+    const Bytes stream = qrxc::test::noise_stream(2, 30, 5);
+    qrxc::test::write_bytes(dir.file("m.QRX"), stream);
     ASSERT_EQ(::mkfifo(dir.file("f.QRX").c_str(), 0600), 0);
     const std::string feed = "cat " + q(dir.file("m.QRX")) + " > " + q(dir.file("f.QRX")) + " & ";
     for (const std::string cmd : {"decode -q IN -o OUT", "speed -q --level 6 IN -o OUT", "info IN"}) {
@@ -189,7 +189,7 @@ TEST(CliFaults, FifoInputIsReadOnceAndStaysInterruptible) {
         if (out_arg.empty()) {
             EXPECT_EQ(b.out.substr(b.out.find('\n')), a.out.substr(a.out.find('\n'))) << cmd;
         } else {
-            EXPECT_EQ(qrx_test::read_bytes(dir.file("b.out")), qrx_test::read_bytes(dir.file("a.out"))) << cmd;
+            EXPECT_EQ(qrxc::test::read_bytes(dir.file("b.out")), qrxc::test::read_bytes(dir.file("a.out"))) << cmd;
             fs::remove(dir.file("a.out"));
             fs::remove(dir.file("b.out"));
         }
@@ -212,7 +212,7 @@ TEST(CliFaults, EverySignalRemovesThePartialOutput) {
     const Case cases[] = {{"decode", SIGHUP}, {"decode", SIGQUIT}, {"decode", SIGTERM}, {"speed", SIGHUP},
                           {"speed", SIGUSR1}, {"encode", SIGQUIT}, {"encode", SIGALRM}, {"decode", SIGPIPE}};
     for (const Case &c : cases) {
-        qrx_test::Scratch_dir dir;
+        qrxc::test::Scratch_dir dir;
         const bool encode = c.command == std::string("encode");
         const std::string fifo = dir.file("in.fifo");
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -222,7 +222,7 @@ TEST(CliFaults, EverySignalRemovesThePartialOutput) {
         const pid_t pid = spawn(args, fifo);
         const int w = ::open(fifo.c_str(), O_WRONLY);
         ASSERT_GE(w, 0);
-        const Bytes data = encode ? qrx_test::pcm_wav(8000, 1, qrx_test::tone(48000, 8000)) : qrx_test::noise_stream(5, 400);
+        const Bytes data = encode ? qrxc::test::pcm_wav(8000, 1, qrxc::test::tone(48000, 8000)) : qrxc::test::noise_stream(5, 400);
         ASSERT_EQ(::write(w, data.data(), data.size() / 2), static_cast<ssize_t>(data.size() / 2));
         for (int i = 0; i < 500 && !has_hidden_temporary(dir.path().string()); ++i) ::usleep(10000);
         EXPECT_TRUE(has_hidden_temporary(dir.path().string())) << c.command << " " << c.sig;
@@ -241,7 +241,7 @@ TEST(CliFaults, EverySignalRemovesThePartialOutput) {
 }
 
 TEST(CliFaults, LongestNamesWork) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     make_inputs(dir, 3);
     const std::string name(251, 'n');  // plus ".wav": 255 bytes, the most a name may have
     for (const Writer_case &w : WRITERS) {
@@ -250,23 +250,23 @@ TEST(CliFaults, LongestNamesWork) {
         EXPECT_EQ(r.status, 0) << w.name << ": " << r.err;
         EXPECT_TRUE(fs::exists(out)) << w.name;
     }
-    EXPECT_EQ(qrx::temporary_name_for("/d/" + name + ".wav").size(), 3 + 255u);
+    EXPECT_EQ(qrxc::temporary_name_for("/d/" + name + ".wav").size(), 3 + 255u);
 }
 
 TEST(CliFaults, FloatSamplesClipToTheirOwnRailAndNaNIsRefused) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::vector<float> loud(2400, 3e14f), infinite(2400, INFINITY);
-    qrx_test::write_bytes(dir.file("loud.wav"), qrx_test::float_wav(8000, loud));
-    qrx_test::write_bytes(dir.file("inf.wav"), qrx_test::float_wav(8000, infinite));
-    qrx_test::write_bytes(dir.file("rail.wav"), qrx_test::pcm_wav(8000, 1, std::vector<short>(2400, 32767)));
+    qrxc::test::write_bytes(dir.file("loud.wav"), qrxc::test::float_wav(8000, loud));
+    qrxc::test::write_bytes(dir.file("inf.wav"), qrxc::test::float_wav(8000, infinite));
+    qrxc::test::write_bytes(dir.file("rail.wav"), qrxc::test::pcm_wav(8000, 1, std::vector<short>(2400, 32767)));
     for (const char *name : {"loud", "inf", "rail"})
         ASSERT_EQ(run_tool(std::string("encode -q -t 6 ") + q(dir.file(std::string(name) + ".wav"))).status, 0) << name;
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("loud.QRX")), qrx_test::read_bytes(dir.file("rail.QRX")));
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("inf.QRX")), qrx_test::read_bytes(dir.file("rail.QRX")));
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("loud.QRX")), qrxc::test::read_bytes(dir.file("rail.QRX")));
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("inf.QRX")), qrxc::test::read_bytes(dir.file("rail.QRX")));
 
     std::vector<float> bad(2400, 0.25f);
     bad[1234] = NAN;
-    qrx_test::write_bytes(dir.file("nan.wav"), qrx_test::float_wav(8000, bad));
+    qrxc::test::write_bytes(dir.file("nan.wav"), qrxc::test::float_wav(8000, bad));
     const auto r = run_tool("encode -t 6 " + q(dir.file("nan.wav")));
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("sample 1234 is not a number"), std::string::npos) << r.err;

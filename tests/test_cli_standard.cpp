@@ -13,11 +13,11 @@
 
 namespace {
 
-using qrx_test::Bytes;
-using qrx_test::Command_result;
+using qrxc::test::Bytes;
+using qrxc::test::Command_result;
 
 // qrx with the given arguments; out holds standard output and error.
-Command_result qrx(const std::string &args) { return qrx_test::run_command(std::string(QRX_CLI) + " " + args + " 2>&1"); }
+Command_result qrx(const std::string &args) { return qrxc::test::run_command(std::string(QRX_CLI) + " " + args + " 2>&1"); }
 
 std::string data(const std::string &dir, const std::string &file) {
     return std::string(QRXC_TEST_DATA) + "/conformance/" + dir + "/" + file;
@@ -32,39 +32,39 @@ Bytes cat(Bytes a, const Bytes &b) {
 class CliStandardConformance : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CliStandardConformance, ExportImportDecode) {
-    const qrx_test::Scratch_dir dir;
+    const qrxc::test::Scratch_dir dir;
     const std::string name = GetParam();
     ASSERT_EQ(qrx("export " + data("decode", name + ".QRX") + " -o " + dir.file("x.g723")).status, 0);
-    EXPECT_TRUE(qrx_test::read_bytes(dir.file("x.g723")) == qrx_test::read_bytes(data("standard", name + ".bit")));
+    EXPECT_TRUE(qrxc::test::read_bytes(dir.file("x.g723")) == qrxc::test::read_bytes(data("standard", name + ".bit")));
     ASSERT_EQ(qrx("import " + data("standard", name + ".bit") + " -o " + dir.file("x.QRX")).status, 0);
-    EXPECT_TRUE(qrx_test::read_bytes(dir.file("x.QRX")) == qrx_test::read_bytes(data("decode", name + ".QRX")));
+    EXPECT_TRUE(qrxc::test::read_bytes(dir.file("x.QRX")) == qrxc::test::read_bytes(data("decode", name + ".QRX")));
     ASSERT_EQ(qrx("decode -q " + data("standard", name + ".bit") + " -o " + dir.file("x.wav")).status, 0);
-    EXPECT_TRUE(qrx_test::read_bytes(dir.file("x.wav")) ==
-                qrx_test::wav_file(8000, qrx_test::read_bytes(data("decode", name + ".pcm"))));
+    EXPECT_TRUE(qrxc::test::read_bytes(dir.file("x.wav")) ==
+                qrxc::test::wav_file(8000, qrxc::test::read_bytes(data("decode", name + ".pcm"))));
     EXPECT_EQ(dir.entries().size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, CliStandardConformance, ::testing::Values("OVERD53", "PATHD63P"));
 
 TEST(CliStandard, EncodeWritesTheExportedStream) {
-    const qrx_test::Scratch_dir dir;
-    Bytes pcm = qrx_test::read_bytes(data("encode", "OVERC63.pcm"));
-    qrx_test::write_bytes(dir.file("in.wav"), qrx_test::wav_file(8000, pcm));
+    const qrxc::test::Scratch_dir dir;
+    Bytes pcm = qrxc::test::read_bytes(data("encode", "OVERC63.pcm"));
+    qrxc::test::write_bytes(dir.file("in.wav"), qrxc::test::wav_file(8000, pcm));
     ASSERT_EQ(qrx("encode -t 2 " + dir.file("in.wav") + " -o " + dir.file("in.QRX")).status, 0);
     ASSERT_EQ(qrx("export " + dir.file("in.QRX")).status, 0);  // in.g723
     ASSERT_EQ(qrx("encode -t 2 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("direct.g723")).status, 0);
-    EXPECT_TRUE(qrx_test::read_bytes(dir.file("direct.g723")) == qrx_test::read_bytes(dir.file("in.g723")));
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("in.g723")).size(), 20u * 24);
+    EXPECT_TRUE(qrxc::test::read_bytes(dir.file("direct.g723")) == qrxc::test::read_bytes(dir.file("in.g723")));
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("in.g723")).size(), 20u * 24);
 
     ASSERT_EQ(qrx("encode -t 0 " + dir.file("in.wav") + " -o " + dir.file("t0.QRX")).status, 0);
     const Command_result t0 = qrx("export " + dir.file("t0.QRX") + " -o " + dir.file("t0.g723"));
     EXPECT_EQ(t0.status, 0);
     EXPECT_NE(t0.out.find("resampled by 3/4"), std::string::npos) << t0.out;
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("t0.g723")).size(), 15u * 20);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("t0.g723")).size(), 15u * 20);
 
     const Command_result adpcm = qrx("encode -t 5 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("no.g723"));
     EXPECT_EQ(adpcm.status, 3);
-    qrx_test::write_bytes(dir.file("in16.wav"), qrx_test::wav_file(16000, pcm));
+    qrxc::test::write_bytes(dir.file("in16.wav"), qrxc::test::wav_file(16000, pcm));
     EXPECT_EQ(qrx("encode -t 1 --output-format g723 " + dir.file("in16.wav") + " -o " + dir.file("no.g723")).status, 3);
     EXPECT_EQ(qrx("export " + std::string(QRXC_SAMPLES) + "/hello.QRX -o " + dir.file("no.g723")).status, 3);
     EXPECT_FALSE(std::filesystem::exists(dir.file("no.g723")));
@@ -73,8 +73,8 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
 // Streams one QRX stream cannot hold: import stops naming the frame unless
 // told to conceal; decode conceals and counts.
 TEST(CliStandard, BadStreams) {
-    const Bytes b63 = qrx_test::read_bytes(data("standard", "OVERD63P.bit"));
-    const Bytes b53 = qrx_test::read_bytes(data("standard", "OVERD53.bit"));
+    const Bytes b63 = qrxc::test::read_bytes(data("standard", "OVERD63P.bit"));
+    const Bytes b53 = qrxc::test::read_bytes(data("standard", "OVERD53.bit"));
     const Bytes two = slice(b63, 0, 48);
     struct Case {
         const char *name;
@@ -94,8 +94,8 @@ TEST(CliStandard, BadStreams) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const qrx_test::Scratch_dir dir;
-        qrx_test::write_bytes(dir.file("in.g723"), c.stream);
+        const qrxc::test::Scratch_dir dir;
+        qrxc::test::write_bytes(dir.file("in.g723"), c.stream);
         const Command_result plain = qrx("import " + dir.file("in.g723") + " -o " + dir.file("out.QRX"));
         EXPECT_EQ(plain.status, c.import_status);
         EXPECT_NE(plain.out.find(c.message), std::string::npos) << plain.out;
@@ -112,10 +112,10 @@ TEST(CliStandard, BadStreams) {
         EXPECT_EQ(concealed.status, 0);
         EXPECT_NE(concealed.out.find("wrote 1 of " + std::to_string(c.frames) + " frames as lost frames"), std::string::npos)
             << concealed.out;
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("out.QRX")).size(), 16 + 24 * c.frames);
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("out.QRX")).size(), 16 + 24 * c.frames);
         EXPECT_EQ(decoded.status, 0);
         EXPECT_EQ(decoded.out.find("concealed 1 of") != std::string::npos, c.decode_note) << decoded.out;
-        EXPECT_EQ(qrx_test::read_bytes(dir.file("out.wav")).size(), 46 + 480 * c.frames);
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("out.wav")).size(), 46 + 480 * c.frames);
     }
 }
 
@@ -158,14 +158,14 @@ const char *FFMPEG = "ffmpeg -hide_banner -loglevel error -nostdin ";
 // has matched in every frame, so only a rare stray frame is allowed.
 TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
     if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg not installed";
-    const qrx_test::Scratch_dir dir;
+    const qrxc::test::Scratch_dir dir;
     for (const char *sample : {"hello-g723-53", "hello-g723-63"}) {
         SCOPED_TRACE(sample);
         const std::string in = std::string(QRXC_SAMPLES) + "/" + sample + ".QRX";
         ASSERT_EQ(qrx("export -y " + in + " -o " + dir.file("s.g723")).status, 0);
-        const Command_result ff = qrx_test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("s.g723") + " -f s16le -");
+        const Command_result ff = qrxc::test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("s.g723") + " -f s16le -");
         ASSERT_EQ(ff.status, 0);
-        const Command_result ours = qrx_test::run_command(std::string(QRX_CLI) + " decode " + in + " -o - 2>/dev/null");
+        const Command_result ours = qrxc::test::run_command(std::string(QRX_CLI) + " decode " + in + " -o - 2>/dev/null");
         ASSERT_EQ(ours.status, 0);
         const std::vector<short> a = samples(ours.out, 46), b = samples(ff.out);
         EXPECT_EQ(a.size(), b.size());
@@ -177,16 +177,16 @@ TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
     }
 
     const std::string raw = std::string(QRXC_TEST_DATA) + "/speech_8k.raw";
-    ASSERT_EQ(qrx_test::run_command(FFMPEG + std::string("-f s16le -ar 8000 -ac 1 -i ") + raw +
+    ASSERT_EQ(qrxc::test::run_command(FFMPEG + std::string("-f s16le -ar 8000 -ac 1 -i ") + raw +
                                     " -c:a g723_1 -b:a 6300 -f g723_1 " + dir.file("ff.g723"))
                   .status,
               0);
     ASSERT_EQ(qrx("import " + dir.file("ff.g723") + " -o " + dir.file("ff.QRX")).status, 0);
-    const std::size_t frames = qrx_test::read_bytes(dir.file("ff.g723")).size() / 24;
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("ff.QRX")).size(), 16 + 24 * frames);
-    const Command_result ours = qrx_test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.QRX") + " -o - 2>/dev/null");
-    const Command_result direct = qrx_test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.g723") + " -o - 2>/dev/null");
-    const Command_result ff = qrx_test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("ff.g723") + " -f s16le -");
+    const std::size_t frames = qrxc::test::read_bytes(dir.file("ff.g723")).size() / 24;
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("ff.QRX")).size(), 16 + 24 * frames);
+    const Command_result ours = qrxc::test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.QRX") + " -o - 2>/dev/null");
+    const Command_result direct = qrxc::test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.g723") + " -o - 2>/dev/null");
+    const Command_result ff = qrxc::test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("ff.g723") + " -f s16le -");
     ASSERT_EQ(ours.status, 0);
     EXPECT_TRUE(ours.out == direct.out);
     const Agreement g = compare(samples(ours.out, 46), samples(ff.out));

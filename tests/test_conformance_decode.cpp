@@ -28,16 +28,16 @@ TEST_P(DecodeConformance, MatchesReferencePcm) {
     // 16-byte header: type at offset 6 (1: 5.3 kbit/s, 20 bytes; 2: 6.3 kbit/s, 24 bytes).
     const int type = qrx[6] | (qrx[7] << 8);
     ASSERT_TRUE(type == 1 || type == 2);
-    const int rate = type == 1 ? g723::RATE_53 : g723::RATE_63;
+    const int rate = type == 1 ? qrxc::g723::RATE_53 : qrxc::g723::RATE_63;
     const size_t frame_bytes = type == 1 ? 20 : 24;
     const size_t frames = (qrx.size() - 16) / frame_bytes;
     ASSERT_EQ(pcm.size(), frames * 480);
 
-    g723::Dec_state st;
-    g723::g723_decoder_reset(st);
+    qrxc::g723::Dec_state st;
+    qrxc::g723::g723_decoder_reset(st);
     for (size_t f = 0; f < frames; ++f) {
         Word16 out[240];
-        g723::g723_decode_frame(st, rate, out, qrx.data() + 16 + f * frame_bytes, 0);
+        qrxc::g723::g723_decode_frame(st, rate, out, qrx.data() + 16 + f * frame_bytes, 0);
         for (int n = 0; n < 240; ++n) {
             const size_t k = f * 480 + 2 * static_cast<size_t>(n);
             const auto want = static_cast<Word16>(static_cast<std::uint16_t>(pcm[k] | (pcm[k + 1] << 8)));

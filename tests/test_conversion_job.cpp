@@ -11,12 +11,12 @@
 #include "qrxc.h"
 #include "test_support.h"
 
-using qrx::Job_result;
-using qrx_test::Bytes;
+using qrxc::Job_result;
+using qrxc::test::Bytes;
 
 namespace {
 
-class Recording_ui : public qrx::Job_ui {
+class Recording_ui : public qrxc::Job_ui {
 public:
     void message(const std::string &text) override { messages.push_back(text); }
     void progress(int position) override {
@@ -46,9 +46,9 @@ Bytes adpcm_file(unsigned type, std::size_t frames, std::size_t trailing = 0, bo
         const unsigned code = rate == 12000 ? 0x10 : rate == 16000 ? 0x20 : 0;
         b = {'Q', 'R', 'X', static_cast<unsigned char>(type | code)};
     } else {
-        b = qrx_test::long_header(rate, type, 240, frame_bytes);
+        b = qrxc::test::long_header(rate, type, 240, frame_bytes);
     }
-    const Bytes body = qrx_test::noise_bytes(frames * frame_bytes + trailing, 99);
+    const Bytes body = qrxc::test::noise_bytes(frames * frame_bytes + trailing, 99);
     b.insert(b.end(), body.begin(), body.end());
     return b;
 }
@@ -71,7 +71,7 @@ Bytes expected_wav(const Bytes &file, int header_len) {
             data.push_back(static_cast<unsigned char>(static_cast<unsigned short>(pcm[i]) >> 8));
         }
     }
-    return qrx_test::wav_file(info.sample_rate, data);
+    return qrxc::test::wav_file(info.sample_rate, data);
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ TEST(ConversionJob, OutputNameRule) {
         {"/rec/noext", "/rec/noext.wav"},     {"/rec/QRX", "/rec/QRX.wav"},     {"/rec/a.QRXX", "/rec/a.QRXX.wav"},
         {".QRX", ".wav"},                     {"", ".wav"},                      {"C:\\rec\\m.QRX", "C:\\rec\\m.wav"},
     };
-    for (const Case &c : cases) EXPECT_EQ(qrx::output_path_for(c.source), c.output) << c.source;
+    for (const Case &c : cases) EXPECT_EQ(qrxc::output_path_for(c.source), c.output) << c.source;
 }
 
 TEST(ConversionJob, ProgressPosition) {
@@ -101,7 +101,7 @@ TEST(ConversionJob, ProgressPosition) {
         {4'000'000'000ull, 4'294'967'295ull, 93}, // near the top of a 32-bit file size
         {1ull << 40, (1ull << 40) + 1, 99},       {7, 0, 100},
     };
-    for (const Case &c : cases) EXPECT_EQ(qrx::progress_position(c.consumed, c.total), c.position) << c.consumed;
+    for (const Case &c : cases) EXPECT_EQ(qrxc::progress_position(c.consumed, c.total), c.position) << c.consumed;
 }
 
 TEST(ConversionJob, ConvertsWholeFramesAndReportsProgress) {
@@ -123,28 +123,28 @@ TEST(ConversionJob, ConvertsWholeFramesAndReportsProgress) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        qrx_test::Scratch_dir dir;
+        qrxc::test::Scratch_dir dir;
         const Bytes file = adpcm_file(c.type, c.frames, c.trailing, c.short_header, c.rate);
         const std::string src = dir.file("msg.QRX");
-        qrx_test::write_bytes(src, file);
-        const std::string out = qrx::output_path_for(src);
+        qrxc::test::write_bytes(src, file);
+        const std::string out = qrxc::output_path_for(src);
         Recording_ui ui;
         Ctx ctx;
-        qrx::Conversion_job job(src, out, ui, ctx.c);
+        qrxc::Conversion_job job(src, out, ui, ctx.c);
         ASSERT_EQ(job.run(), Job_result::success);
         EXPECT_EQ(job.frames_converted(), c.frames);
         EXPECT_EQ(job.header_length(), c.short_header ? 4 : 16);
         EXPECT_EQ(ui.positions, c.positions);
         EXPECT_EQ(ui.messages, std::vector<std::string>{out + " Create Success"});
-        EXPECT_EQ(qrx_test::read_bytes(out), expected_wav(file, c.short_header ? 4 : 16));
+        EXPECT_EQ(qrxc::test::read_bytes(out), expected_wav(file, c.short_header ? 4 : 16));
         EXPECT_EQ(dir.entries().size(), 2u);  // source and WAV, no leftovers
     }
 }
 
 TEST(ConversionJob, DefaultContextGivesTheSameBytes) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const Bytes file = adpcm_file(5, 6);
-    qrx_test::write_bytes(dir.file("a.QRX"), file);
+    qrxc::test::write_bytes(dir.file("a.QRX"), file);
     Recording_ui ui;
     // Leave the default context mid-stream first: the reset on open must hide it.
     G_header info;
@@ -153,10 +153,10 @@ TEST(ConversionJob, DefaultContextGivesTheSameBytes) {
     short pcm[240] = {1000, -2000, 3000};
     unsigned char frame[120];
     Qrxc_frame(pcm, frame);
-    ASSERT_EQ(qrx::Conversion_job(dir.file("a.QRX"), dir.file("default.wav"), ui).run(), Job_result::success);
+    ASSERT_EQ(qrxc::Conversion_job(dir.file("a.QRX"), dir.file("default.wav"), ui).run(), Job_result::success);
     Ctx ctx;
-    ASSERT_EQ(qrx::Conversion_job(dir.file("a.QRX"), dir.file("own.wav"), ui, ctx.c).run(), Job_result::success);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("default.wav")), qrx_test::read_bytes(dir.file("own.wav")));
+    ASSERT_EQ(qrxc::Conversion_job(dir.file("a.QRX"), dir.file("own.wav"), ui, ctx.c).run(), Job_result::success);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("default.wav")), qrxc::test::read_bytes(dir.file("own.wav")));
 }
 
 TEST(ConversionJob, RejectedSources) {
@@ -167,30 +167,30 @@ TEST(ConversionJob, RejectedSources) {
         Job_result result;
         const char *message;
     };
-    Bytes long_short = qrx_test::long_header(8000, 5, 240, 120);
+    Bytes long_short = qrxc::test::long_header(8000, 5, 240, 120);
     long_short.resize(15);
     const Case cases[] = {
-        {"missing", {}, false, Job_result::open_failed, qrx::MSG_OPEN_FAILED},
-        {"empty", {}, true, Job_result::bad_header, qrx::MSG_CANNOT_CONVERT},
-        {"three bytes", {'Q', 'R', 'X'}, true, Job_result::bad_header, qrx::MSG_CANNOT_CONVERT},
-        {"long header cut short", long_short, true, Job_result::bad_header, qrx::MSG_CANNOT_CONVERT},
-        {"bad magic", {'Q', 'R', 'Z', 0x05, 1, 2, 3}, true, Job_result::bad_header, qrx::MSG_CANNOT_CONVERT},
-        {"short type 3", {'Q', 'R', 'X', 0x03, 1, 2, 3}, true, Job_result::bad_header, qrx::MSG_CANNOT_CONVERT},
-        {"long type 3", qrx_test::long_header(8000, 3, 240, 20), true, Job_result::bad_header,
-         qrx::MSG_CANNOT_CONVERT},
-        {"frame_bytes off", qrx_test::long_header(8000, 5, 240, 121), true, Job_result::bad_header,
-         qrx::MSG_CANNOT_CONVERT},
-        {"bad rate", qrx_test::long_header(44100, 5, 240, 120), true, Job_result::bad_header,
-         qrx::MSG_CANNOT_CONVERT},
+        {"missing", {}, false, Job_result::open_failed, qrxc::MSG_OPEN_FAILED},
+        {"empty", {}, true, Job_result::bad_header, qrxc::MSG_CANNOT_CONVERT},
+        {"three bytes", {'Q', 'R', 'X'}, true, Job_result::bad_header, qrxc::MSG_CANNOT_CONVERT},
+        {"long header cut short", long_short, true, Job_result::bad_header, qrxc::MSG_CANNOT_CONVERT},
+        {"bad magic", {'Q', 'R', 'Z', 0x05, 1, 2, 3}, true, Job_result::bad_header, qrxc::MSG_CANNOT_CONVERT},
+        {"short type 3", {'Q', 'R', 'X', 0x03, 1, 2, 3}, true, Job_result::bad_header, qrxc::MSG_CANNOT_CONVERT},
+        {"long type 3", qrxc::test::long_header(8000, 3, 240, 20), true, Job_result::bad_header,
+         qrxc::MSG_CANNOT_CONVERT},
+        {"frame_bytes off", qrxc::test::long_header(8000, 5, 240, 121), true, Job_result::bad_header,
+         qrxc::MSG_CANNOT_CONVERT},
+        {"bad rate", qrxc::test::long_header(44100, 5, 240, 120), true, Job_result::bad_header,
+         qrxc::MSG_CANNOT_CONVERT},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        qrx_test::Scratch_dir dir;
+        qrxc::test::Scratch_dir dir;
         const std::string src = dir.file("in.QRX");
-        if (c.create) qrx_test::write_bytes(src, c.content);
+        if (c.create) qrxc::test::write_bytes(src, c.content);
         Recording_ui ui;
         Ctx ctx;
-        EXPECT_EQ(qrx::Conversion_job(src, dir.file("in.wav"), ui, ctx.c).run(), c.result);
+        EXPECT_EQ(qrxc::Conversion_job(src, dir.file("in.wav"), ui, ctx.c).run(), c.result);
         EXPECT_EQ(ui.messages, std::vector<std::string>{c.message});
         EXPECT_TRUE(ui.positions.empty());
         EXPECT_EQ(dir.entries().size(), c.create ? 1u : 0u);  // no WAV, no temporary
@@ -198,49 +198,49 @@ TEST(ConversionJob, RejectedSources) {
 }
 
 TEST(ConversionJob, NoFileChosenOrADirectory) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     for (const std::string &src : {std::string(), dir.path().string()}) {
         Recording_ui ui;
         Ctx ctx;
-        EXPECT_EQ(qrx::Conversion_job(src, dir.file("x.wav"), ui, ctx.c).run(), Job_result::open_failed);
-        EXPECT_EQ(ui.messages, std::vector<std::string>{qrx::MSG_OPEN_FAILED});
+        EXPECT_EQ(qrxc::Conversion_job(src, dir.file("x.wav"), ui, ctx.c).run(), Job_result::open_failed);
+        EXPECT_EQ(ui.messages, std::vector<std::string>{qrxc::MSG_OPEN_FAILED});
     }
     EXPECT_TRUE(dir.entries().empty());
 }
 
 TEST(ConversionJob, OutputCannotBeCreated) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 2));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 2));
     const std::string out = dir.file("no/such/dir/a.wav");
     Recording_ui ui;
     Ctx ctx;
-    EXPECT_EQ(qrx::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::create_failed);
+    EXPECT_EQ(qrxc::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::create_failed);
     EXPECT_EQ(ui.messages, std::vector<std::string>{out + " Create Failed"});
     EXPECT_EQ(dir.entries().size(), 1u);
 }
 
 TEST(ConversionJob, FailedRenameLeavesTheTargetAndNoTemporary) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 3));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 3));
     const std::string out = dir.file("a.wav");
     std::filesystem::create_directory(out);  // a directory of that name cannot be replaced by a file
-    qrx_test::write_bytes(out + "/keep", {1, 2, 3});
+    qrxc::test::write_bytes(out + "/keep", {1, 2, 3});
     Recording_ui ui;
     Ctx ctx;
-    EXPECT_EQ(qrx::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::write_failed);
+    EXPECT_EQ(qrxc::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::write_failed);
     EXPECT_EQ(ui.messages, std::vector<std::string>{out + " Create Failed"});
-    EXPECT_EQ(qrx_test::read_bytes(out + "/keep"), (Bytes{1, 2, 3}));
+    EXPECT_EQ(qrxc::test::read_bytes(out + "/keep"), (Bytes{1, 2, 3}));
     EXPECT_EQ(dir.entries().size(), 2u);
 }
 
 TEST(ConversionJob, WriteFailureKeepsTheOldFile) {
     // A file size limit makes the PCM writes fail part way (as a full disk
     // would). Run in a child so the limit does not touch the test process.
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 200));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 200));
     const std::string out = dir.file("a.wav");
     const Bytes old(3000, 0x42);
-    qrx_test::write_bytes(out, old);
+    qrxc::test::write_bytes(out, old);
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -249,7 +249,7 @@ TEST(ConversionJob, WriteFailureKeepsTheOldFile) {
         ::setrlimit(RLIMIT_FSIZE, &lim);
         Recording_ui ui;
         Ctx ctx;
-        const Job_result r = qrx::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run();
+        const Job_result r = qrxc::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run();
         const bool told = ui.messages == std::vector<std::string>{out + " Create Failed"};
         ::_exit(r == Job_result::write_failed && told ? 0 : 1);
     }
@@ -257,39 +257,39 @@ TEST(ConversionJob, WriteFailureKeepsTheOldFile) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(qrx_test::read_bytes(out), old);
+    EXPECT_EQ(qrxc::test::read_bytes(out), old);
     EXPECT_EQ(dir.entries().size(), 2u);
 }
 
 TEST(ConversionJob, SuccessReplacesAnOldFileAndShowsTheDialogsPath) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const Bytes file = adpcm_file(6, 2);
-    qrx_test::write_bytes(dir.file("a.QRX"), file);
+    qrxc::test::write_bytes(dir.file("a.QRX"), file);
     const std::string out = dir.file("a.wav");
-    qrx_test::write_bytes(out, Bytes(100000, 7));
+    qrxc::test::write_bytes(out, Bytes(100000, 7));
     Recording_ui ui;
     ui.dialog_path = "/elsewhere/b.wav";  // OPEN chose another file meanwhile
     Ctx ctx;
-    ASSERT_EQ(qrx::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::success);
+    ASSERT_EQ(qrxc::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::success);
     EXPECT_EQ(ui.messages, std::vector<std::string>{"/elsewhere/b.wav Create Success"});
-    EXPECT_EQ(qrx_test::read_bytes(out), expected_wav(file, 16));
+    EXPECT_EQ(qrxc::test::read_bytes(out), expected_wav(file, 16));
 }
 
 TEST(ConversionJob, CancelLeavesNothingBehind) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 50));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 50));
     const Bytes old = {9, 9, 9};
-    qrx_test::write_bytes(dir.file("a.wav"), old);
+    qrxc::test::write_bytes(dir.file("a.wav"), old);
     Recording_ui ui;
     Ctx ctx;
-    qrx::Conversion_job job(dir.file("a.QRX"), dir.file("a.wav"), ui, ctx.c);
+    qrxc::Conversion_job job(dir.file("a.QRX"), dir.file("a.wav"), ui, ctx.c);
     ui.on_progress = [&] {
         if (ui.positions.size() == 5) job.cancel();
     };
     EXPECT_EQ(job.run(), Job_result::cancelled);
     EXPECT_EQ(ui.positions.size(), 5u);
     EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("a.wav")), old);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("a.wav")), old);
     EXPECT_EQ(dir.entries().size(), 2u);
 }
 
@@ -297,19 +297,19 @@ TEST(ConversionJob, NeverReplacesTheSourceOrADeviceNode) {
     // The finished WAV is renamed over the output: aimed at the source (or a
     // link to it) that would destroy the source, aimed at a pipe or device
     // node it would put a plain file in the node's place.
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const Bytes stream = adpcm_file(5, 3);
-    qrx_test::write_bytes(dir.file("a.QRX"), stream);
+    qrxc::test::write_bytes(dir.file("a.QRX"), stream);
     std::filesystem::create_symlink(dir.file("a.QRX"), dir.file("link.wav"));
     ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
     for (const char *name : {"a.QRX", "link.wav", "pipe.wav"}) {
         const std::string out = dir.file(name);
         Recording_ui ui;
         Ctx ctx;
-        EXPECT_EQ(qrx::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::create_failed) << name;
+        EXPECT_EQ(qrxc::Conversion_job(dir.file("a.QRX"), out, ui, ctx.c).run(), Job_result::create_failed) << name;
         EXPECT_EQ(ui.messages, std::vector<std::string>{out + " Create Failed"}) << name;
     }
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("a.QRX")), stream);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("a.QRX")), stream);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.wav")));
     EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe.wav")));
     EXPECT_EQ(dir.entries().size(), 3u);
@@ -317,15 +317,15 @@ TEST(ConversionJob, NeverReplacesTheSourceOrADeviceNode) {
 
 TEST(ConversionJob, MoreThanAWavCanHoldFailsBeforeWriting) {
     // A sparse 200 MB type 1 stream decodes to 4.8 GB of PCM.
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string src = dir.file("long.QRX");
-    qrx_test::write_bytes(src, qrx_test::long_header(8000, 1, 240, 20));
+    qrxc::test::write_bytes(src, qrxc::test::long_header(8000, 1, 240, 20));
     std::filesystem::resize_file(src, 200000000);
-    EXPECT_GT(qrx::wav_data_bytes(200000000 - 16, 20, 240), qrx::WAV_MAX_DATA_BYTES);
-    EXPECT_EQ(qrx::wav_data_bytes(20 * 1000 + 19, 20, 320), 640000u);
+    EXPECT_GT(qrxc::wav_data_bytes(200000000 - 16, 20, 240), qrxc::WAV_MAX_DATA_BYTES);
+    EXPECT_EQ(qrxc::wav_data_bytes(20 * 1000 + 19, 20, 320), 640000u);
     Recording_ui ui;
     Ctx ctx;
-    qrx::Conversion_job job(src, dir.file("long.wav"), ui, ctx.c);
+    qrxc::Conversion_job job(src, dir.file("long.wav"), ui, ctx.c);
     EXPECT_EQ(job.run(), Job_result::write_failed);
     EXPECT_EQ(job.frames_converted(), 0u);
     EXPECT_EQ(ui.messages, std::vector<std::string>{dir.file("long.wav") + " Create Failed"});
@@ -334,11 +334,11 @@ TEST(ConversionJob, MoreThanAWavCanHoldFailsBeforeWriting) {
 
 TEST(ConversionJob, ASourceThatShrinksIsAReadFailure) {
     // Cut short by another program while the job reads it: not a shorter success.
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 300));
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("a.QRX"), adpcm_file(5, 300));
     Recording_ui ui;
     Ctx ctx;
-    qrx::Conversion_job job(dir.file("a.QRX"), dir.file("a.wav"), ui, ctx.c);
+    qrxc::Conversion_job job(dir.file("a.QRX"), dir.file("a.wav"), ui, ctx.c);
     ui.on_progress = [&] {
         if (ui.positions.size() == 1) std::filesystem::resize_file(dir.file("a.QRX"), 16 + 120 * 100 + 50);
     };

@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace g723;
+using namespace qrxc::g723;
 using Bytes = std::array<unsigned char, 24>;
 
 Dec_state fresh() {

@@ -11,7 +11,7 @@
 #include "speed/voice_effects.h"
 #include "test_speed_support.h"
 
-using speed_test::open_context;
+using qrxc::test::speed::open_context;
 
 namespace {
 
@@ -74,7 +74,7 @@ TEST(PitchShift, SettingsScaleTheToneByFrameOverStretchedLength) {
     for (int F : {240, 320}) {
         for (double P : {30.0, 40.0, 50.0}) {
             for (int s = 1; s < qrxc::PITCH_SETTINGS; ++s) {
-                const auto tone = speed_test::sine(F, P, 10000);
+                const auto tone = qrxc::test::speed::sine(F, P, 10000);
                 std::vector<std::int16_t> out(static_cast<std::size_t>(F));
                 const int L = qrxc::pitch_shift(tone.data(), F, s, out.data());
                 if (s <= 3) {
@@ -82,12 +82,12 @@ TEST(PitchShift, SettingsScaleTheToneByFrameOverStretchedLength) {
                 } else {
                     EXPECT_GT(L, F) << "setting " << s;
                 }
-                const double period = speed_test::estimate_period(out.data() + 20, F - 40, 10, 120, 0.3);
+                const double period = qrxc::test::speed::estimate_period(out.data() + 20, F - 40, 10, 120, 0.3);
                 EXPECT_NEAR(period, P * F / L, 0.01 * P * F / L) << "F " << F << " P " << P << " setting " << s;
             }
         }
     }
-    const auto tone = speed_test::sine(240, 40.0, 10000);
+    const auto tone = qrxc::test::speed::sine(240, 40.0, 10000);
     std::vector<std::int16_t> out(240);
     EXPECT_EQ(qrxc::pitch_shift(tone.data(), 240, 1, out.data()), 160);  // 1.5 times the period, not 2
 }
@@ -95,9 +95,9 @@ TEST(PitchShift, SettingsScaleTheToneByFrameOverStretchedLength) {
 // Long periods with settings 3 and 4 ask for more samples per copy than the
 // frame holds; the copies stop at what is left.
 TEST(PitchShift, CopiesStayWithinTheFrameOnSpeechAndLongPeriods) {
-    auto speech = speed_test::load_speech();
+    auto speech = qrxc::test::speed::load_speech();
     ASSERT_FALSE(speech.empty());
-    const auto low = speed_test::sine(320 * 4, 62.0, 12000);
+    const auto low = qrxc::test::speed::sine(320 * 4, 62.0, 12000);
     speech.insert(speech.end(), low.begin(), low.end());
     for (int F : {240, 320}) {
         std::vector<std::int16_t> out(static_cast<std::size_t>(F));
@@ -114,7 +114,7 @@ TEST(PitchShift, CopiesStayWithinTheFrameOnSpeechAndLongPeriods) {
 TEST(PitchShift, InterpolationSaturatesInsteadOfWrapping) {
     // The last output reads just past the stretched buffer's end and
     // extrapolates from its final two samples.
-    auto tone = speed_test::sine(240, 40.0, 10000);
+    auto tone = qrxc::test::speed::sine(240, 40.0, 10000);
     tone[238] = -32768;
     tone[239] = 32767;
     std::vector<std::int16_t> out(240);
@@ -188,7 +188,7 @@ TEST(Echo, LoudInputSaturatesInsteadOfWrapping) {
 }
 
 TEST(EffectChain, CodeSelectsTheEffects) {
-    const auto tone = speed_test::sine(240 * 4, 45.0, 9000);
+    const auto tone = qrxc::test::speed::sine(240 * 4, 45.0, 9000);
     Qrxc_context plain = open_context(240);
     Qrmd_initial_ctx(&plain, 0x80);
     const auto reference = run_effect(plain, 0, tone);
@@ -213,7 +213,7 @@ TEST(EffectChain, CodeSelectsTheEffects) {
             EXPECT_EQ(ctx.effects.echo.variant, c.echo);
         }
         // Only the pitch shifter changes the tone's period.
-        const double period = speed_test::estimate_period(out.data() + 480, 480, 10, 120, 0.3);
+        const double period = qrxc::test::speed::estimate_period(out.data() + 480, 480, 10, 120, 0.3);
         if (c.pitch) {
             EXPECT_GT(std::abs(period - 45.0), 5.0) << std::hex << c.code;
         } else {
@@ -224,7 +224,7 @@ TEST(EffectChain, CodeSelectsTheEffects) {
 }
 
 TEST(EffectChain, FrameSwitchingIntoEffectModeIsLeftAlone) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     Qrxc_context ctx = open_context(240);
     Qrmd_initial_ctx(&ctx, 12);
     std::vector<short> out(480);
@@ -272,7 +272,7 @@ TEST(EffectChain, SwitchingEffectsKeepsEachOnesSettings) {
 // A reused context plays a stream exactly as a fresh one does: nothing of
 // the previous stream's speed state, vibrato or echo carries over.
 TEST(EffectChain, ReopeningAStreamForgetsThePreviousOne) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     ASSERT_GE(speech.size(), 24000u);
     enum Order { OPEN_THEN_INITIAL, INITIAL_THEN_OPEN, OPEN_ONLY };
     auto open = [](Qrxc_context *ctx) {

@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace g723;
+using namespace qrxc::g723;
 
 using Vec = std::array<Word16, SUBFRAME_LEN>;
 

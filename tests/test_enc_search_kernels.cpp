@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace g723;
+using namespace qrxc::g723;
 
 struct Amplitude {
     const char *name;

@@ -19,7 +19,7 @@
 #include "g723/encoder/weighted_synthesis.h"
 #include "g723/encoder/weighting_filter.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
@@ -396,4 +396,4 @@ TEST(WeightFilter, SilenceStaysSilent) {
 }
 
 }  // namespace
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -30,29 +30,29 @@ class EncoderConformance : public ::testing::TestWithParam<Conf_case> {};
 
 TEST_P(EncoderConformance, InternalPathReproducesReferenceFrames) {
     const Conf_case &c = GetParam();
-    const auto pcm = enc_test::read_pcm(data_path(c.name, ".pcm"));
-    const auto want = enc_test::read_bytes(data_path(c.name, ".QRX"));
+    const auto pcm = qrxc::test::encoder::read_pcm(data_path(c.name, ".pcm"));
+    const auto want = qrxc::test::encoder::read_bytes(data_path(c.name, ".QRX"));
     ASSERT_FALSE(pcm.empty());
     ASSERT_GT(want.size(), 16u);
     auto ctx = std::make_unique<Qrxc_context>();
     qrxc::context_load(*ctx);
     std::vector<unsigned char> got(want.begin(), want.begin() + 16);
-    const auto frames = enc_test::encode_internal(*ctx, pcm, c.type);
+    const auto frames = qrxc::test::encoder::encode_internal(*ctx, pcm, c.type);
     got.insert(got.end(), frames.begin(), frames.end());
-    EXPECT_EQ(first_bad_frame(got, want, 16, static_cast<std::size_t>(enc_test::g723_bytes_of(c.type))), -1);
+    EXPECT_EQ(first_bad_frame(got, want, 16, static_cast<std::size_t>(qrxc::test::encoder::g723_bytes_of(c.type))), -1);
     EXPECT_EQ(got.size(), want.size());
 }
 
 TEST_P(EncoderConformance, StreamApiReproducesReferenceFile) {
     const Conf_case &c = GetParam();
-    const auto pcm = enc_test::read_pcm(data_path(c.name, ".pcm"));
-    const auto want = enc_test::read_bytes(data_path(c.name, ".QRX"));
-    enc_test::Ctx_ptr ctx(Qrxc_create());
+    const auto pcm = qrxc::test::encoder::read_pcm(data_path(c.name, ".pcm"));
+    const auto want = qrxc::test::encoder::read_bytes(data_path(c.name, ".QRX"));
+    qrxc::test::encoder::Ctx_ptr ctx(Qrxc_create());
     ASSERT_TRUE(ctx);
-    const auto got = enc_test::encode_api(ctx.get(), pcm, c.type);
+    const auto got = qrxc::test::encoder::encode_api(ctx.get(), pcm, c.type);
     ASSERT_GE(got.size(), 16u);
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + 16, want.begin())) << "header";
-    EXPECT_EQ(first_bad_frame(got, want, 16, static_cast<std::size_t>(enc_test::g723_bytes_of(c.type))), -1);
+    EXPECT_EQ(first_bad_frame(got, want, 16, static_cast<std::size_t>(qrxc::test::encoder::g723_bytes_of(c.type))), -1);
     EXPECT_EQ(got.size(), want.size());
 }
 

@@ -7,7 +7,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 namespace {
 
 struct Kernel_case {
@@ -67,4 +67,4 @@ INSTANTIATE_TEST_SUITE_P(Ranges, EncoderKernels,
                          [](const auto &p) { return std::string(p.param.name); });
 
 }  // namespace
-}  // namespace g723
+}  // namespace qrxc::g723

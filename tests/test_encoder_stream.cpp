@@ -14,10 +14,10 @@
 
 namespace {
 
-using enc_test::Ctx_ptr;
+using qrxc::test::encoder::Ctx_ptr;
 
 std::vector<short> speech(int voice) {
-    return enc_test::read_pcm(std::string(QRXC_TEST_DATA) + "/speech/voice" + std::to_string(voice) + ".pcm");
+    return qrxc::test::encoder::read_pcm(std::string(QRXC_TEST_DATA) + "/speech/voice" + std::to_string(voice) + ".pcm");
 }
 
 std::vector<short> scaled(const std::vector<short> &in, double gain) {
@@ -38,11 +38,11 @@ std::unique_ptr<Qrxc_context> fresh() {
 // fourth-pulse loops, so only a nearly spent budget changes a frame.
 std::vector<unsigned char> frame_with_budget(int type, Word16 budget, const std::vector<short> &s, std::size_t pos) {
     auto ctx = fresh();
-    enc_test::encode_internal(*ctx, std::vector<short>(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(pos)), type);
+    qrxc::test::encoder::encode_internal(*ctx, std::vector<short>(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(pos)), type);
     ctx->acelp_budget = budget;
     std::vector<unsigned char> out(24, 0);
     qrxc::frame_g723_encode(*ctx, &s[pos], out.data());
-    out.resize(static_cast<std::size_t>(enc_test::g723_bytes_of(type)));
+    out.resize(static_cast<std::size_t>(qrxc::test::encoder::g723_bytes_of(type)));
     return out;
 }
 
@@ -65,10 +65,10 @@ TEST(EncodePath, Type0CarriesTheBudgetItFinds) {
     // A new stream keeps what the last one left; a fresh library starts at 0.
     auto ctx = fresh();
     EXPECT_EQ(ctx->acelp_budget, 0);
-    enc_test::encode_internal(*ctx, std::vector<short>(s.begin(), s.begin() + 3200), 0);
+    qrxc::test::encoder::encode_internal(*ctx, std::vector<short>(s.begin(), s.begin() + 3200), 0);
     const Word16 left = ctx->acelp_budget;
     EXPECT_GT(left, 0);
-    enc_test::encode_internal(*ctx, {}, 0);
+    qrxc::test::encoder::encode_internal(*ctx, {}, 0);
     EXPECT_EQ(ctx->acelp_budget, left);
 }
 
@@ -76,8 +76,8 @@ TEST(EncodePath, TheSameFrameTwiceGivesDifferentFrames) {
     const auto s = speech(2);
     for (int type : {0, 1, 2}) {
         auto ctx = fresh();
-        enc_test::encode_internal(*ctx, {}, type);
-        const std::size_t n = static_cast<std::size_t>(enc_test::pcm_frame_of(type));
+        qrxc::test::encoder::encode_internal(*ctx, {}, type);
+        const std::size_t n = static_cast<std::size_t>(qrxc::test::encoder::pcm_frame_of(type));
         std::vector<short> pcm(s.begin() + 4800, s.begin() + 4800 + static_cast<std::ptrdiff_t>(n));
         const std::vector<short> keep = pcm;
         unsigned char a[24] = {}, b[24] = {};
@@ -101,11 +101,11 @@ TEST_P(EncodeFrameSizes, StreamHasHeaderAndWholeFrames) {
     const auto s = speech(1);
     const std::vector<short> pcm(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(10 * c.pcm_frame + 17));
     Ctx_ptr ctx(Qrxc_create());
-    const auto stream = enc_test::encode_api(ctx.get(), pcm, c.type);
+    const auto stream = qrxc::test::encoder::encode_api(ctx.get(), pcm, c.type);
     EXPECT_EQ(stream.size(), 16 + 11 * c.frame_bytes);
     // The padded last frame still decodes.
     Ctx_ptr dec(Qrxc_create());
-    EXPECT_EQ(enc_test::decode_api(dec.get(), stream).size(), 11 * c.pcm_frame);
+    EXPECT_EQ(qrxc::test::encoder::decode_api(dec.get(), stream).size(), 11 * c.pcm_frame);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, EncodeFrameSizes,
@@ -160,8 +160,8 @@ TEST_P(EncodeQuality, DecodesWithReasonableSegmentalSnr) {
     for (const auto &[type, floor] : floors) {
         Ctx_ptr enc(Qrxc_create());
         Ctx_ptr dec(Qrxc_create());
-        const auto stream = enc_test::encode_api(enc.get(), in, type);
-        const auto out = enc_test::decode_api(dec.get(), stream);
+        const auto stream = qrxc::test::encoder::encode_api(enc.get(), in, type);
+        const auto out = qrxc::test::encoder::decode_api(dec.get(), stream);
         ASSERT_GE(out.size(), in.size()) << type;
         const double snr = seg_snr(in, out);
         std::cout << "segSNR " << c.name << " type " << type << ": " << snr << " dB\n";
@@ -169,7 +169,7 @@ TEST_P(EncodeQuality, DecodesWithReasonableSegmentalSnr) {
 
         // The sample rate only labels the PCM: the frames are the same.
         Ctx_ptr enc16(Qrxc_create());
-        const auto stream16 = enc_test::encode_api(enc16.get(), in, type, 16000);
+        const auto stream16 = qrxc::test::encoder::encode_api(enc16.get(), in, type, 16000);
         ASSERT_EQ(stream16.size(), stream.size());
         EXPECT_TRUE(std::equal(stream.begin() + 16, stream.end(), stream16.begin() + 16)) << type;
     }
@@ -183,10 +183,10 @@ INSTANTIATE_TEST_SUITE_P(Speech, EncodeQuality,
 
 TEST(EncodeQuality, ConformanceInputsRoundTrip) {
     for (const auto &[name, type] : {std::pair<const char *, int>{"PATHC53", 1}, {"CODEC63", 2}}) {
-        const auto in = enc_test::read_pcm(std::string(QRXC_TEST_DATA) + "/conformance/encode/" + name + ".pcm");
+        const auto in = qrxc::test::encoder::read_pcm(std::string(QRXC_TEST_DATA) + "/conformance/encode/" + name + ".pcm");
         Ctx_ptr enc(Qrxc_create());
         Ctx_ptr dec(Qrxc_create());
-        const auto out = enc_test::decode_api(dec.get(), enc_test::encode_api(enc.get(), in, type));
+        const auto out = qrxc::test::encoder::decode_api(dec.get(), qrxc::test::encoder::encode_api(enc.get(), in, type));
         const double snr = seg_snr(in, out);
         std::cout << "segSNR " << name << " type " << type << ": " << snr << " dB\n";
         EXPECT_GE(snr, 1.0) << name;
@@ -202,7 +202,7 @@ std::vector<short> hostile(int kind) {
         switch (kind) {
         case 0: s[n] = 0; break;
         case 1: s[n] = (n / 20) % 2 ? 32767 : -32768; break;
-        case 2: s[n] = g723::rand16(seed); break;
+        case 2: s[n] = qrxc::g723::rand16(seed); break;
         case 3: s[n] = n < 2400 ? 0 : (n < 4800 ? 32767 : -32768); break;
         case 4: s[n] = static_cast<short>(32767 * std::sin(2 * M_PI * (50 + 1900 * t) * t)); break;
         default: s[n] = (n % 97 == 0) ? -32768 : 0; break;
@@ -218,9 +218,9 @@ TEST_P(EncodeHostile, EveryTypeEncodesAndDecodes) {
     for (int type : {0, 1, 2, 4, 5, 6}) {
         Ctx_ptr enc(Qrxc_create());
         Ctx_ptr dec(Qrxc_create());
-        const auto stream = enc_test::encode_api(enc.get(), in, type);
+        const auto stream = qrxc::test::encoder::encode_api(enc.get(), in, type);
         ASSERT_GT(stream.size(), 16u) << type;
-        const auto out = enc_test::decode_api(dec.get(), stream);
+        const auto out = qrxc::test::encoder::decode_api(dec.get(), stream);
         EXPECT_GE(out.size(), in.size()) << type;
         if (GetParam() == 0 && type != 0) {
             long mx = 0;

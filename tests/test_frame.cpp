@@ -8,9 +8,9 @@
 
 namespace {
 
-using g723::Frame_params;
-using g723::RATE_53;
-using g723::RATE_63;
+using qrxc::g723::Frame_params;
+using qrxc::g723::RATE_53;
+using qrxc::g723::RATE_63;
 
 using Bytes = std::array<unsigned char, 24>;
 
@@ -65,13 +65,13 @@ TEST(Frame, RandomValidRecordsSurviveRoundTrip) {
             const Frame_params p = random_valid(rng, rate);
             Bytes b;
             b.fill(0xa5);
-            g723::frame_pack(p, rate, b.data());
+            qrxc::g723::frame_pack(p, rate, b.data());
             if (rate == RATE_53) {
                 for (int k = 20; k < 24; ++k) ASSERT_EQ(b[k], 0);
             } else {
                 ASSERT_EQ(b[12] & 1, 0);
             }
-            expect_same_coded_fields(p, g723::frame_unpack(b.data(), rate, 0));
+            expect_same_coded_fields(p, qrxc::g723::frame_unpack(b.data(), rate, 0));
             if (HasFailure()) return;
         }
     }
@@ -80,7 +80,7 @@ TEST(Frame, RandomValidRecordsSurviveRoundTrip) {
 TEST(Frame, ZeroFrameIsGood) {
     for (int rate : {RATE_63, RATE_53}) {
         const Bytes zero{};
-        const Frame_params p = g723::frame_unpack(zero.data(), rate, 0);
+        const Frame_params p = qrxc::g723::frame_unpack(zero.data(), rate, 0);
         EXPECT_EQ(p.bad_frame, 0);
         EXPECT_EQ(p.lsp_index, 0);
         EXPECT_EQ(p.ol_lag[0], 18);
@@ -140,7 +140,7 @@ TEST(Frame, BadFrameRules) {
         b[4] = static_cast<unsigned char>(c.lag_byte4);
         set_g0(b, c.g0);
         set_g3(b, c.g3);
-        const Frame_params p = g723::frame_unpack(b.data(), c.rate, 0);
+        const Frame_params p = qrxc::g723::frame_unpack(b.data(), c.rate, 0);
         EXPECT_EQ(p.bad_frame, c.bad ? 1 : 0);
         if (!c.bad) {
             EXPECT_EQ(p.ol_lag[0], c.lag_byte3 + 18);
@@ -153,8 +153,8 @@ TEST(Frame, BadFrameRules) {
 
 TEST(Frame, ErasedFlagWinsOverContent) {
     const Bytes zero{};
-    EXPECT_EQ(g723::frame_unpack(zero.data(), RATE_63, 1).bad_frame, 1);
-    EXPECT_EQ(g723::frame_unpack(zero.data(), RATE_53, 3).bad_frame, 3);
+    EXPECT_EQ(qrxc::g723::frame_unpack(zero.data(), RATE_63, 1).bad_frame, 1);
+    EXPECT_EQ(qrxc::g723::frame_unpack(zero.data(), RATE_53, 3).bad_frame, 3);
 }
 
 TEST(Frame, CombinedPositionCode) {
@@ -168,7 +168,7 @@ TEST(Frame, CombinedPositionCode) {
             Bytes b{};
             b[12] = static_cast<unsigned char>(((c.t & 0x7f) << 1) | static_cast<unsigned>(reserved));
             b[13] = static_cast<unsigned char>(c.t >> 7);
-            const Frame_params p = g723::frame_unpack(b.data(), RATE_63, 0);
+            const Frame_params p = qrxc::g723::frame_unpack(b.data(), RATE_63, 0);
             EXPECT_EQ(p.bad_frame, 0);
             EXPECT_EQ(p.sub[0].pulse_pos, c.h0 << 16) << c.t;
             EXPECT_EQ(p.sub[1].pulse_pos, c.h1 << 14) << c.t;
@@ -184,8 +184,8 @@ TEST(Frame, CombinedPositionCode) {
     p.sub[2].pulse_pos = (9 << 16) + 1;
     p.sub[3].pulse_pos = (8 << 14) + 2;
     Bytes b;
-    g723::frame_pack(p, RATE_63, b.data());
-    const Frame_params q = g723::frame_unpack(b.data(), RATE_63, 0);
+    qrxc::g723::frame_pack(p, RATE_63, b.data());
+    const Frame_params q = qrxc::g723::frame_unpack(b.data(), RATE_63, 0);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(q.sub[i].pulse_pos, p.sub[i].pulse_pos);
 }
 
@@ -204,7 +204,7 @@ TEST(Frame, KnownBytesAtFiveThree) {
     p.sub[0].pulse_pos = 0xabc;
     p.sub[3].pulse_pos = 0x123;
     Bytes b;
-    g723::frame_pack(p, RATE_53, b.data());
+    qrxc::g723::frame_pack(p, RATE_53, b.data());
     const Bytes want = {0x56, 0x34, 0x12, 123, 0, 0xfb, 0xfe, 0, 0, 0, 0, 0x40, 0xa5, 0, 0xbc, 0x0a, 0, 0, 0x30, 0x12,
                         0, 0, 0, 0};
     EXPECT_EQ(b, want);

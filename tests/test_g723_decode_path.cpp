@@ -29,7 +29,7 @@ Qrxc_context open_ctx(int type) {
     ctx.stream.header.pcm_frame = type == 0 ? 320 : 240;
     ctx.stream.header.frame_bytes = type == 2 ? 24 : 20;
     ctx.stream.resample = type == 0 ? 1 : 0;
-    ctx.stream.rate_select = type == 2 ? g723::RATE_63 : g723::RATE_53;
+    ctx.stream.rate_select = type == 2 ? qrxc::g723::RATE_63 : qrxc::g723::RATE_53;
     qrxc::g723_decode_setup(ctx);
     return ctx;
 }
@@ -47,8 +47,8 @@ TEST_P(DecodePath, MatchesDecoderAndConverter) {
     const auto qrx = read_file(c.stream);
     const size_t fb = c.type == 2 ? 24 : 20;
     Qrxc_context ctx = open_ctx(c.type);
-    g723::Dec_state ref;
-    g723::g723_decoder_reset(ref);
+    qrxc::g723::Dec_state ref;
+    qrxc::g723::g723_decoder_reset(ref);
     qrxc::Rate_converter rc{};
     qrxc::rc_reset(rc, 3, 4);
     std::vector<short> ref_all;
@@ -64,7 +64,7 @@ TEST_P(DecodePath, MatchesDecoderAndConverter) {
         short dec[240];
         unsigned char bytes[24] = {};
         std::memcpy(bytes, frame.data(), fb);
-        g723::g723_decode_frame(ref, ctx.stream.rate_select, dec, bytes, 0);
+        qrxc::g723::g723_decode_frame(ref, ctx.stream.rate_select, dec, bytes, 0);
         ref_all.insert(ref_all.end(), dec, dec + 240);
     }
     if (c.type == 0) {

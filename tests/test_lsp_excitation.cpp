@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace g723;
+using namespace qrxc::g723;
 using Lsp = std::array<Word16, LPC_ORDER>;
 
 Lsp dc() {
@@ -170,7 +170,7 @@ TEST(Excitation, AcbTableChoiceFollowsRateAndPairLag) {
     for (const Case &c : cases) {
         Word32 a = 0;
         for (int t = 0; t < 5; ++t) a = L_mac(a, 1000, c.row[t]);
-        const Word16 want = g723::round(L_shl(a, 1));
+        const Word16 want = qrxc::g723::round(L_shl(a, 1));
         Word16 out[SUBFRAME_LEN];
         acb_excitation(out, hist, c.ol_lag, 0, 1, c.rate);
         for (Word16 v : out) ASSERT_EQ(v, want) << c.ol_lag;

@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace g723;
+using namespace qrxc::g723;
 
 Word32 chain_mac(Word32 acc, const std::vector<Word16> &a, const std::vector<Word16> &b) {
     for (size_t i = 0; i < a.size(); ++i) acc = L_mac(acc, a[i], b[i]);

@@ -13,7 +13,7 @@
 
 #ifdef QRX_CLI
 
-using qrx_test::Bytes;
+using qrxc::test::Bytes;
 
 namespace {
 
@@ -23,12 +23,12 @@ struct Cli_result {
     std::string err;
 };
 
-Cli_result qrx(const std::string &args, const qrx_test::Scratch_dir &dir) {
+Cli_result qrx(const std::string &args, const qrxc::test::Scratch_dir &dir) {
     const std::string err_file = dir.file("stderr.txt");
     const std::string cmd = std::string("'") + QRX_CLI + "' " + args + " 2>'" + err_file + "'";
-    const qrx_test::Command_result run = qrx_test::run_command(cmd);
+    const qrxc::test::Command_result run = qrxc::test::run_command(cmd);
     Cli_result r{run.status, run.out, {}};
-    const Bytes e = qrx_test::read_bytes(err_file);
+    const Bytes e = qrxc::test::read_bytes(err_file);
     r.err.assign(e.begin(), e.end());
     std::remove(err_file.c_str());
     return r;
@@ -38,7 +38,7 @@ std::string q(const std::string &s) { return "'" + s + "'"; }
 
 // 40 frames of speech as a 4-bit ADPCM stream at 12000 Hz.
 Bytes speech_stream() {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     Qrxc_context *ctx = Qrxc_create();
     G_header h{};
     unsigned char head[16];
@@ -86,11 +86,11 @@ std::vector<short> expected_pcm(const Bytes &stream, int flags) {
 }  // namespace
 
 TEST(SpeedCli, WritesTheSpeedControlsOutputAsWav) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string src = dir.file("talk.QRX");
     const Bytes stream = speech_stream();
     ASSERT_EQ(stream.size(), 16u + 40 * 120);
-    qrx_test::write_bytes(src, stream);
+    qrxc::test::write_bytes(src, stream);
 
     struct Case {
         std::string args;
@@ -106,7 +106,7 @@ TEST(SpeedCli, WritesTheSpeedControlsOutputAsWav) {
         const Cli_result r = qrx("speed -y " + q(src) + " " + c.args + " -o " + q(wav), dir);
         ASSERT_EQ(r.status, 0) << c.args << ": " << r.err;
         EXPECT_TRUE(r.out.empty()) << c.args;   // standard output stays free of audio
-        const Bytes got = qrx_test::read_bytes(wav);
+        const Bytes got = qrxc::test::read_bytes(wav);
         const std::vector<short> want = expected_pcm(stream, c.flags);
         ASSERT_EQ(got.size(), 46 + want.size() * 2) << c.args;
         EXPECT_EQ(std::string(got.begin(), got.begin() + 4), "RIFF");
@@ -117,18 +117,18 @@ TEST(SpeedCli, WritesTheSpeedControlsOutputAsWav) {
     // effect so that it never takes qrx decode's name; -o - writes standard output.
     ASSERT_EQ(qrx("speed " + q(src) + " --level 2", dir).status, 0);
     ASSERT_EQ(qrx("speed " + q(src) + " --effect 29", dir).status, 0);
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("talk.level2.wav")).size(), 46 + expected_pcm(stream, 2).size() * 2);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("talk.level2.wav")).size(), 46 + expected_pcm(stream, 2).size() * 2);
     EXPECT_TRUE(std::filesystem::exists(dir.file("talk.effect29.wav")));
     const Cli_result piped = qrx("speed " + q(src) + " --level 2 -o -", dir);
     ASSERT_EQ(piped.status, 0) << piped.err;
-    EXPECT_EQ(Bytes(piped.out.begin(), piped.out.end()), qrx_test::read_bytes(dir.file("talk.level2.wav")));
+    EXPECT_EQ(Bytes(piped.out.begin(), piped.out.end()), qrxc::test::read_bytes(dir.file("talk.level2.wav")));
 }
 
 TEST(SpeedCli, FailuresLeaveNoFileBehind) {
-    qrx_test::Scratch_dir dir;
-    qrx_test::write_bytes(dir.file("bad.QRX"), {'Q', 'R', 'X', 0x35});
-    qrx_test::write_bytes(dir.file("tiny.QRX"), {'Q', 'R'});
-    qrx_test::write_bytes(dir.file("ok.QRX"), speech_stream());
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("bad.QRX"), {'Q', 'R', 'X', 0x35});
+    qrxc::test::write_bytes(dir.file("tiny.QRX"), {'Q', 'R'});
+    qrxc::test::write_bytes(dir.file("ok.QRX"), speech_stream());
     const std::string ok = q(dir.file("ok.QRX"));
     const std::string to = " -o " + q(dir.file("x.wav"));
     struct Case {

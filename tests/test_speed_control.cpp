@@ -11,7 +11,7 @@
 #include "speed/speed_control.h"
 #include "test_speed_support.h"
 
-using speed_test::open_context;
+using qrxc::test::speed::open_context;
 
 namespace {
 
@@ -92,7 +92,7 @@ TEST(SpeedApi, RefusesWithoutStreamOrBuffers) {
 }
 
 TEST(SpeedLevels, OutputCountPerLevelForBothFrameLengths) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     ASSERT_GE(speech.size(), 80000u);
     for (int F : {240, 320}) {
         for (int level = 0; level < 13; ++level) {
@@ -107,7 +107,7 @@ TEST(SpeedLevels, OutputCountPerLevelForBothFrameLengths) {
 }
 
 TEST(SpeedLevels, NormalSpeedDelaysByInitSize) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     for (int F : {240, 320}) {
         Qrxc_context ctx = open_context(F);
         ASSERT_EQ(Qrmd_initial_ctx(&ctx, 0x04), 0);
@@ -124,7 +124,7 @@ TEST(SpeedLevels, NormalSpeedDelaysByInitSize) {
 }
 
 TEST(SpeedLevels, LevelChangeFlushesAllButInitSize) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     struct Case {
         int from, to, frame;
     };
@@ -191,13 +191,13 @@ TEST(SpeedPeriodSearch, FindsThePeriodAndKeepsTheShorterLagOnTies) {
     std::vector<std::int16_t> ramp(400);
     for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(i * 50);
     const Case cases[] = {
-        {speed_test::sine(400, 37.0, 8000), 120, 37},
+        {qrxc::test::speed::sine(400, 37.0, 8000), 120, 37},
         {pulses(20), 120, 20},       // 40, 60, ... match as well: the shortest wins
         {pulses(55), 120, 55},
         {std::vector<std::int16_t>(400, 123), 120, 16},   // every lag ties
         {ramp, 120, 16},             // the sum grows with the lag
         {pulses(90), 60, 16},        // the period lies beyond the lags tried: all tie
-        {speed_test::sine(400, 100.0, 8000), 120, 100},
+        {qrxc::test::speed::sine(400, 100.0, 8000), 120, 100},
     };
     for (const Case &c : cases) EXPECT_EQ(qrxc::speed_period_search(c.signal.data(), c.max_lag), c.want) << c.want;
 }
@@ -239,7 +239,7 @@ TEST(SpeedCrossFade, FasterFadesNextPeriodInSlowerFadesBack) {
 // Cutting or repeating whole periods of a steady tone keeps it a steady
 // tone of the same period at every level.
 TEST(SpeedLevels, SteadyToneKeepsItsPeriod) {
-    const auto tone = speed_test::sine(240 * 60, 40.0, 10000);
+    const auto tone = qrxc::test::speed::sine(240 * 60, 40.0, 10000);
     for (int level = 0; level < 13; ++level) {
         Qrxc_context ctx = open_context(240);
         Qrmd_initial_ctx(&ctx, level);
@@ -299,7 +299,7 @@ TEST(SpeedDiagnostics, PrintedAsWordedAndProcessingGoesOn) {
 // Whatever the flags and the frame length, a call writes exactly its count
 // and the state stays within its buffers.
 TEST(SpeedRobustness, RandomFlagsNeverWritePastTheCount) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> noise(-32768, 32767);
     for (int F : {240, 320}) {
@@ -329,7 +329,7 @@ TEST(SpeedRobustness, RandomFlagsNeverWritePastTheCount) {
 }
 
 TEST(SpeedApi, SourceAndDestinationMayBeTheSameBuffer) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     Qrxc_context a = open_context(240), b = open_context(240);
     Qrmd_initial_ctx(&a, 9);
     Qrmd_initial_ctx(&b, 9);
@@ -359,7 +359,7 @@ TEST(SpeedPeriodSearch, MatchesThePlainFullSumSearch) {
         }
         return lag;
     };
-    auto signal = speed_test::load_speech();
+    auto signal = qrxc::test::speed::load_speech();
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> full(-32768, 32767);
     for (int i = 0; i < 4000; ++i) signal.push_back(static_cast<std::int16_t>(full(rng)));

@@ -9,7 +9,7 @@
 #include "codec/speed_path.h"
 #include "test_speed_support.h"
 
-using speed_test::open_context;
+using qrxc::test::speed::open_context;
 
 namespace {
 
@@ -29,7 +29,7 @@ std::vector<std::int16_t> play(int level, const std::vector<std::int16_t> &in, i
 double median_period(const std::vector<std::int16_t> &x) {
     std::vector<double> periods;
     for (std::size_t at = 0; at + 400 <= x.size(); at += 240) {
-        const double p = speed_test::estimate_period(&x[at], 400, 20, 160, 0.8);
+        const double p = qrxc::test::speed::estimate_period(&x[at], 400, 20, 160, 0.8);
         if (p > 0) periods.push_back(p);
     }
     if (periods.empty()) return 0;
@@ -60,7 +60,7 @@ constexpr int LEVELS[] = {0, 2, 6, 8, 12};
 }  // namespace
 
 TEST(SpeedQuality, LengthFollowsTheLevelRatioOverTenSeconds) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     ASSERT_GE(speech.size(), 80000u);
     for (int F : {240, 320}) {
         for (const int level : LEVELS) {
@@ -73,7 +73,7 @@ TEST(SpeedQuality, LengthFollowsTheLevelRatioOverTenSeconds) {
 }
 
 TEST(SpeedQuality, VoicedPitchIsKept) {
-    const auto speech = speed_test::load_speech();
+    const auto speech = qrxc::test::speed::load_speech();
     const auto vowel = held_vowel(80000);
     const double speech_period = median_period(speech);
     ASSERT_GT(speech_period, 20.0);

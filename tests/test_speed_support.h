@@ -10,7 +10,7 @@
 
 #include "codec/context.h"
 
-namespace speed_test {
+namespace qrxc::test::speed {
 
 // A fresh context with a decoding stream of the given frame length open;
 // only the fields the speed control reads are set.
@@ -74,4 +74,4 @@ inline double estimate_period(const std::int16_t *x, int n, int min_lag, int max
     return den < 0 ? best + 0.5 * (c[b - 1] - c[b + 1]) / den : best;
 }
 
-}  // namespace speed_test
+}  // namespace qrxc::test::speed

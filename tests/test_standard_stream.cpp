@@ -14,7 +14,7 @@
 
 namespace {
 
-using qrx_test::Bytes;
+using qrxc::test::Bytes;
 
 struct Context_deleter {
     void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
@@ -25,7 +25,7 @@ using Context = std::unique_ptr<Qrxc_context, Context_deleter>;
 Context decoding_context(int type) {
     Context ctx(Qrxc_create());
     const unsigned frame_bytes = type == 2 ? 24 : type == 4 ? 90 : 20;
-    const Bytes hdr = qrx_test::long_header(8000, static_cast<unsigned>(type), 240, frame_bytes);
+    const Bytes hdr = qrxc::test::long_header(8000, static_cast<unsigned>(type), 240, frame_bytes);
     G_header info{};
     EXPECT_EQ(Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &info, const_cast<unsigned char *>(hdr.data())), 16);
     return ctx;
@@ -44,7 +44,7 @@ struct Qrx_stream {
 };
 
 Qrx_stream read_qrx(const std::string &path) {
-    const Bytes b = qrx_test::read_bytes(path);
+    const Bytes b = qrxc::test::read_bytes(path);
     EXPECT_GE(b.size(), 16u);
     Qrx_stream s{b[6], b[6] == 2 ? 24u : 20u, Bytes(b.begin() + 16, b.end())};
     return s;
@@ -99,7 +99,7 @@ class StandardConformance : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(StandardConformance, ExportImportAndDecodeAreExact) {
     const Qrx_stream qrx = read_qrx(conformance("decode", GetParam() + ".QRX"));
-    const Bytes bits = qrx_test::read_bytes(conformance("standard", GetParam() + ".bit"));
+    const Bytes bits = qrxc::test::read_bytes(conformance("standard", GetParam() + ".bit"));
     ASSERT_EQ(bits.size(), qrx.frames.size());
     EXPECT_TRUE(to_standard(qrx) == bits);
 
@@ -118,7 +118,7 @@ TEST_P(StandardConformance, ExportImportAndDecodeAreExact) {
         at += qrx.frame_bytes;
     }
 
-    EXPECT_TRUE(decode_standard(bits, qrx.type) == pcm_of(qrx_test::read_bytes(conformance("decode", GetParam() + ".pcm"))));
+    EXPECT_TRUE(decode_standard(bits, qrx.type) == pcm_of(qrxc::test::read_bytes(conformance("decode", GetParam() + ".pcm"))));
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StandardConformance,
@@ -133,7 +133,7 @@ TEST(StandardFrame, RandomFramesRoundTripBothWays) {
     for (const int type : {1, 2}) {
         const int bytes = type == 2 ? 24 : 20;
         for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
-            Bytes qrx = qrx_test::noise_bytes(static_cast<std::size_t>(bytes), seed);
+            Bytes qrx = qrxc::test::noise_bytes(static_cast<std::size_t>(bytes), seed);
             qrx[3] &= 0x7f;
             qrx[4] &= 0x7f;
             unsigned char std_bits[24], back[24];
@@ -142,7 +142,7 @@ TEST(StandardFrame, RandomFramesRoundTripBothWays) {
             ASSERT_EQ(Qrxc_g723_from_standard(std_bits, 24, type, back, &kind), bytes);
             ASSERT_TRUE(std::equal(qrx.begin(), qrx.end(), back)) << "type " << type << " seed " << seed;
 
-            Bytes standard = qrx_test::noise_bytes(static_cast<std::size_t>(bytes), seed + 7777);
+            Bytes standard = qrxc::test::noise_bytes(static_cast<std::size_t>(bytes), seed + 7777);
             standard[0] = static_cast<unsigned char>((standard[0] & ~3u) | (type == 2 ? 0u : 1u));
             ASSERT_EQ(Qrxc_g723_from_standard(standard.data(), standard.size(), type, back, &kind), bytes);
             ASSERT_EQ(Qrxc_g723_to_standard(back, type, std_bits), bytes);
@@ -186,7 +186,7 @@ TEST(StandardFrame, EdgeCodesMapAndDecodeAlike) {
     for (const Edge_case &e : EDGES) {
         SCOPED_TRACE(e.name);
         const std::size_t bytes = e.type == 2 ? 24 : 20;
-        Bytes frame = qrx_test::noise_bytes(bytes, 99);
+        Bytes frame = qrxc::test::noise_bytes(bytes, 99);
         frame[3] = static_cast<unsigned char>(e.lag0);
         frame[4] = static_cast<unsigned char>(e.lag1);
         frame[5] = static_cast<unsigned char>((frame[5] & 0x0f) | ((e.gain0 & 0xf) << 4));
@@ -211,8 +211,8 @@ TEST(StandardFrame, EdgeCodesMapAndDecodeAlike) {
 // A stream that switches rates decodes each frame at its own rate on one
 // decoder state; SID and untransmitted frames are concealed.
 TEST(StandardDecode, FollowsTheRateOfEachFrame) {
-    const Bytes b53 = qrx_test::read_bytes(conformance("standard", "OVERD53.bit"));
-    const Bytes b63 = qrx_test::read_bytes(conformance("standard", "OVERD63P.bit"));
+    const Bytes b53 = qrxc::test::read_bytes(conformance("standard", "OVERD53.bit"));
+    const Bytes b63 = qrxc::test::read_bytes(conformance("standard", "OVERD63P.bit"));
     Bytes mixed(b53.begin(), b53.begin() + 200);
     mixed.insert(mixed.end(), b63.begin(), b63.begin() + 240);
     const unsigned char sid[4] = {0x02, 0x11, 0x22, 0x33};
@@ -220,10 +220,10 @@ TEST(StandardDecode, FollowsTheRateOfEachFrame) {
     mixed.push_back(0x03);
     mixed.insert(mixed.end(), b53.begin() + 200, b53.begin() + 400);
 
-    g723::Dec_state st;
-    g723::g723_decoder_reset(st);
+    qrxc::g723::Dec_state st;
+    qrxc::g723::g723_decoder_reset(st);
     std::vector<short> want;
-    int last_rate = g723::RATE_53;
+    int last_rate = qrxc::g723::RATE_53;
     for (std::size_t at = 0; at < mixed.size();) {
         const int kind = mixed[at] & 3;
         Word16 out[240];
@@ -232,9 +232,9 @@ TEST(StandardDecode, FollowsTheRateOfEachFrame) {
         if (kind < 2) {
             ASSERT_GT(Qrxc_g723_from_standard(mixed.data() + at, mixed.size() - at, kind == 0 ? 2 : 1, frame, &k), 0);
             last_rate = kind;
-            g723::g723_decode_frame(st, kind, out, frame, 0);
+            qrxc::g723::g723_decode_frame(st, kind, out, frame, 0);
         } else {
-            g723::g723_decode_frame(st, last_rate, out, frame, 1);
+            qrxc::g723::g723_decode_frame(st, last_rate, out, frame, 1);
         }
         want.insert(want.end(), out, out + 240);
         at += kind == 0 ? 24 : kind == 1 ? 20 : kind == 2 ? 4 : 1;
@@ -245,7 +245,7 @@ TEST(StandardDecode, FollowsTheRateOfEachFrame) {
 
 // A frame of another kind is consumed, named and replaced by an erasure.
 TEST(StandardFrame, OtherKindsAndBadInput) {
-    const Bytes b63 = qrx_test::read_bytes(conformance("standard", "OVERD63P.bit"));
+    const Bytes b63 = qrxc::test::read_bytes(conformance("standard", "OVERD63P.bit"));
     const unsigned char sid[4] = {0x02, 0, 0, 0};
     const unsigned char untransmitted[1] = {0x03};
     struct Case {

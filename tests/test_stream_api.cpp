@@ -13,7 +13,7 @@
 #include "codec/stream.h"
 #include "test_support.h"
 
-using qrx_test::Bytes;
+using qrxc::test::Bytes;
 
 namespace {
 
@@ -103,8 +103,8 @@ TEST(StreamApi, EncodingHeaders) {
         {0, 16000, 4, 4, {'Q', 'R', 'X', 0x24}, 0x01, 240, 90},
         {-1, 16000, 6, 16, {0x51, 0x52, 0x58, 0x40, 0x80, 0x3E, 0x06, 0x00, 0xF0, 0x00, 0x96, 0x00, 0x10, 0, 0, 0}, 0x40,
          240, 150},
-        {3, 8000, 2, 16, qrx_test::long_header(8000, 2, 240, 24, 16, 0xC0), 0xC0, 240, 24},
-        {2, 12000, 1, 16, qrx_test::long_header(12000, 1, 240, 20, 16, 0x80), 0x80, 240, 20},
+        {3, 8000, 2, 16, qrxc::test::long_header(8000, 2, 240, 24, 16, 0xC0), 0xC0, 240, 24},
+        {2, 12000, 1, 16, qrxc::test::long_header(12000, 1, 240, 20, 16, 0x80), 0x80, 240, 20},
         // The whole int counts, though the stored fields keep the low 16 bits.
         {1, 8000 + 65536, 5, QRXC_ERR_RATE, {}, 0, 0, 0},
         {1, 8000 - 65536, 5, QRXC_ERR_RATE, {}, 0, 0, 0},
@@ -165,15 +165,15 @@ TEST(StreamApi, DecodingHeaders) {
         {"short type 7", {'Q', 'R', 'X', 0x07}, QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
         {"short type 15", {'Q', 'R', 'X', 0x0F}, QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
         {"bad magic", {'Q', 'R', 'Y', 0x40}, QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
-        {"long type 1", qrx_test::long_header(8000, 1, 240, 20), 16, 8000, 240, 20, 16, 0x40},
-        {"long odd header_size", qrx_test::long_header(16000, 4, 240, 90, 99, 0x80), 16, 16000, 240, 90, 99, 0x80},
-        {"long version 0xFF", qrx_test::long_header(12000, 0, 320, 20, 16, 0xFF), 16, 12000, 320, 20, 16, 0xFF},
-        {"long bad rate", qrx_test::long_header(11025, 1, 240, 20), QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
-        {"long type 3", qrx_test::long_header(8000, 3, 240, 20), QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
-        {"long type 7", qrx_test::long_header(8000, 7, 240, 20), QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
-        {"long pcm_frame wrong", qrx_test::long_header(8000, 1, 320, 20), QRXC_ERR_ARG, 0, 0, 0, 0, 0},
-        {"long frame_bytes wrong", qrx_test::long_header(8000, 1, 240, 24), QRXC_ERR_ARG, 0, 0, 0, 0, 0},
-        {"long both wrong", qrx_test::long_header(8000, 5, 320, 90), QRXC_ERR_ARG, 0, 0, 0, 0, 0},
+        {"long type 1", qrxc::test::long_header(8000, 1, 240, 20), 16, 8000, 240, 20, 16, 0x40},
+        {"long odd header_size", qrxc::test::long_header(16000, 4, 240, 90, 99, 0x80), 16, 16000, 240, 90, 99, 0x80},
+        {"long version 0xFF", qrxc::test::long_header(12000, 0, 320, 20, 16, 0xFF), 16, 12000, 320, 20, 16, 0xFF},
+        {"long bad rate", qrxc::test::long_header(11025, 1, 240, 20), QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
+        {"long type 3", qrxc::test::long_header(8000, 3, 240, 20), QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
+        {"long type 7", qrxc::test::long_header(8000, 7, 240, 20), QRXC_ERR_HEADER, 0, 0, 0, 0, 0},
+        {"long pcm_frame wrong", qrxc::test::long_header(8000, 1, 320, 20), QRXC_ERR_ARG, 0, 0, 0, 0, 0},
+        {"long frame_bytes wrong", qrxc::test::long_header(8000, 1, 240, 24), QRXC_ERR_ARG, 0, 0, 0, 0, 0},
+        {"long both wrong", qrxc::test::long_header(8000, 5, 320, 90), QRXC_ERR_ARG, 0, 0, 0, 0, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,7 +213,7 @@ TEST(StreamApi, ModeSettings) {
             unsigned char hdr[16];
             if (direction == QRXC_DECODE) {
                 const qrxc::Stream_mode &m = *qrxc::stream_mode(static_cast<unsigned>(c.type));
-                Bytes h = qrx_test::long_header(8000, static_cast<unsigned>(c.type), m.pcm_frame, m.frame_bytes);
+                Bytes h = qrxc::test::long_header(8000, static_cast<unsigned>(c.type), m.pcm_frame, m.frame_bytes);
                 std::memcpy(hdr, h.data(), 16);
             }
             ASSERT_EQ(Qrxc_initial_ctx(ctx.get(), direction, 8000, c.type, &out, hdr), 16);
@@ -332,7 +332,7 @@ TEST(StreamApi, AdpcmPackingOrder) {
                                        : qrxc::adpcm_decode_5(ref, c));
         auto exact = std::make_unique<unsigned char[]>(frame_bytes);
         std::memcpy(exact.get(), expected.data(), frame_bytes);
-        Bytes h = qrx_test::long_header(8000, static_cast<unsigned>(type), 240, static_cast<unsigned>(frame_bytes));
+        Bytes h = qrxc::test::long_header(8000, static_cast<unsigned>(type), 240, static_cast<unsigned>(frame_bytes));
         ASSERT_EQ(Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &out, h.data()), 16);
         std::vector<short> got(240 + 4, 0x7777);
         ASSERT_EQ(Qrxc_frame_ctx(ctx.get(), got.data(), exact.get()), 0);
@@ -346,7 +346,7 @@ TEST(StreamApi, ThreeBitLayoutOfTheFirstBytes) {
     // in 6-7; byte 1: top bit of code 2, code 3 in 1-3, code 4 in 4-6, low bit of code 5.
     Ctx ctx = fresh();
     G_header out;
-    Bytes h = qrx_test::long_header(8000, 4, 240, 90);
+    Bytes h = qrxc::test::long_header(8000, 4, 240, 90);
     ASSERT_EQ(Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &out, h.data()), 16);
     const int codes[6] = {1, 2, 5, 3, 6, 7};
     Bytes frame(90, 0);

@@ -18,7 +18,7 @@
 
 #include "qrxc.h"
 
-namespace qrx_test {
+namespace qrxc::test {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -219,4 +219,4 @@ inline Qrx_run run_tool(const std::string &args, const std::string &prefix = "")
 }
 #endif
 
-}  // namespace qrx_test
+}  // namespace qrxc::test

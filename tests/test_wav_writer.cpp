@@ -3,7 +3,7 @@
 #include "conversion/wav_writer.h"
 #include "test_support.h"
 
-using qrx_test::Bytes;
+using qrxc::test::Bytes;
 
 TEST(WavWriter, FinishedFileBytes) {
     struct Case {
@@ -17,32 +17,32 @@ TEST(WavWriter, FinishedFileBytes) {
         {8000, {480, 480, 2}},
         {8000 + 65536, {4}},     // only the low 16 bits of the rate
     };
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     for (const Case &c : cases) {
         const std::string path = dir.file("out.wav");
-        qrx::Wav_writer w;
+        qrxc::Wav_writer w;
         w.set_format(c.rate);
         ASSERT_TRUE(w.open(path));
         Bytes all;
         std::uint32_t seed = 1;
         for (std::size_t n : c.writes) {
-            const Bytes block = qrx_test::noise_bytes(n, seed++);
+            const Bytes block = qrxc::test::noise_bytes(n, seed++);
             ASSERT_TRUE(w.write(block.data(), block.size()));
             all.insert(all.end(), block.begin(), block.end());
         }
         ASSERT_TRUE(w.close());
-        EXPECT_EQ(qrx_test::read_bytes(path), qrx_test::wav_file(c.rate & 0xFFFF, all)) << c.rate;
+        EXPECT_EQ(qrxc::test::read_bytes(path), qrxc::test::wav_file(c.rate & 0xFFFF, all)) << c.rate;
     }
 }
 
 TEST(WavWriter, SizesReadZeroAndEighteenUntilClosed) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string path = dir.file("partial.wav");
-    qrx::Wav_writer w;
+    qrxc::Wav_writer w;
     w.set_format(8000);
     ASSERT_TRUE(w.open(path));
-    const Bytes on_disk = qrx_test::read_bytes(path);
-    ASSERT_EQ(on_disk.size(), qrx::WAV_HEADER_BYTES);
+    const Bytes on_disk = qrxc::test::read_bytes(path);
+    ASSERT_EQ(on_disk.size(), qrxc::WAV_HEADER_BYTES);
     EXPECT_EQ(Bytes(on_disk.begin() + 4, on_disk.begin() + 8), (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(Bytes(on_disk.begin() + 42, on_disk.end()), (Bytes{18, 0, 0, 0}));
     ASSERT_TRUE(w.close());
@@ -53,21 +53,21 @@ TEST(WavWriter, SizesReadZeroAndEighteenUntilClosed) {
 }
 
 TEST(WavWriter, OpenTruncatesOrRefusesAnExistingFile) {
-    qrx_test::Scratch_dir dir;
+    qrxc::test::Scratch_dir dir;
     const std::string path = dir.file("old.wav");
-    qrx_test::write_bytes(path, Bytes(5000, 0x11));
-    qrx::Wav_writer w;
+    qrxc::test::write_bytes(path, Bytes(5000, 0x11));
+    qrxc::Wav_writer w;
     w.set_format(8000);
     EXPECT_FALSE(w.open(path, true));
-    EXPECT_EQ(qrx_test::read_bytes(path).size(), 5000u);
+    EXPECT_EQ(qrxc::test::read_bytes(path).size(), 5000u);
     ASSERT_TRUE(w.open(path));
     ASSERT_TRUE(w.close());
-    EXPECT_EQ(qrx_test::read_bytes(path), qrx_test::wav_file(8000, {}));
+    EXPECT_EQ(qrxc::test::read_bytes(path), qrxc::test::wav_file(8000, {}));
 }
 
 TEST(WavWriter, FailuresReportFalse) {
-    qrx_test::Scratch_dir dir;
-    qrx::Wav_writer w;
+    qrxc::test::Scratch_dir dir;
+    qrxc::Wav_writer w;
     w.set_format(8000);
     EXPECT_FALSE(w.open(dir.file("missing/dir/x.wav")));
     EXPECT_FALSE(w.is_open());

@@ -7,6 +7,8 @@
 #include "dialog_texts.h"
 #include "dialog_units.h"
 
+namespace qrxc::ui {
+
 QIcon program_icon() {
     QIcon icon;
     icon.addFile(QStringLiteral(":/qrxconvertor/icons/qrxconvertor-16.png"), QSize(16, 16));
@@ -16,7 +18,7 @@ QIcon program_icon() {
 
 CAboutDlg::CAboutDlg(QWidget *parent)
     : QDialog(parent), m_icon(new QLabel(this)), m_version(new QLabel(this)), m_ok(new QPushButton(this)) {
-    setWindowTitle(QString::fromUtf8(qrxc_ui::ABOUT_CAPTION));
+    setWindowTitle(QString::fromUtf8(qrxc::ui::ABOUT_CAPTION));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFont(dialog_font());
@@ -31,13 +33,15 @@ CAboutDlg::CAboutDlg(QWidget *parent)
 
     m_version->setObjectName(QStringLiteral("version"));
     m_version->setTextFormat(Qt::PlainText);
-    m_version->setText(QString::fromUtf8(qrxc_ui::ABOUT_VERSION));
+    m_version->setText(QString::fromUtf8(qrxc::ui::ABOUT_VERSION));
     m_version->setGeometry(du.rect(40, 10, 119, 8));
 
     m_ok->setObjectName(QStringLiteral("ok"));
-    m_ok->setText(QString::fromUtf8(qrxc_ui::ABOUT_OK));
+    m_ok->setText(QString::fromUtf8(qrxc::ui::ABOUT_OK));
     m_ok->setGeometry(du.rect(178, 7, 50, 14));
     m_ok->setDefault(true);
     m_ok->setFocus();
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
 }
+
+}  // namespace qrxc::ui

@@ -5,6 +5,9 @@
 
 class QLabel;
 class QPushButton;
+class QIcon;
+
+namespace qrxc::ui {
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -22,5 +25,6 @@ private:
 };
 
 // The program icon in every size it ships in.
-class QIcon;
 QIcon program_icon();
+
+}  // namespace qrxc::ui

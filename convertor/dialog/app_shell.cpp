@@ -9,8 +9,10 @@
 #include "dialog_units.h"
 #include "qrx_convertor_dlg.h"
 
+namespace qrxc::ui {
+
 void setup_application() {
-    QCoreApplication::setApplicationName(QString::fromUtf8(qrxc_ui::APP_NAME));
+    QCoreApplication::setApplicationName(QString::fromUtf8(qrxc::ui::APP_NAME));
     QCoreApplication::setApplicationVersion(QStringLiteral(QRXCONVERTOR_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("qrxconvertor"));
     QGuiApplication::setWindowIcon(program_icon());
@@ -22,3 +24,5 @@ void open_from_arguments(CQRXConvertorDlg &dialog, const QStringList &arguments)
         return;
     dialog.set_source(QFileInfo(arguments.at(1)).absoluteFilePath());
 }
+
+}  // namespace qrxc::ui

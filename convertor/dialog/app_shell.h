@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+namespace qrxc::ui {
+
 class CQRXConvertorDlg;
 
 void setup_application();
@@ -12,3 +14,5 @@ void setup_application();
 // (made absolute, as OPEN gives it); other arguments are ignored, and with
 // none the dialog stays as it opens.
 void open_from_arguments(CQRXConvertorDlg &dialog, const QStringList &arguments);
+
+}  // namespace qrxc::ui

@@ -2,7 +2,7 @@
 // see them. The job's own messages live with the job.
 #pragma once
 
-namespace qrxc_ui {
+namespace qrxc::ui {
 
 inline constexpr const char *APP_NAME = "QRXConvertor";  // also every message box's caption
 
@@ -22,4 +22,4 @@ inline constexpr const char *ABOUT_OK = "확인";
 inline constexpr const char *OPEN_FILTER = "QRX File(*.QRX)";
 inline constexpr const char *OPEN_SUFFIX = "QRX";
 
-}  // namespace qrxc_ui
+}  // namespace qrxc::ui

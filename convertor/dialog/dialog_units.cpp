@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QStringList>
 
+namespace qrxc::ui {
+
 Dialog_units Dialog_units::for_font(const QFont &font) {
     const QFontMetrics fm(font);
     const int alphabet = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
@@ -23,3 +25,5 @@ QFont dialog_font() {
     f.setPointSize(9);
     return f;
 }
+
+}  // namespace qrxc::ui

@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QSize>
 
+namespace qrxc::ui {
+
 class Dialog_units {
 public:
     Dialog_units(int base_x, int base_y) : base_x_(base_x), base_y_(base_y) {}
@@ -34,3 +36,5 @@ private:
 // The font of both windows: a Korean UI font at 9 points, so every Hangul
 // text renders; the fallbacks cover systems without the first choice.
 QFont dialog_font();
+
+}  // namespace qrxc::ui

@@ -8,9 +8,9 @@
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    setup_application();
-    CQRXConvertorDlg dialog;
-    open_from_arguments(dialog, QCoreApplication::arguments());
+    qrxc::ui::setup_application();
+    qrxc::ui::CQRXConvertorDlg dialog;
+    qrxc::ui::open_from_arguments(dialog, QCoreApplication::arguments());
     dialog.exec();
     return 0;
 }

@@ -23,6 +23,8 @@
 #include "dialog_texts.h"
 #include "dialog_units.h"
 
+namespace qrxc::ui {
+
 namespace {
 
 QString from_local(const std::string &bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
@@ -45,7 +47,7 @@ void default_message_box(QWidget *parent, const QString &caption, const QString 
 // Carries the job's calls from the worker to the dialog's thread. Each call
 // blocks the worker until the dialog has handled it, so the bar shows every
 // position the job sends, in order, and a message box holds the job.
-class CQRXConvertorDlg::Job_bridge final : public qrx::Job_ui {
+class CQRXConvertorDlg::Job_bridge final : public qrxc::Job_ui {
 public:
     explicit Job_bridge(CQRXConvertorDlg &dlg) : dlg_(dlg) {}
 
@@ -57,7 +59,7 @@ public:
                 if (dlg_.m_closing)
                     return;
                 dlg_.m_inJobMessage = true;
-                dlg_.m_messageBox(&dlg_, QString::fromUtf8(qrxc_ui::APP_NAME), shown);
+                dlg_.m_messageBox(&dlg_, QString::fromUtf8(qrxc::ui::APP_NAME), shown);
                 dlg_.m_inJobMessage = false;
             },
             Qt::BlockingQueuedConnection);
@@ -91,7 +93,7 @@ CQRXConvertorDlg::CQRXConvertorDlg(Qrxc_context *ctx, QWidget *parent)
       m_messageBox(default_message_box),
       m_ctx(ctx),
       m_bridge(std::make_unique<Job_bridge>(*this)) {
-    setWindowTitle(QString::fromUtf8(qrxc_ui::APP_NAME));
+    setWindowTitle(QString::fromUtf8(qrxc::ui::APP_NAME));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(dialog_font());
@@ -103,16 +105,16 @@ CQRXConvertorDlg::CQRXConvertorDlg(Qrxc_context *ctx, QWidget *parent)
 
     // Created in tab order; CLOSE comes first and has the focus.
     m_close->setObjectName(QStringLiteral("close"));
-    m_close->setText(QString::fromUtf8(qrxc_ui::BUTTON_CLOSE));
+    m_close->setText(QString::fromUtf8(qrxc::ui::BUTTON_CLOSE));
     m_close->setGeometry(du.rect(214, 66, 50, 14));
     m_close->setDefault(true);
 
     m_open->setObjectName(QStringLiteral("open"));
-    m_open->setText(QString::fromUtf8(qrxc_ui::BUTTON_OPEN));
+    m_open->setText(QString::fromUtf8(qrxc::ui::BUTTON_OPEN));
     m_open->setGeometry(du.rect(11, 7, 50, 14));
 
     m_convert->setObjectName(QStringLiteral("convert"));
-    m_convert->setText(QString::fromUtf8(qrxc_ui::BUTTON_CONVERT));
+    m_convert->setText(QString::fromUtf8(qrxc::ui::BUTTON_CONVERT));
     m_convert->setGeometry(du.rect(71, 7, 50, 14));
 
     m_progress->setObjectName(QStringLiteral("progress"));
@@ -124,12 +126,12 @@ CQRXConvertorDlg::CQRXConvertorDlg(Qrxc_context *ctx, QWidget *parent)
     m_path->setObjectName(QStringLiteral("path"));
     m_path->setTextFormat(Qt::PlainText);
     m_path->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_path->setText(QString::fromUtf8(qrxc_ui::NO_PATH));
+    m_path->setText(QString::fromUtf8(qrxc::ui::NO_PATH));
     m_path->setGeometry(du.rect(44, 28, 220, 10));
 
     m_pathLabel->setObjectName(QStringLiteral("pathLabel"));
     m_pathLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_pathLabel->setText(QString::fromUtf8(qrxc_ui::LABEL_PATH));
+    m_pathLabel->setText(QString::fromUtf8(qrxc::ui::LABEL_PATH));
     m_pathLabel->setGeometry(du.rect(13, 28, 25, 9));
 
     connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
@@ -151,14 +153,14 @@ QFileDialog *CQRXConvertorDlg::create_open_dialog(QWidget *parent) {
     // filter shows "*.QRX" and still lists files ending in ".qrx"; native
     // choosers on Linux would hide those.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setNameFilter(QString::fromUtf8(qrxc_ui::OPEN_FILTER));
-    dialog->setDefaultSuffix(QString::fromUtf8(qrxc_ui::OPEN_SUFFIX));
+    dialog->setNameFilter(QString::fromUtf8(qrxc::ui::OPEN_FILTER));
+    dialog->setDefaultSuffix(QString::fromUtf8(qrxc::ui::OPEN_SUFFIX));
     return dialog;
 }
 
 void CQRXConvertorDlg::set_source(const QString &path) {
     m_strSrc = path;
-    m_strOut = from_local(qrx::output_path_for(to_local(path)));
+    m_strOut = from_local(qrxc::output_path_for(to_local(path)));
     // A path wider than its line loses its middle, where the folders are,
     // and keeps the drive or root and the file name; the tooltip has it all.
     const QFontMetrics metrics(m_path->font());
@@ -178,7 +180,7 @@ void CQRXConvertorDlg::OnConvert() {
     // The codec stream and the output file belong to one job at a time.
     if (job_running() || m_closing)
         return;
-    m_job = std::make_unique<qrx::Conversion_job>(to_local(m_strSrc), to_local(m_strOut), *m_bridge, m_ctx);
+    m_job = std::make_unique<qrxc::Conversion_job>(to_local(m_strSrc), to_local(m_strOut), *m_bridge, m_ctx);
     m_workerDone.store(false);
     set_busy(true);
     try {
@@ -192,7 +194,7 @@ void CQRXConvertorDlg::OnConvert() {
     } catch (const std::system_error &) {
         m_job.reset();
         set_busy(false);
-        m_messageBox(this, QString::fromUtf8(qrxc_ui::APP_NAME), QString::fromUtf8(qrx::MSG_OPEN_FAILED));
+        m_messageBox(this, QString::fromUtf8(qrxc::ui::APP_NAME), QString::fromUtf8(qrxc::MSG_OPEN_FAILED));
     }
 }
 
@@ -251,7 +253,7 @@ QMenu *CQRXConvertorDlg::create_context_menu() {
     // Keep the separator that sets the entry apart, even at the top.
     menu->setSeparatorsCollapsible(false);
     menu->addSeparator();
-    QAction *about = menu->addAction(QString::fromUtf8(qrxc_ui::MENU_ABOUT));
+    QAction *about = menu->addAction(QString::fromUtf8(qrxc::ui::MENU_ABOUT));
     about->setObjectName(QStringLiteral("about"));
     return menu;
 }
@@ -294,3 +296,5 @@ void CQRXConvertorDlg::dropEvent(QDropEvent *event) {
     set_source(path);
     event->acceptProposedAction();
 }
+
+}  // namespace qrxc::ui

@@ -20,6 +20,8 @@ class QPushButton;
 class QFileDialog;
 struct Qrxc_context;
 
+namespace qrxc::ui {
+
 class CQRXConvertorDlg : public QDialog {
     Q_OBJECT
 public:
@@ -44,7 +46,7 @@ public:
     const QString &output_path() const { return m_strOut; }
     bool job_running() const { return m_worker.joinable(); }
     // How the last job ended; meaningful once job_finished has been emitted.
-    qrx::Job_result last_result() const { return m_lastResult; }
+    qrxc::Job_result last_result() const { return m_lastResult; }
 
     QPushButton *open_button() const { return m_open; }
     QPushButton *convert_button() const { return m_convert; }
@@ -97,11 +99,13 @@ private:
 
     Qrxc_context *m_ctx;
     std::unique_ptr<Job_bridge> m_bridge;
-    std::unique_ptr<qrx::Conversion_job> m_job;
+    std::unique_ptr<qrxc::Conversion_job> m_job;
     std::thread m_worker;
     std::atomic<bool> m_workerDone{false};
     // Set once closing has begun: the job's remaining messages are dropped.
     bool m_closing = false;
     bool m_inJobMessage = false;
-    qrx::Job_result m_lastResult = qrx::Job_result::success;
+    qrxc::Job_result m_lastResult = qrxc::Job_result::success;
 };
+
+}  // namespace qrxc::ui

@@ -2,8 +2,8 @@
 // every G.723.1 stage uses. Results are bit-exact; saturation shows only in
 // the result (no overflow flag, no state).
 //
-// `round` lives in namespace g723 and hides ::round inside it; code outside
-// the namespace calls it as g723::round.
+// `round` lives in namespace qrxc::g723 and hides ::round inside it; code outside
+// the namespace calls it as qrxc::g723::round.
 #pragma once
 
 #include <bit>
@@ -11,7 +11,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 inline constexpr Word16 MAX_16 = 0x7fff;
 inline constexpr Word16 MIN_16 = -0x8000;
@@ -180,4 +180,4 @@ constexpr Word16 rand16(Word16 &seed) {
     return seed;
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

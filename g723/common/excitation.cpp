@@ -6,7 +6,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 void acb_history(Word16 out[64], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
     out[0] = hist[ACB_LAG_MAX - 2 - lag];
@@ -95,4 +95,4 @@ Word16 acelp_lag_gain(Word16 base_lag, Word16 acb_gain, Word16 &beta) {
     return static_cast<Word16>(base_lag + Epsi170[acb_gain]);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -8,7 +8,7 @@
 #include "g723/common/tables.h"
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Lags below it take the 85-vector gain table and pulse trains at 6.3
 // kbit/s, and pitch sharpening at 5.3 kbit/s.
@@ -31,4 +31,4 @@ void pulse_train(Word16 dst[SUBFRAME_LEN], const Word16 src[SUBFRAME_LEN], Word1
 // stores Gain170[acb_gain] in beta.
 Word16 acelp_lag_gain(Word16 base_lag, Word16 acb_gain, Word16 &beta);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -19,7 +19,7 @@
 #include "g723/common/x86/fast_ops_sse2.h"
 #endif
 
-namespace g723 {
+namespace qrxc::g723 {
 
 #if defined(QRXC_PLAIN_OPS)
 inline constexpr bool PLAIN_OPS = true;
@@ -461,4 +461,4 @@ inline Row_pick best_row(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_
 #endif
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

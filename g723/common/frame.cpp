@@ -4,7 +4,7 @@
 
 #include "g723/common/excitation.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -161,4 +161,4 @@ Frame_params frame_unpack(const unsigned char *b, int rate_select, Word16 erased
     return p;
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

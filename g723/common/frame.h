@@ -5,7 +5,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 inline constexpr int FRAME_BYTES_63 = 24;
 inline constexpr int FRAME_BYTES_53 = 20;
@@ -36,4 +36,4 @@ void frame_pack(const Frame_params &p, int rate_select, unsigned char out[24]);
 // returns at once with bad_frame = erased.
 Frame_params frame_unpack(const unsigned char *bytes, int rate_select, Word16 erased);
 
-}  // namespace g723
+}  // namespace qrxc::g723

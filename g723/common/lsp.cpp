@@ -3,7 +3,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -132,4 +132,4 @@ void lsp_to_lpc(Word16 v[LPC_ORDER]) {
     }
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

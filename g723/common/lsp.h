@@ -4,7 +4,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // prev_lsp is used as scratch and restored before return.
 void lsp_dequantize(Word16 lsp_out[LPC_ORDER], Word16 prev_lsp[LPC_ORDER], Word32 lsp_index, Word16 bad);
@@ -13,4 +13,4 @@ void lsp_interpolate(Word16 lpc_out[4 * LPC_ORDER], const Word16 cur_lsp[LPC_ORD
 // In place: LSP vector in, Q13 LPC coefficients out.
 void lsp_to_lpc(Word16 v[LPC_ORDER]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

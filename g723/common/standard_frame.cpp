@@ -4,7 +4,7 @@
 
 #include "g723/common/frame.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -120,4 +120,4 @@ void erased_frame(unsigned char out[24]) {
     out[3] = 124;  // first forbidden open-loop lag code
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

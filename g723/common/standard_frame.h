@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Kind of a standard frame: its first two bits.
 enum class Standard_kind : int { rate_63 = 0, rate_53 = 1, sid = 2, untransmitted = 3 };
@@ -30,4 +30,4 @@ void frame_from_standard(const unsigned char *in, unsigned char *frame);
 // A frame of our layout that every decoder conceals: a forbidden lag code.
 void erased_frame(unsigned char out[24]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -2,7 +2,7 @@
 // clang-format off
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 const Word16 LspDcTable[10] = {
     3131, 4721, 7690, 10806, 13872, 16495, 19752, 22260, 25484, 27718,
@@ -1207,4 +1207,4 @@ const Word16 taming_gain85[85] = {
     10695, 11425, 11670, 14629, 15255,
 };
 
-}  // namespace g723
+}  // namespace qrxc::g723

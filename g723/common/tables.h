@@ -4,7 +4,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 extern const Word16 LspDcTable[10];
 extern const Word16 BandInfoTable[3][2];
@@ -31,4 +31,4 @@ extern const Word16 PerFiltPoleTable[10];
 extern const Word16 taming_gain170[170];
 extern const Word16 taming_gain85[85];
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -7,7 +7,7 @@
 using Word16 = std::int16_t;
 using Word32 = std::int32_t;
 
-namespace g723 {
+namespace qrxc::g723 {
 
 inline constexpr int FRAME_LEN = 240;  // samples per frame, 30 ms at 8 kHz
 inline constexpr int SUBFRAME_LEN = 60;
@@ -21,4 +21,4 @@ inline constexpr int ERASE_MAX = 3;
 inline constexpr int RATE_63 = 0;
 inline constexpr int RATE_53 = 1;
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -5,7 +5,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 struct Dec_state {
     Word16 erase_count;  // consecutive bad frames, saturating at ERASE_MAX
@@ -22,4 +22,4 @@ struct Dec_state {
 };
 static_assert(std::is_trivially_copyable_v<Dec_state>);
 
-}  // namespace g723
+}  // namespace qrxc::g723

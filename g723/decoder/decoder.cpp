@@ -12,7 +12,7 @@
 #include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 constexpr Word16 THREE_QUARTERS = Q15(0.75);
@@ -140,4 +140,4 @@ Word16 g723_decode_frame(Dec_state &st, int rate_select, Word16 pcm_out[FRAME_LE
     return 1;
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -5,7 +5,7 @@
 #include "g723/common/types.h"
 #include "g723/decoder/dec_state.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 void g723_decoder_reset(Dec_state &st);
 
@@ -21,4 +21,4 @@ Word16 erasure_info(Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag);
 void erasure_regen(Word16 out[FRAME_LEN], Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag, Word16 gain, Word16 count,
                    Word16 &seed);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -7,7 +7,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
     // Past outputs oldest first, so that each sample's ten taps are one
@@ -47,4 +47,4 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_O
     for (int j = 0; j < LPC_ORDER; ++j) st.synth_mem[j] = h[LPC_ORDER + SUBFRAME_LEN - 1 - j];
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

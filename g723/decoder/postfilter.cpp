@@ -7,7 +7,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -239,4 +239,4 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
     st.agc_gain_q12 = static_cast<Word16>(agc);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

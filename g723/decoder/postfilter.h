@@ -5,7 +5,7 @@
 #include "g723/common/types.h"
 #include "g723/decoder/dec_state.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Pitch postfilter parameters of one subframe.
 struct Pf_params {
@@ -26,4 +26,4 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LP
 // Matches the subframe's energy to input_energy, smoothing the gain.
 void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -10,7 +10,7 @@
 #include "g723/common/tables.h"
 #include "g723/encoder/taming.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -131,4 +131,4 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
     subtract_filtered(x, e_acb, h);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

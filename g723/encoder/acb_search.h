@@ -6,7 +6,7 @@
 #include "g723/common/types.h"
 #include "g723/encoder/enc_state.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // x: target in, target minus the adaptive contribution out; h: weighted
 // impulse response; reads st.prev_exc, st.sine_det and st.taming_err.
@@ -29,4 +29,4 @@ Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 
 // The fast scoring without SIMD, used where SSE2 is missing.
 Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -10,7 +10,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -262,4 +262,4 @@ Word16 acelp_code(Word16 x[SUBFRAME_LEN], Word16 h[SUBFRAME_LEN], Word16 t0s, Wo
     return res.index;
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

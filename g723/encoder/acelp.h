@@ -4,7 +4,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 inline constexpr int ACELP_TRACKS = 4;
 inline constexpr int ACELP_TRACK_POSITIONS = 8;
@@ -42,4 +42,4 @@ Word16 acelp_gain(const Word16 x[SUBFRAME_LEN], Word16 y[SUBFRAME_LEN], Word16 &
 Word16 acelp_code(Word16 x[SUBFRAME_LEN], Word16 h[SUBFRAME_LEN], Word16 t0s, Word16 gs, Word16 &budget,
                   Word16 &gain_index, Word16 &grid, Word16 &signs);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -5,7 +5,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 inline constexpr int LPC_WIN = 180;        // LPC analysis window
 inline constexpr int LPC_HIST = 120;       // LPC_WIN - SUBFRAME_LEN, kept between frames
@@ -30,4 +30,4 @@ struct Enc_state {
 };
 static_assert(std::is_trivially_copyable_v<Enc_state>);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -18,7 +18,7 @@
 #include "g723/encoder/weighted_synthesis.h"
 #include "g723/encoder/weighting_filter.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 constexpr Word32 TAMING_START = 4;
@@ -110,4 +110,4 @@ void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 fram
     frame_pack(rec, rate_select, out);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

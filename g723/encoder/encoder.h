@@ -5,7 +5,7 @@
 #include "g723/encoder/acelp.h"
 #include "g723/encoder/enc_state.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Zero state, LspDcTable in prev_lsp, taming accumulators at 4.
 void enc_reset(Enc_state &st);
@@ -22,4 +22,4 @@ inline void reset_acelp_budget(Word16 &acelp_budget) { acelp_budget = ACELP_BUDG
 // previous frame's last 60 followed by this frame's first 180.
 void lookahead_shift(Word16 hist[LPC_HIST], Word16 frame[FRAME_LEN]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -7,7 +7,7 @@
 #include "g723/encoder/acelp.h"
 #include "g723/encoder/mpmlq.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 void fcb_search(int rate_select, Word16 &acelp_budget, Word16 t[SUBFRAME_LEN], Word16 h[SUBFRAME_LEN],
                 Frame_params &params, Word16 s) {
@@ -25,4 +25,4 @@ void fcb_search(int rate_select, Word16 &acelp_budget, Word16 t[SUBFRAME_LEN], W
     }
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

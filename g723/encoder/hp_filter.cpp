@@ -4,7 +4,7 @@
 
 #include "g723/common/basic_ops.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 constexpr Word16 HPF_POLE = Q15(0.9921875);
@@ -21,4 +21,4 @@ void hp_filter(Enc_state &st, Word16 frame[FRAME_LEN]) {
     }
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

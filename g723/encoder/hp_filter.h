@@ -3,9 +3,9 @@
 
 #include "g723/encoder/enc_state.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // DC removal in place; halves the level.
 void hp_filter(Enc_state &st, Word16 frame[FRAME_LEN]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -9,7 +9,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -84,4 +84,4 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
         st.sine_det = static_cast<Word16>(st.sine_det | 0x8000);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

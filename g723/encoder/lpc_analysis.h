@@ -4,7 +4,7 @@
 
 #include "g723/encoder/enc_state.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Four unquantised Q13 LPC sets, subframe k at lpc[10k..]; updates st.sine_det.
 void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN]);
@@ -12,4 +12,4 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
 // (0x7fff when the recursion stops early). Returns the final prediction error.
 Word16 levinson_durbin(Word16 a[LPC_ORDER], const Word16 corr[LPC_ORDER], Word16 err, Word16 &k2);
 
-}  // namespace g723
+}  // namespace qrxc::g723

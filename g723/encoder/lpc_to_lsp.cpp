@@ -7,7 +7,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -79,4 +79,4 @@ void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 p
     for (int k = 0; k < LPC_ORDER; k++) lsp[k] = prev[k];
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

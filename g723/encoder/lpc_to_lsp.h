@@ -3,9 +3,9 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Falls back to prev when fewer than ten roots are found.
 void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 prev[LPC_ORDER]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

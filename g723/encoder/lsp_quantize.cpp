@@ -7,7 +7,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -120,4 +120,4 @@ Word32 lsp_quantize(Word16 lsp[LPC_ORDER], const Word16 prev[LPC_ORDER]) {
     return lsp_split_vq(lsp, w);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

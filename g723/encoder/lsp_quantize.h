@@ -3,7 +3,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Largest magnitude in the three LSP band codebooks.
 inline constexpr Word16 LSP_CODE_MAX_ABS = 6012;
@@ -12,4 +12,4 @@ inline constexpr Word16 LSP_CODE_MAX_ABS = 6012;
 Word32 lsp_quantize(Word16 lsp[LPC_ORDER], const Word16 prev[LPC_ORDER]);
 Word32 lsp_split_vq(const Word16 r[LPC_ORDER], const Word16 w[LPC_ORDER]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

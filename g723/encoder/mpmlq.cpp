@@ -10,7 +10,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -308,4 +308,4 @@ void mpmlq_subframe(Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], Frame_
     if (best.train == 1) pulse_train(t, t, lag);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -5,7 +5,7 @@
 #include "g723/common/frame.h"
 #include "g723/common/types.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 inline constexpr int MPMLQ_MAX_PULSES = 6;
 inline constexpr int MPMLQ_NO_TRAIN = 60;  // a lag at which no pulse train is searched
@@ -40,4 +40,4 @@ void mpmlq_pack(const Word16 v[SUBFRAME_LEN], Subframe_params &sub, const Mpmlq_
 // fixed-codebook excitation out.
 void mpmlq_subframe(Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], Frame_params &params, int s);
 
-}  // namespace g723
+}  // namespace qrxc::g723

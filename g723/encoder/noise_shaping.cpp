@@ -5,7 +5,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -67,4 +67,4 @@ void hns_filter(Word16 frame[FRAME_LEN], const Word16 buf[PITCH_BUF_LEN], const 
     }
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -4,7 +4,7 @@
 
 #include "g723/encoder/enc_state.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // Harmonic noise shaping filter P(z) = 1 - gain z^-lag of one subframe.
 struct Hns_params {
@@ -15,4 +15,4 @@ struct Hns_params {
 Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp);
 void hns_filter(Word16 frame[FRAME_LEN], const Word16 buf[PITCH_BUF_LEN], const Hns_params hns[SUBFRAMES]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -7,7 +7,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -103,4 +103,4 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
     return best;
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

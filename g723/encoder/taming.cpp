@@ -9,7 +9,7 @@
 #include "g723/common/tables.h"
 #include "g723/encoder/acb_search.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -75,4 +75,4 @@ void taming_update(Enc_state &st, int rate_select, Word16 base_lag, Word16 lag_o
     err[1] = w1;
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

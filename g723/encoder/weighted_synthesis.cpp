@@ -8,7 +8,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 namespace {
 
@@ -107,4 +107,4 @@ void update_ringing(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[
     cas.store(st.ring_fir_mem, st.ring_iir_mem);
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

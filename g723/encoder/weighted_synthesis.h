@@ -6,7 +6,7 @@
 #include "g723/encoder/enc_state.h"
 #include "g723/encoder/noise_shaping.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 // q: the quantised LPC set; p: the weighting filter's 20 coefficients.
 void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER],
@@ -16,4 +16,4 @@ void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 
 void update_ringing(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
                     const Word16 p[2 * LPC_ORDER]);
 
-}  // namespace g723
+}  // namespace qrxc::g723

@@ -7,7 +7,7 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
-namespace g723 {
+namespace qrxc::g723 {
 
 void weight_coeffs(Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER], const Word16 lpc[SUBFRAMES * LPC_ORDER]) {
     for (int k = 0; k < SUBFRAMES; k++) {
@@ -55,4 +55,4 @@ void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[
     }
 }
 
-}  // namespace g723
+}  // namespace qrxc::g723

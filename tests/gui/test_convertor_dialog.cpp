@@ -33,6 +33,8 @@
 #include "qrx_convertor_dlg.h"
 #include "qrxc.h"
 
+using namespace qrxc::ui;
+
 namespace {
 
 constexpr int TYPE_ADPCM4 = 5;  // 240 samples into 120 bytes
@@ -335,7 +337,7 @@ private slots:
         QCOMPARE(h.messages.size(), size_t(1));
         QCOMPARE(h.messages[0].caption, u8("QRXConvertor"));
         QCOMPARE(h.messages[0].text, u8("File Open false"));
-        QCOMPARE(h.dlg.last_result(), qrx::Job_result::open_failed);
+        QCOMPARE(h.dlg.last_result(), qrxc::Job_result::open_failed);
         QVERIFY(h.dlg.open_button()->isEnabled());
         QVERIFY(h.dlg.convert_button()->isEnabled());
     }
@@ -389,7 +391,7 @@ private slots:
         QCOMPARE(h.messages.size(), size_t(1));
         QCOMPARE(h.messages[0].caption, u8("QRXConvertor"));
         QCOMPARE(h.messages[0].text, dir.filePath(u8("msg01.wav")) + u8(" Create Success"));
-        QCOMPARE(h.dlg.last_result(), qrx::Job_result::success);
+        QCOMPARE(h.dlg.last_result(), qrxc::Job_result::success);
         QVERIFY(!h.open_enabled_mid_job);
         QVERIFY(!h.convert_enabled_mid_job);
         QVERIFY(h.dlg.open_button()->isEnabled());
@@ -435,7 +437,7 @@ private slots:
         QCOMPARE(h.messages.size(), size_t(1));
         QCOMPARE(h.messages[0].caption, u8("QRXConvertor"));
         QCOMPARE(h.messages[0].text, out + u8(" Create Failed"));
-        QVERIFY(h.dlg.last_result() != qrx::Job_result::success);
+        QVERIFY(h.dlg.last_result() != qrxc::Job_result::success);
         QVERIFY(QFileInfo(out).isDir());
         QCOMPARE(entries(dir.path()), (QStringList{u8("msg01.QRX"), u8("msg01.wav")}));
         QVERIFY(h.dlg.open_button()->isEnabled());
@@ -458,7 +460,7 @@ private slots:
         });
         QVERIFY(h.convert());
         QTRY_VERIFY(!h.dlg.isVisible());
-        QCOMPARE(h.dlg.last_result(), qrx::Job_result::cancelled);
+        QCOMPARE(h.dlg.last_result(), qrxc::Job_result::cancelled);
         QVERIFY(!h.dlg.job_running());
         QVERIFY2(h.positions.size() <= 2, "the job ran on after the window closed");
         QVERIFY(h.messages.empty());
@@ -481,7 +483,7 @@ private slots:
         QVERIFY(h.convert());
         QVERIFY(h.dlg.isVisible());
         QCOMPARE(h.messages.size(), size_t(1));
-        QCOMPARE(h.dlg.last_result(), qrx::Job_result::open_failed);
+        QCOMPARE(h.dlg.last_result(), qrxc::Job_result::open_failed);
         h.dlg.close();
         QVERIFY(!h.dlg.isVisible());
     }

@@ -8,7 +8,7 @@
 
 #include "g723/common/types.h"
 
-namespace g723::x86 {
+namespace qrxc::g723::x86 {
 
 // sum c[i] w[i], i = 0..9, in plain 32-bit arithmetic.
 inline std::int32_t dot10_sse2(const Word16 *c, const Word16 *w) {
@@ -57,4 +57,4 @@ inline bool row_score_sse2(const Row_operands &o, const Word16 *row, Word32 limi
     return true;
 }
 
-}  // namespace g723::x86
+}  // namespace qrxc::g723::x86
