@@ -69,8 +69,8 @@ QRXC_API long long Qrxc_encoded_bytes(int type, size_t samples, int long_header)
     return header_len + static_cast<long long>(frames) * mode->frame_bytes;
 }
 
-QRXC_API long long Qrxc_encode_buffer(Qrxc_context *ctx, int sample_rate, int type, int long_header,
-                                      const short *pcm, size_t samples, unsigned char *out, size_t out_capacity) {
+QRXC_API long long Qrxc_encode_buffer(Qrxc_context *ctx, int sample_rate, int type, int long_header, const short *pcm,
+                                      size_t samples, unsigned char *out, size_t out_capacity) {
     if (ctx == nullptr || out == nullptr || (pcm == nullptr && samples != 0)) return QRXC_ERR_ARG;
     if (sample_rate < 0 || !qrxc::is_supported_rate(static_cast<unsigned>(sample_rate))) return QRXC_ERR_RATE;
     const long long bytes = Qrxc_encoded_bytes(type, samples, long_header);

@@ -21,7 +21,9 @@ QRXC_API int Qrxc_initial(int direction, int sample_rate, int type, G_header *ou
     return qrxc::stream_initial(qrxc::default_context(), direction, sample_rate, type, out, hdr);
 }
 
-QRXC_API int Qrxc_frame(short *pcm, unsigned char *data) { return qrxc::stream_frame(qrxc::default_context(), pcm, data); }
+QRXC_API int Qrxc_frame(short *pcm, unsigned char *data) {
+    return qrxc::stream_frame(qrxc::default_context(), pcm, data);
+}
 
 QRXC_API void Qrxc_version_ctx(Qrxc_context *ctx, int v) {
     if (ctx != nullptr) qrxc::stream_version(ctx->stream, v);

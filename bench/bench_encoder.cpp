@@ -18,8 +18,8 @@
 namespace {
 
 std::vector<short> load_speech() {
-    const std::filesystem::path p =
-        std::filesystem::path(__FILE__).parent_path() / ".." / "tests" / "data" / "conformance" / "encode" / "PATHC53.pcm";
+    const std::filesystem::path p = std::filesystem::path(__FILE__).parent_path() / ".." / "tests" / "data" /
+                                    "conformance" / "encode" / "PATHC53.pcm";
     std::ifstream f(p, std::ios::binary);
     std::vector<unsigned char> b{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
     std::vector<short> s(b.size() / 2);
@@ -33,7 +33,10 @@ std::vector<short> load_speech() {
         const double x = (n % 67 == 0) ? 8000.0 : 0.0;
         const double y = x + 1.8 * std::cos(0.55) * y1 - 0.81 * y2;
         const double z = y + 1.7 * std::cos(1.4) * z1 - 0.72 * z2;
-        y2 = y1; y1 = y; z2 = z1; z1 = z;
+        y2 = y1;
+        y1 = y;
+        z2 = z1;
+        z1 = z;
         s[n] = static_cast<short>(std::clamp(z * 0.2, -32768.0, 32767.0));
     }
     return s;
@@ -61,8 +64,8 @@ void BM_Encode(benchmark::State &state) {
         pos += n;
     }
     // Seconds of audio per CPU second, taking the samples at 8000 Hz.
-    state.counters["realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) * static_cast<double>(n) / 8000.0,
-                                                    benchmark::Counter::kIsRate);
+    state.counters["realtime"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * static_cast<double>(n) / 8000.0, benchmark::Counter::kIsRate);
 }
 
 }  // namespace

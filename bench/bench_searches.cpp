@@ -7,12 +7,12 @@
 #include <cmath>
 #include <random>
 
-#include "g723/encoder/acelp.h"
-#include "g723/encoder/mpmlq.h"
 #include "g723/common/fast_ops.h"
 #include "g723/encoder/acb_search.h"
+#include "g723/encoder/acelp.h"
 #include "g723/encoder/encoder.h"
 #include "g723/encoder/fcb_search.h"
+#include "g723/encoder/mpmlq.h"
 
 namespace {
 
@@ -76,8 +76,10 @@ void BM_Conv(benchmark::State &state) {
     const Scene sc(3);
     Vec out{};
     for (auto _ : state) {
-        if constexpr (Fast) conv_round(out.data(), sc.target.data(), sc.h.data());
-        else conv_round_plain(out.data(), sc.target.data(), sc.h.data());
+        if constexpr (Fast)
+            conv_round(out.data(), sc.target.data(), sc.h.data());
+        else
+            conv_round_plain(out.data(), sc.target.data(), sc.h.data());
         benchmark::DoNotOptimize(out);
     }
 }
@@ -89,8 +91,10 @@ void BM_CorrBack(benchmark::State &state) {
     const Scene sc(4);
     std::array<Word32, SUBFRAME_LEN> out{};
     for (auto _ : state) {
-        if constexpr (Fast) corr_back(out.data(), sc.target.data(), sc.h.data());
-        else corr_back_plain(out.data(), sc.target.data(), sc.h.data());
+        if constexpr (Fast)
+            corr_back(out.data(), sc.target.data(), sc.h.data());
+        else
+            corr_back_plain(out.data(), sc.target.data(), sc.h.data());
         benchmark::DoNotOptimize(out);
     }
 }

@@ -29,7 +29,8 @@ const std::vector<short> &speech() {
         if (v.size() < 8000) {
             v.assign(80000, 0);
             for (std::size_t i = 0; i < v.size(); ++i)
-                v[i] = static_cast<short>(8000 * std::sin(static_cast<double>(i) * 0.12) * std::sin(static_cast<double>(i) * 0.0007));
+                v[i] = static_cast<short>(8000 * std::sin(static_cast<double>(i) * 0.12) *
+                                          std::sin(static_cast<double>(i) * 0.0007));
         }
         return v;
     }();
@@ -67,7 +68,8 @@ void run(benchmark::State &state, int flags, const std::vector<short> &pcm = spe
         at += 240;
         samples += 240;
     }
-    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(samples) / 8000.0, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(samples) / 8000.0, benchmark::Counter::kIsRate);
 }
 
 void BM_speed_level(benchmark::State &state) { run(state, static_cast<int>(state.range(0))); }
@@ -78,7 +80,17 @@ BENCHMARK(BM_speed_level_noise)->Arg(0)->Arg(3)->Arg(5)->Arg(12);
 
 void BM_effect(benchmark::State &state) { run(state, 0x80 | static_cast<int>(state.range(0))); }
 // Pitch settings 1..7 alone, then vibrato, short echo, long echo, and a full chain.
-BENCHMARK(BM_effect)->Arg(0x04)->Arg(0x08)->Arg(0x0C)->Arg(0x10)->Arg(0x14)->Arg(0x18)->Arg(0x1C)
-    ->Arg(0x01)->Arg(0x02)->Arg(0x03)->Arg(0x1D);
+BENCHMARK(BM_effect)
+    ->Arg(0x04)
+    ->Arg(0x08)
+    ->Arg(0x0C)
+    ->Arg(0x10)
+    ->Arg(0x14)
+    ->Arg(0x18)
+    ->Arg(0x1C)
+    ->Arg(0x01)
+    ->Arg(0x02)
+    ->Arg(0x03)
+    ->Arg(0x1D);
 
 }  // namespace

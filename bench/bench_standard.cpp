@@ -13,8 +13,8 @@
 namespace {
 
 std::vector<unsigned char> read_data(const char *dir, const char *name) {
-    const auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" / "data" / "conformance" /
-                      dir / name;
+    const auto path =
+        std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" / "data" / "conformance" / dir / name;
     std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }

@@ -91,8 +91,8 @@ bool Audio_input::fill() {
         do {
             std::size_t idone = 0, odone = 0;
             const float *in = input_done_ && mono_count == 0 ? nullptr : mono_.data() + used;
-            if (soxr_process(resampler_, in, mono_count - used, &idone, resampled_.data(), resampled_.size(),
-                             &odone) != nullptr) {
+            if (soxr_process(resampler_, in, mono_count - used, &idone, resampled_.data(), resampled_.size(), &odone) !=
+                nullptr) {
                 error_ = "resampling failed";
                 return false;
             }
@@ -117,7 +117,8 @@ long Audio_input::read(short *pcm, long count) {
         }
     }
     const long n = std::min(count, static_cast<long>(pending_.size() - pending_at_));
-    std::copy(pending_.begin() + static_cast<long>(pending_at_), pending_.begin() + static_cast<long>(pending_at_) + n, pcm);
+    std::copy(pending_.begin() + static_cast<long>(pending_at_), pending_.begin() + static_cast<long>(pending_at_) + n,
+              pcm);
     pending_at_ += static_cast<std::size_t>(n);
     return n;
 }

@@ -103,8 +103,8 @@ bool Audio_output::start(Output_file &file, Audio_format format, int in_rate, in
     }
     snd_ = sf_open_fd(file.fd(), SFM_WRITE, &info, 0);
     if (snd_ == nullptr) {
-        error_ = std::string("cannot write ") + r.name + " at " + std::to_string(out_rate) + " Hz: " +
-                 sf_strerror(nullptr);
+        error_ =
+            std::string("cannot write ") + r.name + " at " + std::to_string(out_rate) + " Hz: " + sf_strerror(nullptr);
         return false;
     }
     if (format != Audio_format::flac) {
@@ -146,7 +146,8 @@ bool Audio_output::finish() {
     if (resampler_ != nullptr) {
         for (;;) {
             std::size_t odone = 0;
-            if (soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), resampled_.size(), &odone) != nullptr) {
+            if (soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), resampled_.size(), &odone) !=
+                nullptr) {
                 ok = false;
                 break;
             }

@@ -79,13 +79,13 @@ std::string clash_key(const std::string &path) {
 }
 
 bool output_exists(const std::string &path) {
-    struct stat st{};
+    struct stat st {};
     return path != "-" && ::lstat(path.c_str(), &st) == 0;
 }
 
 bool is_written_through(const std::string &path) {
     if (path == "-") return true;
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
@@ -205,7 +205,8 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
     }
 
     const std::size_t n = planned.size();
-    const int jobs = static_cast<int>(std::min<std::size_t>(n, static_cast<std::size_t>(opt.jobs > 0 ? opt.jobs : online_cpus())));
+    const int jobs =
+        static_cast<int>(std::min<std::size_t>(n, static_cast<std::size_t>(opt.jobs > 0 ? opt.jobs : online_cpus())));
     std::vector<Task_result> results(n);
     std::vector<Outcome> outcomes(n, Outcome::failed);
     std::vector<char> finished(n, 0);
@@ -221,9 +222,8 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
             const std::size_t i = next.fetch_add(1);
             if (i >= n) return;
             Task_result r;
-            const Outcome o = ctx.get() == nullptr
-                                  ? (r.code = EXIT_OUTPUT, r.error = "out of memory", Outcome::failed)
-                                  : run_one(opt, kind, planned[i].task, ctx.get(), r);
+            const Outcome o = ctx.get() == nullptr ? (r.code = EXIT_OUTPUT, r.error = "out of memory", Outcome::failed)
+                                                   : run_one(opt, kind, planned[i].task, ctx.get(), r);
             const std::lock_guard<std::mutex> lock(m);
             results[i] = std::move(r);
             outcomes[i] = o;
@@ -256,7 +256,8 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
                 ++printed;
             }
             if (draw) {
-                const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+                const double elapsed =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
                 const double eta = done > 0 ? elapsed / static_cast<double>(done) * static_cast<double>(n - done) : 0;
                 std::fprintf(stderr, "\r%zu/%zu files, %.2f h of audio, ETA %s ", done, n, seconds_done / 3600,
                              clock_text(eta).c_str());
@@ -280,7 +281,8 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
         }
     }
     if (!opt.quiet || failed > 0)
-        std::fprintf(stderr, "qrx: %zu %s, %zu skipped, %zu failed\n", converted, kind.done_word.c_str(), skipped, failed);
+        std::fprintf(stderr, "qrx: %zu %s, %zu skipped, %zu failed\n", converted, kind.done_word.c_str(), skipped,
+                     failed);
     return failed > 0 ? EXIT_BATCH_FAILED : EXIT_OK;
 }
 

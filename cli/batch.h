@@ -35,8 +35,8 @@ void add_batch_options(CLI::App &cmd, Batch_options &opt, const std::string &inp
 // One file of a batch.
 struct Task {
     std::string input;
-    std::string output;  // empty when the command writes no file
-    bool single = false;   // the only input: the progress line is per file
+    std::string output;   // empty when the command writes no file
+    bool single = false;  // the only input: the progress line is per file
     bool quiet = false;
     bool replace = false;  // an existing output may be replaced (-y)
 };

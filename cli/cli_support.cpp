@@ -33,7 +33,7 @@ bool Input_fd::open(const std::string &path) {
             return false;
         }
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_, &st) != 0) {
         error_ = std::string("cannot open: ") + std::strerror(errno);
         return false;

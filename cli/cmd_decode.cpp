@@ -74,7 +74,8 @@ Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
     }
     if (const std::uint64_t pcm = decoded_size(in); pcm > WAV_MAX_DATA_BYTES) {
         r.code = EXIT_OUTPUT;
-        r.error = in_name + ": decodes to " + std::to_string(pcm) + " bytes of PCM, more than a WAV file can hold (4 GiB)";
+        r.error =
+            in_name + ": decodes to " + std::to_string(pcm) + " bytes of PCM, more than a WAV file can hold (4 GiB)";
         return r;
     }
     Cli_ui ui(task.single && !task.quiet);
@@ -105,7 +106,8 @@ void add_decode_command(CLI::App &app) {
     auto opt = std::make_shared<Decode_options>();
     CLI::App *cmd = app.add_subcommand("decode", "Convert QRX files to audio (16-bit mono PCM WAV by default)");
     add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", true);
-    cmd->add_option("--format", opt->format, "Output format: wav, flac, ogg, opus, mp3 or raw (s16le); default from the -o name, else wav")
+    cmd->add_option("--format", opt->format,
+                    "Output format: wav, flac, ogg, opus, mp3 or raw (s16le); default from the -o name, else wav")
         ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
         ->check(CLI::Range(1000, 384000));

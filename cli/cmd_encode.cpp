@@ -82,14 +82,14 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     SF_INFO info{};
     std::unique_ptr<SNDFILE, Sndfile_closer> snd(sf_open_fd(in.get(), SFM_READ, &info, 0));
     if (!snd) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + sf_strerror(nullptr));
-    const int rate = o.rate != 0 ? o.rate
+    const int rate = o.rate != 0                                                                       ? o.rate
                      : info.samplerate == 8000 || info.samplerate == 12000 || info.samplerate == 16000 ? info.samplerate
                                                                                                        : 8000;
     Audio_input audio;
     if (!audio.start(snd.get(), info, rate)) return failed(EXIT_FORMAT, in_name + ": " + audio.error());
     if (audio.converted() && !task.quiet && !conversion_noted.exchange(true))
-        std::fprintf(stderr, "qrx: %s: %d Hz, %d channel%s; converted to mono at %d Hz\n",
-                     in_name.c_str(), info.samplerate, info.channels, info.channels == 1 ? "" : "s", rate);
+        std::fprintf(stderr, "qrx: %s: %d Hz, %d channel%s; converted to mono at %d Hz\n", in_name.c_str(),
+                     info.samplerate, info.channels, info.channels == 1 ? "" : "s", rate);
 
     const bool standard = o.output_format == "g723";
     if (standard && o.type != 1 && o.type != 2)
@@ -110,7 +110,8 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     if (!out.open(task.output)) return failed(EXIT_OUTPUT, "cannot create " + out_name + ": " + out.error());
     std::FILE *f = out.stream();
     auto write_all = [&](const void *p, std::size_t n) { return f != nullptr && std::fwrite(p, 1, n, f) == n; };
-    if (!standard && !write_all(hdr_bytes, static_cast<std::size_t>(hlen))) return failed(EXIT_OUTPUT, "cannot write " + out_name);
+    if (!standard && !write_all(hdr_bytes, static_cast<std::size_t>(hlen)))
+        return failed(EXIT_OUTPUT, "cannot write " + out_name);
     const int pcm_frame = hdr.pcm_frame;
     const auto frame_bytes = static_cast<std::size_t>(hdr.frame_bytes);
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
@@ -127,7 +128,8 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
         if (standard) {
             unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
             const int n = Qrxc_g723_to_standard(data.data(), o.type, bits);
-            if (n < 0 || !write_all(bits, static_cast<std::size_t>(n))) return failed(EXIT_OUTPUT, "cannot write " + out_name);
+            if (n < 0 || !write_all(bits, static_cast<std::size_t>(n)))
+                return failed(EXIT_OUTPUT, "cannot write " + out_name);
         } else if (!write_all(data.data(), frame_bytes)) {
             return failed(EXIT_OUTPUT, "cannot write " + out_name);
         }
@@ -151,7 +153,9 @@ void add_encode_command(CLI::App &app) {
                     "4, 5, 6 (ADPCM 3, 4, 5 bits)")
         ->required()
         ->check(CLI::IsMember({0, 1, 2, 4, 5, 6}));
-    cmd->add_option("--rate", opts->rate, "stream sample rate: 8000, 12000 or 16000 (default: the input's rate if one of these, else 8000); the input is resampled to it")
+    cmd->add_option("--rate", opts->rate,
+                    "stream sample rate: 8000, 12000 or 16000 (default: the input's rate if one of these, else 8000); "
+                    "the input is resampled to it")
         ->check(CLI::IsMember({8000, 12000, 16000}));
     cmd->add_flag("--short-header", opts->short_header, "write the 4-byte header form");
     cmd->add_option("--output-format", opts->output_format,

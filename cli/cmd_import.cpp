@@ -116,7 +116,8 @@ int run_import(const Import_options &o) {
         at += static_cast<std::size_t>(used);
     }
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
-    const std::uint64_t total = other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
+    const std::uint64_t total =
+        other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
     if (total > 0)
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "

@@ -86,12 +86,16 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     const std::string type_name = known ? desc.coder : "unknown";
     r.seconds = seconds;
     if (json) {
-        r.text = "  {\"file\": " + json_string(name) + format(", \"header\": \"%s\", \"header_bytes\": %d", hlen == 16 ? "long" : "short", hlen) +
-                 format(", \"version_byte\": %u, \"sample_rate\": %u, \"type\": %u", version, unsigned(h.sample_rate), unsigned(h.type)) +
+        r.text = "  {\"file\": " + json_string(name) +
+                 format(", \"header\": \"%s\", \"header_bytes\": %d", hlen == 16 ? "long" : "short", hlen) +
+                 format(", \"version_byte\": %u, \"sample_rate\": %u, \"type\": %u", version, unsigned(h.sample_rate),
+                        unsigned(h.type)) +
                  ", \"type_name\": " + json_string(type_name) +
-                 format(", \"pcm_frame\": %u, \"frame_bytes\": %u, \"header_size\": %u", unsigned(h.pcm_frame), unsigned(h.frame_bytes), unsigned(h.header_size)) +
+                 format(", \"pcm_frame\": %u, \"frame_bytes\": %u, \"header_size\": %u", unsigned(h.pcm_frame),
+                        unsigned(h.frame_bytes), unsigned(h.header_size)) +
                  format(", \"frames\": %llu, \"duration\": %.3f, \"trailing_bytes\": %llu", frames, seconds, trailing) +
-                 (g723 ? format(", \"concealed_frames\": %llu}", static_cast<unsigned long long>(concealed)) : std::string(", \"concealed_frames\": null}"));
+                 (g723 ? format(", \"concealed_frames\": %llu}", static_cast<unsigned long long>(concealed))
+                       : std::string(", \"concealed_frames\": null}"));
         return r;
     }
     r.text = "file:         " + name + "\n" +
@@ -102,7 +106,9 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
              format("frame_bytes:  %u bytes\n", unsigned(h.frame_bytes)) +
              format("header_size:  %u\n", unsigned(h.header_size)) + format("frames:       %llu\n", frames) +
              format("duration:     %.3f s\n", seconds) + format("trailing:     %llu bytes\n", trailing);
-    if (g723) r.text += format("concealed:    %llu frames (forbidden lag or gain codes)\n", static_cast<unsigned long long>(concealed));
+    if (g723)
+        r.text += format("concealed:    %llu frames (forbidden lag or gain codes)\n",
+                         static_cast<unsigned long long>(concealed));
     return r;
 }
 

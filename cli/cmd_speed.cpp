@@ -18,10 +18,10 @@ struct Speed_options {
     std::string format;
     int rate = 0;
     int level = -1;
-    std::string effect;   // numeric code, decimal or 0x-hex
+    std::string effect;  // numeric code, decimal or 0x-hex
     int pitch = 0;
     bool vibrato = false;
-    std::string echo;     // "short" or "long"
+    std::string echo;  // "short" or "long"
 };
 
 constexpr int EFFECT_MODE = 0x80;
@@ -71,7 +71,8 @@ int flags_for(const Speed_options &opt) {
 // NAME.level8.wav, NAME.effect29.wav: never the name qrx decode gives.
 std::string speed_output_for(const std::string &input, int flags, const Render_settings &s) {
     const std::string wav = output_path_for(input);
-    const std::string tag = (flags & EFFECT_MODE) != 0 ? ".effect" + std::to_string(flags & 0x1F) : ".level" + std::to_string(flags);
+    const std::string tag =
+        (flags & EFFECT_MODE) != 0 ? ".effect" + std::to_string(flags & 0x1F) : ".level" + std::to_string(flags);
     return wav.substr(0, wav.size() - 4) + tag + format_extension(s.format_given ? s.format : Audio_format::wav);
 }
 
@@ -90,7 +91,8 @@ void add_speed_command(CLI::App &app) {
     cmd->add_flag("--vibrato", opt->vibrato, "Vibrato");
     cmd->add_option("--echo", opt->echo, "Echo: short (160 samples later) or long (504 samples later)")
         ->check(CLI::IsMember({"short", "long"}));
-    cmd->add_option("--format", opt->format, "Output format: wav, flac, ogg, opus, mp3 or raw; default from the -o name, else wav")
+    cmd->add_option("--format", opt->format,
+                    "Output format: wav, flac, ogg, opus, mp3 or raw; default from the -o name, else wav")
         ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
         ->check(CLI::Range(1000, 384000));

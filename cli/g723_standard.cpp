@@ -192,8 +192,7 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
         std::fprintf(stderr,
                      "qrx: %s: concealed %llu of %llu frames (%llu SID, %llu untransmitted, %llu cut short); "
                      "there is no comfort-noise generator\n",
-                     input.c_str(), static_cast<unsigned long long>(concealed),
-                     static_cast<unsigned long long>(frames),
+                     input.c_str(), static_cast<unsigned long long>(concealed), static_cast<unsigned long long>(frames),
                      static_cast<unsigned long long>(count[QRXC_G723_KIND_SID]),
                      static_cast<unsigned long long>(count[QRXC_G723_KIND_UNTRANSMITTED]),
                      static_cast<unsigned long long>(cut));

@@ -17,7 +17,8 @@ int main(int argc, char **argv) {
     qrxc::remove_temporaries_on_signals(qrxc::cli::EXIT_CANCELLED, "qrx: interrupted; partial outputs removed\n");
     CLI::App app{"qrx - convert, inspect and play QRX voice files"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("qrx ") + QRX_TOOL_VERSION + " (libqrxc " + Qrxc_version_string() + ")");
+    app.set_version_flag("--version",
+                         std::string("qrx ") + QRX_TOOL_VERSION + " (libqrxc " + Qrxc_version_string() + ")");
     qrxc::cli::add_decode_command(app);
     qrxc::cli::add_info_command(app);
     qrxc::cli::add_encode_command(app);

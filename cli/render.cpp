@@ -56,9 +56,8 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
         if (Qrmd_initial_ctx(ctx, s.speed_flags) != 0) return failed(EXIT_FORMAT, "bad speed flags");
     }
     if (format == Audio_format::wav && in.sized()) {
-        const std::uint64_t samples =
-            played_samples(reader.frames_expected(), h.pcm_frame, s.speed_flags) * static_cast<std::uint64_t>(out_rate) /
-            static_cast<std::uint64_t>(in_rate);
+        const std::uint64_t samples = played_samples(reader.frames_expected(), h.pcm_frame, s.speed_flags) *
+                                      static_cast<std::uint64_t>(out_rate) / static_cast<std::uint64_t>(in_rate);
         if (samples > WAV_MAX_SAMPLES)
             return failed(EXIT_OUTPUT, in_name + ": plays to about " + std::to_string(samples * 2) +
                                            " bytes of PCM, more than a WAV file can hold (4 GiB)");
@@ -97,7 +96,8 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
     line.finish();
     if (!out.finish()) return failed(EXIT_OUTPUT, out_name + ": write failed");
     if (!file.commit(task.replace))
-        return failed(EXIT_OUTPUT, out_name + ": " + (file.error_number() == EEXIST ? "exists; -y replaces it" : file.error()));
+        return failed(EXIT_OUTPUT,
+                      out_name + ": " + (file.error_number() == EEXIST ? "exists; -y replaces it" : file.error()));
     r.seconds = static_cast<double>(reader.frames_read()) * h.pcm_frame / in_rate;
     return r;
 }

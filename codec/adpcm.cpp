@@ -7,22 +7,18 @@ namespace {
 // scale-factor multipliers W(I). W for 4 bits is stored unscaled (x32 at use).
 constexpr std::int16_t DECISION_3[3] = {8, 218, 331};
 constexpr std::int16_t DECISION_4[7] = {-124, 80, 178, 246, 300, 349, 400};
-constexpr std::int16_t DECISION_5[15] = {-122, -16, 68,  139, 198, 250, 298, 339,
-                                         378,  413, 445, 475, 502, 528, 553};
+constexpr std::int16_t DECISION_5[15] = {-122, -16, 68, 139, 198, 250, 298, 339, 378, 413, 445, 475, 502, 528, 553};
 // -2048 stands for a zero difference.
 constexpr std::int16_t RECON_3[8] = {-2048, 135, 273, 373, 373, 273, 135, -2048};
-constexpr std::int16_t RECON_4[16] = {-2048, 4,   135, 213, 273, 323, 373, 425,
-                                      425,   373, 323, 273, 213, 135, 4,   -2048};
-constexpr std::int16_t RECON_5[32] = {-2048, -66, 28,  104, 169, 224, 274, 318, 358, 395, 429,
-                                      459,   488, 514, 539, 566, 566, 539, 514, 488, 459, 429,
+constexpr std::int16_t RECON_4[16] = {-2048, 4, 135, 213, 273, 323, 373, 425, 425, 373, 323, 273, 213, 135, 4, -2048};
+constexpr std::int16_t RECON_5[32] = {-2048, -66, 28,  104, 169, 224, 274, 318, 358, 395,  429,
+                                      459,   488, 514, 539, 566, 566, 539, 514, 488, 459,  429,
                                       395,   358, 318, 274, 224, 169, 104, 28,  -66, -2048};
 constexpr std::int16_t SCALE_W_3[8] = {-128, 960, 4384, 18624, 18624, 4384, 960, -128};
-constexpr std::int16_t SCALE_W_4[16] = {-12,  18,  41,  64,  112, 198, 355, 1122,
-                                        1122, 355, 198, 112, 64,  41,  18,  -12};
-constexpr std::int16_t SCALE_W_5[32] = {
-    448,   448,   768,   1248,  1280,  1312,  1856,  3200, 4512, 5728, 7008,
-    8960,  11456, 14080, 16928, 22272, 22272, 16928, 14080, 11456, 8960, 7008,
-    5728,  4512,  3200,  1856,  1312,  1280,  1248,  768,   448,  448};
+constexpr std::int16_t SCALE_W_4[16] = {-12, 18, 41, 64, 112, 198, 355, 1122, 1122, 355, 198, 112, 64, 41, 18, -12};
+constexpr std::int16_t SCALE_W_5[32] = {448,  448,   768,   1248,  1280,  1312,  1856,  3200,  4512,  5728, 7008,
+                                        8960, 11456, 14080, 16928, 22272, 22272, 16928, 14080, 11456, 8960, 7008,
+                                        5728, 4512,  3200,  1856,  1312,  1280,  1248,  768,   448,   448};
 
 constexpr int Y_MIN = 544;
 constexpr int Y_MAX = 5120;
@@ -216,9 +212,15 @@ int adpcm_decode(const Adpcm_width &w, Adpcm_coder &c, Adpcm_predictor &p, int c
     return out;
 }
 
-int adpcm_encode_3(Adpcm_state &s, int sample, int law) { return adpcm_encode(ADPCM_WIDTH_3, s.enc3, s.pred, sample, law); }
-int adpcm_encode_4(Adpcm_state &s, int sample, int law) { return adpcm_encode(ADPCM_WIDTH_4, s.enc4, s.pred, sample, law); }
-int adpcm_encode_5(Adpcm_state &s, int sample, int law) { return adpcm_encode(ADPCM_WIDTH_5, s.enc5, s.pred, sample, law); }
+int adpcm_encode_3(Adpcm_state &s, int sample, int law) {
+    return adpcm_encode(ADPCM_WIDTH_3, s.enc3, s.pred, sample, law);
+}
+int adpcm_encode_4(Adpcm_state &s, int sample, int law) {
+    return adpcm_encode(ADPCM_WIDTH_4, s.enc4, s.pred, sample, law);
+}
+int adpcm_encode_5(Adpcm_state &s, int sample, int law) {
+    return adpcm_encode(ADPCM_WIDTH_5, s.enc5, s.pred, sample, law);
+}
 std::int16_t adpcm_decode_3(Adpcm_state &s, int code) {
     return static_cast<std::int16_t>(adpcm_decode(ADPCM_WIDTH_3, s.dec3, s.pred, code));
 }

@@ -9,9 +9,9 @@ namespace {
 
 constexpr int TAPS = 33;
 // Q15 low-pass at one eighth of the intermediate rate, DC gain about 0.997.
-constexpr short RC_FILTER[TAPS] = {-3,    -46,  -86,   -87,   5,     196,  379,  360,  -15,  -676,  -1245,
-                                   -1159, 23,   2285,  5032,  7291,  8164, 7291, 5032, 2285, 23,    -1159,
-                                   -1245, -676, -15,   360,   379,   196,  5,    -87,  -86,  -46,   -3};
+constexpr short RC_FILTER[TAPS] = {-3,    -46,  -86,  -87,  5,    196,  379,  360,  -15,  -676, -1245,
+                                   -1159, 23,   2285, 5032, 7291, 8164, 7291, 5032, 2285, 23,   -1159,
+                                   -1245, -676, -15,  360,  379,  196,  5,    -87,  -86,  -46,  -3};
 constexpr int RC_DOWN_GAIN = 17890;  // Q14, about 1.092, downward direction only
 constexpr int BLOCK = 960;           // input samples converted per pass
 constexpr int MAX_FACTOR = 8;
@@ -27,7 +27,7 @@ void convert(short line[TAPS], int up, int keep, bool extra_gain, const short *s
     if (up < 1 || keep < 1 || up > MAX_FACTOR || keep > MAX_FACTOR || n <= 0 || src == nullptr || dst == nullptr)
         return;
     const int nt = (TAPS + up - 1) / up;  // taps per branch, shorter branches padded with 0
-    short branch[MAX_FACTOR][TAPS] = {};   // branch[p][i] multiplies the input nt - 1 - i back
+    short branch[MAX_FACTOR][TAPS] = {};  // branch[p][i] multiplies the input nt - 1 - i back
     for (int p = 0; p < up; ++p)
         for (int j = 0; p + up * j < TAPS; ++j) branch[p][nt - 1 - j] = RC_FILTER[p + up * j];
 

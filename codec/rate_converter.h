@@ -7,10 +7,10 @@
 namespace qrxc {
 
 struct Rate_converter {
-    int rc_num;            // 3 after rc_reset: up-factor downward, decimation upward
-    short up_line[33];     // upward filter memory, newest first
-    int rc_den;            // 4 after rc_reset
-    short down_line[33];   // downward filter memory, newest first
+    int rc_num;           // 3 after rc_reset: up-factor downward, decimation upward
+    short up_line[33];    // upward filter memory, newest first
+    int rc_den;           // 4 after rc_reset
+    short down_line[33];  // downward filter memory, newest first
 };
 static_assert(std::is_trivially_copyable_v<Rate_converter>);
 

@@ -191,8 +191,12 @@ int stream_encode(Qrxc_context &ctx, const short *pcm, unsigned char *data) {
     if (!s.open) return QRXC_ERR_STATE;
     if (s.direction != QRXC_ENCODE) return QRXC_ERR_DIRECTION;
     switch (s.header.type) {
-    case TYPE_G723_RESAMPLED: case TYPE_G723_53: case TYPE_G723_63: frame_g723_encode(ctx, pcm, data); break;
-    case TYPE_ADPCM_3: case TYPE_ADPCM_4: case TYPE_ADPCM_5: frame_adpcm_encode(s, ctx.adpcm, pcm, data); break;
+    case TYPE_G723_RESAMPLED:
+    case TYPE_G723_53:
+    case TYPE_G723_63: frame_g723_encode(ctx, pcm, data); break;
+    case TYPE_ADPCM_3:
+    case TYPE_ADPCM_4:
+    case TYPE_ADPCM_5: frame_adpcm_encode(s, ctx.adpcm, pcm, data); break;
     default: break;
     }
     return 0;
@@ -203,8 +207,12 @@ int stream_decode(Qrxc_context &ctx, const unsigned char *data, short *pcm) {
     if (!s.open) return QRXC_ERR_STATE;
     if (s.direction != QRXC_DECODE) return QRXC_ERR_DIRECTION;
     switch (s.header.type) {
-    case TYPE_G723_RESAMPLED: case TYPE_G723_53: case TYPE_G723_63: frame_g723_decode(ctx, pcm, data); break;
-    case TYPE_ADPCM_3: case TYPE_ADPCM_4: case TYPE_ADPCM_5: frame_adpcm_decode(s, ctx.adpcm, pcm, data); break;
+    case TYPE_G723_RESAMPLED:
+    case TYPE_G723_53:
+    case TYPE_G723_63: frame_g723_decode(ctx, pcm, data); break;
+    case TYPE_ADPCM_3:
+    case TYPE_ADPCM_4:
+    case TYPE_ADPCM_5: frame_adpcm_decode(s, ctx.adpcm, pcm, data); break;
     default: break;
     }
     return 0;

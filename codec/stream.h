@@ -12,17 +12,17 @@ struct Qrxc_context;
 namespace qrxc {
 
 struct Codec_stream {
-    int direction;               // 1 encode, 2 decode, 0 never opened
+    int direction;  // 1 encode, 2 decode, 0 never opened
     G_header header;
-    std::uint8_t version_byte;   // used by the next encoding open; 0x40 at load
-    int rate_select;             // G.723.1 rate: 0 = 6.3, 1 = 5.3 kbit/s; the type in ADPCM modes
-    std::uint16_t resample;      // 1 in type 0
-    int enc_bits, dec_bits;      // ADPCM bits per code
+    std::uint8_t version_byte;  // used by the next encoding open; 0x40 at load
+    int rate_select;            // G.723.1 rate: 0 = 6.3, 1 = 5.3 kbit/s; the type in ADPCM modes
+    std::uint16_t resample;     // 1 in type 0
+    int enc_bits, dec_bits;     // ADPCM bits per code
     std::uint32_t pack_acc;
     int pack_count;
     std::uint32_t unpack_acc;
     int unpack_count;
-    bool open;                   // a stream is open: the last Qrxc_initial that got past the direction succeeded
+    bool open;  // a stream is open: the last Qrxc_initial that got past the direction succeeded
 };
 static_assert(std::is_trivially_copyable_v<Codec_stream>);
 
@@ -45,7 +45,7 @@ struct Stream_mode {
     std::uint16_t frame_bytes;
     int rate_select;
     std::uint16_t resample;
-    int adpcm_bits;   // 0 for the G.723.1 modes
+    int adpcm_bits;  // 0 for the G.723.1 modes
     const char *coder;
 };
 // The row for type, or nullptr for 3 and anything above 6.

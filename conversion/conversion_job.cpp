@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "qrxc.h"
 #include "conversion/output_file.h"
 #include "conversion/wav_writer.h"
+#include "qrxc.h"
 
 namespace qrxc {
 namespace {
@@ -53,11 +53,11 @@ bool write_pcm(Wav_writer &writer, short *pcm, int samples) {
 // (A directory is left to the rename, which cannot replace it.)
 bool output_allowed(int source_fd, const std::string &output, bool write_through) {
     if (output == "-") return write_through;
-    struct stat out_st{};
+    struct stat out_st {};
     if (::stat(output.c_str(), &out_st) != 0) return errno == ENOENT;
     if (S_ISDIR(out_st.st_mode)) return true;
     if (!S_ISREG(out_st.st_mode)) return write_through;
-    struct stat src_st{};
+    struct stat src_st {};
     if (::fstat(source_fd, &src_st) != 0) return false;
     return out_st.st_dev != src_st.st_dev || out_st.st_ino != src_st.st_ino;
 }
@@ -114,9 +114,9 @@ Job_result Conversion_job::run() {
     // Only as many bytes as the header has are taken, so that a pipe can be
     // read on from the first frame.
     const int want = got == SHORT_HEADER ? Qrxc_header_length(hdr_buf) : -1;
-    if (want < 0 || (want > static_cast<int>(SHORT_HEADER) &&
-                     std::fread(hdr_buf + SHORT_HEADER, 1, LONG_HEADER - SHORT_HEADER, src.f) !=
-                         LONG_HEADER - SHORT_HEADER)) {
+    if (want < 0 ||
+        (want > static_cast<int>(SHORT_HEADER) &&
+         std::fread(hdr_buf + SHORT_HEADER, 1, LONG_HEADER - SHORT_HEADER, src.f) != LONG_HEADER - SHORT_HEADER)) {
         ui_.message(MSG_CANNOT_CONVERT);
         return Job_result::bad_header;
     }
@@ -143,7 +143,7 @@ Job_result Conversion_job::run() {
 
     // A regular file's size is known: progress, the size check and the
     // end-of-data check use it. A pipe is read to its end.
-    struct stat src_st{};
+    struct stat src_st {};
     if (::fstat(::fileno(src.f), &src_st) != 0) {
         ui_.message(MSG_OPEN_FAILED);
         return Job_result::open_failed;

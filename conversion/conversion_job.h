@@ -36,14 +36,14 @@ public:
 
 enum class Job_result {
     success,
-    open_failed,     // source missing or unreadable: "File Open false"
-    bad_header,      // shorter than a header, or header rejected: string 102
-    create_failed,   // WAV could not be created, or the output is the source itself or a
-                     // device or pipe that the final rename would replace: "<output> Create Failed"
-    write_failed,    // a PCM write, the close or the final rename failed: "<output> Create Failed"
-    cancelled,       // cancel() was called; nothing is left behind, no message
-    read_failed,     // the source failed to read mid-file, or ended before the size it had
-                     // at the start: "<output> Create Failed"
+    open_failed,    // source missing or unreadable: "File Open false"
+    bad_header,     // shorter than a header, or header rejected: string 102
+    create_failed,  // WAV could not be created, or the output is the source itself or a
+                    // device or pipe that the final rename would replace: "<output> Create Failed"
+    write_failed,   // a PCM write, the close or the final rename failed: "<output> Create Failed"
+    cancelled,      // cancel() was called; nothing is left behind, no message
+    read_failed,    // the source failed to read mid-file, or ended before the size it had
+                    // at the start: "<output> Create Failed"
 };
 
 // Progress bar position after consumed of total coded bytes: consumed*100/total

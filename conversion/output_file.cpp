@@ -93,7 +93,7 @@ bool resolve_links(const std::string &target, std::string &final_path, bool &mag
     std::string p = target;
     magic = p.starts_with("/proc/");
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(p.c_str(), &st) != 0) {
             if (errno != ENOENT) return false;
             final_path = p;
@@ -194,7 +194,7 @@ bool written_through(const std::string &target) {
     bool magic = false;
     if (!resolve_links(target, final_path, magic)) return false;
     if (magic) return true;
-    struct stat st{};
+    struct stat st {};
     if (::stat(final_path.c_str(), &st) != 0) return false;
     return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
 }
@@ -339,16 +339,15 @@ void sync_deferred_directories() {
 void remove_temporaries_on_signals(int interrupt_exit, const char *interrupt_text) {
     interrupt_exit_code = interrupt_exit;
     interrupt_message = interrupt_text;
-    struct sigaction ignore{};
+    struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, nullptr);
     ::sigaction(SIGXFSZ, &ignore, nullptr);
-    struct sigaction clean{};
+    struct sigaction clean {};
     clean.sa_handler = on_terminating_signal;
     sigfillset(&clean.sa_mask);
     clean.sa_flags = SA_RESETHAND | SA_NODEFER;
-    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
-                    SIGABRT})
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT})
         ::sigaction(sig, &clean, nullptr);
 }
 

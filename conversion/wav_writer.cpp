@@ -32,12 +32,12 @@ Wav_writer::~Wav_writer() { abandon(); }
 void Wav_writer::set_format(unsigned sample_rate) {
     const std::uint32_t rate = sample_rate & 0xFFFFu;
     fmt_.fill(0);
-    put16(&fmt_[0], 1);          // PCM
-    put16(&fmt_[2], 1);          // mono
+    put16(&fmt_[0], 1);  // PCM
+    put16(&fmt_[2], 1);  // mono
     put32(&fmt_[4], rate);
-    put32(&fmt_[8], rate * 2);   // bytes per second
-    put16(&fmt_[12], 2);         // block align
-    put16(&fmt_[14], 16);        // bits per sample
+    put32(&fmt_[8], rate * 2);  // bytes per second
+    put16(&fmt_[12], 2);        // block align
+    put16(&fmt_[14], 16);       // bits per sample
     // fmt_[16..17]: extra size 0
 }
 

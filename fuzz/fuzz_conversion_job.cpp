@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const qrxc::Job_result result = job.run();
     check(ui.messages == 1);
 
-    struct stat st{};
+    struct stat st {};
     const bool have_output = ::stat(output.c_str(), &st) == 0;
     if (result == qrxc::Job_result::success) {
         // Every whole frame after the header, two bytes per sample.

@@ -39,8 +39,8 @@ void check_round_trip(int rate, int type, int version) {
     check(hlen == ((version & 3) == 0 ? 4 : 16));
     G_header read{};
     check(Qrxc_initial_ctx(dec.get(), QRXC_DECODE, 0, 0, &read, bytes) == hlen);
-    check(read.sample_rate == written.sample_rate && read.type == written.type &&
-          read.pcm_frame == written.pcm_frame && read.frame_bytes == written.frame_bytes);
+    check(read.sample_rate == written.sample_rate && read.type == written.type && read.pcm_frame == written.pcm_frame &&
+          read.frame_bytes == written.frame_bytes);
 }
 
 }  // namespace

@@ -47,8 +47,8 @@ inline unsigned le16(const std::uint8_t *p) { return static_cast<unsigned>(p[0] 
 }  // namespace qrxc::fuzz
 
 // Every harness caps its input with this.
-#define QRX_FUZZ_MAX_LEN(n)                                          \
-    extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {   \
-        qrxc::fuzz::default_max_len(argc, argv, (n));                  \
-        return 0;                                                    \
+#define QRX_FUZZ_MAX_LEN(n)                                        \
+    extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) { \
+        qrxc::fuzz::default_max_len(argc, argv, (n));              \
+        return 0;                                                  \
     }

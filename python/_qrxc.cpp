@@ -55,10 +55,10 @@ struct Bytes_view {
     std::size_t size;
 
     explicit Bytes_view(const py::buffer &b)
-        : info(b.request()), data(static_cast<const unsigned char *>(info.ptr)),
+        : info(b.request()),
+          data(static_cast<const unsigned char *>(info.ptr)),
           size(static_cast<std::size_t>(info.size * info.itemsize)) {
-        if (!PyBuffer_IsContiguous(info.view(), 'C'))
-            throw py::value_error("the buffer must be contiguous");
+        if (!PyBuffer_IsContiguous(info.view(), 'C')) throw py::value_error("the buffer must be contiguous");
     }
 };
 
@@ -243,7 +243,8 @@ py::tuple decode_stream(const py::buffer &stream) {
     {
         const py::gil_scoped_release nogil;
         Context ctx = new_context();
-        got = Qrxc_decode_buffer(ctx.get(), in.data, in.size, out.mutable_data(), static_cast<std::size_t>(samples), &h);
+        got =
+            Qrxc_decode_buffer(ctx.get(), in.data, in.size, out.mutable_data(), static_cast<std::size_t>(samples), &h);
     }
     if (got < 0) fail(static_cast<int>(got), "");
     const int header_length = Qrxc_header_length(in.data);
@@ -265,7 +266,8 @@ py::bytes encode_stream(const Pcm_array &samples, int type, int sample_rate, boo
         got = Qrxc_encode_buffer(ctx.get(), sample_rate, type, long_header ? 1 : 0, samples.data(), n, dst,
                                  static_cast<std::size_t>(size));
     }
-    if (got < 0) fail(static_cast<int>(got), "type " + std::to_string(type) + " at " + std::to_string(sample_rate) + " Hz");
+    if (got < 0)
+        fail(static_cast<int>(got), "type " + std::to_string(type) + " at " + std::to_string(sample_rate) + " Hz");
     if (got != size) throw std::runtime_error("the library wrote another size than it announced");
     return out;
 }
@@ -298,8 +300,7 @@ py::array_t<std::int16_t> speed(const Pcm_array &samples, int flags, int frame) 
         [](void *user, const char *text) {
             try {  // nothing may unwind through the library
                 static_cast<std::vector<std::string> *>(user)->emplace_back(text);
-            } catch (...) {
-            }
+            } catch (...) {}
         },
         &notes);
     std::vector<short> out;
@@ -324,7 +325,8 @@ py::array_t<std::int16_t> speed(const Pcm_array &samples, int flags, int frame) 
         }
     }
     for (const std::string &note : notes)
-        if (PyErr_WarnEx(PyExc_RuntimeWarning, ("speed control: " + note).c_str(), 1) < 0) throw py::error_already_set();
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, ("speed control: " + note).c_str(), 1) < 0)
+            throw py::error_already_set();
     if (!ok) fail(-1, "the speed control refused a frame");
     auto arr = pcm_array(out.size());
     std::copy(out.begin(), out.end(), arr.mutable_data());

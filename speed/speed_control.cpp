@@ -13,15 +13,13 @@ namespace qrxc {
 
 namespace {
 
-constexpr std::int16_t TARGET_240[SPEED_LEVELS] = {120, 150, 180, 210, 240, 270, 300,
-                                                   330, 360, 390, 420, 450, 480};
-constexpr std::int16_t TARGET_320[SPEED_LEVELS] = {160, 200, 240, 280, 320, 360, 400,
-                                                   440, 480, 520, 560, 600, 640};
+constexpr std::int16_t TARGET_240[SPEED_LEVELS] = {120, 150, 180, 210, 240, 270, 300, 330, 360, 390, 420, 450, 480};
+constexpr std::int16_t TARGET_320[SPEED_LEVELS] = {160, 200, 240, 280, 320, 360, 400, 440, 480, 520, 560, 600, 640};
 
 // Copy factor per level: A/2048 + B/2048^2 + C/2048^3 samples copied per
 // period, i.e. 1, 5/3, 3, 7, -, 8, 4, 8/3, 2, 1.6, 4/3, 8/7, 1.
 constexpr std::int32_t FACTOR_A[SPEED_LEVELS] = {2048, 3413, 6144, 14336, 2048, 16384, 8192,
-                                                 5461, 4096, 3276, 2730, 2340, 2048};
+                                                 5461, 4096, 3276, 2730,  2340, 2048};
 constexpr std::int32_t FACTOR_B[SPEED_LEVELS] = {0, 682, 0, 0, 0, 0, 0, 682, 0, 1638, 1365, 1170, 0};
 constexpr std::int32_t FACTOR_C[SPEED_LEVELS] = {0, 1365, 0, 0, 0, 0, 0, 1365, 0, 819, 682, 585, 0};
 
@@ -129,7 +127,8 @@ int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_fram
     int at = 0;
 
     if (level != st.level) {
-        if (size < INIT_SIZE) report(st, "FATAL ERROR!!! %d: speed.size(%d) < INIT_SIZE(%d)\n", frame_no, size, INIT_SIZE);
+        if (size < INIT_SIZE)
+            report(st, "FATAL ERROR!!! %d: speed.size(%d) < INIT_SIZE(%d)\n", frame_no, size, INIT_SIZE);
         // Flush everything but the last INIT_SIZE samples, which start the new level.
         const int flushed = std::clamp(size - INIT_SIZE, 0, 2 * pcm_frame);
         copy_samples(dst, work, flushed);
@@ -146,8 +145,9 @@ int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_fram
     if (level == NORMAL_LEVEL) {
         if (size != pcm_frame + INIT_SIZE)
             report(st, "FATAL ERROR!!! %d: speed.size(%d) = INIT_SIZE(%d)+G_header.pcm_frame(%d)\n", frame_no, size,
-                        INIT_SIZE, pcm_frame);
-        if (size < pcm_frame + INIT_SIZE) std::memset(work + size, 0, static_cast<std::size_t>(pcm_frame + INIT_SIZE - size) * 2);
+                   INIT_SIZE, pcm_frame);
+        if (size < pcm_frame + INIT_SIZE)
+            std::memset(work + size, 0, static_cast<std::size_t>(pcm_frame + INIT_SIZE - size) * 2);
         copy_samples(dst, work, pcm_frame);
         copy_samples(st.buffer, work + pcm_frame, INIT_SIZE);
         st.size = INIT_SIZE;
@@ -172,7 +172,7 @@ int speed_step(Speed_state &st, int level, const std::int16_t *src, int pcm_fram
     while (written < target) {
         if (size < PITCH_MAX + WINLENGTH)
             report(st, "FATAL ERROR!!! %d: speed.size(%d) < (PITCH_MAX+WINLENGTH) (%d)\n", frame_no, size,
-                        PITCH_MAX + WINLENGTH);
+                   PITCH_MAX + WINLENGTH);
         // Short of samples, only the lags whose window is held are tried.
         const int max_lag = std::min(PITCH_MAX, size - WINLENGTH);
         if (max_lag < PITCH_MIN) {

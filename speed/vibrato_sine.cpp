@@ -6,6 +6,7 @@
 
 namespace qrxc {
 
+// clang-format off
 const std::int16_t VIBRATO_SINE[VIBRATO_SINE_LEN] = {
     0, 51, 102, 154, 205, 257, 308, 360, 411, 463, 514, 566,
     617, 668, 720, 771, 823, 874, 925, 977, 1028, 1080, 1131, 1182,
@@ -175,5 +176,6 @@ const std::int16_t VIBRATO_SINE[VIBRATO_SINE_LEN] = {
     -1029, -978, -927, -875, -824, -772, -721, -669, -618, -567, -515, -464,
     -412, -361, -309, -258, -206, -155, -103, -52,
 };
+// clang-format on
 
 }  // namespace qrxc

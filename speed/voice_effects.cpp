@@ -14,7 +14,7 @@ namespace {
 constexpr int SHIFT_LAG_MIN = 16;
 constexpr int SHIFT_LAG_MAX = 64;
 constexpr int SHIFT_WINDOW = 64;
-constexpr int SHIFT_MIN_HELD = SHIFT_LAG_MAX + SHIFT_WINDOW;   // samples a period search reads
+constexpr int SHIFT_MIN_HELD = SHIFT_LAG_MAX + SHIFT_WINDOW;  // samples a period search reads
 
 // Q8 samples copied per period: settings 1..3 shrink the frame (the pitch
 // drops once it is read back at full length), 4..7 stretch it.
@@ -27,10 +27,10 @@ constexpr std::array<std::int16_t, SHIFT_LAG_MAX + 1> XFADE_STEP = [] {
     return t;
 }();
 
-constexpr std::int16_t ECHO_GAIN = 10000;   // Q14, about 0.61 per repeat
+constexpr std::int16_t ECHO_GAIN = 10000;  // Q14, about 0.61 per repeat
 constexpr std::int16_t SHORT_ECHO_PARAM = 20;
 constexpr std::int16_t LONG_ECHO_PARAM = 63;
-constexpr std::int16_t VIBRATO_DEPTH = 2;   // the most the 56-sample line allows
+constexpr std::int16_t VIBRATO_DEPTH = 2;  // the most the 56-sample line allows
 
 std::int16_t sat16(std::int32_t v) { return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32768, 32767)); }
 
@@ -66,7 +66,7 @@ int pitch_shift(const std::int16_t *in, int n, int setting, std::int16_t *out) {
     std::int16_t x[QRXC_MAX_PCM_FRAME];
     std::int16_t y[STRETCH_CAPACITY];
     std::memcpy(x, in, static_cast<std::size_t>(n) * sizeof(std::int16_t));
-    int held = n;   // unconsumed samples, at the front of x
+    int held = n;  // unconsumed samples, at the front of x
     int len = 0;
 
     do {
@@ -199,10 +199,10 @@ void apply_effects(Effects_state &fx, std::int16_t *buf, int n, int e) {
         std::memcpy(buf, shifted, static_cast<std::size_t>(n) * sizeof(std::int16_t));
     }
     switch (e & 3) {
-        case 1: vibrato(fx.vibrato, buf, n); break;
-        case 2:
-        case 3: echo(fx.echo, buf, n, e & 3); break;
-        default: break;
+    case 1: vibrato(fx.vibrato, buf, n); break;
+    case 2:
+    case 3: echo(fx.echo, buf, n, e & 3); break;
+    default: break;
     }
 }
 

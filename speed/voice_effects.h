@@ -11,7 +11,7 @@ namespace qrxc {
 inline constexpr int VIBRATO_SINE_LEN = 2000;
 extern const std::int16_t VIBRATO_SINE[VIBRATO_SINE_LEN];
 
-inline constexpr int PITCH_SETTINGS = 8;   // 0 = no shift, 1..3 lower, 4..7 higher
+inline constexpr int PITCH_SETTINGS = 8;  // 0 = no shift, 1..3 lower, 4..7 higher
 inline constexpr int STRETCH_CAPACITY = 768;
 
 // Step through the stretched buffer, in Q14 of an input sample per output

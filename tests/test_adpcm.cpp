@@ -109,13 +109,13 @@ TEST(Adpcm, DiffFromCode) {
         int sign, recon, y, dq;
     };
     const Case cases[] = {
-        {0, 135, 544, 4},          // dql 271: exponent 2, mantissa 143
-        {8, 135, 544, -4},         // sign flips it
-        {0, -2048, 5120, 0},       // negative log level
-        {1, -2048, 544, 0},        // negative level: 0 whatever the sign
-        {0, 566, 5120, 23296},     // largest level: dql 1846, exponent 14, mantissa 182
-        {0, 0, 0, 1},              // dql 0: 128 >> 7
-        {0, -1, 0, 0},             // dql just below zero
+        {0, 135, 544, 4},       // dql 271: exponent 2, mantissa 143
+        {8, 135, 544, -4},      // sign flips it
+        {0, -2048, 5120, 0},    // negative log level
+        {1, -2048, 544, 0},     // negative level: 0 whatever the sign
+        {0, 566, 5120, 23296},  // largest level: dql 1846, exponent 14, mantissa 182
+        {0, 0, 0, 1},           // dql 0: 128 >> 7
+        {0, -1, 0, 0},          // dql just below zero
     };
     for (const Case &c : cases) EXPECT_EQ(diff_from_code(c.sign, c.recon, c.y), c.dq) << c.recon << "," << c.y;
 }
@@ -124,8 +124,8 @@ TEST(Adpcm, Log2Exponent) {
     struct Case {
         int x, e;
     };
-    const Case cases[] = {{INT_MIN, 0}, {-1, 0},     {0, 0},      {1, 1},      {2, 2},      {3, 2},
-                          {4, 3},       {8191, 13},  {8192, 14},  {16383, 14}, {16384, 14}, {INT_MAX, 14}};
+    const Case cases[] = {{INT_MIN, 0}, {-1, 0},    {0, 0},     {1, 1},      {2, 2},      {3, 2},
+                          {4, 3},       {8191, 13}, {8192, 14}, {16383, 14}, {16384, 14}, {INT_MAX, 14}};
     for (const Case &c : cases) EXPECT_EQ(log2_exponent(c.x), c.e) << c.x;
 }
 
@@ -134,7 +134,7 @@ TEST(Adpcm, LevelIndexCountsLeadingEntriesNotAbove) {
     struct Case {
         int value, n, index;
     };
-    const Case cases[] = {{-125, 4, 0}, {-124, 4, 1}, {79, 4, 1}, {80, 4, 2}, {178, 4, 4},
+    const Case cases[] = {{-125, 4, 0}, {-124, 4, 1}, {79, 4, 1},   {80, 4, 2},    {178, 4, 4},
                           {177, 4, 2},  {1000, 4, 4}, {1000, 0, 0}, {1000, -3, 0}, {100, 4, 2}};
     for (const Case &c : cases) EXPECT_EQ(level_index(c.value, table, c.n), c.index) << c.value << "/" << c.n;
 }
@@ -145,16 +145,15 @@ TEST(Adpcm, CodeFromDiffSignsAndZero) {
         int d, y, code;
     };
     const Case cases[] = {
-        {0, 544, 15},        // zero: 2n+1
-        {1, 544, 15},        // below the lowest decision level: counts as zero
-        {-1, 544, 15},       // likewise negative: 2n+1-0
-        {3, 544, 1},         // dl 192, dln 56: index 1
-        {-3, 544, 14},       // the same level negative: 2n+1-1
-        {1000, 544, 7},      // dln 1138: top level
-        {-1000, 544, 8},
-        {1000, 5120, 1},     // dln 1274-1280 = -6 under the largest scale
-        {-32768, 544, 15},   // |d| stays -32768: exponent 0, mantissa 0
-        {65536 + 5, 544, 2}, // only the low 16 bits count: dln 152
+        {0, 544, 15},                          // zero: 2n+1
+        {1, 544, 15},                          // below the lowest decision level: counts as zero
+        {-1, 544, 15},                         // likewise negative: 2n+1-0
+        {3, 544, 1},                           // dl 192, dln 56: index 1
+        {-3, 544, 14},                         // the same level negative: 2n+1-1
+        {1000, 544, 7},                        // dln 1138: top level
+        {-1000, 544, 8},     {1000, 5120, 1},  // dln 1274-1280 = -6 under the largest scale
+        {-32768, 544, 15},                     // |d| stays -32768: exponent 0, mantissa 0
+        {65536 + 5, 544, 2},                   // only the low 16 bits count: dln 152
     };
     for (const Case &c : cases) EXPECT_EQ(code_from_diff(c.d, c.y, w4.decision, w4.decision_count), c.code) << c.d;
 }
@@ -164,8 +163,8 @@ TEST(Adpcm, G711Expansion) {
         int byte, ulaw, alaw;
     };
     const Case cases[] = {
-        {0xFF, 0, 848},   {0x7F, 0, -848},  {0x00, -32124, -5504}, {0x80, 32124, 5504},
-        {0xD5, 716, 8},   {0x55, -716, -8}, {0x2A, -5372, -32256}, {0xAA, 5372, 32256},
+        {0xFF, 0, 848}, {0x7F, 0, -848},  {0x00, -32124, -5504}, {0x80, 32124, 5504},
+        {0xD5, 716, 8}, {0x55, -716, -8}, {0x2A, -5372, -32256}, {0xAA, 5372, 32256},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(expand_ulaw(c.byte), c.ulaw) << std::hex << c.byte;
@@ -223,7 +222,8 @@ TEST(Adpcm, DecoderFollowsEncoder) {
         double signal = 0, noise = 0;
         for (int i = 0; i < 8000; ++i) {
             const double t = i / 8000.0;
-            const int x = static_cast<int>(6000 * std::sin(2 * std::numbers::pi * 300 * t) + 3000 * std::sin(2 * std::numbers::pi * 1100 * t));
+            const int x = static_cast<int>(6000 * std::sin(2 * std::numbers::pi * 300 * t) +
+                                           3000 * std::sin(2 * std::numbers::pi * 1100 * t));
             const int code = w.encode(enc, x, LAW_LINEAR);
             ASSERT_GT(code, 0);
             ASSERT_LT(code, 1 << w.bits);

@@ -84,8 +84,8 @@ TEST(ApiInfo, VersionAndErrorTexts) {
                                                       std::to_string(QRXC_VERSION_PATCH));
     const std::string unknown = Qrxc_strerror(INT_MIN);
     std::vector<std::string> seen;
-    for (int code : {QRXC_OK, QRXC_ERR_ARG, QRXC_ERR_RATE, QRXC_ERR_TYPE, QRXC_ERR_HEADER, QRXC_ERR_DIRECTION,
-                     QRXC_ERR_BUFFER}) {
+    for (int code :
+         {QRXC_OK, QRXC_ERR_ARG, QRXC_ERR_RATE, QRXC_ERR_TYPE, QRXC_ERR_HEADER, QRXC_ERR_DIRECTION, QRXC_ERR_BUFFER}) {
         const std::string text = Qrxc_strerror(code);
         EXPECT_NE(text, unknown) << code;
         EXPECT_EQ(std::count(seen.begin(), seen.end(), text), 0) << code;
@@ -101,12 +101,17 @@ TEST(ApiQueries, HeaderLength) {
         int result;
     };
     const Case cases[] = {
-        {{'Q', 'R', 'X', 0x40}, 16}, {{'Q', 'R', 'X', 0xC5}, 16},  {{'Q', 'R', 'X', 0x80}, 16},
-        {{'Q', 'R', 'X', 0x01}, 4},  {{'Q', 'R', 'X', 0x26}, 4},   {{'Q', 'R', 'X', 0x10}, 4},
-        {{'Q', 'R', 'X', 0x35}, QRXC_ERR_HEADER},                  // rate code 3
-        {{'Q', 'R', 'X', 0x03}, QRXC_ERR_HEADER},                  // type 3
-        {{'Q', 'R', 'X', 0x07}, QRXC_ERR_HEADER},                  // type 7
-        {{'Q', 'R', 'Y', 0x40}, QRXC_ERR_HEADER}, {{'R', 'I', 'F', 'F'}, QRXC_ERR_HEADER},
+        {{'Q', 'R', 'X', 0x40}, 16},
+        {{'Q', 'R', 'X', 0xC5}, 16},
+        {{'Q', 'R', 'X', 0x80}, 16},
+        {{'Q', 'R', 'X', 0x01}, 4},
+        {{'Q', 'R', 'X', 0x26}, 4},
+        {{'Q', 'R', 'X', 0x10}, 4},
+        {{'Q', 'R', 'X', 0x35}, QRXC_ERR_HEADER},  // rate code 3
+        {{'Q', 'R', 'X', 0x03}, QRXC_ERR_HEADER},  // type 3
+        {{'Q', 'R', 'X', 0x07}, QRXC_ERR_HEADER},  // type 7
+        {{'Q', 'R', 'Y', 0x40}, QRXC_ERR_HEADER},
+        {{'R', 'I', 'F', 'F'}, QRXC_ERR_HEADER},
     };
     for (const Case &c : cases) EXPECT_EQ(Qrxc_header_length(c.b), c.result) << std::hex << int(c.b[3]);
     EXPECT_EQ(Qrxc_header_length(nullptr), QRXC_ERR_ARG);
@@ -118,11 +123,16 @@ TEST(ApiQueries, TypeInfoForEveryType) {
         const char *coder;
     };
     const Case cases[] = {
-        {0, 0, 320, 20, 4000, "G.723.1 5.3 kbit/s, 4:3 resampled"}, {1, 0, 240, 20, 5333, "G.723.1 5.3 kbit/s"},
-        {2, 0, 240, 24, 6400, "G.723.1 6.3 kbit/s"},  {3, QRXC_ERR_TYPE, 0, 0, 0, nullptr},
-        {4, 0, 240, 90, 24000, "ADPCM 3 bits"},       {5, 0, 240, 120, 32000, "ADPCM 4 bits"},
-        {6, 0, 240, 150, 40000, "ADPCM 5 bits"},      {7, QRXC_ERR_TYPE, 0, 0, 0, nullptr},
-        {-1, QRXC_ERR_TYPE, 0, 0, 0, nullptr},        {65537, QRXC_ERR_TYPE, 0, 0, 0, nullptr},
+        {0, 0, 320, 20, 4000, "G.723.1 5.3 kbit/s, 4:3 resampled"},
+        {1, 0, 240, 20, 5333, "G.723.1 5.3 kbit/s"},
+        {2, 0, 240, 24, 6400, "G.723.1 6.3 kbit/s"},
+        {3, QRXC_ERR_TYPE, 0, 0, 0, nullptr},
+        {4, 0, 240, 90, 24000, "ADPCM 3 bits"},
+        {5, 0, 240, 120, 32000, "ADPCM 4 bits"},
+        {6, 0, 240, 150, 40000, "ADPCM 5 bits"},
+        {7, QRXC_ERR_TYPE, 0, 0, 0, nullptr},
+        {-1, QRXC_ERR_TYPE, 0, 0, 0, nullptr},
+        {65537, QRXC_ERR_TYPE, 0, 0, 0, nullptr},
     };
     for (const Case &c : cases) {
         Qrxc_type_desc d{};
@@ -152,13 +162,14 @@ TEST(ApiQueries, FrameConcealed) {
         int result;
     };
     const Case cases[] = {
-        {1, -1, 0, 0},    {2, -1, 0, 0},    {0, -1, 0, 0},
-        {1, 3, 124, 1},   {2, 4, 200, 1},   {0, 3, 255, 1},  // open-loop lag beyond 141
-        {1, 6, 0xFF, 1},  {2, 6, 0xFF, 1},                   // gain code of subframe 0 beyond the table
-        {4, 3, 255, 0},   {5, 6, 0xFF, 0},  {6, 3, 124, 0},  // ADPCM has no forbidden codes
+        {1, -1, 0, 0},   {2, -1, 0, 0},   {0, -1, 0, 0},
+        {1, 3, 124, 1},  {2, 4, 200, 1},  {0, 3, 255, 1},  // open-loop lag beyond 141
+        {1, 6, 0xFF, 1}, {2, 6, 0xFF, 1},                  // gain code of subframe 0 beyond the table
+        {4, 3, 255, 0},  {5, 6, 0xFF, 0}, {6, 3, 124, 0},  // ADPCM has no forbidden codes
     };
     for (const Case &c : cases) {
-        const Bytes stream = encode_by_frames(8000, c.type, 1, std::vector<short>(pcm.begin() + 4000, pcm.begin() + 4960));
+        const Bytes stream =
+            encode_by_frames(8000, c.type, 1, std::vector<short>(pcm.begin() + 4000, pcm.begin() + 4960));
         Qrxc_type_desc d{};
         ASSERT_EQ(Qrxc_type_info(c.type, &d), 0);
         Bytes frame(stream.end() - d.frame_bytes, stream.end());  // the last frame
@@ -300,8 +311,8 @@ TEST(ApiBuffers, EncodeBufferWritesWhatQrxEncodeWrites) {
             SCOPED_TRACE(testing::Message() << "type " << type << " long " << long_header);
             const std::string out = dir.file("out.QRX");
             const auto r = qrxc::test::run_command(std::string(QRX_CLI) + " encode -y " + dir.file("in.wav") + " -t " +
-                                                 std::to_string(type) + (long_header ? "" : " --short-header") +
-                                                 " -o " + out + " 2>&1");
+                                                   std::to_string(type) + (long_header ? "" : " --short-header") +
+                                                   " -o " + out + " 2>&1");
             ASSERT_EQ(r.status, 0) << r.out;
             const Bytes expected = qrxc::test::read_bytes(out);
             ASSERT_EQ(Qrxc_encoded_bytes(type, pcm.size(), long_header), static_cast<long long>(expected.size()));
@@ -355,9 +366,9 @@ TEST(ApiBuffers, EncodeBufferMatchesFramesAndChecksItsArguments) {
     for (const Case &c : cases) {
         Ctx ctx = fresh();
         const std::vector<short> in(c.samples > 1000 ? 1 : c.samples);
-        EXPECT_EQ(Qrxc_encode_buffer(ctx.get(), c.rate, c.type, c.long_header, in.data(), c.samples, out.data(),
-                                     out.size()),
-                  c.result)
+        EXPECT_EQ(
+            Qrxc_encode_buffer(ctx.get(), c.rate, c.type, c.long_header, in.data(), c.samples, out.data(), out.size()),
+            c.result)
             << c.rate << " " << c.type << " " << c.samples;
         EXPECT_EQ(ctx->stream.open, c.result > 0);  // a refused call opens nothing
     }

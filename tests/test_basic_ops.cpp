@@ -45,8 +45,10 @@ std::vector<Word16> edge16() {
     return {-32768, -32767, -32766, -16385, -16384, -256, -2, -1, 0, 1, 2, 255, 16383, 16384, 32766, 32767};
 }
 std::vector<Word32> edge32() {
-    return {INT32_MIN, INT32_MIN + 1, -0x40000001, -0x40000000, -0x3fffffff, -65536, -32769, -32768, -1, 0, 1,
-            0x7fff, 0x8000, 0xffff, 0x3fffffff, 0x40000000, 0x7fff7fff, 0x7fff8000, INT32_MAX - 1, INT32_MAX};
+    return {INT32_MIN,     INT32_MIN + 1, -0x40000001, -0x40000000, -0x3fffffff, -65536,
+            -32769,        -32768,        -1,          0,           1,           0x7fff,
+            0x8000,        0xffff,        0x3fffffff,  0x40000000,  0x7fff7fff,  0x7fff8000,
+            INT32_MAX - 1, INT32_MAX};
 }
 
 TEST(BasicOps, OneArgumentOperatorsOverEveryWord16) {
@@ -176,12 +178,8 @@ TEST(BasicOps, VectorNormalize) {
         std::vector<Word16> out;
     };
     const Case cases[] = {
-        {{0, 0, 0}, -3, {0, 0, 0}},
-        {{0x4000, -8, 24}, -3, {0x800, -1, 3}},
-        {{1, -1, 0}, 11, {2048, -2048, 0}},
-        {{-32768, 100}, -3, {-4096, 12}},
-        {{-16385, 3}, -3, {-2049, 0}},
-        {{0x0fff, -7}, 0, {0x0fff, -7}},
+        {{0, 0, 0}, -3, {0, 0, 0}},       {{0x4000, -8, 24}, -3, {0x800, -1, 3}}, {{1, -1, 0}, 11, {2048, -2048, 0}},
+        {{-32768, 100}, -3, {-4096, 12}}, {{-16385, 3}, -3, {-2049, 0}},          {{0x0fff, -7}, 0, {0x0fff, -7}},
     };
     for (const Case &c : cases) {
         std::vector<Word16> v = c.in;

@@ -1,6 +1,6 @@
 // Round trips through the qrx tool, run as a user would.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,9 +99,9 @@ TEST(Cli, InfoReportsHeaderFramesAndTrailingBytes) {
     qrxc::test::write_bytes(dir.file("a.QRX"), sample_stream(6, 40, 11));
     const Cli_run r = run_qrx("info " + q(dir.file("a.QRX")));
     ASSERT_EQ(r.status, 0);
-    for (const char *want : {"sample rate:  12000 Hz", "type:         6 (ADPCM 5 bits",
-                             "frame_bytes:  150 bytes", "frames:       40", "duration:     0.800 s",
-                             "trailing:     11 bytes", "header:       long, 16 bytes"})
+    for (const char *want :
+         {"sample rate:  12000 Hz", "type:         6 (ADPCM 5 bits", "frame_bytes:  150 bytes", "frames:       40",
+          "duration:     0.800 s", "trailing:     11 bytes", "header:       long, 16 bytes"})
         EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
 
     qrxc::test::write_bytes(dir.file("s.QRX"), {'Q', 'R', 'X', 0x00, 1, 2, 3});
@@ -195,7 +195,9 @@ TEST(Cli, StandardInputIsReadAsAStream) {
     const std::string pipe = "cat " + q(src) + " | ";
     EXPECT_EQ(qrxc::test::run_command(pipe + "'" + QRX_CLI + "' decode -q - -o " + q(dir.file("pipe.wav"))).status, 0);
     EXPECT_EQ(qrxc::test::read_bytes(dir.file("pipe.wav")), qrxc::test::read_bytes(dir.file("file.wav")));
-    EXPECT_EQ(qrxc::test::run_command(pipe + "'" + QRX_CLI + "' speed -q - --level 8 -o " + q(dir.file("pipe.s.wav"))).status, 0);
+    EXPECT_EQ(
+        qrxc::test::run_command(pipe + "'" + QRX_CLI + "' speed -q - --level 8 -o " + q(dir.file("pipe.s.wav"))).status,
+        0);
     EXPECT_EQ(qrxc::test::read_bytes(dir.file("pipe.s.wav")), qrxc::test::read_bytes(dir.file("file.s.wav")));
     const Cli_run info = qrxc::test::run_command(pipe + "'" + QRX_CLI + "' info -");
     EXPECT_EQ(info.status, 0);
@@ -210,8 +212,8 @@ TEST(Cli, ADirectoryAsInputIsASourceError) {
     const std::string d = q(dir.file("d.QRX"));
     std::filesystem::create_directory(dir.file("d.QRX"));
     const std::string to = " -o " + q(dir.file("x.out"));
-    for (const std::string &args : {"decode " + d + to, "info " + d, "speed " + d + " --level 2" + to,
-                                    "encode " + d + " -t 1" + to})
+    for (const std::string &args :
+         {"decode " + d + to, "info " + d, "speed " + d + " --level 2" + to, "encode " + d + " -t 1" + to})
         EXPECT_EQ(run_qrx(args).status, 2) << args;
     EXPECT_EQ(dir.entries().size(), 1u);
 }

@@ -28,7 +28,7 @@ void make_collection(const qrxc::test::Scratch_dir &dir) {
     const struct {
         const char *name;
         unsigned type, frames;
-    } files[] = {{"in/a.QRX", 1, 12}, {"in/2024/01/b.qrx", 2, 9}, {"in/2024/01/c.QRX", 0, 5},
+    } files[] = {{"in/a.QRX", 1, 12},        {"in/2024/01/b.qrx", 2, 9}, {"in/2024/01/c.QRX", 0, 5},
                  {"in/2024/02/d.Qrx", 4, 7}, {"in/2024/02/e.QRX", 5, 3}, {"in/f.QRX", 6, 4}};
     for (const auto &f : files) {
         fs::create_directories(fs::path(dir.file(f.name)).parent_path());
@@ -57,8 +57,8 @@ TEST(CliBatch, MirrorsACollectionAndMatchesSingleDecodes) {
     const auto r = run_tool("decode -q -r -j 3 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(qrxc::test::tree(dir.file("out")),
-              (std::vector<std::string>{"2024", "2024/01", "2024/01/b.wav", "2024/01/c.wav", "2024/02",
-                                        "2024/02/d.wav", "2024/02/e.wav", "a.wav", "f.wav"}));
+              (std::vector<std::string>{"2024", "2024/01", "2024/01/b.wav", "2024/01/c.wav", "2024/02", "2024/02/d.wav",
+                                        "2024/02/e.wav", "a.wav", "f.wav"}));
     for (const char *name : {"a", "2024/01/b", "2024/01/c", "2024/02/d", "2024/02/e", "f"}) {
         const std::string rel = name;
         std::string src;
@@ -66,7 +66,8 @@ TEST(CliBatch, MirrorsACollectionAndMatchesSingleDecodes) {
             if (e.path().string().starts_with(dir.file("in/" + rel + ".")) && e.path().extension() != ".txt")
                 src = e.path().string();
         ASSERT_EQ(run_tool("decode -q " + q(src) + " -o " + q(dir.file("one.wav")) + " -y").status, 0);
-        EXPECT_EQ(qrxc::test::read_bytes(dir.file("out/" + rel + ".wav")), qrxc::test::read_bytes(dir.file("one.wav"))) << rel;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("out/" + rel + ".wav")), qrxc::test::read_bytes(dir.file("one.wav")))
+            << rel;
     }
     // A directory without -r is refused, not skipped.
     EXPECT_EQ(run_tool("decode " + q(dir.file("in"))).status, 2);
@@ -76,15 +77,16 @@ TEST(CliBatch, WorkersGiveTheSerialBytes) {
     qrxc::test::Scratch_dir dir;
     make_collection(dir);
     const std::string in = q(dir.file("in"));
-    for (const std::string &cmd : {std::string("decode"), std::string("speed --level 9"), std::string("speed --vibrato"),
-                                   std::string("decode --format flac --rate 16000")}) {
+    for (const std::string &cmd : {std::string("decode"), std::string("speed --level 9"),
+                                   std::string("speed --vibrato"), std::string("decode --format flac --rate 16000")}) {
         ASSERT_EQ(run_tool(cmd + " -q -r -j 1 " + in + " -O " + q(dir.file("j1"))).status, 0) << cmd;
         ASSERT_EQ(run_tool(cmd + " -q -r -j 4 " + in + " -O " + q(dir.file("j4"))).status, 0) << cmd;
         const auto names = qrxc::test::tree(dir.file("j1"));
         EXPECT_EQ(names, qrxc::test::tree(dir.file("j4"))) << cmd;
         for (const auto &n : names)
             if (fs::is_regular_file(dir.file("j1/" + n))) {
-                EXPECT_EQ(qrxc::test::read_bytes(dir.file("j1/" + n)), qrxc::test::read_bytes(dir.file("j4/" + n))) << cmd << n;
+                EXPECT_EQ(qrxc::test::read_bytes(dir.file("j1/" + n)), qrxc::test::read_bytes(dir.file("j4/" + n)))
+                    << cmd << n;
             }
         fs::remove_all(dir.file("j1"));
         fs::remove_all(dir.file("j4"));
@@ -111,7 +113,8 @@ TEST(CliBatch, OverwritePolicy) {
     for (const Case &c : cases) {
         qrxc::test::write_bytes(dir.file("a.wav"), old);
         std::remove(dir.file("b.wav").c_str());
-        const auto r = run_tool(std::string("decode ") + c.flags + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")));
+        const auto r =
+            run_tool(std::string("decode ") + c.flags + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")));
         EXPECT_EQ(r.status, c.status) << c.flags;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.flags << ": " << r.err;
         EXPECT_EQ(qrxc::test::read_bytes(dir.file("a.wav")) != old, c.replaced) << c.flags;
@@ -138,8 +141,11 @@ TEST(CliBatch, ClashingOutputsStopBeforeAnythingIsWritten) {
     }
     EXPECT_FALSE(fs::exists(dir.file("out")));
     EXPECT_EQ(qrxc::test::tree(dir.file("x")), (std::vector<std::string>{"m.QRX", "n.QRX", "n.qrx"}));
-    EXPECT_EQ(run_tool("decode " + q(dir.file("x/m.QRX")) + " " + q(dir.file("y/m.QRX")) + " -o " +
-                  q(dir.file("one.wav"))).status, 4) << "-o takes one input";
+    EXPECT_EQ(
+        run_tool("decode " + q(dir.file("x/m.QRX")) + " " + q(dir.file("y/m.QRX")) + " -o " + q(dir.file("one.wav")))
+            .status,
+        4)
+        << "-o takes one input";
 }
 
 TEST(CliBatch, FormatsAndRates) {
@@ -200,7 +206,8 @@ TEST(CliBatch, InfoJson) {
         "assert a[\"type\"]==2 and a[\"frames\"]==10 and a[\"trailing_bytes\"]==5 and a[\"sample_rate\"]==16000, a; "
         "assert abs(a[\"duration\"]-0.15)<1e-9 and a[\"header\"]==\"long\" and a[\"concealed_frames\"]>=0, a; "
         "assert a[\"type_name\"].startswith(\"G.723.1 6.3\"), a; "
-        "assert b[\"type\"]==6 and b[\"frames\"]==4 and b[\"concealed_frames\"] is None and b[\"file\"].endswith(\"b \\\"q\\\".QRX\"), b; "
+        "assert b[\"type\"]==6 and b[\"frames\"]==4 and b[\"concealed_frames\"] is None and b[\"file\"].endswith(\"b "
+        "\\\"q\\\".QRX\"), b; "
         "print(\"ok\")'";
     const auto r = run_tool("info --json " + q(dir.file("a.QRX")) + " " + q(dir.file("b \"q\".QRX")) + " | " + check);
     EXPECT_EQ(r.out, "ok\n") << r.err;
@@ -241,8 +248,8 @@ TEST(CliBatch, InterruptRemovesEveryPartialFile) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         const std::string out = dir.file("out");
-        ::execl(QRX_CLI, QRX_CLI, "decode", "-q", "-j", "1", dir.file("a.QRX").c_str(), fifo.c_str(), "-O",
-                out.c_str(), static_cast<char *>(nullptr));
+        ::execl(QRX_CLI, QRX_CLI, "decode", "-q", "-j", "1", dir.file("a.QRX").c_str(), fifo.c_str(), "-O", out.c_str(),
+                static_cast<char *>(nullptr));
         ::_exit(98);
     }
     const int w = ::open(fifo.c_str(), O_WRONLY);
@@ -271,7 +278,7 @@ TEST(CliBatch, VersionAndQuiet) {
     qrxc::test::write_bytes(dir.file("b.QRX"), qrxc::test::noise_stream(5, 3));
     for (const std::string cmd : {"decode -q", "speed -q --level 2", "info -q", "decode -q --format flac"}) {
         const auto r = run_tool(cmd + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")) +
-                           (cmd.starts_with("info") ? "" : " -y -O " + q(dir.file("o"))));
+                                (cmd.starts_with("info") ? "" : " -y -O " + q(dir.file("o"))));
         EXPECT_TRUE(r.err.empty()) << cmd << ": " << r.err;
     }
 }

@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <csignal>
-#include <filesystem>
-#include <vector>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -40,7 +40,8 @@ Bytes make_wav(int rate, int channels, int bits, int format, std::size_t frames)
     for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
     qrxc::test::put32(b, static_cast<std::uint32_t>(data));
     for (std::size_t n = 0; n < frames; n++) {
-        const double v = 0.3 * std::sin(2 * M_PI * 220 * double(n) / rate) + 0.1 * std::sin(2 * M_PI * 1270 * double(n) / rate);
+        const double v =
+            0.3 * std::sin(2 * M_PI * 220 * double(n) / rate) + 0.1 * std::sin(2 * M_PI * 1270 * double(n) / rate);
         for (int ch = 0; ch < channels; ch++) {
             if (format == 3) {
                 float f = static_cast<float>(v);
@@ -48,7 +49,8 @@ Bytes make_wav(int rate, int channels, int bits, int format, std::size_t frames)
                 std::memcpy(&u, &f, 4);
                 qrxc::test::put32(b, u);
             } else {
-                qrxc::test::put16(b, static_cast<unsigned>(static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767))));
+                qrxc::test::put16(
+                    b, static_cast<unsigned>(static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767))));
             }
         }
     }
@@ -101,7 +103,7 @@ struct Refusal_case {
     const char *name;
     int rate, channels, bits, format;
     const char *extra;
-    int code;   // 0: any failure
+    int code;  // 0: any failure
 };
 
 class CliEncodeRefuses : public ::testing::TestWithParam<Refusal_case> {};

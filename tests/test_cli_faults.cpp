@@ -85,7 +85,8 @@ TEST(CliFaults, TemporariesAreNeverFollowedOrShared) {
         qrxc::test::Scratch_dir dir;
         make_inputs(dir, 4);
         qrxc::test::write_bytes(dir.file("p.txt"), {'k', 'e', 'e', 'p'});
-        for (const char *planted : {"out.x.part", "out.x.part-1"}) fs::create_symlink(dir.file("p.txt"), dir.file(planted));
+        for (const char *planted : {"out.x.part", "out.x.part-1"})
+            fs::create_symlink(dir.file("p.txt"), dir.file(planted));
         const auto r = run_tool(expand(w.args, dir.file(w.input), dir.file("out.x")));
         EXPECT_EQ(r.status, 0) << w.name << r.err;
         EXPECT_EQ(qrxc::test::read_bytes(dir.file("p.txt")), (Bytes{'k', 'e', 'e', 'p'})) << w.name;
@@ -98,8 +99,9 @@ TEST(CliFaults, TemporariesAreNeverFollowedOrShared) {
     ASSERT_EQ(run_tool("encode -q -t 1 " + q(dir.file("m.wav")) + " -o " + q(dir.file("t1.QRX"))).status, 0);
     ASSERT_EQ(run_tool("encode -q -t 5 " + q(dir.file("m.wav")) + " -o " + q(dir.file("t5.QRX"))).status, 0);
     const std::string o = q(dir.file("o.QRX"));
-    const auto both = qrxc::test::run_command("'" + std::string(QRX_CLI) + "' encode -y -q -t 1 " + q(dir.file("m.wav")) + " -o " + o +
-                                            " & '" + QRX_CLI + "' encode -y -q -t 5 " + q(dir.file("m.wav")) + " -o " + o + "; wait");
+    const auto both = qrxc::test::run_command("'" + std::string(QRX_CLI) + "' encode -y -q -t 1 " +
+                                              q(dir.file("m.wav")) + " -o " + o + " & '" + QRX_CLI +
+                                              "' encode -y -q -t 5 " + q(dir.file("m.wav")) + " -o " + o + "; wait");
     EXPECT_EQ(both.status, 0);
     const Bytes got = qrxc::test::read_bytes(dir.file("o.QRX"));
     EXPECT_TRUE(got == qrxc::test::read_bytes(dir.file("t1.QRX")) || got == qrxc::test::read_bytes(dir.file("t5.QRX")));
@@ -222,7 +224,8 @@ TEST(CliFaults, EverySignalRemovesThePartialOutput) {
         const pid_t pid = spawn(args, fifo);
         const int w = ::open(fifo.c_str(), O_WRONLY);
         ASSERT_GE(w, 0);
-        const Bytes data = encode ? qrxc::test::pcm_wav(8000, 1, qrxc::test::tone(48000, 8000)) : qrxc::test::noise_stream(5, 400);
+        const Bytes data =
+            encode ? qrxc::test::pcm_wav(8000, 1, qrxc::test::tone(48000, 8000)) : qrxc::test::noise_stream(5, 400);
         ASSERT_EQ(::write(w, data.data(), data.size() / 2), static_cast<ssize_t>(data.size() / 2));
         for (int i = 0; i < 500 && !has_hidden_temporary(dir.path().string()); ++i) ::usleep(10000);
         EXPECT_TRUE(has_hidden_temporary(dir.path().string())) << c.command << " " << c.sig;

@@ -17,13 +17,17 @@ using qrxc::test::Bytes;
 using qrxc::test::Command_result;
 
 // qrx with the given arguments; out holds standard output and error.
-Command_result qrx(const std::string &args) { return qrxc::test::run_command(std::string(QRX_CLI) + " " + args + " 2>&1"); }
+Command_result qrx(const std::string &args) {
+    return qrxc::test::run_command(std::string(QRX_CLI) + " " + args + " 2>&1");
+}
 
 std::string data(const std::string &dir, const std::string &file) {
     return std::string(QRXC_TEST_DATA) + "/conformance/" + dir + "/" + file;
 }
 
-Bytes slice(const Bytes &b, std::size_t from, std::size_t to) { return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to)); }
+Bytes slice(const Bytes &b, std::size_t from, std::size_t to) {
+    return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
+}
 Bytes cat(Bytes a, const Bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -52,7 +56,8 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
     qrxc::test::write_bytes(dir.file("in.wav"), qrxc::test::wav_file(8000, pcm));
     ASSERT_EQ(qrx("encode -t 2 " + dir.file("in.wav") + " -o " + dir.file("in.QRX")).status, 0);
     ASSERT_EQ(qrx("export " + dir.file("in.QRX")).status, 0);  // in.g723
-    ASSERT_EQ(qrx("encode -t 2 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("direct.g723")).status, 0);
+    ASSERT_EQ(qrx("encode -t 2 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("direct.g723")).status,
+              0);
     EXPECT_TRUE(qrxc::test::read_bytes(dir.file("direct.g723")) == qrxc::test::read_bytes(dir.file("in.g723")));
     EXPECT_EQ(qrxc::test::read_bytes(dir.file("in.g723")).size(), 20u * 24);
 
@@ -62,7 +67,8 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
     EXPECT_NE(t0.out.find("resampled by 3/4"), std::string::npos) << t0.out;
     EXPECT_EQ(qrxc::test::read_bytes(dir.file("t0.g723")).size(), 15u * 20);
 
-    const Command_result adpcm = qrx("encode -t 5 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("no.g723"));
+    const Command_result adpcm =
+        qrx("encode -t 5 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("no.g723"));
     EXPECT_EQ(adpcm.status, 3);
     qrxc::test::write_bytes(dir.file("in16.wav"), qrxc::test::wav_file(16000, pcm));
     EXPECT_EQ(qrx("encode -t 1 --output-format g723 " + dir.file("in16.wav") + " -o " + dir.file("no.g723")).status, 3);
@@ -79,17 +85,19 @@ TEST(CliStandard, BadStreams) {
     struct Case {
         const char *name;
         Bytes stream;
-        int import_status;     // without --conceal
-        const char *message;   // in import's complaint
-        std::size_t frames;    // written with --conceal, and decoded
-        bool decode_note;      // decode says it concealed frames
+        int import_status;    // without --conceal
+        const char *message;  // in import's complaint
+        std::size_t frames;   // written with --conceal, and decoded
+        bool decode_note;     // decode says it concealed frames
     };
     const Case cases[] = {
         {"cut last frame", cat(two, slice(b63, 48, 58)), 3, "frame 2 at byte 48 is cut short", 3, true},
-        {"SID", cat(cat(two, {0x02, 0x40, 0x41, 0x42}), slice(b63, 48, 72)), 3, "frame 2 at byte 48 is a SID frame", 4, true},
+        {"SID", cat(cat(two, {0x02, 0x40, 0x41, 0x42}), slice(b63, 48, 72)), 3, "frame 2 at byte 48 is a SID frame", 4,
+         true},
         {"rate switch", cat(two, slice(b53, 0, 20)), 3, "frame 2 at byte 48 is a 5.3 kbit/s frame", 3, false},
         {"SID kind at the end", cat(two, {0x02, 0x00}), 3, "frame 2 at byte 48 is cut short", 3, true},
-        {"untransmitted", cat(cat(two, {0x03}), slice(b63, 48, 72)), 3, "frame 2 at byte 48 is an untransmitted", 4, true},
+        {"untransmitted", cat(cat(two, {0x03}), slice(b63, 48, 72)), 3, "frame 2 at byte 48 is an untransmitted", 4,
+         true},
         {"empty", {}, 3, "is empty", 0, false},
     };
     for (const Case &c : cases) {
@@ -110,7 +118,8 @@ TEST(CliStandard, BadStreams) {
             continue;
         }
         EXPECT_EQ(concealed.status, 0);
-        EXPECT_NE(concealed.out.find("wrote 1 of " + std::to_string(c.frames) + " frames as lost frames"), std::string::npos)
+        EXPECT_NE(concealed.out.find("wrote 1 of " + std::to_string(c.frames) + " frames as lost frames"),
+                  std::string::npos)
             << concealed.out;
         EXPECT_EQ(qrxc::test::read_bytes(dir.file("out.QRX")).size(), 16 + 24 * c.frames);
         EXPECT_EQ(decoded.status, 0);
@@ -123,7 +132,8 @@ TEST(CliStandard, BadStreams) {
 std::vector<short> samples(const std::string &bytes, std::size_t skip = 0) {
     std::vector<short> v;
     for (std::size_t i = skip; i + 1 < bytes.size(); i += 2)
-        v.push_back(static_cast<short>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8));
+        v.push_back(
+            static_cast<short>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8));
     return v;
 }
 
@@ -163,9 +173,11 @@ TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
         SCOPED_TRACE(sample);
         const std::string in = std::string(QRXC_SAMPLES) + "/" + sample + ".QRX";
         ASSERT_EQ(qrx("export -y " + in + " -o " + dir.file("s.g723")).status, 0);
-        const Command_result ff = qrxc::test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("s.g723") + " -f s16le -");
+        const Command_result ff =
+            qrxc::test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("s.g723") + " -f s16le -");
         ASSERT_EQ(ff.status, 0);
-        const Command_result ours = qrxc::test::run_command(std::string(QRX_CLI) + " decode " + in + " -o - 2>/dev/null");
+        const Command_result ours =
+            qrxc::test::run_command(std::string(QRX_CLI) + " decode " + in + " -o - 2>/dev/null");
         ASSERT_EQ(ours.status, 0);
         const std::vector<short> a = samples(ours.out, 46), b = samples(ff.out);
         EXPECT_EQ(a.size(), b.size());
@@ -178,15 +190,18 @@ TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
 
     const std::string raw = std::string(QRXC_TEST_DATA) + "/speech_8k.raw";
     ASSERT_EQ(qrxc::test::run_command(FFMPEG + std::string("-f s16le -ar 8000 -ac 1 -i ") + raw +
-                                    " -c:a g723_1 -b:a 6300 -f g723_1 " + dir.file("ff.g723"))
+                                      " -c:a g723_1 -b:a 6300 -f g723_1 " + dir.file("ff.g723"))
                   .status,
               0);
     ASSERT_EQ(qrx("import " + dir.file("ff.g723") + " -o " + dir.file("ff.QRX")).status, 0);
     const std::size_t frames = qrxc::test::read_bytes(dir.file("ff.g723")).size() / 24;
     EXPECT_EQ(qrxc::test::read_bytes(dir.file("ff.QRX")).size(), 16 + 24 * frames);
-    const Command_result ours = qrxc::test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.QRX") + " -o - 2>/dev/null");
-    const Command_result direct = qrxc::test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.g723") + " -o - 2>/dev/null");
-    const Command_result ff = qrxc::test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("ff.g723") + " -f s16le -");
+    const Command_result ours =
+        qrxc::test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.QRX") + " -o - 2>/dev/null");
+    const Command_result direct =
+        qrxc::test::run_command(std::string(QRX_CLI) + " decode " + dir.file("ff.g723") + " -o - 2>/dev/null");
+    const Command_result ff =
+        qrxc::test::run_command(FFMPEG + std::string("-f g723_1 -i ") + dir.file("ff.g723") + " -f s16le -");
     ASSERT_EQ(ours.status, 0);
     EXPECT_TRUE(ours.out == direct.out);
     const Agreement g = compare(samples(ours.out, 46), samples(ff.out));

@@ -48,8 +48,8 @@ TEST_P(DecodeConformance, MatchesReferencePcm) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, DecodeConformance,
                          ::testing::Values("PATHD53", "INEQD53", "OVERD53", "OVERD63P", "PATHD63P", "TAMED63P",
-                                           "PATHC53_RCO", "INEQC53_RCO", "OVERC53H_RCO", "OVERC63_RCO",
-                                           "CODEC63_RCO", "PATHC63H_RCO", "TAMEC63H_RCO", "SYNTH53A", "SYNTH53B",
-                                           "SYNTH63A", "SYNTH63B"));
+                                           "PATHC53_RCO", "INEQC53_RCO", "OVERC53H_RCO", "OVERC63_RCO", "CODEC63_RCO",
+                                           "PATHC63H_RCO", "TAMEC63H_RCO", "SYNTH53A", "SYNTH53B", "SYNTH63A",
+                                           "SYNTH63B"));
 
 }  // namespace

@@ -81,10 +81,18 @@ TEST(ConversionJob, OutputNameRule) {
         const char *source, *output;
     };
     const Case cases[] = {
-        {"/rec/msg01.QRX", "/rec/msg01.wav"}, {"/rec/AX.QRX", "/rec/AX.wav"},   {"/rec/RX.QRX", "/rec/RX.wav"},
-        {"/rec/msg01.qrx", "/rec/msg01.wav"}, {"/rec/a.QrX", "/rec/a.wav"},     {"/rec/a.QRX.QRX", "/rec/a.QRX.wav"},
-        {"/rec/noext", "/rec/noext.wav"},     {"/rec/QRX", "/rec/QRX.wav"},     {"/rec/a.QRXX", "/rec/a.QRXX.wav"},
-        {".QRX", ".wav"},                     {"", ".wav"},                      {"C:\\rec\\m.QRX", "C:\\rec\\m.wav"},
+        {"/rec/msg01.QRX", "/rec/msg01.wav"},
+        {"/rec/AX.QRX", "/rec/AX.wav"},
+        {"/rec/RX.QRX", "/rec/RX.wav"},
+        {"/rec/msg01.qrx", "/rec/msg01.wav"},
+        {"/rec/a.QrX", "/rec/a.wav"},
+        {"/rec/a.QRX.QRX", "/rec/a.QRX.wav"},
+        {"/rec/noext", "/rec/noext.wav"},
+        {"/rec/QRX", "/rec/QRX.wav"},
+        {"/rec/a.QRXX", "/rec/a.QRXX.wav"},
+        {".QRX", ".wav"},
+        {"", ".wav"},
+        {"C:\\rec\\m.QRX", "C:\\rec\\m.wav"},
     };
     for (const Case &c : cases) EXPECT_EQ(qrxc::output_path_for(c.source), c.output) << c.source;
 }
@@ -95,11 +103,18 @@ TEST(ConversionJob, ProgressPosition) {
         int position;
     };
     const Case cases[] = {
-        {1, 10, 10},          {9, 10, 90},        {99, 100, 99},     {1, 3, 33},
-        {2, 3, 66},           {0, 5, 0},          {5, 5, 100},       {6, 5, 100},
-        {50'000'000, 60'000'000, 83},             // past the 32-bit range of consumed * 100
-        {4'000'000'000ull, 4'294'967'295ull, 93}, // near the top of a 32-bit file size
-        {1ull << 40, (1ull << 40) + 1, 99},       {7, 0, 100},
+        {1, 10, 10},
+        {9, 10, 90},
+        {99, 100, 99},
+        {1, 3, 33},
+        {2, 3, 66},
+        {0, 5, 0},
+        {5, 5, 100},
+        {6, 5, 100},
+        {50'000'000, 60'000'000, 83},              // past the 32-bit range of consumed * 100
+        {4'000'000'000ull, 4'294'967'295ull, 93},  // near the top of a 32-bit file size
+        {1ull << 40, (1ull << 40) + 1, 99},
+        {7, 0, 100},
     };
     for (const Case &c : cases) EXPECT_EQ(qrxc::progress_position(c.consumed, c.total), c.position) << c.consumed;
 }
@@ -162,7 +177,7 @@ TEST(ConversionJob, DefaultContextGivesTheSameBytes) {
 TEST(ConversionJob, RejectedSources) {
     struct Case {
         const char *name;
-        Bytes content;   // empty name below: no file at all
+        Bytes content;  // empty name below: no file at all
         bool create;
         Job_result result;
         const char *message;

@@ -282,12 +282,12 @@ TEST_P(PitchPostfilter, PicksThePeriod) {
     EXPECT_LE(pf.gain_q15, 8192);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PitchPostfilter,
-    ::testing::Values(PfCase{"mid_lag", 50, 51, 0, 50, true}, PfCase{"last_subframe_backward_only", 50, 50, 3, 50, false},
-                      PfCase{"long_lag_searches_139_to_145", 145, 145, 0, 145, true},
-                      PfCase{"lag_above_142_is_clamped", 140, 145, 2, 140, true}),
-    [](const auto &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, PitchPostfilter,
+                         ::testing::Values(PfCase{"mid_lag", 50, 51, 0, 50, true},
+                                           PfCase{"last_subframe_backward_only", 50, 50, 3, 50, false},
+                                           PfCase{"long_lag_searches_139_to_145", 145, 145, 0, 145, true},
+                                           PfCase{"lag_above_142_is_clamped", 140, 145, 2, 140, true}),
+                         [](const auto &p) { return std::string(p.param.name); });
 
 TEST(Postfilter, SilentSubframeStaysSilentAndGainSettles) {
     Dec_state st = fresh();

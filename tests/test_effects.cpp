@@ -43,7 +43,7 @@ std::vector<std::int16_t> run_effect(Qrxc_context &ctx, int code, const std::vec
 }  // namespace
 
 TEST(VibratoSine, FollowsTheFormulaExceptTheListedEntries) {
-    const std::pair<int, int> exceptions[] = {{982, 926},   {1151, -7484}, {1274, -12425},
+    const std::pair<int, int> exceptions[] = {{982, 926},    {1151, -7484}, {1274, -12425},
                                               {1820, -8780}, {1910, -4572}, {1982, -927}};
     for (int k = 0; k < qrxc::VIBRATO_SINE_LEN; ++k) {
         int want = static_cast<int>(std::floor(16384.0 * std::sin(2 * std::numbers::pi * k / 2000.0)));
@@ -60,9 +60,9 @@ TEST(PitchShift, ResampleStepFollowsTheTableFormula) {
         int len, frame, step;
     };
     const Case cases[] = {
-        {120, 240, 8192},  {240, 240, 16384}, {479, 240, 32699}, {480, 240, 32767},
-        {100, 240, 6826},  {500, 240, 32767},  // beyond the table: same formula, saturated
-        {160, 320, 8192},  {320, 320, 16384}, {639, 320, 32716}, {640, 320, 32767},
+        {120, 240, 8192}, {240, 240, 16384}, {479, 240, 32699}, {480, 240, 32767},
+        {100, 240, 6826}, {500, 240, 32767},  // beyond the table: same formula, saturated
+        {160, 320, 8192}, {320, 320, 16384}, {639, 320, 32716}, {640, 320, 32767},
     };
     for (const Case &c : cases) EXPECT_EQ(qrxc::resample_step(c.len, c.frame), c.step) << c.len << "/" << c.frame;
 }
@@ -102,7 +102,8 @@ TEST(PitchShift, CopiesStayWithinTheFrameOnSpeechAndLongPeriods) {
     for (int F : {240, 320}) {
         std::vector<std::int16_t> out(static_cast<std::size_t>(F));
         for (int s = 1; s < qrxc::PITCH_SETTINGS; ++s) {
-            for (std::size_t at = 0; at + static_cast<std::size_t>(F) <= speech.size(); at += static_cast<std::size_t>(F)) {
+            for (std::size_t at = 0; at + static_cast<std::size_t>(F) <= speech.size();
+                 at += static_cast<std::size_t>(F)) {
                 const int L = qrxc::pitch_shift(&speech[at], F, s, out.data());
                 ASSERT_GE(L, F / 2) << "setting " << s << " at " << at;
                 ASSERT_LE(L, s <= 3 ? F : 2 * F) << "setting " << s << " at " << at;
@@ -196,11 +197,11 @@ TEST(EffectChain, CodeSelectsTheEffects) {
     struct Case {
         int code;
         bool pitch, vibrato;
-        int echo;   // 0 none, else the variant
+        int echo;  // 0 none, else the variant
     };
     const Case cases[] = {
         {0x00, false, false, 0}, {0x01, false, true, 0}, {0x02, false, false, 2}, {0x03, false, false, 3},
-        {0x04, true, false, 0},  {0x1C, true, false, 0}, {0x0D, true, true, 0},  {0x16, true, false, 2},
+        {0x04, true, false, 0},  {0x1C, true, false, 0}, {0x0D, true, true, 0},   {0x16, true, false, 2},
     };
     for (const Case &c : cases) {
         Qrxc_context ctx = open_context(240);
@@ -228,7 +229,8 @@ TEST(EffectChain, FrameSwitchingIntoEffectModeIsLeftAlone) {
     Qrxc_context ctx = open_context(240);
     Qrmd_initial_ctx(&ctx, 12);
     std::vector<short> out(480);
-    for (int i = 0; i < 5; ++i) Qrmd_frame_ctx(&ctx, 12, const_cast<short *>(&speech[static_cast<std::size_t>(i * 240)]), out.data());
+    for (int i = 0; i < 5; ++i)
+        Qrmd_frame_ctx(&ctx, 12, const_cast<short *>(&speech[static_cast<std::size_t>(i * 240)]), out.data());
     const int held = ctx.speed.size;
     ASSERT_NE(held, 240);  // so the switching frame is not 240 samples long
     Qrmd_frame_ctx(&ctx, 0x82, const_cast<short *>(&speech[1200]), out.data());
@@ -294,8 +296,14 @@ TEST(EffectChain, ReopeningAStreamForgetsThePreviousOne) {
         Order order;
     };
     const Case cases[] = {
-        {0x81, OPEN_THEN_INITIAL}, {0x82, OPEN_THEN_INITIAL}, {0x83, OPEN_THEN_INITIAL}, {0x8D, OPEN_THEN_INITIAL},
-        {0x83, INITIAL_THEN_OPEN}, {0x81, OPEN_ONLY},         {8, OPEN_ONLY},            {1, OPEN_ONLY},
+        {0x81, OPEN_THEN_INITIAL},
+        {0x82, OPEN_THEN_INITIAL},
+        {0x83, OPEN_THEN_INITIAL},
+        {0x8D, OPEN_THEN_INITIAL},
+        {0x83, INITIAL_THEN_OPEN},
+        {0x81, OPEN_ONLY},
+        {8, OPEN_ONLY},
+        {1, OPEN_ONLY},
         {11, INITIAL_THEN_OPEN},
     };
     for (const Case &c : cases) {

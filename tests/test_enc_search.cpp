@@ -4,19 +4,19 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/excitation.h"
 #include "g723/common/tables.h"
-#include "g723/encoder/acelp.h"
-#include "g723/encoder/mpmlq.h"
 #include "g723/encoder/acb_search.h"
+#include "g723/encoder/acelp.h"
 #include "g723/encoder/encoder.h"
 #include "g723/encoder/fcb_search.h"
+#include "g723/encoder/mpmlq.h"
 #include "g723/encoder/taming.h"
 
 namespace {
@@ -56,9 +56,9 @@ struct PackCase {
     std::vector<int> slots;  // grid indices 0..29, ascending
     std::vector<int> negative;
     Word16 gain_index;
-    Word16 lag;  // pulse train lag when below 58
-    Word32 expect_pos;   // -1: not checked
-    Word16 expect_signs; // -1: not checked
+    Word16 lag;           // pulse train lag when below 58
+    Word32 expect_pos;    // -1: not checked
+    Word16 expect_signs;  // -1: not checked
 };
 
 class MpmlqPack : public ::testing::TestWithParam<PackCase> {};
@@ -104,15 +104,14 @@ TEST_P(MpmlqPack, DecodesToTheChosenPulses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Patterns, MpmlqPack,
-    ::testing::Values(
-        PackCase{"first_six", 0, 0, {0, 1, 2, 3, 4, 5}, {0, 0, 0, 0, 0, 0}, 5, 60, 0, 0},
-        PackCase{"last_six", 2, 1, {24, 25, 26, 27, 28, 29}, {1, 1, 1, 1, 1, 1}, 23, 100, 593774, 63},
-        PackCase{"last_five", 1, 0, {25, 26, 27, 28, 29}, {0, 1, 0, 1, 0}, 0, 70, 142505, 10},
-        PackCase{"lowest_negative", 1, 0, {0, 1, 2, 3, 4}, {1, 0, 0, 0, 0}, 12, 90, 0, 16},
-        PackCase{"spread_odd_grid", 3, 1, {0, 7, 13, 22, 29}, {0, 1, 1, 0, 1}, 17, 143, -1, 0b01101},
-        PackCase{"train_short_lag", 0, 0, {1, 4, 9, 10, 20, 28}, {1, 0, 0, 1, 0, 1}, 9, 18, -1, 0b100101},
-        PackCase{"train_lag_57", 1, 1, {2, 3, 11, 17, 26}, {0, 0, 1, 1, 0}, 20, 57, -1, 0b00110},
-        PackCase{"train_lag_30", 2, 1, {0, 2, 14, 15, 16, 29}, {1, 1, 1, 0, 0, 0}, 3, 30, -1, 0b111000}),
+    ::testing::Values(PackCase{"first_six", 0, 0, {0, 1, 2, 3, 4, 5}, {0, 0, 0, 0, 0, 0}, 5, 60, 0, 0},
+                      PackCase{"last_six", 2, 1, {24, 25, 26, 27, 28, 29}, {1, 1, 1, 1, 1, 1}, 23, 100, 593774, 63},
+                      PackCase{"last_five", 1, 0, {25, 26, 27, 28, 29}, {0, 1, 0, 1, 0}, 0, 70, 142505, 10},
+                      PackCase{"lowest_negative", 1, 0, {0, 1, 2, 3, 4}, {1, 0, 0, 0, 0}, 12, 90, 0, 16},
+                      PackCase{"spread_odd_grid", 3, 1, {0, 7, 13, 22, 29}, {0, 1, 1, 0, 1}, 17, 143, -1, 0b01101},
+                      PackCase{"train_short_lag", 0, 0, {1, 4, 9, 10, 20, 28}, {1, 0, 0, 1, 0, 1}, 9, 18, -1, 0b100101},
+                      PackCase{"train_lag_57", 1, 1, {2, 3, 11, 17, 26}, {0, 0, 1, 1, 0}, 20, 57, -1, 0b00110},
+                      PackCase{"train_lag_30", 2, 1, {0, 2, 14, 15, 16, 29}, {1, 1, 1, 0, 0, 0}, 3, 30, -1, 0b111000}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 struct MpmlqRun {
@@ -242,13 +241,14 @@ TEST_P(AcelpSubframe, CodedFieldsRebuildTheExcitation) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Targets, AcelpSubframe,
-    ::testing::Values(AcelpRun{"unsharpened", 3000, 60, 1, 0}, AcelpRun{"sharpened_short_lag", 3000, 20, 1, 3},
-                      AcelpRun{"sharpened_odd_offset", 2000, 30, 3, 4}, AcelpRun{"sharpened_long", 500, 55, 2, 5},
-                      AcelpRun{"quiet", 10, 40, 1, 1}, AcelpRun{"full_scale", 32767, 18, 0, 3},
-                      AcelpRun{"long_lag", 8000, 141, 3, 100}),
-    [](const auto &param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Targets, AcelpSubframe,
+                         ::testing::Values(AcelpRun{"unsharpened", 3000, 60, 1, 0},
+                                           AcelpRun{"sharpened_short_lag", 3000, 20, 1, 3},
+                                           AcelpRun{"sharpened_odd_offset", 2000, 30, 3, 4},
+                                           AcelpRun{"sharpened_long", 500, 55, 2, 5}, AcelpRun{"quiet", 10, 40, 1, 1},
+                                           AcelpRun{"full_scale", 32767, 18, 0, 3},
+                                           AcelpRun{"long_lag", 8000, 141, 3, 100}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Pulses at 60..63 do not exist in the subframe: they cost no energy, so a
 // track whose in-range positions all correlate negatively picks its last
@@ -302,19 +302,19 @@ TEST_P(AcelpBudget, CarriesWhatIsLeft) {
     EXPECT_EQ(budget_after_search(c.hot, c.carry_in), c.carry_out);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Carry, AcelpBudget,
-    ::testing::Values(
-        // Flat correlation: no triple rises above the threshold.
-        BudgetCase{"flat_from_zero", {}, 0, 120}, BudgetCase{"flat_accumulates", {}, 500, 620},
-        BudgetCase{"flat_saturates", {}, 32700, 32767},
-        // One hot track-0 position: the 64 triples through it pass.
-        BudgetCase{"one_hot_spends_64", {0}, 0, 56}, BudgetCase{"one_hot_with_carry", {0}, 100, 156},
-        BudgetCase{"one_hot_runs_out", {0}, -100, 0},
-        // Two hot track-0 positions: 128 triples, more than the base budget.
-        BudgetCase{"two_hot_exhausts", {0, 8}, 0, 0}, BudgetCase{"two_hot_exact", {0, 8}, 8, 0},
-        BudgetCase{"two_hot_with_carry", {0, 8}, 20, 12}),
-    [](const auto &param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Carry, AcelpBudget,
+                         ::testing::Values(
+                             // Flat correlation: no triple rises above the threshold.
+                             BudgetCase{"flat_from_zero", {}, 0, 120}, BudgetCase{"flat_accumulates", {}, 500, 620},
+                             BudgetCase{"flat_saturates", {}, 32700, 32767},
+                             // One hot track-0 position: the 64 triples through it pass.
+                             BudgetCase{"one_hot_spends_64", {0}, 0, 56},
+                             BudgetCase{"one_hot_with_carry", {0}, 100, 156},
+                             BudgetCase{"one_hot_runs_out", {0}, -100, 0},
+                             // Two hot track-0 positions: 128 triples, more than the base budget.
+                             BudgetCase{"two_hot_exhausts", {0, 8}, 0, 0}, BudgetCase{"two_hot_exact", {0, 8}, 8, 0},
+                             BudgetCase{"two_hot_with_carry", {0, 8}, 20, 12}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Whatever was carried before, a reset leaves what a search that spent
 // nothing leaves, and the next search then affords all 128 triples of two
@@ -340,7 +340,8 @@ TEST(AcelpGain, IndexFollowsTheCorrelation) {
         double scale;  // x = scale * y
         bool expect_zero;
     };
-    const Case cases[] = {{"opposite", -1.0, true}, {"silent", 0.0, true}, {"weak", 0.002, false}, {"strong", 0.5, false}};
+    const Case cases[] = {
+        {"opposite", -1.0, true}, {"silent", 0.0, true}, {"weak", 0.002, false}, {"strong", 0.5, false}};
     Word16 last = -1;
     for (const Case &c : cases) {
         Vec x{};
@@ -426,15 +427,15 @@ TEST_P(TamingUpdate, ZonesAdvanceByTwo) {
     EXPECT_EQ(st.taming_err[4], 24000);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lags, TamingUpdate,
-    ::testing::Values(TamingUpdateCase{"lag_17", 18, 0, {1004, 1004}}, TamingUpdateCase{"lag_30", 30, 1, {1004, 1004}},
-                      TamingUpdateCase{"lag_45_one_zone", 44, 2, {2004, 2004}},
-                      TamingUpdateCase{"lag_60_exact_zones", 60, 1, {1004, 2004}},
-                      TamingUpdateCase{"lag_61", 60, 2, {2004, 3004}},
-                      TamingUpdateCase{"lag_90_exact_zones", 91, 0, {2004, 3004}},
-                      TamingUpdateCase{"lag_143", 141, 3, {4004, 5004}}),
-    [](const auto &param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lags, TamingUpdate,
+                         ::testing::Values(TamingUpdateCase{"lag_17", 18, 0, {1004, 1004}},
+                                           TamingUpdateCase{"lag_30", 30, 1, {1004, 1004}},
+                                           TamingUpdateCase{"lag_45_one_zone", 44, 2, {2004, 2004}},
+                                           TamingUpdateCase{"lag_60_exact_zones", 60, 1, {1004, 2004}},
+                                           TamingUpdateCase{"lag_61", 60, 2, {2004, 3004}},
+                                           TamingUpdateCase{"lag_90_exact_zones", 91, 0, {2004, 3004}},
+                                           TamingUpdateCase{"lag_143", 141, 3, {4004, 5004}}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST(TamingUpdate, FactorFollowsTheGainTableOfTheSubframe) {
     struct Case {
@@ -443,8 +444,11 @@ TEST(TamingUpdate, FactorFollowsTheGainTableOfTheSubframe) {
         Word16 gain_index;
         Word16 beta;
     };
-    const Case cases[] = {{RATE_63, 57, 1, 1308}, {RATE_63, 58, 1, 1591}, {RATE_53, 20, 1, 1591},
-                          {RATE_63, 30, 84, 15255}, {RATE_53, 120, 169, 18409}};
+    const Case cases[] = {{RATE_63, 57, 1, 1308},
+                          {RATE_63, 58, 1, 1591},
+                          {RATE_53, 20, 1, 1591},
+                          {RATE_63, 30, 84, 15255},
+                          {RATE_53, 120, 169, 18409}};
     for (const Case &c : cases) {
         Enc_state st = reset_state();
         for (auto &e : st.taming_err) e = 32768;  // mult_32_16(32768, beta) = beta
@@ -498,17 +502,16 @@ TEST_P(AcbSearch, FindsTheLagAndGainOfAPeriodicTarget) {
     for (int i = 0; i < SUBFRAME_LEN; ++i) EXPECT_LE(std::abs(x[i]), 2) << "sample " << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Targets, AcbSearch,
-    ::testing::Values(AcbCase{"even_63_long", RATE_63, 0, 80, 1, 81, 40},
-                      AcbCase{"even_63_short_small_table", RATE_63, 2, 40, 1, 39, 30},
-                      AcbCase{"even_53_short", RATE_53, 0, 25, 1, 25, 120},
-                      AcbCase{"odd_53_offset_3", RATE_53, 1, 50, 3, 52, 100},
-                      AcbCase{"odd_63_offset_0", RATE_63, 3, 100, 0, 99, 150},
-                      AcbCase{"odd_63_short", RATE_63, 1, 30, 2, 31, 60},
-                      AcbCase{"even_clamped_low", RATE_63, 0, 18, 1, 18, 20},
-                      AcbCase{"even_clamped_high", RATE_53, 2, 141, 1, 141, 7}),
-    [](const auto &param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Targets, AcbSearch,
+                         ::testing::Values(AcbCase{"even_63_long", RATE_63, 0, 80, 1, 81, 40},
+                                           AcbCase{"even_63_short_small_table", RATE_63, 2, 40, 1, 39, 30},
+                                           AcbCase{"even_53_short", RATE_53, 0, 25, 1, 25, 120},
+                                           AcbCase{"odd_53_offset_3", RATE_53, 1, 50, 3, 52, 100},
+                                           AcbCase{"odd_63_offset_0", RATE_63, 3, 100, 0, 99, 150},
+                                           AcbCase{"odd_63_short", RATE_63, 1, 30, 2, 31, 60},
+                                           AcbCase{"even_clamped_low", RATE_63, 0, 18, 1, 18, 20},
+                                           AcbCase{"even_clamped_high", RATE_53, 2, 141, 1, 141, 7}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST(AcbSearch, SilentTargetKeepsTheBaseLagWithGainZero) {
     struct Case {

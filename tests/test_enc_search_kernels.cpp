@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <random>
 
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/acb_search.h"
 #include "g723/encoder/mpmlq.h"
-#include "g723/common/fast_ops.h"
 
 namespace {
 
@@ -17,12 +17,12 @@ using namespace qrxc::g723;
 
 struct Amplitude {
     const char *name;
-    int peak;          // samples drawn from [-peak, peak]
-    bool min_values;   // sprinkle -32768 in
+    int peak;         // samples drawn from [-peak, peak]
+    bool min_values;  // sprinkle -32768 in
 };
 
 class KernelEquality : public ::testing::TestWithParam<Amplitude> {
-  protected:
+protected:
     std::mt19937 rng{1234};
     void fill(Word16 *v, int n) {
         const Amplitude a = GetParam();

@@ -152,8 +152,9 @@ TEST(LpcToLsp, RootsAreIncreasingForARealSpeechLikeSet) {
     Enc_state st = fresh_state();
     Word16 frame[FRAME_LEN];
     for (int n = 0; n < FRAME_LEN; n++)
-        frame[n] = static_cast<Word16>(3000 * std::sin(2 * PI * 300 * n / 8000) + 2000 * std::sin(2 * PI * 1300 * n / 8000) +
-                                       800 * std::sin(2 * PI * 2700 * n / 8000));
+        frame[n] =
+            static_cast<Word16>(3000 * std::sin(2 * PI * 300 * n / 8000) + 2000 * std::sin(2 * PI * 1300 * n / 8000) +
+                                800 * std::sin(2 * PI * 2700 * n / 8000));
     Word16 lpc[SUBFRAMES * LPC_ORDER];
     lpc_analysis(st, lpc, frame);
     Word16 lsp[LPC_ORDER];
@@ -213,7 +214,7 @@ TEST(LspQuantize, CloseNeighboursGetTheLargestWeight) {
 struct Olp_case {
     const char *name;
     int l1, l2;
-    double ratio;   // corr(l2) / corr(l1)
+    double ratio;  // corr(l2) / corr(l1)
     int expect;
 };
 
@@ -230,14 +231,13 @@ TEST_P(OpenLoopPitchRule, ShorterLagsAndTheFourThirdsRule) {
     EXPECT_EQ(open_loop_pitch(buf, start), c.expect);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OpenLoopPitchRule,
-    ::testing::Values(Olp_case{"tie_keeps_shorter", 120, 137, 1.0, 120},
-                      Olp_case{"near_lag_small_gain_wins", 120, 137, 1.2, 137},
-                      Olp_case{"far_lag_needs_four_thirds", 120, 138, 1.2, 120},
-                      Olp_case{"far_lag_above_four_thirds", 120, 138, 1.5, 138},
-                      Olp_case{"far_lag_tie_keeps_shorter", 120, 138, 1.0, 120}),
-    [](const auto &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, OpenLoopPitchRule,
+                         ::testing::Values(Olp_case{"tie_keeps_shorter", 120, 137, 1.0, 120},
+                                           Olp_case{"near_lag_small_gain_wins", 120, 137, 1.2, 137},
+                                           Olp_case{"far_lag_needs_four_thirds", 120, 138, 1.2, 120},
+                                           Olp_case{"far_lag_above_four_thirds", 120, 138, 1.5, 138},
+                                           Olp_case{"far_lag_tie_keeps_shorter", 120, 138, 1.0, 120}),
+                         [](const auto &p) { return std::string(p.param.name); });
 
 TEST(OpenLoopPitch, SilenceAndNegativeCorrelationGiveTheMinimumLag) {
     Word16 buf[PITCH_BUF_LEN] = {};
@@ -283,7 +283,7 @@ TEST(OpenLoopPitch, NegativeRunningEnergyUsesItsComplement) {
 
 struct Hns_case {
     const char *name;
-    int period;   // 0: silence
+    int period;  // 0: silence
     Word16 olp;
     int start;
     Word16 lag;

@@ -12,8 +12,8 @@ namespace {
 
 struct Kernel_case {
     const char *name;
-    Word16 lo, hi;   // value range of the random inputs
-    Word32 start;    // accumulator start value for the tap form
+    Word16 lo, hi;  // value range of the random inputs
+    Word32 start;   // accumulator start value for the tap form
 };
 
 class EncoderKernels : public ::testing::TestWithParam<Kernel_case> {};
@@ -34,7 +34,8 @@ TEST_P(EncoderKernels, FastFormsEqualTheOperatorSequence) {
         const auto x = random_vec(seed, n, c.lo, c.hi);
         const auto y = random_vec(seed, n, c.lo, c.hi);
         Word32 plain = 0;
-        for (int i = 0; i < n; i++) plain = L_mac(plain, x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < n; i++)
+            plain = L_mac(plain, x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
         ASSERT_EQ(L_mac_n(0, x.data(), y.data(), n), plain) << trial;
         Word32 en = 0;
         for (int i = 0; i < n; i++) en = L_mac(en, x[static_cast<std::size_t>(i)], x[static_cast<std::size_t>(i)]);

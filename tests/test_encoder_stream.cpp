@@ -17,7 +17,8 @@ namespace {
 using qrxc::test::encoder::Ctx_ptr;
 
 std::vector<short> speech(int voice) {
-    return qrxc::test::encoder::read_pcm(std::string(QRXC_TEST_DATA) + "/speech/voice" + std::to_string(voice) + ".pcm");
+    return qrxc::test::encoder::read_pcm(std::string(QRXC_TEST_DATA) + "/speech/voice" + std::to_string(voice) +
+                                         ".pcm");
 }
 
 std::vector<short> scaled(const std::vector<short> &in, double gain) {
@@ -38,7 +39,8 @@ std::unique_ptr<Qrxc_context> fresh() {
 // fourth-pulse loops, so only a nearly spent budget changes a frame.
 std::vector<unsigned char> frame_with_budget(int type, Word16 budget, const std::vector<short> &s, std::size_t pos) {
     auto ctx = fresh();
-    qrxc::test::encoder::encode_internal(*ctx, std::vector<short>(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(pos)), type);
+    qrxc::test::encoder::encode_internal(
+        *ctx, std::vector<short>(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(pos)), type);
     ctx->acelp_budget = budget;
     std::vector<unsigned char> out(24, 0);
     qrxc::frame_g723_encode(*ctx, &s[pos], out.data());
@@ -128,7 +130,8 @@ double seg_snr(const std::vector<short> &ref, const std::vector<short> &out) {
     }
     double total = 0;
     int segs = 0;
-    for (std::size_t s = 0; s + 240 <= ref.size() && s + 240 + static_cast<std::size_t>(best_d) <= out.size(); s += 240) {
+    for (std::size_t s = 0; s + 240 <= ref.size() && s + 240 + static_cast<std::size_t>(best_d) <= out.size();
+         s += 240) {
         double sig = 0, err = 0;
         for (std::size_t i = s; i < s + 240; i++) {
             const double e = double(ref[i]) - out[i + static_cast<std::size_t>(best_d)];
@@ -183,10 +186,12 @@ INSTANTIATE_TEST_SUITE_P(Speech, EncodeQuality,
 
 TEST(EncodeQuality, ConformanceInputsRoundTrip) {
     for (const auto &[name, type] : {std::pair<const char *, int>{"PATHC53", 1}, {"CODEC63", 2}}) {
-        const auto in = qrxc::test::encoder::read_pcm(std::string(QRXC_TEST_DATA) + "/conformance/encode/" + name + ".pcm");
+        const auto in =
+            qrxc::test::encoder::read_pcm(std::string(QRXC_TEST_DATA) + "/conformance/encode/" + name + ".pcm");
         Ctx_ptr enc(Qrxc_create());
         Ctx_ptr dec(Qrxc_create());
-        const auto out = qrxc::test::encoder::decode_api(dec.get(), qrxc::test::encoder::encode_api(enc.get(), in, type));
+        const auto out =
+            qrxc::test::encoder::decode_api(dec.get(), qrxc::test::encoder::encode_api(enc.get(), in, type));
         const double snr = seg_snr(in, out);
         std::cout << "segSNR " << name << " type " << type << ": " << snr << " dB\n";
         EXPECT_GE(snr, 1.0) << name;

@@ -26,13 +26,34 @@ TEST(SharedLibrary, ExportsOnlyTheCApi) {
         EXPECT_TRUE(name.rfind("Qrxc_", 0) == 0 || name.rfind("Qrmd_", 0) == 0) << "unexpected export " << name;
         names.insert(name);
     }
-    for (const char *required : {"Qrxc_version", "Qrxc_initial", "Qrxc_frame", "Qrmd_initial", "Qrmd_frame",
-                                 "Qrxc_create", "Qrxc_destroy", "Qrxc_version_ctx", "Qrxc_initial_ctx",
-                                 "Qrxc_frame_ctx", "Qrmd_initial_ctx", "Qrmd_frame_ctx", "Qrmd_last_count",
-                                 "Qrmd_last_count_ctx", "Qrxc_version_string", "Qrxc_strerror",
-                                 "Qrxc_header_length", "Qrxc_type_info", "Qrxc_frame_concealed", "Qrxc_decode_frame",
-                                 "Qrxc_encode_frame", "Qrxc_decoded_samples", "Qrxc_decode_buffer",
-                                 "Qrxc_encoded_bytes", "Qrxc_encode_buffer", "Qrxc_set_diagnostics",
-                                 "Qrxc_g723_to_standard", "Qrxc_g723_from_standard", "Qrxc_decode_standard_ctx"})
+    for (const char *required : {"Qrxc_version",
+                                 "Qrxc_initial",
+                                 "Qrxc_frame",
+                                 "Qrmd_initial",
+                                 "Qrmd_frame",
+                                 "Qrxc_create",
+                                 "Qrxc_destroy",
+                                 "Qrxc_version_ctx",
+                                 "Qrxc_initial_ctx",
+                                 "Qrxc_frame_ctx",
+                                 "Qrmd_initial_ctx",
+                                 "Qrmd_frame_ctx",
+                                 "Qrmd_last_count",
+                                 "Qrmd_last_count_ctx",
+                                 "Qrxc_version_string",
+                                 "Qrxc_strerror",
+                                 "Qrxc_header_length",
+                                 "Qrxc_type_info",
+                                 "Qrxc_frame_concealed",
+                                 "Qrxc_decode_frame",
+                                 "Qrxc_encode_frame",
+                                 "Qrxc_decoded_samples",
+                                 "Qrxc_decode_buffer",
+                                 "Qrxc_encoded_bytes",
+                                 "Qrxc_encode_buffer",
+                                 "Qrxc_set_diagnostics",
+                                 "Qrxc_g723_to_standard",
+                                 "Qrxc_g723_from_standard",
+                                 "Qrxc_decode_standard_ctx"})
         EXPECT_TRUE(names.count(required) == 1) << "missing export " << required;
 }

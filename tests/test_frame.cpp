@@ -205,8 +205,8 @@ TEST(Frame, KnownBytesAtFiveThree) {
     p.sub[3].pulse_pos = 0x123;
     Bytes b;
     qrxc::g723::frame_pack(p, RATE_53, b.data());
-    const Bytes want = {0x56, 0x34, 0x12, 123, 0, 0xfb, 0xfe, 0, 0, 0, 0, 0x40, 0xa5, 0, 0xbc, 0x0a, 0, 0, 0x30, 0x12,
-                        0, 0, 0, 0};
+    const Bytes want = {0x56, 0x34, 0x12, 123,  0, 0xfb, 0xfe, 0,    0, 0, 0, 0x40,
+                        0xa5, 0,    0xbc, 0x0a, 0, 0,    0x30, 0x12, 0, 0, 0, 0};
     EXPECT_EQ(b, want);
 }
 

@@ -56,7 +56,8 @@ TEST_P(DecodePath, MatchesDecoderAndConverter) {
     for (size_t off = 16; off + fb <= qrx.size() && off < 16 + 40 * fb; off += fb) {
         short pcm[321];
         pcm[320] = 0x1234;  // guard: nothing beyond pcm_frame is written
-        std::vector<unsigned char> frame(qrx.begin() + static_cast<long>(off), qrx.begin() + static_cast<long>(off + fb));
+        std::vector<unsigned char> frame(qrx.begin() + static_cast<long>(off),
+                                         qrx.begin() + static_cast<long>(off + fb));
         qrxc::frame_g723_decode(ctx, pcm, frame.data());
         EXPECT_EQ(pcm[320], 0x1234);
         got_all.insert(got_all.end(), pcm, pcm + ctx.stream.header.pcm_frame);

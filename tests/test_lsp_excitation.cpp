@@ -165,8 +165,8 @@ TEST(Excitation, AcbTableChoiceFollowsRateAndPairLag) {
         Word16 ol_lag;
         const Word16 *row;
     };
-    const Case cases[] = {{RATE_63, 57, AcbkGainTable085[1]}, {RATE_63, 58, AcbkGainTable170[1]},
-                          {RATE_53, 30, AcbkGainTable170[1]}};
+    const Case cases[] = {
+        {RATE_63, 57, AcbkGainTable085[1]}, {RATE_63, 58, AcbkGainTable170[1]}, {RATE_53, 30, AcbkGainTable170[1]}};
     for (const Case &c : cases) {
         Word32 a = 0;
         for (int t = 0; t < 5; ++t) a = L_mac(a, 1000, c.row[t]);

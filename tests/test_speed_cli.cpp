@@ -97,20 +97,26 @@ TEST(SpeedCli, WritesTheSpeedControlsOutputAsWav) {
         int flags;
     };
     const Case cases[] = {
-        {"--level 0", 0},           {"--level 8", 8},           {"--level 4", 4},
-        {"--effect 0x0B", 0x8B},    {"--pitch 2 --echo long", 0x8B}, {"--effect 11", 0x8B},
-        {"--vibrato", 0x81},        {"--pitch 7", 0x9C},        {"--echo short", 0x82},
+        {"--level 0", 0},
+        {"--level 8", 8},
+        {"--level 4", 4},
+        {"--effect 0x0B", 0x8B},
+        {"--pitch 2 --echo long", 0x8B},
+        {"--effect 11", 0x8B},
+        {"--vibrato", 0x81},
+        {"--pitch 7", 0x9C},
+        {"--echo short", 0x82},
     };
     for (const Case &c : cases) {
         const std::string wav = dir.file("out.wav");
         const Cli_result r = qrx("speed -y " + q(src) + " " + c.args + " -o " + q(wav), dir);
         ASSERT_EQ(r.status, 0) << c.args << ": " << r.err;
-        EXPECT_TRUE(r.out.empty()) << c.args;   // standard output stays free of audio
+        EXPECT_TRUE(r.out.empty()) << c.args;  // standard output stays free of audio
         const Bytes got = qrxc::test::read_bytes(wav);
         const std::vector<short> want = expected_pcm(stream, c.flags);
         ASSERT_EQ(got.size(), 46 + want.size() * 2) << c.args;
         EXPECT_EQ(std::string(got.begin(), got.begin() + 4), "RIFF");
-        EXPECT_EQ(got[24] | got[25] << 8, 12000) << c.args;   // the stream's rate
+        EXPECT_EQ(got[24] | got[25] << 8, 12000) << c.args;  // the stream's rate
         EXPECT_EQ(std::memcmp(got.data() + 46, want.data(), want.size() * 2), 0) << c.args;
     }
     // Without -o the output lands beside the input, named after the level or

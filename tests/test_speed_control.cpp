@@ -39,9 +39,9 @@ TEST(SpeedFlags, LevelSelectionAndRejectedFlags) {
         int level;
     };
     const Case cases[] = {
-        {0x00, 0, 0},   {0x04, 0, 4},   {0x0C, 0, 12},  {0x0D, 0, 12}, {0x0F, 0, 12},
-        {0x80, 0, 4},   {0x9F, 0, 4},   {0x45, 0, 5},   {0x134, 0, 4},  // only the low byte counts
-        {0xC0, -1, 7},  {0xC5, -1, 7},  {0x1C0, -1, 7},
+        {0x00, 0, 0},  {0x04, 0, 4},  {0x0C, 0, 12},  {0x0D, 0, 12}, {0x0F, 0, 12},
+        {0x80, 0, 4},  {0x9F, 0, 4},  {0x45, 0, 5},   {0x134, 0, 4},  // only the low byte counts
+        {0xC0, -1, 7}, {0xC5, -1, 7}, {0x1C0, -1, 7},
     };
     for (const Case &c : cases) {
         Qrxc_context ctx = open_context(240);
@@ -144,7 +144,8 @@ TEST(SpeedLevels, LevelChangeFlushesAllButInitSize) {
         EXPECT_EQ(ctx.speed.pending, 0);
         // The held tail is the newest input, which the next frames continue from.
         EXPECT_EQ(std::memcmp(ctx.speed.buffer, &speech[at + static_cast<std::size_t>(c.frame) - 240], 480), 0);
-        const auto next = run_counts(ctx, c.to, std::vector<std::int16_t>(speech.begin() + static_cast<long>(at) + c.frame, speech.end()), 3);
+        const auto next = run_counts(
+            ctx, c.to, std::vector<std::int16_t>(speech.begin() + static_cast<long>(at) + c.frame, speech.end()), 3);
         EXPECT_EQ(next[0], qrxc::speed_target(c.to, c.frame));
     }
     // The example of a stream going from normal to 1.5 times slower.
@@ -172,8 +173,8 @@ TEST(SpeedCopyLength, FractionCarryNeverDrifts) {
             sum_d += qrxc::speed_copy_length(st, m, level);
             ASSERT_EQ(sum_d, (sum_m * factor) >> 33) << "level " << level << " period " << period;
         }
-        EXPECT_TRUE(st.frac_hi >= 0 && st.frac_hi < 2048 && st.frac_mid >= 0 && st.frac_mid < 2048 &&
-                    st.frac_lo >= 0 && st.frac_lo < 2048);
+        EXPECT_TRUE(st.frac_hi >= 0 && st.frac_hi < 2048 && st.frac_mid >= 0 && st.frac_mid < 2048 && st.frac_lo >= 0 &&
+                    st.frac_lo < 2048);
     }
 }
 
@@ -192,11 +193,11 @@ TEST(SpeedPeriodSearch, FindsThePeriodAndKeepsTheShorterLagOnTies) {
     for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(i * 50);
     const Case cases[] = {
         {qrxc::test::speed::sine(400, 37.0, 8000), 120, 37},
-        {pulses(20), 120, 20},       // 40, 60, ... match as well: the shortest wins
+        {pulses(20), 120, 20},  // 40, 60, ... match as well: the shortest wins
         {pulses(55), 120, 55},
-        {std::vector<std::int16_t>(400, 123), 120, 16},   // every lag ties
-        {ramp, 120, 16},             // the sum grows with the lag
-        {pulses(90), 60, 16},        // the period lies beyond the lags tried: all tie
+        {std::vector<std::int16_t>(400, 123), 120, 16},  // every lag ties
+        {ramp, 120, 16},                                 // the sum grows with the lag
+        {pulses(90), 60, 16},                            // the period lies beyond the lags tried: all tie
         {qrxc::test::speed::sine(400, 100.0, 8000), 120, 100},
     };
     for (const Case &c : cases) EXPECT_EQ(qrxc::speed_period_search(c.signal.data(), c.max_lag), c.want) << c.want;
@@ -212,7 +213,7 @@ TEST(SpeedCrossFade, FasterFadesNextPeriodInSlowerFadesBack) {
 
     struct Case {
         int level;
-        int out_index;           // where the faded pulse lands in the output
+        int out_index;  // where the faded pulse lands in the output
         std::int32_t expected;
     };
     const Case cases[] = {
@@ -252,8 +253,7 @@ TEST(SpeedLevels, SteadyToneKeepsItsPeriod) {
         // continuation of the tone at the phase it shows.
         const std::size_t from = all.size() / 2;
         int worst = 0;
-        for (std::size_t i = from; i + 40 < all.size(); ++i)
-            worst = std::max(worst, std::abs(all[i] - all[i + 40]));
+        for (std::size_t i = from; i + 40 < all.size(); ++i) worst = std::max(worst, std::abs(all[i] - all[i + 40]));
         EXPECT_LE(worst, 3) << "level " << level;
     }
 }
@@ -397,7 +397,8 @@ TEST(SpeedApi, RefusesAfterAFailedOpen) {
 
 // Before any Qrmd_initial the speed state means nothing: the frame is refused, not half-processed.
 TEST(SpeedApi, RefusesBeforeQrmdInitial) {
-    for (unsigned char code : {static_cast<unsigned char>(0x01), static_cast<unsigned char>(0x00)}) {  // frames of 240 and of 320
+    for (unsigned char code :
+         {static_cast<unsigned char>(0x01), static_cast<unsigned char>(0x00)}) {  // frames of 240 and of 320
         Qrxc_context *ctx = Qrxc_create();
         G_header h{};
         unsigned char hdr[4] = {'Q', 'R', 'X', code};

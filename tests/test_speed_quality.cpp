@@ -44,10 +44,10 @@ std::vector<std::int16_t> held_vowel(int count) {
     double y1 = 0, y2 = 0, z1 = 0, z2 = 0;
     for (int i = 0; i < count; ++i) {
         const double pulse = i % 64 == 0 ? 3000.0 : 0.0;
-        const double y = pulse + 1.6 * y1 - 0.9 * y2;   // about 700 Hz
+        const double y = pulse + 1.6 * y1 - 0.9 * y2;  // about 700 Hz
         y2 = y1;
         y1 = y;
-        const double z = y - 0.4 * z1 - 0.8 * z2;        // about 1500 Hz
+        const double z = y - 0.4 * z1 - 0.8 * z2;  // about 1500 Hz
         z2 = z1;
         z1 = z;
         out[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(std::clamp(z * 0.5, -30000.0, 30000.0));
@@ -66,7 +66,8 @@ TEST(SpeedQuality, LengthFollowsTheLevelRatioOverTenSeconds) {
         for (const int level : LEVELS) {
             const double ratio = (level + 4) / 8.0;
             const auto out = play(level, speech, F);
-            const double in_len = static_cast<double>(speech.size() / static_cast<std::size_t>(F) * static_cast<std::size_t>(F));
+            const double in_len =
+                static_cast<double>(speech.size() / static_cast<std::size_t>(F) * static_cast<std::size_t>(F));
             EXPECT_NEAR(static_cast<double>(out.size()), ratio * in_len, F) << "level " << level;
         }
     }

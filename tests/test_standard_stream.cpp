@@ -118,14 +118,15 @@ TEST_P(StandardConformance, ExportImportAndDecodeAreExact) {
         at += qrx.frame_bytes;
     }
 
-    EXPECT_TRUE(decode_standard(bits, qrx.type) == pcm_of(qrxc::test::read_bytes(conformance("decode", GetParam() + ".pcm"))));
+    EXPECT_TRUE(decode_standard(bits, qrx.type) ==
+                pcm_of(qrxc::test::read_bytes(conformance("decode", GetParam() + ".pcm"))));
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StandardConformance,
                          ::testing::Values("PATHD53", "INEQD53", "OVERD53", "OVERD63P", "PATHD63P", "TAMED63P",
-                                           "PATHC53_RCO", "INEQC53_RCO", "OVERC53H_RCO", "OVERC63_RCO",
-                                           "CODEC63_RCO", "PATHC63H_RCO", "TAMEC63H_RCO", "SYNTH53A", "SYNTH53B",
-                                           "SYNTH63A", "SYNTH63B"));
+                                           "PATHC53_RCO", "INEQC53_RCO", "OVERC53H_RCO", "OVERC63_RCO", "CODEC63_RCO",
+                                           "PATHC63H_RCO", "TAMEC63H_RCO", "SYNTH53A", "SYNTH53B", "SYNTH63A",
+                                           "SYNTH63B"));
 
 // Any frame whose lag codes fit 7 bits survives QRX -> standard -> QRX, and
 // any speech frame standard -> QRX -> standard, bit for bit.
@@ -161,9 +162,9 @@ unsigned bits_at(const unsigned char *b, unsigned pos, unsigned width) {
 struct Edge_case {
     const char *name;
     int type;
-    unsigned lag0, lag1;     // QRX lag codes
-    unsigned gain0;          // subframe 0 gain code, 12 bits
-    unsigned std_lag0;       // the standard's 7-bit code
+    unsigned lag0, lag1;  // QRX lag codes
+    unsigned gain0;       // subframe 0 gain code, 12 bits
+    unsigned std_lag0;    // the standard's 7-bit code
 };
 
 // Lag codes at and past the forbidden range, gain codes at their table

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <thread>
 #include <vector>
 
@@ -32,7 +32,8 @@ std::vector<short> speechlike(std::size_t n, unsigned seed) {
     for (std::size_t i = 0; i < n; ++i) {
         r = r * 1664525u + 1013904223u;
         const double t = static_cast<double>(i) / 8000.0;
-        const double v = 7000 * std::sin(2 * std::numbers::pi * (180 + seed % 50) * t) + 2500 * std::sin(2 * std::numbers::pi * 1300 * t) +
+        const double v = 7000 * std::sin(2 * std::numbers::pi * (180 + seed % 50) * t) +
+                         2500 * std::sin(2 * std::numbers::pi * 1300 * t) +
                          static_cast<double>(static_cast<int>(r >> 20) - 2048);
         pcm[i] = static_cast<short>(v);
     }
@@ -64,7 +65,8 @@ std::vector<short> decode_stream(Qrxc_context *ctx, const Bytes &stream) {
     const int len = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &info, hdr.data());
     EXPECT_GT(len, 0);
     std::vector<short> out;
-    for (std::size_t at = static_cast<std::size_t>(len); at + info.frame_bytes <= stream.size(); at += info.frame_bytes) {
+    for (std::size_t at = static_cast<std::size_t>(len); at + info.frame_bytes <= stream.size();
+         at += info.frame_bytes) {
         Bytes frame(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + info.frame_bytes));
         short pcm[QRXC_MAX_PCM_FRAME];
         EXPECT_EQ(Qrxc_frame_ctx(ctx, pcm, frame.data()), 0);
@@ -101,8 +103,14 @@ TEST(StreamApi, EncodingHeaders) {
         {0, 12000, 5, 4, {'Q', 'R', 'X', 0x15}, 0x01, 240, 120},
         {0, 8000, 0, 4, {'Q', 'R', 'X', 0x00}, 0x01, 320, 20},
         {0, 16000, 4, 4, {'Q', 'R', 'X', 0x24}, 0x01, 240, 90},
-        {-1, 16000, 6, 16, {0x51, 0x52, 0x58, 0x40, 0x80, 0x3E, 0x06, 0x00, 0xF0, 0x00, 0x96, 0x00, 0x10, 0, 0, 0}, 0x40,
-         240, 150},
+        {-1,
+         16000,
+         6,
+         16,
+         {0x51, 0x52, 0x58, 0x40, 0x80, 0x3E, 0x06, 0x00, 0xF0, 0x00, 0x96, 0x00, 0x10, 0, 0, 0},
+         0x40,
+         240,
+         150},
         {3, 8000, 2, 16, qrxc::test::long_header(8000, 2, 240, 24, 16, 0xC0), 0xC0, 240, 24},
         {2, 12000, 1, 16, qrxc::test::long_header(12000, 1, 240, 20, 16, 0x80), 0x80, 240, 20},
         // The whole int counts, though the stored fields keep the low 16 bits.
@@ -205,8 +213,8 @@ TEST(StreamApi, ModeSettings) {
     struct Case {
         int type, rate_select, resample, bits;
     };
-    for (Case c : {Case{0, 1, 1, 0}, Case{1, 1, 0, 0}, Case{2, 0, 0, 0}, Case{4, 4, 0, 3}, Case{5, 5, 0, 4},
-                   Case{6, 6, 0, 5}}) {
+    for (Case c :
+         {Case{0, 1, 1, 0}, Case{1, 1, 0, 0}, Case{2, 0, 0, 0}, Case{4, 4, 0, 3}, Case{5, 5, 0, 4}, Case{6, 6, 0, 5}}) {
         for (int direction : {QRXC_ENCODE, QRXC_DECODE}) {
             Ctx ctx = fresh();
             G_header out;

@@ -5,11 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
-#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -182,8 +182,9 @@ inline Bytes float_wav(std::uint32_t rate, const std::vector<float> &samples) {
 inline std::vector<short> tone(std::size_t n, double rate, double amplitude = 0.3) {
     std::vector<short> v(n);
     for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<short>(32767 * amplitude *
-                                  (std::sin(2 * M_PI * 220 * double(i) / rate) + 0.3 * std::sin(2 * M_PI * 1270 * double(i) / rate)));
+        v[i] = static_cast<short>(
+            32767 * amplitude *
+            (std::sin(2 * M_PI * 220 * double(i) / rate) + 0.3 * std::sin(2 * M_PI * 1270 * double(i) / rate)));
     return v;
 }
 

@@ -25,7 +25,8 @@ std::vector<short> speech() {
     const std::vector<char> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<short> pcm(b.size() / 2);
     for (std::size_t i = 0; i < pcm.size(); ++i)
-        pcm[i] = static_cast<short>(static_cast<unsigned char>(b[2 * i]) | (static_cast<unsigned char>(b[2 * i + 1]) << 8));
+        pcm[i] =
+            static_cast<short>(static_cast<unsigned char>(b[2 * i]) | (static_cast<unsigned char>(b[2 * i + 1]) << 8));
     return pcm;
 }
 

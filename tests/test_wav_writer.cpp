@@ -11,11 +11,11 @@ TEST(WavWriter, FinishedFileBytes) {
         std::vector<std::size_t> writes;
     };
     const Case cases[] = {
-        {8000, {}},              // header only: 46 bytes, RIFF size 38
-        {12000, {480}},          // 24000 bytes per second
-        {16000, {640}},          // RIFF size 678, file 686
+        {8000, {}},      // header only: 46 bytes, RIFF size 38
+        {12000, {480}},  // 24000 bytes per second
+        {16000, {640}},  // RIFF size 678, file 686
         {8000, {480, 480, 2}},
-        {8000 + 65536, {4}},     // only the low 16 bits of the rate
+        {8000 + 65536, {4}},  // only the low 16 bits of the rate
     };
     qrxc::test::Scratch_dir dir;
     for (const Case &c : cases) {

@@ -20,8 +20,7 @@ void setup_application() {
 }
 
 void open_from_arguments(CQRXConvertorDlg &dialog, const QStringList &arguments) {
-    if (arguments.size() < 2 || arguments.at(1).isEmpty())
-        return;
+    if (arguments.size() < 2 || arguments.at(1).isEmpty()) return;
     dialog.set_source(QFileInfo(arguments.at(1)).absoluteFilePath());
 }
 

@@ -32,8 +32,7 @@ std::string to_local(const QString &path) { return QFile::encodeName(path).toStd
 
 QString default_choose_file(QWidget *parent) {
     const std::unique_ptr<QFileDialog> dialog(CQRXConvertorDlg::create_open_dialog(parent));
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
-        return {};
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
     return dialog->selectedFiles().constFirst();
 }
 
@@ -56,8 +55,7 @@ public:
         QMetaObject::invokeMethod(
             &dlg_,
             [this, &shown] {
-                if (dlg_.m_closing)
-                    return;
+                if (dlg_.m_closing) return;
                 dlg_.m_inJobMessage = true;
                 dlg_.m_messageBox(&dlg_, QString::fromUtf8(qrxc::ui::APP_NAME), shown);
                 dlg_.m_inJobMessage = false;
@@ -169,17 +167,14 @@ void CQRXConvertorDlg::set_source(const QString &path) {
 }
 
 void CQRXConvertorDlg::OnOpen() {
-    if (job_running() || m_closing)
-        return;
+    if (job_running() || m_closing) return;
     const QString chosen = m_chooseFile(this);
-    if (!chosen.isEmpty())
-        set_source(chosen);
+    if (!chosen.isEmpty()) set_source(chosen);
 }
 
 void CQRXConvertorDlg::OnConvert() {
     // The codec stream and the output file belong to one job at a time.
-    if (job_running() || m_closing)
-        return;
+    if (job_running() || m_closing) return;
     m_job = std::make_unique<qrxc::Conversion_job>(to_local(m_strSrc), to_local(m_strOut), *m_bridge, m_ctx);
     m_workerDone.store(false);
     set_busy(true);
@@ -199,8 +194,7 @@ void CQRXConvertorDlg::OnConvert() {
 }
 
 void CQRXConvertorDlg::on_worker_done() {
-    if (!m_worker.joinable() || !m_workerDone.load(std::memory_order_acquire))
-        return;
+    if (!m_worker.joinable() || !m_workerDone.load(std::memory_order_acquire)) return;
     m_worker.join();
     m_job.reset();
     set_busy(false);
@@ -208,8 +202,7 @@ void CQRXConvertorDlg::on_worker_done() {
 }
 
 void CQRXConvertorDlg::stop_job() {
-    if (!m_worker.joinable())
-        return;
+    if (!m_worker.joinable()) return;
     m_job->cancel();
     // The worker may be waiting for this thread to take a progress position
     // or a message, so keep serving its calls, and only those, until it has
@@ -227,8 +220,7 @@ void CQRXConvertorDlg::done(int result) {
     // While the job's message box is up the worker waits for it, further
     // down this very stack, so the job cannot be stopped until the box is
     // dismissed; the window stays open.
-    if (m_closing || m_inJobMessage)
-        return;
+    if (m_closing || m_inJobMessage) return;
     if (job_running()) {
         m_closing = true;
         stop_job();
@@ -259,24 +251,19 @@ QMenu *CQRXConvertorDlg::create_context_menu() {
 }
 
 void CQRXConvertorDlg::contextMenuEvent(QContextMenuEvent *event) {
-    if (m_closing)
-        return;
+    if (m_closing) return;
     const std::unique_ptr<QMenu> menu(create_context_menu());
     const QAction *chosen = menu->exec(event->globalPos());
-    if (chosen && chosen->objectName() == QLatin1String("about"))
-        OnAbout();
+    if (chosen && chosen->objectName() == QLatin1String("about")) OnAbout();
 }
 
 QString CQRXConvertorDlg::dropped_qrx(const QDropEvent *event) {
     const QMimeData *mime = event->mimeData();
-    if (!mime || !mime->hasUrls())
-        return {};
+    if (!mime || !mime->hasUrls()) return {};
     const QList<QUrl> urls = mime->urls();
-    if (urls.size() != 1 || !urls.constFirst().isLocalFile())
-        return {};
+    if (urls.size() != 1 || !urls.constFirst().isLocalFile()) return {};
     QString path = urls.constFirst().toLocalFile();
-    if (!path.endsWith(QLatin1String(".QRX"), Qt::CaseInsensitive))
-        return {};
+    if (!path.endsWith(QLatin1String(".QRX"), Qt::CaseInsensitive)) return {};
     return path;
 }
 

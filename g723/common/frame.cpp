@@ -37,8 +37,8 @@ void frame_pack(const Frame_params &p, int rate_select, unsigned char out[24]) {
 
     unsigned g[SUBFRAMES];
     for (int i = 0; i < SUBFRAMES; ++i) g[i] = gain_code(p.sub[i], rate_select);
-    out[5] = lo8((static_cast<unsigned>(p.sub[1].lag_offset) & 3) | ((static_cast<unsigned>(p.sub[3].lag_offset) & 3) << 2) |
-                 ((g[0] & 0xf) << 4));
+    out[5] = lo8((static_cast<unsigned>(p.sub[1].lag_offset) & 3) |
+                 ((static_cast<unsigned>(p.sub[3].lag_offset) & 3) << 2) | ((g[0] & 0xf) << 4));
     out[6] = lo8(g[0] >> 4);
     out[7] = lo8(g[1]);
     out[8] = lo8((g[1] >> 8) | ((g[2] & 0xf) << 4));
@@ -142,8 +142,7 @@ Frame_params frame_unpack(const unsigned char *b, int rate_select, Word16 erased
             static_cast<unsigned>((b[17] >> 4) | (b[18] << 4) | ((b[19] & 0xf) << 12)),
             static_cast<unsigned>((b[19] >> 4) | (b[20] << 4) | ((b[21] & 3) << 12)),
         };
-        for (int i = 0; i < SUBFRAMES; ++i)
-            p.sub[i].pulse_pos = static_cast<Word32>((h[i] << pos_low_bits(i)) + pl[i]);
+        for (int i = 0; i < SUBFRAMES; ++i) p.sub[i].pulse_pos = static_cast<Word32>((h[i] << pos_low_bits(i)) + pl[i]);
         p.sub[0].pulse_signs = static_cast<Word16>(b[21] >> 2);
         p.sub[1].pulse_signs = static_cast<Word16>(b[22] & 0x1f);
         p.sub[2].pulse_signs = static_cast<Word16>((b[22] >> 5) | ((b[23] & 7) << 3));

@@ -10,6 +10,7 @@ namespace {
 
 // Every field of either layout; both pack them least significant bit first,
 // byte after byte.
+// clang-format off
 enum Field : unsigned char {
     KIND, LSP, LAG0, LAG1, ACL1, ACL3, G0, G1, G2, G3, GRID0, GRID1, GRID2, GRID3,
     RSV, MSBPOS, POS0, POS1, POS2, POS3, PSIG0, PSIG1, PSIG2, PSIG3, FIELD_COUNT
@@ -42,6 +43,7 @@ constexpr Slot STANDARD_53[] = {
     {GRID0, 1}, {GRID1, 1}, {GRID2, 1}, {GRID3, 1},
     {POS0, 12}, {POS1, 12}, {POS2, 12}, {POS3, 12}, {PSIG0, 4}, {PSIG1, 4}, {PSIG2, 4}, {PSIG3, 4},
 };
+// clang-format on
 
 template <std::size_t N>
 constexpr int layout_bits(const Slot (&slots)[N]) {

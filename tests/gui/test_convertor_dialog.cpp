@@ -8,8 +8,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QFontMetrics>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -47,8 +47,7 @@ QString u8(const char *s) { return QString::fromUtf8(s); }
 // library itself; empty if the encoder refuses.
 QByteArray make_qrx(int frames) {
     Qrxc_context *ctx = Qrxc_create();
-    if (!ctx)
-        return {};
+    if (!ctx) return {};
     Qrxc_version_ctx(ctx, 1);
     G_header info{};
     unsigned char hdr[16]{};
@@ -122,8 +121,7 @@ bool holds_open_file_in(const QString &dir) {
     const QString canonical = QFileInfo(dir).canonicalFilePath() + u8("/");
     const QDir fds(u8("/proc/self/fd"));
     for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-        if (fd.symLinkTarget().startsWith(canonical))
-            return true;
+        if (fd.symLinkTarget().startsWith(canonical)) return true;
     return false;
 }
 
@@ -263,9 +261,9 @@ private slots:
         QTest::newRow("none") << QStringList{u8("QRXConvertor")} << QString() << QString();
         QTest::newRow("absolute") << QStringList{u8("QRXConvertor"), u8("/rec/msg01.QRX")} << u8("/rec/msg01.QRX")
                                   << u8("/rec/msg01.wav");
-        QTest::newRow("relative, made absolute")
-            << QStringList{u8("QRXConvertor"), u8("rec/msg01.qrx")} << QDir::current().absoluteFilePath(u8("rec/msg01.qrx"))
-            << QDir::current().absoluteFilePath(u8("rec/msg01.wav"));
+        QTest::newRow("relative, made absolute") << QStringList{u8("QRXConvertor"), u8("rec/msg01.qrx")}
+                                                 << QDir::current().absoluteFilePath(u8("rec/msg01.qrx"))
+                                                 << QDir::current().absoluteFilePath(u8("rec/msg01.wav"));
         QTest::newRow("only the first counts")
             << QStringList{u8("QRXConvertor"), u8("/a.QRX"), u8("/b.QRX")} << u8("/a.QRX") << u8("/a.wav");
     }
@@ -355,8 +353,7 @@ private slots:
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
+            if (!box) return;
             poll.stop();
             caption = box->windowTitle();
             text = box->text();
@@ -456,7 +453,8 @@ private slots:
         // Close as a user would, from the event loop, once the job is under way.
         QObject::connect(h.dlg.progress_bar(), &QProgressBar::valueChanged, &h.dlg, [&h](int) {
             if (h.positions.size() == 1)
-                QMetaObject::invokeMethod(&h.dlg, [&h] { h.dlg.close(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    &h.dlg, [&h] { h.dlg.close(); }, Qt::QueuedConnection);
         });
         QVERIFY(h.convert());
         QTRY_VERIFY(!h.dlg.isVisible());
@@ -569,14 +567,11 @@ private slots:
         QString about_caption;
         QTimer::singleShot(0, &h.dlg, [&] {
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            for (const QAction *a : menu->actions())
-                seen << (a->isSeparator() ? u8("---") : a->text());
+            if (!menu) return;
+            for (const QAction *a : menu->actions()) seen << (a->isSeparator() ? u8("---") : a->text());
             QTimer::singleShot(0, &h.dlg, [&] {
                 if (QWidget *modal = QApplication::activeModalWidget()) {
-                    if (qobject_cast<CAboutDlg *>(modal))
-                        about_caption = modal->windowTitle();
+                    if (qobject_cast<CAboutDlg *>(modal)) about_caption = modal->windowTitle();
                     QTest::keyClick(modal, Qt::Key_Escape);
                 }
             });
