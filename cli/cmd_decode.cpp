@@ -118,8 +118,12 @@ void add_decode_command(CLI::App &app) {
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
         Batch_kind kind;
-        kind.picks = has_qrx_extension;
         const std::string input_format = opt->input_format;
+        // A walk collects what the chosen input format reads, and nothing else.
+        kind.picks = [input_format](const std::string &path) {
+            if (input_format == "g723") return is_standard_name(path);
+            return has_qrx_extension(path) || (input_format == "auto" && is_standard_name(path));
+        };
         kind.default_output = [s, input_format](const std::string &in) {
             const std::string wav =
                 standard_input_wanted(in, input_format) ? with_extension(in, ".wav") : output_path_for(in);

@@ -2,7 +2,9 @@
 // user runs them, bad streams included, and interop with ffmpeg.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -68,6 +70,31 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
     EXPECT_EQ(qrx("encode -t 1 --output-format g723 " + dir.file("in16.wav") + " -o " + dir.file("no.g723")).status, 3);
     EXPECT_EQ(qrx("export " + std::string(QRXC_SAMPLES) + "/hello.QRX -o " + dir.file("no.g723")).status, 3);
     EXPECT_FALSE(std::filesystem::exists(dir.file("no.g723")));
+}
+
+// A directory walk picks the files the chosen input format reads, and only those.
+TEST(CliStandard, RecursiveDecodePicksByInputFormat) {
+    const qrx_test::Scratch_dir dir;
+    std::filesystem::create_directories(dir.file("in"));
+    qrx_test::write_bytes(dir.file("in/q.QRX"), qrx_test::read_bytes(data("decode", "OVERD53.QRX")));
+    qrx_test::write_bytes(dir.file("in/s.g723"), qrx_test::read_bytes(data("standard", "OVERD53.bit")));
+    qrx_test::write_bytes(dir.file("in/notes.txt"), {'h', 'i'});
+    const Bytes want = qrx_test::wav_file(8000, qrx_test::read_bytes(data("decode", "OVERD53.pcm")));
+    struct Case {
+        const char *format;
+        std::vector<std::string> written;
+    };
+    for (const Case &c : {Case{"auto", {"q.wav", "s.wav"}}, Case{"g723", {"s.wav"}}, Case{"qrx", {"q.wav"}}}) {
+        SCOPED_TRACE(c.format);
+        const std::string out = dir.file(std::string("out-") + c.format);
+        const Command_result r = qrx("decode -q -r --input-format " + std::string(c.format) + " " + dir.file("in") + " -O " + out);
+        EXPECT_EQ(r.status, 0) << r.out;
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator(out)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.written);
+        for (const std::string &n : names) EXPECT_TRUE(qrx_test::read_bytes(out + "/" + n) == want) << n;
+    }
 }
 
 // Streams one QRX stream cannot hold: import stops naming the frame unless
