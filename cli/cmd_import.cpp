@@ -20,6 +20,7 @@ struct Import_options {
     bool short_header = false;
     bool conceal = false;
     bool force = false;
+    bool quiet = false;
     int rate_label = 8000;
 };
 
@@ -117,7 +118,7 @@ int run_import(const Import_options &o) {
     }
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total = other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
-    if (total > 0)
+    if (total > 0 && !o.quiet)
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
                      "%llu untransmitted, %llu cut short)\n",
@@ -145,6 +146,7 @@ void add_import_command(CLI::App &app) {
                   "write frames one QRX stream cannot hold (SID, untransmitted, the other rate, a cut last frame) "
                   "as lost frames instead of stopping");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
+    add_quiet_flag(*cmd, opt->quiet);
     cmd->callback([opt] {
         const int rc = run_import(*opt);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);

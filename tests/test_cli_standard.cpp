@@ -63,6 +63,9 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
     EXPECT_EQ(t0.status, 0);
     EXPECT_NE(t0.out.find("resampled by 3/4"), std::string::npos) << t0.out;
     EXPECT_EQ(qrx_test::read_bytes(dir.file("t0.g723")).size(), 15u * 20);
+    const Command_result quiet = qrx("export -q -y " + dir.file("t0.QRX") + " -o " + dir.file("t0.g723"));
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
 
     const Command_result adpcm = qrx("encode -t 5 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("no.g723"));
     EXPECT_EQ(adpcm.status, 3);
@@ -139,6 +142,9 @@ TEST(CliStandard, BadStreams) {
         EXPECT_EQ(concealed.status, 0);
         EXPECT_NE(concealed.out.find("wrote 1 of " + std::to_string(c.frames) + " frames as lost frames"), std::string::npos)
             << concealed.out;
+        // -q drops the count but never an error.
+        EXPECT_EQ(qrx("import -q -y --conceal " + dir.file("in.g723") + " -o " + dir.file("out.QRX")).out, "");
+        EXPECT_NE(qrx("import -q " + dir.file("in.g723") + " -o " + dir.file("new.QRX")).out.find(c.message), std::string::npos);
         EXPECT_EQ(qrx_test::read_bytes(dir.file("out.QRX")).size(), 16 + 24 * c.frames);
         EXPECT_EQ(decoded.status, 0);
         EXPECT_EQ(decoded.out.find("concealed 1 of") != std::string::npos, c.decode_note) << decoded.out;
