@@ -20,7 +20,7 @@ struct Import_options {
     bool short_header = false;
     bool conceal = false;
     bool force = false;
-    bool quiet = false;
+    bool quiet = false;  // accepted like everywhere; import prints no success message or summary
     int rate_label = 8000;
 };
 
@@ -118,7 +118,8 @@ int run_import(const Import_options &o) {
     }
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total = other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
-    if (total > 0 && !o.quiet)
+    // Lost audio is worth saying even under -q, as decode does.
+    if (total > 0)
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
                      "%llu untransmitted, %llu cut short)\n",
