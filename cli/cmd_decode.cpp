@@ -104,7 +104,8 @@ Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
 void add_decode_command(CLI::App &app) {
     auto opt = std::make_shared<Decode_options>();
     CLI::App *cmd = app.add_subcommand("decode", "Convert QRX files to audio (16-bit mono PCM WAV by default)");
-    add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", true);
+    add_batch_options(*cmd, opt->batch, "QRX files, standard G.723.1 streams or directories ('-' reads standard input)",
+                      true);
     cmd->add_option("--format", opt->format, "Output format: wav, flac, ogg, opus, mp3 or raw (s16le); default from the -o name, else wav")
         ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
