@@ -254,23 +254,47 @@ TEST(CliFaults, LongestNamesWork) {
 }
 
 TEST(CliFaults, FloatSamplesClipToTheirOwnRailAndNaNIsRefused) {
-    qrx_test::Scratch_dir dir;
-    const std::vector<float> loud(2400, 3e14f), infinite(2400, INFINITY);
-    qrx_test::write_bytes(dir.file("loud.wav"), qrx_test::float_wav(8000, loud));
-    qrx_test::write_bytes(dir.file("inf.wav"), qrx_test::float_wav(8000, infinite));
-    qrx_test::write_bytes(dir.file("rail.wav"), qrx_test::pcm_wav(8000, 1, std::vector<short>(2400, 32767)));
-    for (const char *name : {"loud", "inf", "rail"})
-        ASSERT_EQ(run_tool(std::string("encode -q -t 6 ") + q(dir.file(std::string(name) + ".wav"))).status, 0) << name;
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("loud.QRX")), qrx_test::read_bytes(dir.file("rail.QRX")));
-    EXPECT_EQ(qrx_test::read_bytes(dir.file("inf.QRX")), qrx_test::read_bytes(dir.file("rail.QRX")));
+    // Each float file codes as its 16-bit twin on the rails, mixed down and
+    // resampled (44.1 kHz) or not.
+    struct Case {
+        const char *name;
+        unsigned rate, channels;
+        std::vector<float> samples;  // one frame's channels, repeated
+        std::vector<short> rails;    // the same frame in 16 bits
+    };
+    const Case cases[] = {
+        {"loud", 8000, 1, {3e14f}, {32767}},
+        {"inf", 8000, 1, {INFINITY}, {32767}},
+        {"inf 44.1 kHz", 44100, 1, {INFINITY}, {32767}},
+        {"-inf 44.1 kHz", 44100, 1, {-INFINITY}, {-32768}},
+        {"loud stereo 44.1 kHz", 44100, 2, {INFINITY, -INFINITY, 3e14f, 3e14f}, {32767, -32768, 32767, 32767}},
+    };
+    for (const Case &c : cases) {
+        qrx_test::Scratch_dir dir;
+        std::vector<float> f;
+        std::vector<short> p;
+        for (int i = 0; i < 3000; ++i) {
+            f.insert(f.end(), c.samples.begin(), c.samples.end());
+            p.insert(p.end(), c.rails.begin(), c.rails.end());
+        }
+        qrx_test::write_bytes(dir.file("f.wav"), qrx_test::float_wav(c.rate, f, c.channels));
+        qrx_test::write_bytes(dir.file("p.wav"), qrx_test::pcm_wav(c.rate, c.channels, p));
+        for (const char *name : {"f", "p"})
+            ASSERT_EQ(run_tool("encode -q -t 6 " + q(dir.file(std::string(name) + ".wav"))).status, 0) << c.name;
+        EXPECT_EQ(qrx_test::read_bytes(dir.file("f.QRX")), qrx_test::read_bytes(dir.file("p.QRX"))) << c.name;
+    }
 
-    std::vector<float> bad(2400, 0.25f);
-    bad[1234] = NAN;
-    qrx_test::write_bytes(dir.file("nan.wav"), qrx_test::float_wav(8000, bad));
-    const auto r = run_tool("encode -t 6 " + q(dir.file("nan.wav")));
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("sample 1234 is not a number"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(dir.file("nan.QRX")));
+    for (const unsigned channels : {1u, 2u}) {
+        qrx_test::Scratch_dir dir;
+        std::vector<float> bad(13230 * channels, 0.25f);
+        bad[1234 * channels + channels - 1] = NAN;
+        qrx_test::write_bytes(dir.file("nan.wav"), qrx_test::float_wav(channels == 1 ? 8000 : 44100, bad, channels));
+        const auto r = run_tool("encode -t 6 " + q(dir.file("nan.wav")));
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(channels == 1 ? "sample 1234 is not" : "sample 1234 (channel 2) is not"), std::string::npos)
+            << r.err;
+        EXPECT_FALSE(fs::exists(dir.file("nan.QRX")));
+    }
 }
 
 #endif  // QRX_CLI
