@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -52,16 +54,16 @@ void make_inputs(const qrx_test::Scratch_dir &dir, std::size_t frames = 40) {
     qrx_test::write_bytes(dir.file("m.wav"), qrx_test::pcm_wav(8000, 1, qrx_test::tone(frames * 240, 8000)));
 }
 
-// Starts qrx with argv, standard input from stdin_path (if given); returns its pid.
-pid_t spawn(const std::vector<std::string> &args, const std::string &stdin_path = "") {
+// Starts qrx with argv, standard input from stdin_path (if given) and
+// standard error to err_fd (if given, else /dev/null); returns its pid.
+pid_t spawn(const std::vector<std::string> &args, const std::string &stdin_path = "", int err_fd = -1) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
     if (!stdin_path.empty()) {
         const int fd = ::open(stdin_path.c_str(), O_RDONLY);
         if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) ::_exit(99);
     }
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDERR_FILENO);
+    ::dup2(err_fd >= 0 ? err_fd : ::open("/dev/null", O_WRONLY), STDERR_FILENO);
     std::vector<char *> argv{const_cast<char *>(QRX_CLI)};
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -156,6 +158,43 @@ TEST(CliFaults, ShrinkingInputIsAReadFailure) {
     EXPECT_EQ(n, -1);
     EXPECT_NE(audio.error().find("shrink"), std::string::npos) << audio.error();
     sf_close(f);
+}
+
+TEST(CliFaults, ShrinkingInputFailsTheCommand) {
+    // The progress line goes to a terminal whose output is stopped (Ctrl-S),
+    // so the command stops at its first progress update, its input sized and
+    // read by one buffer at most; then the input shrinks. encode draws no
+    // progress, so nothing holds it still.
+    for (const std::string cmd : {"decode", "speed"}) {
+        qrx_test::Scratch_dir dir;
+        qrx_test::write_bytes(dir.file("m.QRX"), qrx_test::noise_stream(5, 4000));
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_TRUE(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const int tty = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(tty, 0);
+        ASSERT_EQ(::tcflow(tty, TCOOFF), 0);
+        std::vector<std::string> args{cmd, dir.file("m.QRX"), "-o", dir.file("out.wav")};
+        if (cmd == "speed") args.insert(args.end(), {"--level", "12"});
+        const pid_t pid = spawn(args, "", tty);
+        for (int i = 0; i < 500 && !has_hidden_temporary(dir.path().string()); ++i) ::usleep(10000);
+        EXPECT_TRUE(has_hidden_temporary(dir.path().string())) << cmd;
+        fs::resize_file(dir.file("m.QRX"), 16 + 120 * 1000 + 7);
+        ::tcflow(tty, TCOON);
+        ::close(tty);
+        std::string err;
+        char buf[512];
+        pollfd p{master, POLLIN, 0};
+        for (ssize_t n; ::poll(&p, 1, 20000) > 0 && (n = ::read(master, buf, sizeof buf)) > 0;)
+            err.append(buf, static_cast<std::size_t>(n));
+        ::kill(pid, SIGKILL);  // only if it hangs
+        ::close(master);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << cmd << ": " << err;
+        EXPECT_NE(err.find(cmd == "decode" ? "could not be read to its end" : "the file shrank"), std::string::npos) << err;
+        EXPECT_EQ(qrx_test::tree(dir.path()), std::vector<std::string>{"m.QRX"}) << cmd;
+    }
 }
 
 TEST(CliFaults, SpeedRefusesWhatNoWavCanHold) {
