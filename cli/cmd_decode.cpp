@@ -90,6 +90,8 @@ Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
         if (result == Job_result::open_failed || result == Job_result::bad_header) text = in_name + ": " + text;
         if (task.output == "-" && text.starts_with("-")) text = out_name + text.substr(1);
         if (result == Job_result::read_failed) text += " (" + in_name + " could not be read to its end)";
+        if ((result == Job_result::create_failed || result == Job_result::write_failed) && !job.failure_cause().empty())
+            text += " (" + job.failure_cause() + ")";
         r.error = text;
         return r;
     }

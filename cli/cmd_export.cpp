@@ -1,5 +1,6 @@
 // qrx export: a G.723.1 QRX stream to a standard G.723.1 stream, frame by
 // frame, without decoding.
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -48,8 +49,10 @@ int export_to_standard(const std::string &input, const std::string &target, bool
     unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
     for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
         const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
+        errno = 0;
         if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
-            print_error("cannot write " + out.shown());
+            const std::string cause = n < 0 ? std::string() : errno_cause();
+            print_error("cannot write " + out.shown() + cause);
             return EXIT_OUTPUT;
         }
     }

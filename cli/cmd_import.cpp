@@ -1,5 +1,6 @@
 // qrx import: a standard G.723.1 stream to a QRX stream of type 1 or 2,
 // frame by frame, without decoding.
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -77,8 +78,9 @@ int run_import(const Import_options &o) {
         rc != EXIT_OK)
         return rc;
     std::FILE *f = out.stream();
+    errno = 0;
     if (std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f) != static_cast<std::size_t>(hlen)) {
-        print_error("cannot write " + out.shown());
+        print_error("cannot write " + out.shown() + errno_cause());
         return EXIT_OUTPUT;
     }
     std::uint64_t index = 0, concealed[4] = {}, cut = 0;
@@ -110,8 +112,9 @@ int run_import(const Import_options &o) {
             }
             ++concealed[kind];
         }
+        errno = 0;
         if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
-            print_error("cannot write " + out.shown());
+            print_error("cannot write " + out.shown() + errno_cause());
             return EXIT_OUTPUT;
         }
         at += static_cast<std::size_t>(used);
