@@ -129,6 +129,24 @@ TEST(CliFaults, FullDiskKeepsALinkedOutputsOldFile) {
     }
 }
 
+TEST(CliFaults, ReplacingKeepsTheOldFilesMode) {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    for (const Writer_case &w : WRITERS) {
+        qrx_test::Scratch_dir dir;
+        make_inputs(dir, 4);
+        for (const mode_t mode : {0600, 0640}) {
+            qrx_test::write_bytes(dir.file("old"), {1});
+            ASSERT_EQ(::chmod(dir.file("old").c_str(), mode), 0);
+            ASSERT_EQ(run_tool(expand(w.args, dir.file(w.input), dir.file("old")) + " -y").status, 0) << w.name;
+            EXPECT_GT(fs::file_size(dir.file("old")), 1u) << w.name;
+            EXPECT_EQ(static_cast<mode_t>(fs::status(dir.file("old")).permissions()), mode) << w.name;
+        }
+        ASSERT_EQ(run_tool(expand(w.args, dir.file(w.input), dir.file("new"))).status, 0) << w.name;
+        EXPECT_EQ(static_cast<mode_t>(fs::status(dir.file("new")).permissions()), 0666 & ~mask) << w.name;
+    }
+}
+
 TEST(CliFaults, ShrinkingInputIsAReadFailure) {
     // Truncated between reads, as another program might do.
     qrx_test::Scratch_dir dir;

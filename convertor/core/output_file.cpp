@@ -289,6 +289,22 @@ bool Output_file::commit(bool replace) {
         discard();
         return true;
     }
+    // A replaced file keeps its mode, so a private recording stays private,
+    // and, when we may set it, its owner; a new file keeps 0666 less the umask.
+    struct stat old{};
+    if (replace && ::lstat(final_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        if (::geteuid() == 0) {
+            // Best effort: some file systems have no owners to keep.
+            const int ignored = ::fchown(fd_, old.st_uid, old.st_gid);
+            (void)ignored;
+        }
+        struct stat now{};
+        // A file system without modes (FAT) refuses; refused or not, the new
+        // file may not end up readable by more people than the old one.
+        if (::fchmod(fd_, old.st_mode & 07777) != 0 &&
+            (::fstat(fd_, &now) != 0 || (now.st_mode & ~old.st_mode & 0777) != 0))
+            return fail("cannot keep the old file's permissions", errno);
+    }
     // On disk before the name: a power cut never leaves an empty file
     // under the final name.
     if (::fsync(fd_) != 0) return fail("write failed", errno);
