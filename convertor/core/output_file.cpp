@@ -65,8 +65,10 @@ extern "C" void on_terminating_signal(int sig) {
         ::_exit(interrupt_exit_code);
     }
     errno = saved;
-    // The handler was reset to the default action on entry and the signal is
-    // not blocked, so this ends the process as the signal would have.
+    // SA_RESETHAND put back the default action on entry. The full sa_mask
+    // blocks every signal, this one too, while the handler runs, so the
+    // raised signal waits until the handler returns and then ends the
+    // process as the signal would have.
     ::raise(sig);
 }
 
