@@ -185,10 +185,11 @@ bool have_ffmpeg() { return std::system("ffmpeg -hide_banner -version >/dev/null
 
 const char *FFMPEG = "ffmpeg -hide_banner -loglevel error -nostdin ";
 
-// ffmpeg's G.723.1 decoder plays our exported streams like qrx decode does,
-// and streams ffmpeg encodes import and decode. Its decoder differs from the
-// reference in some concealed and synthetic frames, but on clean speech it
-// has matched in every frame, so only a rare stray frame is allowed.
+// ffmpeg's G.723.1 decoder plays our exported samples exactly as qrx decode
+// does, and streams ffmpeg encodes import and decode. Its decoder differs
+// from the reference in some concealed and synthetic frames; what its
+// encoder makes varies with its version, so there a rare stray frame is
+// allowed.
 TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
     if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg not installed";
     const qrx_test::Scratch_dir dir;
@@ -205,8 +206,7 @@ TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
         const Agreement g = compare(a, b);
         RecordProperty(std::string(sample) + "_identical_frames", std::to_string(g.identical_frames));
         RecordProperty(std::string(sample) + "_snr_db", std::to_string(g.snr_db));
-        EXPECT_GE(g.identical_frames, 0.99) << "snr " << g.snr_db << " dB";
-        EXPECT_GE(g.snr_db, 40.0) << "identical frames " << g.identical_frames;
+        EXPECT_TRUE(a == b) << "identical frames " << g.identical_frames << ", snr " << g.snr_db << " dB";
     }
 
     const std::string raw = std::string(QRXC_TEST_DATA) + "/speech_8k.raw";
