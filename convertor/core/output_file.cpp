@@ -239,13 +239,19 @@ bool Output_file::open(const std::string &target) {
         for (std::size_t i = x; i < x + 6; ++i) name[i] = random_char();
         slot_ = claim_slot(name);
         if (slot_ < 0) return fail("cannot create a temporary file", name.size() >= PATH_MAX ? ENAMETOOLONG : EMFILE);
+        // A signal between the create and make_live() would leave the file
+        // behind, so this thread takes none until the file is live.
+        sigset_t all, before;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &before);
         fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int err = errno;
+        if (fd_ >= 0) make_live(slot_);
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
         if (fd_ >= 0) {
             temp_ = name;
-            make_live(slot_);
             return true;
         }
-        const int err = errno;
         release_slot(slot_);
         slot_ = -1;
         if (err != EEXIST) return fail("cannot create", err);
