@@ -214,8 +214,9 @@ Job_result Conversion_job::run() {
     std::fclose(src.f);
     src.f = nullptr;
 
+    errno = 0;
     if (!writer.close() && result == Job_result::success) {
-        failure_cause_ = std::strerror(errno);
+        if (errno != 0) failure_cause_ = std::strerror(errno);
         result = Job_result::write_failed;
     }
     if (result == Job_result::success && !out.commit(replace_)) {
