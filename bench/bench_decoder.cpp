@@ -9,6 +9,7 @@
 
 #include "codec/context.h"
 #include "codec/g723_path.h"
+#include "codec/stream.h"
 #include "g723/common/frame.h"
 #include "g723/decoder/decoder.h"
 
@@ -26,7 +27,8 @@ std::vector<unsigned char> stream_body(const char *name) {
 
 void decode_type(benchmark::State &state, int type, const char *stream) {
     const std::vector<unsigned char> body = stream_body(stream);
-    const size_t fb = type == 2 ? 24 : 20;
+    const qrxc::Stream_mode &mode = *qrxc::stream_mode(static_cast<unsigned>(type));
+    const size_t fb = mode.frame_bytes;
     const size_t frames = body.size() / fb;
     if (frames == 0) {
         state.SkipWithError("reference stream not found");
@@ -36,12 +38,12 @@ void decode_type(benchmark::State &state, int type, const char *stream) {
     qrxc::context_load(*ctx);
     ctx->stream.direction = 2;
     ctx->stream.header.type = static_cast<uint16_t>(type);
-    ctx->stream.header.pcm_frame = type == 0 ? 320 : 240;
-    ctx->stream.header.frame_bytes = static_cast<uint16_t>(fb);
-    ctx->stream.resample = type == 0 ? 1 : 0;
-    ctx->stream.rate_select = type == 2 ? qrxc::g723::RATE_63 : qrxc::g723::RATE_53;
+    ctx->stream.header.pcm_frame = mode.pcm_frame;
+    ctx->stream.header.frame_bytes = mode.frame_bytes;
+    ctx->stream.resample = mode.resample;
+    ctx->stream.rate_select = mode.rate_select;
     qrxc::g723_decode_setup(*ctx);
-    short pcm[320];
+    short pcm[QRXC_MAX_PCM_FRAME];
     size_t f = 0;
     for (auto _ : state) {
         qrxc::frame_g723_decode(*ctx, pcm, body.data() + f * fb);

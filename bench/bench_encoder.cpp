@@ -14,6 +14,7 @@
 
 #include "codec/context.h"
 #include "codec/g723_path.h"
+#include "codec/stream.h"
 
 namespace {
 
@@ -45,17 +46,18 @@ std::vector<short> load_speech() {
 void BM_Encode(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
     static const std::vector<short> speech = load_speech();
-    const std::size_t n = type == 0 ? 320 : 240;
+    const qrxc::Stream_mode &mode = *qrxc::stream_mode(static_cast<unsigned>(type));
+    const std::size_t n = mode.pcm_frame;
     auto ctx = std::make_unique<Qrxc_context>();
     qrxc::context_load(*ctx);
     ctx->stream.direction = 1;
     ctx->stream.header.type = static_cast<std::uint16_t>(type);
     ctx->stream.header.pcm_frame = static_cast<std::uint16_t>(n);
-    ctx->stream.header.frame_bytes = static_cast<std::uint16_t>(type == 2 ? 24 : 20);
-    ctx->stream.rate_select = type == 2 ? 0 : 1;
-    ctx->stream.resample = type == 0 ? 1 : 0;
+    ctx->stream.header.frame_bytes = mode.frame_bytes;
+    ctx->stream.rate_select = mode.rate_select;
+    ctx->stream.resample = mode.resample;
     qrxc::g723_encode_setup(*ctx);
-    unsigned char out[24];
+    unsigned char out[QRXC_MAX_FRAME_BYTES];
     std::size_t pos = 0;
     for (auto _ : state) {
         if (pos + n > speech.size()) pos = 0;

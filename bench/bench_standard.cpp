@@ -21,13 +21,16 @@ std::vector<unsigned char> read_data(const char *dir, const char *name) {
 
 void to_standard(benchmark::State &state, int type, const char *name) {
     const std::vector<unsigned char> qrx = read_data("decode", name);
-    const size_t fb = type == 2 ? 24 : 20;
-    const size_t frames = qrx.size() > 16 ? (qrx.size() - 16) / fb : 0;
+    Qrxc_type_desc desc{};
+    const int hlen = qrx.size() >= 4 ? Qrxc_header_length(qrx.data()) : -1;
+    if (hlen < 0 || Qrxc_type_info(type, &desc) != 0) return state.SkipWithError("reference stream not found");
+    const size_t fb = static_cast<size_t>(desc.frame_bytes);
+    const size_t frames = qrx.size() > static_cast<size_t>(hlen) ? (qrx.size() - static_cast<size_t>(hlen)) / fb : 0;
     if (frames == 0) return state.SkipWithError("reference stream not found");
     unsigned char out[QRXC_G723_STANDARD_MAX_BYTES];
     size_t f = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(Qrxc_g723_to_standard(qrx.data() + 16 + f * fb, type, out));
+        benchmark::DoNotOptimize(Qrxc_g723_to_standard(qrx.data() + hlen + f * fb, type, out));
         benchmark::ClobberMemory();
         if (++f == frames) f = 0;
     }
@@ -37,7 +40,7 @@ void to_standard(benchmark::State &state, int type, const char *name) {
 void from_standard(benchmark::State &state, int type, const char *name) {
     const std::vector<unsigned char> bits = read_data("standard", name);
     if (bits.empty()) return state.SkipWithError("reference stream not found");
-    unsigned char frame[24];
+    unsigned char frame[QRXC_MAX_FRAME_BYTES];
     size_t at = 0;
     for (auto _ : state) {
         int kind = 0;

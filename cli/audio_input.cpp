@@ -2,6 +2,7 @@
 
 #include <soxr.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace qrxc::cli {
@@ -15,6 +16,11 @@ short to_pcm16(double v) {
     if (s <= -32768.0) return -32768;
     return static_cast<short>(std::lrint(s));
 }
+
+// A sample on the 16-bit scale's rails at most, so an infinity or a huge
+// value neither overflows the mix nor reaches the resampler, whose filter
+// would spread it (or an Inf - Inf) into NaN.
+double to_full_scale(double v) { return std::clamp(v, -1.0, 32767.0 / 32768.0); }
 
 }  // namespace
 
@@ -69,7 +75,7 @@ bool Audio_input::fill() {
                              " is not a number (NaN)";
                     return false;
                 }
-                sum += v;
+                sum += to_full_scale(v);
             }
             mono_[static_cast<std::size_t>(f)] = static_cast<float>(sum / channels_);
             if (resampler_ == nullptr) pending_.push_back(to_pcm16(sum / channels_));

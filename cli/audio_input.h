@@ -1,8 +1,9 @@
 // Audio for the encoder: any file libsndfile reads, at any rate and with
 // any number of channels, delivered as 16-bit mono PCM at the stream's rate.
 // Channels are mixed down to their mean and the rate is converted with
-// libsoxr. Float samples are full scale at 1.0: louder ones clip to the
-// rail of their sign, and a NaN is refused.
+// libsoxr. Float samples are full scale at 1.0: louder ones (infinities too)
+// clip to the rail of their sign before mixing and resampling, and a NaN is
+// refused.
 #pragma once
 
 #include <sndfile.h>

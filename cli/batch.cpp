@@ -138,12 +138,16 @@ bool has_qrx_extension(const std::string &path) {
     return low == ".qrx";
 }
 
+void add_quiet_flag(CLI::App &cmd, bool &quiet) {
+    cmd.add_flag("-q,--quiet", quiet, "No progress, success messages or summary; errors are still shown");
+}
+
 void add_batch_options(CLI::App &cmd, Batch_options &opt, const std::string &input_help, bool with_outputs) {
     cmd.add_option("inputs", opt.inputs, input_help)->required();
     cmd.add_flag("-r,--recursive", opt.recursive, "Descend into directories given as inputs");
     cmd.add_option("-j,--jobs", opt.jobs, "Files converted at once (default: the number of online CPUs)")
         ->check(CLI::Range(1, 256));
-    cmd.add_flag("-q,--quiet", opt.quiet, "No progress, success messages or summary; errors are still shown");
+    add_quiet_flag(cmd, opt.quiet);
     if (!with_outputs) return;
     cmd.add_option("-o,--output", opt.output, "Output file for a single input ('-' for standard output)");
     cmd.add_option("-O,--out-dir", opt.out_dir,

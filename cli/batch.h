@@ -61,6 +61,9 @@ struct Batch_kind {
     std::string done_word = "converted";
 };
 
+// -q,--quiet, as every subcommand takes it.
+void add_quiet_flag(CLI::App &cmd, bool &quiet);
+
 // Runs the whole command; returns its exit code.
 int run_batch(const Batch_options &opt, const Batch_kind &kind);
 

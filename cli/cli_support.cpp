@@ -15,6 +15,11 @@ namespace qrxc::cli {
 
 void print_error(const std::string &text) { std::fprintf(stderr, "qrx: %s\n", text.c_str()); }
 
+std::string errno_cause() {
+    const int err = errno;
+    return err != 0 ? std::string(": ") + std::strerror(err) : std::string();
+}
+
 Input_fd::~Input_fd() {
     if (owned_ && fd_ >= 0) ::close(fd_);
 }

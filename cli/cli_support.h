@@ -22,6 +22,10 @@ enum Exit_code : int {
 // "qrx: <text>" on stderr.
 void print_error(const std::string &text);
 
+// ": No space left on device" and the like for the errno a failed write left
+// behind, or "" when it left none (the caller clears errno before the write).
+std::string errno_cause();
+
 // An input opened for reading: "-" is standard input. The descriptor is
 // read once, front to back, so pipes and FIFOs serve as well as files.
 class Input_fd {

@@ -91,6 +91,8 @@ Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
         if (result == Job_result::open_failed || result == Job_result::bad_header) text = in_name + ": " + text;
         if (task.output == "-" && text.starts_with("-")) text = out_name + text.substr(1);
         if (result == Job_result::read_failed) text += " (" + in_name + " could not be read to its end)";
+        if ((result == Job_result::create_failed || result == Job_result::write_failed) && !job.failure_cause().empty())
+            text += " (" + job.failure_cause() + ")";
         r.error = text;
         return r;
     }
@@ -105,7 +107,8 @@ Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
 void add_decode_command(CLI::App &app) {
     auto opt = std::make_shared<Decode_options>();
     CLI::App *cmd = app.add_subcommand("decode", "Convert QRX files to audio (16-bit mono PCM WAV by default)");
-    add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", true);
+    add_batch_options(*cmd, opt->batch, "QRX files, standard G.723.1 streams or directories ('-' reads standard input)",
+                      true);
     cmd->add_option("--format", opt->format,
                     "Output format: wav, flac, ogg, opus, mp3 or raw (s16le); default from the -o name, else wav")
         ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
@@ -120,8 +123,12 @@ void add_decode_command(CLI::App &app) {
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
         Batch_kind kind;
-        kind.picks = has_qrx_extension;
         const std::string input_format = opt->input_format;
+        // A walk collects what the chosen input format reads, and nothing else.
+        kind.picks = [input_format](const std::string &path) {
+            if (input_format == "g723") return is_standard_name(path);
+            return has_qrx_extension(path) || (input_format == "auto" && is_standard_name(path));
+        };
         kind.default_output = [s, input_format](const std::string &in) {
             const std::string wav =
                 standard_input_wanted(in, input_format) ? with_extension(in, ".wav") : output_path_for(in);

@@ -109,9 +109,15 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     Output_file out;
     if (!out.open(task.output)) return failed(EXIT_OUTPUT, "cannot create " + out_name + ": " + out.error());
     std::FILE *f = out.stream();
-    auto write_all = [&](const void *p, std::size_t n) { return f != nullptr && std::fwrite(p, 1, n, f) == n; };
-    if (!standard && !write_all(hdr_bytes, static_cast<std::size_t>(hlen)))
-        return failed(EXIT_OUTPUT, "cannot write " + out_name);
+    auto write_all = [&](const void *p, std::size_t n) {
+        errno = 0;
+        return f != nullptr && std::fwrite(p, 1, n, f) == n;
+    };
+    auto write_failed = [&] {
+        const std::string cause = errno_cause();
+        return failed(EXIT_OUTPUT, "cannot write " + out_name + cause);
+    };
+    if (!standard && !write_all(hdr_bytes, static_cast<std::size_t>(hlen))) return write_failed();
     const int pcm_frame = hdr.pcm_frame;
     const auto frame_bytes = static_cast<std::size_t>(hdr.frame_bytes);
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
@@ -128,10 +134,10 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
         if (standard) {
             unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
             const int n = Qrxc_g723_to_standard(data.data(), o.type, bits);
-            if (n < 0 || !write_all(bits, static_cast<std::size_t>(n)))
-                return failed(EXIT_OUTPUT, "cannot write " + out_name);
+            if (n < 0) return failed(EXIT_OUTPUT, "the codec failed");
+            if (!write_all(bits, static_cast<std::size_t>(n))) return write_failed();
         } else if (!write_all(data.data(), frame_bytes)) {
-            return failed(EXIT_OUTPUT, "cannot write " + out_name);
+            return write_failed();
         }
         if (got < pcm_frame) break;
     }

@@ -1,5 +1,6 @@
 // qrx export: a G.723.1 QRX stream to a standard G.723.1 stream, frame by
 // frame, without decoding.
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -13,7 +14,7 @@
 
 namespace qrxc::cli {
 
-int export_to_standard(const std::string &input, const std::string &target, bool replace) {
+int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet) {
     std::vector<unsigned char> in;
     if (!read_input(input, in)) return EXIT_SOURCE;
     G_header info{};
@@ -27,18 +28,18 @@ int export_to_standard(const std::string &input, const std::string &target, bool
                     " (ADPCM) stream; only G.723.1 streams (types 0, 1, 2) have a standard form");
         return EXIT_FORMAT;
     }
-    if (info.type == 0)
+    if (!quiet && info.type == 0)
         std::fprintf(stderr,
                      "qrx: %s: type 0: the audio inside was resampled by 3/4 before coding, so other G.723.1 "
                      "tools play it at another speed\n",
                      input.c_str());
-    else if (info.sample_rate != 8000)
+    else if (!quiet && info.sample_rate != 8000)
         std::fprintf(stderr, "qrx: %s: labelled %u Hz; standard G.723.1 streams play at 8000 Hz\n", input.c_str(),
                      static_cast<unsigned>(info.sample_rate));
 
     const std::size_t frame_bytes = info.frame_bytes;
     const std::size_t body = in.size() - static_cast<std::size_t>(header);
-    if (body % frame_bytes != 0)
+    if (body % frame_bytes != 0 && !quiet)
         std::fprintf(stderr, "qrx: %s: ignored %zu bytes of a partial last frame, as a decoder does\n", input.c_str(),
                      body % frame_bytes);
 
@@ -48,8 +49,10 @@ int export_to_standard(const std::string &input, const std::string &target, bool
     unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
     for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
         const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
+        errno = 0;
         if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
-            print_error("cannot write " + out.shown());
+            const std::string cause = n < 0 ? std::string() : errno_cause();
+            print_error("cannot write " + out.shown() + cause);
             return EXIT_OUTPUT;
         }
     }
@@ -60,6 +63,7 @@ void add_export_command(CLI::App &app) {
     struct Options {
         std::string input, output;
         bool force = false;
+        bool quiet = false;
     };
     auto opt = std::make_shared<Options>();
     CLI::App *cmd = app.add_subcommand(
@@ -68,9 +72,11 @@ void add_export_command(CLI::App &app) {
     cmd->add_option("-o,--output", opt->output,
                     "standard stream to write ('-' for standard output); default: the input name with .g723");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
+    add_quiet_flag(*cmd, opt->quiet);
     cmd->callback([opt] {
-        const int rc = export_to_standard(
-            opt->input, opt->output.empty() ? with_extension(opt->input, ".g723") : opt->output, opt->force);
+        const int rc =
+            export_to_standard(opt->input, opt->output.empty() ? with_extension(opt->input, ".g723") : opt->output,
+                               opt->force, opt->quiet);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });
 }

@@ -1,5 +1,6 @@
 // qrx import: a standard G.723.1 stream to a QRX stream of type 1 or 2,
 // frame by frame, without decoding.
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@ struct Import_options {
     bool short_header = false;
     bool conceal = false;
     bool force = false;
+    bool quiet = false;  // accepted like everywhere; import prints no success message or summary
     int rate_label = 8000;
 };
 
@@ -76,8 +78,9 @@ int run_import(const Import_options &o) {
         rc != EXIT_OK)
         return rc;
     std::FILE *f = out.stream();
+    errno = 0;
     if (std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f) != static_cast<std::size_t>(hlen)) {
-        print_error("cannot write " + out.shown());
+        print_error("cannot write " + out.shown() + errno_cause());
         return EXIT_OUTPUT;
     }
     std::uint64_t index = 0, concealed[4] = {}, cut = 0;
@@ -109,8 +112,9 @@ int run_import(const Import_options &o) {
             }
             ++concealed[kind];
         }
+        errno = 0;
         if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
-            print_error("cannot write " + out.shown());
+            print_error("cannot write " + out.shown() + errno_cause());
             return EXIT_OUTPUT;
         }
         at += static_cast<std::size_t>(used);
@@ -118,6 +122,7 @@ int run_import(const Import_options &o) {
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total =
         other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
+    // Lost audio is worth saying even under -q, as decode does.
     if (total > 0)
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
@@ -146,6 +151,7 @@ void add_import_command(CLI::App &app) {
                   "write frames one QRX stream cannot hold (SID, untransmitted, the other rate, a cut last frame) "
                   "as lost frames instead of stopping");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
+    add_quiet_flag(*cmd, opt->quiet);
     cmd->callback([opt] {
         const int rc = run_import(*opt);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);

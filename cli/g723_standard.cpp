@@ -160,7 +160,8 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
         return failed(EXIT_OUTPUT, "cannot create " + shown + ": " + out.error());
     Wav_writer wav;
     wav.set_format(8000);
-    if (!wav.open(out.stream())) return failed(EXIT_OUTPUT, "cannot create " + shown);
+    errno = 0;
+    if (!wav.open(out.stream())) return failed(EXIT_OUTPUT, "cannot create " + shown + errno_cause());
     Progress_line progress("decoding", task.single && !task.quiet);
     std::uint64_t count[4] = {}, cut = 0;
     short pcm[240];
@@ -180,12 +181,14 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
             ++count[kind];
         }
         to_little_endian(pcm, le, 240);
-        if (!wav.write(le, sizeof le)) return failed(EXIT_OUTPUT, "cannot write " + shown);
+        errno = 0;
+        if (!wav.write(le, sizeof le)) return failed(EXIT_OUTPUT, "cannot write " + shown + errno_cause());
         at += static_cast<std::size_t>(used);
         progress.update(progress_position(at, in.size()));
     }
     progress.finish();
-    if (!wav.close()) return failed(EXIT_OUTPUT, "cannot write " + shown);
+    errno = 0;
+    if (!wav.close()) return failed(EXIT_OUTPUT, "cannot write " + shown + errno_cause());
     const std::uint64_t concealed = count[QRXC_G723_KIND_SID] + count[QRXC_G723_KIND_UNTRANSMITTED] + cut;
     // Lost audio is worth saying even under -q.
     if (concealed > 0)

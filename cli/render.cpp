@@ -81,7 +81,8 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
     int got = 0;
     while ((got = reader.next(coded.data())) == 1) {
         if (Qrxc_frame_ctx(ctx, pcm.data(), coded.data()) != 0) return failed(EXIT_FORMAT, in_name + ": cannot decode");
-        if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed");
+        errno = 0;
+        if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed" + errno_cause());
         if (reader.frames_expected() > 0)
             line.update(static_cast<int>(reader.frames_read() * 100 / reader.frames_expected()));
     }
@@ -90,11 +91,13 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
         // The speed control holds up to a period more than a frame back;
         // two frames of silence bring the end of the speech out.
         std::fill(pcm.begin(), pcm.end(), short{0});
+        errno = 0;
         for (int i = 0; i < 2; ++i)
-            if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed");
+            if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed" + errno_cause());
     }
     line.finish();
-    if (!out.finish()) return failed(EXIT_OUTPUT, out_name + ": write failed");
+    errno = 0;
+    if (!out.finish()) return failed(EXIT_OUTPUT, out_name + ": write failed" + errno_cause());
     if (!file.commit(task.replace))
         return failed(EXIT_OUTPUT,
                       out_name + ": " + (file.error_number() == EEXIST ? "exists; -y replaces it" : file.error()));

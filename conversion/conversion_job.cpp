@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "conversion/output_file.h"
@@ -88,6 +89,7 @@ Job_result Conversion_job::run() {
     frames_ = 0;
     header_length_ = 0;
     sample_rate_ = 0;
+    failure_cause_.clear();
     const std::string source = source_;
     const std::string output = output_;
     const std::string failed = output + MSG_CREATE_FAILED;
@@ -160,12 +162,15 @@ Job_result Conversion_job::run() {
         // More PCM than the WAV's 32-bit sizes can describe would fail only after
         // gigabytes of writing; it fails before anything is written instead.
         if (wav_data_bytes(total, frame_bytes, pcm_samples) > WAV_MAX_DATA_BYTES) {
+            failure_cause_ = "more PCM than a WAV file can hold";
             ui_.message(failed);
             return Job_result::write_failed;
         }
     }
 
+    errno = 0;
     if (!output_allowed(::fileno(src.f), output, write_through_)) {
+        failure_cause_ = errno != 0 ? std::strerror(errno) : "it is the source file, or a device or pipe";
         ui_.message(failed);
         return Job_result::create_failed;
     }
@@ -174,6 +179,7 @@ Job_result Conversion_job::run() {
     Wav_writer writer;
     writer.set_format(info.sample_rate);
     if (!out.open(output) || !writer.open(out.stream())) {
+        failure_cause_ = out.fd() < 0 ? out.error() : std::strerror(errno);
         ui_.message(failed);
         return Job_result::create_failed;
     }
@@ -198,6 +204,7 @@ Job_result Conversion_job::run() {
         consumed += frame_bytes;
         ++frames_;
         if (!write_pcm(writer, pcm_buf, pcm_samples)) {
+            failure_cause_ = std::ferror(out.stream()) ? std::strerror(errno) : "more PCM than a WAV file can hold";
             result = Job_result::write_failed;
             break;
         }
@@ -207,9 +214,15 @@ Job_result Conversion_job::run() {
     std::fclose(src.f);
     src.f = nullptr;
 
-    if (!writer.close() && result == Job_result::success) result = Job_result::write_failed;
-    if (result == Job_result::success && !out.commit(replace_))
+    errno = 0;
+    if (!writer.close() && result == Job_result::success) {
+        if (errno != 0) failure_cause_ = std::strerror(errno);
+        result = Job_result::write_failed;
+    }
+    if (result == Job_result::success && !out.commit(replace_)) {
+        failure_cause_ = out.error_number() == EEXIST ? "it exists" : out.error();
         result = out.error_number() == EEXIST ? Job_result::create_failed : Job_result::write_failed;
+    }
     if (result != Job_result::success) {
         ui_.message(failed);
         return result;

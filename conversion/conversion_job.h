@@ -88,6 +88,10 @@ public:
     std::uint64_t frames_converted() const { return frames_; }
     int header_length() const { return header_length_; }
     double seconds_converted() const { return sample_rate_ > 0 ? double(frames_) * pcm_frame_ / sample_rate_ : 0; }
+    // Why the last run could not create or write its output ("No space left
+    // on device"), when known; empty otherwise. The message box keeps its
+    // own text: this is for callers that can say more.
+    const std::string &failure_cause() const { return failure_cause_; }
 
 private:
     std::string source_;
@@ -102,6 +106,7 @@ private:
     int header_length_ = 0;
     int pcm_frame_ = 0;
     unsigned sample_rate_ = 0;
+    std::string failure_cause_;
 };
 
 }  // namespace qrxc

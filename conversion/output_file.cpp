@@ -65,8 +65,10 @@ extern "C" void on_terminating_signal(int sig) {
         ::_exit(interrupt_exit_code);
     }
     errno = saved;
-    // The handler was reset to the default action on entry and the signal is
-    // not blocked, so this ends the process as the signal would have.
+    // SA_RESETHAND put back the default action on entry. The full sa_mask
+    // blocks every signal, this one too, while the handler runs, so the
+    // raised signal waits until the handler returns and then ends the
+    // process as the signal would have.
     ::raise(sig);
 }
 
@@ -237,13 +239,19 @@ bool Output_file::open(const std::string &target) {
         for (std::size_t i = x; i < x + 6; ++i) name[i] = random_char();
         slot_ = claim_slot(name);
         if (slot_ < 0) return fail("cannot create a temporary file", name.size() >= PATH_MAX ? ENAMETOOLONG : EMFILE);
+        // A signal between the create and make_live() would leave the file
+        // behind, so this thread takes none until the file is live.
+        sigset_t all, before;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &before);
         fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int err = errno;
+        if (fd_ >= 0) make_live(slot_);
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
         if (fd_ >= 0) {
             temp_ = name;
-            make_live(slot_);
             return true;
         }
-        const int err = errno;
         release_slot(slot_);
         slot_ = -1;
         if (err != EEXIST) return fail("cannot create", err);
@@ -288,6 +296,22 @@ bool Output_file::commit(bool replace) {
         if (!copy_through()) return fail("write failed", errno != 0 ? errno : EIO);
         discard();
         return true;
+    }
+    // A replaced file keeps its mode, so a private recording stays private,
+    // and, when we may set it, its owner; a new file keeps 0666 less the umask.
+    struct stat old {};
+    if (replace && ::lstat(final_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        if (::geteuid() == 0) {
+            // Best effort: some file systems have no owners to keep.
+            const int ignored = ::fchown(fd_, old.st_uid, old.st_gid);
+            (void)ignored;
+        }
+        struct stat now {};
+        // A file system without modes (FAT) refuses; refused or not, the new
+        // file may not end up readable by more people than the old one.
+        if (::fchmod(fd_, old.st_mode & 07777) != 0 &&
+            (::fstat(fd_, &now) != 0 || (now.st_mode & ~old.st_mode & 0777) != 0))
+            return fail("cannot keep the old file's permissions", errno);
     }
     // On disk before the name: a power cut never leaves an empty file
     // under the final name.

@@ -8,6 +8,7 @@
 
 #include "codec/context.h"
 #include "codec/g723_path.h"
+#include "codec/stream.h"
 #include "fuzz/fuzz_support.h"
 
 QRX_FUZZ_MAX_LEN(qrxc::fuzz::INPUT_CAP)
@@ -18,15 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static Qrxc_context ctx;  // static: the context is large and trivially reset
     qrxc::context_load(ctx);
     ctx.stream.direction = QRXC_DECODE;
+    const qrxc::Stream_mode &mode = *qrxc::stream_mode(static_cast<unsigned>(type));
     ctx.stream.header.type = static_cast<std::uint16_t>(type);
-    ctx.stream.header.pcm_frame = type == 0 ? 320 : 240;
-    ctx.stream.header.frame_bytes = type == 2 ? 24 : 20;
-    ctx.stream.resample = type == 0 ? 1 : 0;
-    ctx.stream.rate_select = type == 2 ? 0 : 1;
+    ctx.stream.header.pcm_frame = mode.pcm_frame;
+    ctx.stream.header.frame_bytes = mode.frame_bytes;
+    ctx.stream.resample = mode.resample;
+    ctx.stream.rate_select = mode.rate_select;
     qrxc::g723_decode_setup(ctx);
     const std::size_t fb = ctx.stream.header.frame_bytes;
-    short pcm[320];
-    unsigned char frame[24];
+    short pcm[QRXC_MAX_PCM_FRAME];
+    unsigned char frame[QRXC_MAX_FRAME_BYTES];
     for (std::size_t pos = 1; pos + fb <= size; pos += fb) {
         std::memcpy(frame, data + pos, fb);
         qrxc::frame_g723_decode(ctx, pcm, frame);

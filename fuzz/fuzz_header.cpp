@@ -32,6 +32,7 @@ void check_round_trip(int rate, int type, int version) {
     unsigned char bytes[16];
     const int hlen = Qrxc_initial_ctx(enc.get(), QRXC_ENCODE, rate, type, &written, bytes);
     // The whole int is judged: only the three rates and six types open.
+    // The lists are the harness's own oracle, kept apart from the library's.
     const bool valid = (rate == 8000 || rate == 12000 || rate == 16000) &&
                        (type == 0 || type == 1 || type == 2 || type == 4 || type == 5 || type == 6);
     check((hlen >= 0) == valid);
@@ -71,8 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         unsigned char frame[QRXC_MAX_FRAME_BYTES] = {};
         check(Qrxc_frame_ctx(ctx.get(), pcm, frame) < 0);
     } else {
-        // The form is byte 3's top bits, as the public queries say; the
-        // stream is one the mode table knows.
+        // The harness's own oracle, independent of the library on purpose:
+        // the form is byte 3's top bits. The public queries must agree, and
+        // the stream is one the mode table knows.
         check(offset == ((hdr[3] & 0xC0) == 0 ? 4 : 16));
         check(Qrxc_header_length(hdr) == offset);
         Qrxc_type_desc desc{};

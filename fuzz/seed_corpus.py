@@ -13,6 +13,9 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA = os.path.join(ROOT, "tests", "data")
 CAP = 256
+# (pcm_frame, frame_bytes) of each stream type, only to write seeds: a wrong
+# entry would merely give seeds the library rejects (the harnesses judge every
+# input by the library itself), so no check depends on this copy.
 MODES = {0: (320, 20), 1: (240, 20), 2: (240, 24), 4: (240, 90), 5: (240, 120), 6: (240, 150)}
 RATES = {8000: 0, 12000: 1, 16000: 2}
 
@@ -70,7 +73,8 @@ def wav(rate, channels, samples, fmt=1, bits=16, extra=b""):
 
 def seeds():
     s = {name: {} for name in ("fuzz_stream_decode", "fuzz_g723_frames", "fuzz_adpcm_stream", "fuzz_encoder",
-                               "fuzz_speed", "fuzz_header", "fuzz_conversion_job", "fuzz_wav_input")}
+                               "fuzz_speed", "fuzz_header", "fuzz_conversion_job", "fuzz_wav_input",
+                               "fuzz_qrx_info")}
     streams = g723_streams()
     # Whole streams: a header and three frames from the start and the middle
     # of each test stream; type 0 streams carry type 1 frames.
@@ -127,6 +131,18 @@ def seeds():
     s["fuzz_wav_input"]["float-loud"] = wav(8000, 1, tone[:20], fmt=3, bits=32)[:-80] + struct.pack("<4f", 1e15, float("inf"), float("-inf"), float("nan")) + b"\0" * 64
     s["fuzz_wav_input"]["stereo"] = wav(8000, 2, tone[:60])
     s["fuzz_wav_input"]["pcm8"] = wav(8000, 1, [0] * 50, bits=8)[:44] + bytes(range(0, 250, 5))
+    # Files as qrx info reads them (byte 0: 0 a file, 1 a pipe): the samples'
+    # first bytes (cut mid-frame), whole short test streams, and bad headers.
+    for name in sorted(os.listdir(os.path.join(ROOT, "samples"))):
+        if name.endswith(".QRX"):
+            with open(os.path.join(ROOT, "samples", name), "rb") as f:
+                head = f.read(CAP)
+            for pipe in (0, 1):
+                s["fuzz_qrx_info"]["%s-%d" % (name.split(".")[0].lower(), pipe)] = bytes([pipe]) + head
+    for name in ("INEQD53.QRX", "PATHD53.QRX"):
+        s["fuzz_qrx_info"][name.split(".")[0].lower()] = b"\0" + read("conformance", "decode", name)
+    s["fuzz_qrx_info"]["long-cut"] = b"\1" + long_header(8000, 2)[:10]
+    s["fuzz_qrx_info"]["bad-type"] = b"\0" + short_header(8000, 3) + b"\0" * 20
     return s
 
 

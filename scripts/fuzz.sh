@@ -13,7 +13,13 @@ if [ ! -d "$build" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
     -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 fi
+# The coverage ignore list is no dependency the build tracks: a change to it rebuilds everything.
+stamp=$build/coverage_ignore.stamp
+if [ ! -e "$stamp" ] || [ fuzz/coverage_ignore.txt -nt "$stamp" ]; then
+  cmake --build "$build" --target clean
+fi
 cmake --build "$build" -j"$(nproc)"
+touch "$stamp"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -27,7 +33,7 @@ for t in "${targets[@]}"; do
   case $t in
     fuzz_g723_frames) dict=(-dict=fuzz/dict/g723.dict) ;;
     fuzz_stream_decode | fuzz_conversion_job) dict=(-dict=fuzz/dict/stream.dict) ;;
-    fuzz_header | fuzz_adpcm_stream) dict=(-dict=fuzz/dict/qrx.dict) ;;
+    fuzz_header | fuzz_adpcm_stream | fuzz_qrx_info) dict=(-dict=fuzz/dict/qrx.dict) ;;
     fuzz_wav_input) dict=(-dict=fuzz/dict/wav.dict) ;;
     *) dict=() ;;
   esac

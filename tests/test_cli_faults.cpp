@@ -2,9 +2,11 @@
 // inputs, signals, long names, hostile float samples.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -52,16 +54,16 @@ void make_inputs(const qrxc::test::Scratch_dir &dir, std::size_t frames = 40) {
     qrxc::test::write_bytes(dir.file("m.wav"), qrxc::test::pcm_wav(8000, 1, qrxc::test::tone(frames * 240, 8000)));
 }
 
-// Starts qrx with argv, standard input from stdin_path (if given); returns its pid.
-pid_t spawn(const std::vector<std::string> &args, const std::string &stdin_path = "") {
+// Starts qrx with argv, standard input from stdin_path (if given) and
+// standard error to err_fd (if given, else /dev/null); returns its pid.
+pid_t spawn(const std::vector<std::string> &args, const std::string &stdin_path = "", int err_fd = -1) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
     if (!stdin_path.empty()) {
         const int fd = ::open(stdin_path.c_str(), O_RDONLY);
         if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) ::_exit(99);
     }
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDERR_FILENO);
+    ::dup2(err_fd >= 0 ? err_fd : ::open("/dev/null", O_WRONLY), STDERR_FILENO);
     std::vector<char *> argv{const_cast<char *>(QRX_CLI)};
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -118,6 +120,7 @@ TEST(CliFaults, FullDiskKeepsALinkedOutputsOldFile) {
         fs::create_symlink(dir.file("real/target"), dir.file("link"));
         const auto r = run_tool(expand(w.args, dir.file(w.input), dir.file("link")) + " -y", "ulimit -f 20; ");
         EXPECT_EQ(r.status, 4) << w.name << ": " << r.err;
+        EXPECT_NE(r.err.find("File too large"), std::string::npos) << w.name << ": " << r.err;
         EXPECT_EQ(qrxc::test::read_bytes(dir.file("real/target")), old) << w.name;
         EXPECT_TRUE(fs::is_symlink(dir.file("link"))) << w.name;
         EXPECT_EQ(qrxc::test::tree(dir.file("real")), std::vector<std::string>{"target"}) << w.name;
@@ -125,6 +128,24 @@ TEST(CliFaults, FullDiskKeepsALinkedOutputsOldFile) {
         ASSERT_EQ(run_tool(expand(w.args, dir.file(w.input), dir.file("link")) + " -y").status, 0) << w.name;
         EXPECT_GT(qrxc::test::read_bytes(dir.file("real/target")).size(), old.size()) << w.name;
         EXPECT_TRUE(fs::is_symlink(dir.file("link"))) << w.name;
+    }
+}
+
+TEST(CliFaults, ReplacingKeepsTheOldFilesMode) {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    for (const Writer_case &w : WRITERS) {
+        qrxc::test::Scratch_dir dir;
+        make_inputs(dir, 4);
+        for (const mode_t mode : {0600, 0640}) {
+            qrxc::test::write_bytes(dir.file("old"), {1});
+            ASSERT_EQ(::chmod(dir.file("old").c_str(), mode), 0);
+            ASSERT_EQ(run_tool(expand(w.args, dir.file(w.input), dir.file("old")) + " -y").status, 0) << w.name;
+            EXPECT_GT(fs::file_size(dir.file("old")), 1u) << w.name;
+            EXPECT_EQ(static_cast<mode_t>(fs::status(dir.file("old")).permissions()), mode) << w.name;
+        }
+        ASSERT_EQ(run_tool(expand(w.args, dir.file(w.input), dir.file("new"))).status, 0) << w.name;
+        EXPECT_EQ(static_cast<mode_t>(fs::status(dir.file("new")).permissions()), 0666 & ~mask) << w.name;
     }
 }
 
@@ -158,6 +179,44 @@ TEST(CliFaults, ShrinkingInputIsAReadFailure) {
     EXPECT_EQ(n, -1);
     EXPECT_NE(audio.error().find("shrink"), std::string::npos) << audio.error();
     sf_close(f);
+}
+
+TEST(CliFaults, ShrinkingInputFailsTheCommand) {
+    // The progress line goes to a terminal whose output is stopped (Ctrl-S),
+    // so the command stops at its first progress update, its input sized and
+    // read by one buffer at most; then the input shrinks. encode draws no
+    // progress, so nothing holds it still.
+    for (const std::string cmd : {"decode", "speed"}) {
+        qrxc::test::Scratch_dir dir;
+        qrxc::test::write_bytes(dir.file("m.QRX"), qrxc::test::noise_stream(5, 4000));
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_TRUE(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const int tty = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(tty, 0);
+        ASSERT_EQ(::tcflow(tty, TCOOFF), 0);
+        std::vector<std::string> args{cmd, dir.file("m.QRX"), "-o", dir.file("out.wav")};
+        if (cmd == "speed") args.insert(args.end(), {"--level", "12"});
+        const pid_t pid = spawn(args, "", tty);
+        for (int i = 0; i < 500 && !has_hidden_temporary(dir.path().string()); ++i) ::usleep(10000);
+        EXPECT_TRUE(has_hidden_temporary(dir.path().string())) << cmd;
+        fs::resize_file(dir.file("m.QRX"), 16 + 120 * 1000 + 7);
+        ::tcflow(tty, TCOON);
+        ::close(tty);
+        std::string err;
+        char buf[512];
+        pollfd p{master, POLLIN, 0};
+        for (ssize_t n; ::poll(&p, 1, 20000) > 0 && (n = ::read(master, buf, sizeof buf)) > 0;)
+            err.append(buf, static_cast<std::size_t>(n));
+        ::kill(pid, SIGKILL);  // only if it hangs
+        ::close(master);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << cmd << ": " << err;
+        EXPECT_NE(err.find(cmd == "decode" ? "could not be read to its end" : "the file shrank"), std::string::npos)
+            << err;
+        EXPECT_EQ(qrxc::test::tree(dir.path()), std::vector<std::string>{"m.QRX"}) << cmd;
+    }
 }
 
 TEST(CliFaults, SpeedRefusesWhatNoWavCanHold) {
@@ -257,23 +316,49 @@ TEST(CliFaults, LongestNamesWork) {
 }
 
 TEST(CliFaults, FloatSamplesClipToTheirOwnRailAndNaNIsRefused) {
-    qrxc::test::Scratch_dir dir;
-    const std::vector<float> loud(2400, 3e14f), infinite(2400, INFINITY);
-    qrxc::test::write_bytes(dir.file("loud.wav"), qrxc::test::float_wav(8000, loud));
-    qrxc::test::write_bytes(dir.file("inf.wav"), qrxc::test::float_wav(8000, infinite));
-    qrxc::test::write_bytes(dir.file("rail.wav"), qrxc::test::pcm_wav(8000, 1, std::vector<short>(2400, 32767)));
-    for (const char *name : {"loud", "inf", "rail"})
-        ASSERT_EQ(run_tool(std::string("encode -q -t 6 ") + q(dir.file(std::string(name) + ".wav"))).status, 0) << name;
-    EXPECT_EQ(qrxc::test::read_bytes(dir.file("loud.QRX")), qrxc::test::read_bytes(dir.file("rail.QRX")));
-    EXPECT_EQ(qrxc::test::read_bytes(dir.file("inf.QRX")), qrxc::test::read_bytes(dir.file("rail.QRX")));
+    // Each float file codes as its 16-bit twin on the rails, mixed down and
+    // resampled (44.1 kHz) or not.
+    struct Case {
+        const char *name;
+        unsigned rate, channels;
+        std::vector<float> samples;  // one frame's channels, repeated
+        std::vector<short> rails;    // the same frame in 16 bits
+    };
+    const Case cases[] = {
+        {"loud", 8000, 1, {3e14f}, {32767}},
+        {"inf", 8000, 1, {INFINITY}, {32767}},
+        {"inf 44.1 kHz", 44100, 1, {INFINITY}, {32767}},
+        {"-inf 44.1 kHz", 44100, 1, {-INFINITY}, {-32768}},
+        {"loud stereo 44.1 kHz", 44100, 2, {INFINITY, -INFINITY, 3e14f, 3e14f}, {32767, -32768, 32767, 32767}},
+    };
+    for (const Case &c : cases) {
+        qrxc::test::Scratch_dir dir;
+        std::vector<float> f;
+        std::vector<short> p;
+        for (int i = 0; i < 3000; ++i) {
+            f.insert(f.end(), c.samples.begin(), c.samples.end());
+            p.insert(p.end(), c.rails.begin(), c.rails.end());
+        }
+        qrxc::test::write_bytes(dir.file("f.wav"), qrxc::test::float_wav(c.rate, f, c.channels));
+        qrxc::test::write_bytes(dir.file("p.wav"), qrxc::test::pcm_wav(c.rate, c.channels, p));
+        for (const char *name : {"f", "p"})
+            ASSERT_EQ(run_tool("encode -q -t 6 " + q(dir.file(std::string(name) + ".wav"))).status, 0) << c.name;
+        EXPECT_EQ(qrxc::test::read_bytes(dir.file("f.QRX")), qrxc::test::read_bytes(dir.file("p.QRX"))) << c.name;
+    }
 
-    std::vector<float> bad(2400, 0.25f);
-    bad[1234] = NAN;
-    qrxc::test::write_bytes(dir.file("nan.wav"), qrxc::test::float_wav(8000, bad));
-    const auto r = run_tool("encode -t 6 " + q(dir.file("nan.wav")));
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("sample 1234 is not a number"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(dir.file("nan.QRX")));
+    for (const unsigned channels : {1u, 2u}) {
+        qrxc::test::Scratch_dir dir;
+        std::vector<float> bad(13230 * channels, 0.25f);
+        bad[1234 * channels + channels - 1] = NAN;
+        qrxc::test::write_bytes(dir.file("nan.wav"),
+                                qrxc::test::float_wav(channels == 1 ? 8000 : 44100, bad, channels));
+        const auto r = run_tool("encode -t 6 " + q(dir.file("nan.wav")));
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(channels == 1 ? "sample 1234 is not" : "sample 1234 (channel 2) is not"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_FALSE(fs::exists(dir.file("nan.QRX")));
+    }
 }
 
 #endif  // QRX_CLI

@@ -2,8 +2,10 @@
 // user runs them, bad streams included, and interop with ffmpeg.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,9 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
     EXPECT_EQ(t0.status, 0);
     EXPECT_NE(t0.out.find("resampled by 3/4"), std::string::npos) << t0.out;
     EXPECT_EQ(qrxc::test::read_bytes(dir.file("t0.g723")).size(), 15u * 20);
+    const Command_result quiet = qrx("export -q -y " + dir.file("t0.QRX") + " -o " + dir.file("t0.g723"));
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
 
     const Command_result adpcm =
         qrx("encode -t 5 --output-format g723 " + dir.file("in.wav") + " -o " + dir.file("no.g723"));
@@ -74,6 +79,32 @@ TEST(CliStandard, EncodeWritesTheExportedStream) {
     EXPECT_EQ(qrx("encode -t 1 --output-format g723 " + dir.file("in16.wav") + " -o " + dir.file("no.g723")).status, 3);
     EXPECT_EQ(qrx("export " + std::string(QRXC_SAMPLES) + "/hello.QRX -o " + dir.file("no.g723")).status, 3);
     EXPECT_FALSE(std::filesystem::exists(dir.file("no.g723")));
+}
+
+// A directory walk picks the files the chosen input format reads, and only those.
+TEST(CliStandard, RecursiveDecodePicksByInputFormat) {
+    const qrxc::test::Scratch_dir dir;
+    std::filesystem::create_directories(dir.file("in"));
+    qrxc::test::write_bytes(dir.file("in/q.QRX"), qrxc::test::read_bytes(data("decode", "OVERD53.QRX")));
+    qrxc::test::write_bytes(dir.file("in/s.g723"), qrxc::test::read_bytes(data("standard", "OVERD53.bit")));
+    qrxc::test::write_bytes(dir.file("in/notes.txt"), {'h', 'i'});
+    const Bytes want = qrxc::test::wav_file(8000, qrxc::test::read_bytes(data("decode", "OVERD53.pcm")));
+    struct Case {
+        const char *format;
+        std::vector<std::string> written;
+    };
+    for (const Case &c : {Case{"auto", {"q.wav", "s.wav"}}, Case{"g723", {"s.wav"}}, Case{"qrx", {"q.wav"}}}) {
+        SCOPED_TRACE(c.format);
+        const std::string out = dir.file(std::string("out-") + c.format);
+        const Command_result r =
+            qrx("decode -q -r --input-format " + std::string(c.format) + " " + dir.file("in") + " -O " + out);
+        EXPECT_EQ(r.status, 0) << r.out;
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator(out)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.written);
+        for (const std::string &n : names) EXPECT_TRUE(qrxc::test::read_bytes(out + "/" + n) == want) << n;
+    }
 }
 
 // Streams one QRX stream cannot hold: import stops naming the frame unless
@@ -121,6 +152,11 @@ TEST(CliStandard, BadStreams) {
         EXPECT_NE(concealed.out.find("wrote 1 of " + std::to_string(c.frames) + " frames as lost frames"),
                   std::string::npos)
             << concealed.out;
+        // -q keeps the count of lost frames, as decode does, and every error.
+        EXPECT_EQ(qrx("import -q -y --conceal " + dir.file("in.g723") + " -o " + dir.file("out.QRX")).out,
+                  concealed.out);
+        EXPECT_NE(qrx("import -q " + dir.file("in.g723") + " -o " + dir.file("new.QRX")).out.find(c.message),
+                  std::string::npos);
         EXPECT_EQ(qrxc::test::read_bytes(dir.file("out.QRX")).size(), 16 + 24 * c.frames);
         EXPECT_EQ(decoded.status, 0);
         EXPECT_EQ(decoded.out.find("concealed 1 of") != std::string::npos, c.decode_note) << decoded.out;
@@ -162,10 +198,11 @@ bool have_ffmpeg() { return std::system("ffmpeg -hide_banner -version >/dev/null
 
 const char *FFMPEG = "ffmpeg -hide_banner -loglevel error -nostdin ";
 
-// ffmpeg's G.723.1 decoder plays our exported streams like qrx decode does,
-// and streams ffmpeg encodes import and decode. Its decoder differs from the
-// reference in some concealed and synthetic frames, but on clean speech it
-// has matched in every frame, so only a rare stray frame is allowed.
+// ffmpeg's G.723.1 decoder plays our exported samples exactly as qrx decode
+// does, and streams ffmpeg encodes import and decode. Its decoder differs
+// from the reference in some concealed and synthetic frames; what its
+// encoder makes varies with its version, so there a rare stray frame is
+// allowed.
 TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
     if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg not installed";
     const qrxc::test::Scratch_dir dir;
@@ -184,8 +221,7 @@ TEST(CliStandardFfmpeg, DecodesExportsAndEncodesImports) {
         const Agreement g = compare(a, b);
         RecordProperty(std::string(sample) + "_identical_frames", std::to_string(g.identical_frames));
         RecordProperty(std::string(sample) + "_snr_db", std::to_string(g.snr_db));
-        EXPECT_GE(g.identical_frames, 0.99) << "snr " << g.snr_db << " dB";
-        EXPECT_GE(g.snr_db, 40.0) << "identical frames " << g.identical_frames;
+        EXPECT_TRUE(a == b) << "identical frames " << g.identical_frames << ", snr " << g.snr_db << " dB";
     }
 
     const std::string raw = std::string(QRXC_TEST_DATA) + "/speech_8k.raw";

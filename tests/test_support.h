@@ -156,17 +156,17 @@ inline Bytes pcm_wav(std::uint32_t rate, unsigned channels, const std::vector<sh
     for (short v : samples) put16(b, static_cast<unsigned short>(v));
     return b;
 }
-inline Bytes float_wav(std::uint32_t rate, const std::vector<float> &samples) {
+inline Bytes float_wav(std::uint32_t rate, const std::vector<float> &samples, unsigned channels = 1) {
     Bytes b = {'R', 'I', 'F', 'F'};
     const auto data = static_cast<std::uint32_t>(samples.size() * 4);
     put32(b, 36 + data);
     for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
     put32(b, 16);
     put16(b, 3);
-    put16(b, 1);
+    put16(b, channels);
     put32(b, rate);
-    put32(b, rate * 4);
-    put16(b, 4);
+    put32(b, rate * 4 * channels);
+    put16(b, 4 * channels);
     put16(b, 32);
     for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
     put32(b, data);
