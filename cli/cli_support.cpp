@@ -48,7 +48,12 @@ bool Input_fd::open(const std::string &path) {
         return false;
     }
     sized_ = S_ISREG(st.st_mode);
-    size_ = sized_ ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (sized_) {
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        start_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
+        const auto whole = static_cast<std::uint64_t>(st.st_size);
+        size_ = whole > start_ ? whole - start_ : 0;
+    }
     return true;
 }
 

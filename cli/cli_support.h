@@ -38,15 +38,18 @@ public:
     bool open(const std::string &path);
     int get() const { return fd_; }
     const std::string &error() const { return error_; }
-    // True for a regular file, whose size() is then known.
+    // True for a regular file, whose size() is then known: the bytes from
+    // start() on (standard input may arrive partly read).
     bool sized() const { return sized_; }
     std::uint64_t size() const { return size_; }
+    std::uint64_t start() const { return start_; }
 
 private:
     int fd_ = -1;
     bool owned_ = false;
     bool sized_ = false;
     std::uint64_t size_ = 0;
+    std::uint64_t start_ = 0;
     std::string error_;
 };
 

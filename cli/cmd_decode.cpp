@@ -52,7 +52,7 @@ int exit_code_for(Job_result r) {
 // descriptor's position is left alone), or 0 when the job should judge it.
 std::uint64_t decoded_size(const Input_fd &in) {
     unsigned char hdr[16] = {};
-    if (!in.sized() || ::pread(in.get(), hdr, sizeof hdr, 0) < 4) return 0;
+    if (!in.sized() || ::pread(in.get(), hdr, sizeof hdr, static_cast<off_t>(in.start())) < 4) return 0;
     const int len = Qrxc_header_length(hdr);
     if (len < 0 || in.size() < static_cast<std::uint64_t>(len)) return 0;
     Context ctx;

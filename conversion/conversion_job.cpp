@@ -106,6 +106,8 @@ Job_result Conversion_job::run() {
         ui_.message(MSG_OPEN_FAILED);
         return Job_result::open_failed;
     }
+    // A source handed over (standard input) may have been read partly already.
+    const off_t start = ::lseek(::fileno(src.f), 0, SEEK_CUR);
 
     unsigned char hdr_buf[LONG_HEADER] = {};
     const std::size_t got = std::fread(hdr_buf, 1, SHORT_HEADER, src.f);
@@ -153,7 +155,7 @@ Job_result Conversion_job::run() {
     const bool sized = S_ISREG(src_st.st_mode);
     std::uint64_t total = 0;
     if (sized) {
-        const off_t file_len = src_st.st_size;
+        const off_t file_len = src_st.st_size - (start > 0 ? start : 0);
         if (file_len < header_len) {
             ui_.message(MSG_OPEN_FAILED);
             return Job_result::open_failed;

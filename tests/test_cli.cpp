@@ -203,6 +203,18 @@ TEST(Cli, StandardInputIsReadAsAStream) {
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.out.find("frames:       9\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("trailing:     7 bytes"), std::string::npos) << info.out;
+    // Standard input may be a file someone has read partly: the stream starts where it stands.
+    Bytes prefixed{'j', 'u', 'n', 'k', '!'};
+    const Bytes body = qrxc::test::read_bytes(src);
+    prefixed.insert(prefixed.end(), body.begin(), body.end());
+    qrxc::test::write_bytes(dir.file("p.bin"), prefixed);
+    const std::string skip = "{ dd bs=5 count=1 of=/dev/null status=none; '" + std::string(QRX_CLI) + "' ";
+    const std::string from = "; } < " + q(dir.file("p.bin"));
+    EXPECT_EQ(qrxc::test::run_command(skip + "decode -q - -o " + q(dir.file("skip.wav")) + from).status, 0);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("skip.wav")), qrxc::test::read_bytes(dir.file("file.wav")));
+    EXPECT_EQ(qrxc::test::run_command(skip + "speed -q - --level 8 -o " + q(dir.file("skip.s.wav")) + from).status, 0);
+    EXPECT_EQ(qrxc::test::read_bytes(dir.file("skip.s.wav")), qrxc::test::read_bytes(dir.file("file.s.wav")));
+    EXPECT_EQ(qrxc::test::run_command(skip + "info -" + from).out, info.out);
     // Audio reaches standard output only when asked for with -o -.
     EXPECT_EQ(run_qrx("decode - < " + q(src)).status, 4);
 }

@@ -257,7 +257,11 @@ TEST(CliFaults, FifoInputIsReadOnceAndStaysInterruptible) {
     }
     // No writer ever comes: Ctrl-C still ends it at once.
     const pid_t pid = spawn({"decode", dir.file("f.QRX"), "-o", dir.file("x.wav")});
-    ::usleep(100000);
+    // Interrupt only once it waits in the FIFO's open: earlier, a slow start
+    // (sanitizers, a loaded machine) would meet the default handler.
+    const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
+    for (int i = 0; i < 2000 && qrxc::test::text_of(qrxc::test::read_bytes(wchan)) != "wait_for_partner"; ++i)
+        ::usleep(5000);
     ::kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
