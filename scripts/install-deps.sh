@@ -4,7 +4,7 @@
 #   scripts/install-deps.sh sample   only what building qrx needs (scripts/run-sample.sh)
 set -euo pipefail
 mode=${1:-all}
-sample=(cmake g++ make pkg-config libsndfile1-dev libsoxr-dev libcli11-dev)
+sample=(cmake g++ make pkg-config libsndfile1-dev libsoxr-dev libcli11-dev libpcap-dev)
 case "$mode" in
   sample) pkgs=("${sample[@]}") ;;
   all) pkgs=("${sample[@]}" clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
