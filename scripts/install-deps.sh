@@ -8,7 +8,7 @@ sample=(cmake g++ make pkg-config libsndfile1-dev libsoxr-dev libcli11-dev libpc
 case "$mode" in
   sample) pkgs=("${sample[@]}") ;;
   all) pkgs=("${sample[@]}" clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-             qt6-base-dev fonts-nanum ffmpeg
+             qt6-base-dev fonts-nanum ffmpeg tcpdump
              dpkg-dev file lintian desktop-file-utils shared-mime-info libglib2.0-bin
              python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
              emscripten nodejs chromium) ;;

@@ -1,8 +1,11 @@
 // Captures: packets parsed down to RTP, streams put back in time (loss,
 // reordering, duplicates, wraps, silence), and qrx decode and info on
 // capture files written with libpcap.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -493,6 +496,57 @@ TEST(CaptureCli, ExportedCaptureDecodesAsTheStandardStream) {
             .status,
         0);
     EXPECT_TRUE(qrxc::test::read_bytes(dir.file("x.wav")) == qrxc::test::read_bytes(dir.file("ref.wav")));
+}
+
+// A call leg sent for real over loopback and captured by tcpdump (bounded:
+// a packet count and a timeout); skipped where capturing is not allowed.
+TEST(CaptureCli, LoopbackCaptureByTcpdump) {
+    if (std::system("command -v tcpdump >/dev/null 2>&1") != 0) GTEST_SKIP() << "tcpdump is not installed";
+    const qrxc::test::Scratch_dir dir;
+    auto udp_socket = [] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return std::make_pair(-1, 0);
+        return std::make_pair(fd, int(ntohs(a.sin_port)));
+    };
+    const auto [rx, rx_port] = udp_socket();
+    const auto [tx, tx_port] = udp_socket();
+    ASSERT_GE(rx, 0);
+    ASSERT_GE(tx, 0);
+    constexpr int PACKETS = 40;
+    const std::string cmd = "timeout 20 tcpdump -i lo -U -c " + std::to_string(PACKETS) + " -w " + dir.file("lo.pcap") +
+                            " udp and dst port " + std::to_string(rx_port) + " 2>&1";
+    std::FILE *dump = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(dump, nullptr);
+    char line[512] = {};
+    const bool listening = std::fgets(line, sizeof line, dump) != nullptr && std::strstr(line, "listening") != nullptr;
+    const std::vector<Bytes> source(speech().begin(), speech().begin() + PACKETS);
+    std::vector<Bytes> rtp;
+    for (int i = 0; i < PACKETS; ++i)
+        rtp.push_back(build_rtp(4, i == 0, static_cast<std::uint16_t>(i), static_cast<std::uint32_t>(240 * i), SSRC,
+                                source[static_cast<std::size_t>(i)].data(),
+                                source[static_cast<std::size_t>(i)].size()));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<std::uint16_t>(rx_port));
+    for (int round = 0; listening && round < PACKETS; ++round)
+        ::sendto(tx, rtp[static_cast<std::size_t>(round)].data(), rtp[static_cast<std::size_t>(round)].size(), 0,
+                 reinterpret_cast<sockaddr *>(&to), sizeof to);
+    ::pclose(dump);
+    ::close(tx);
+    ::close(rx);
+    if (!listening) GTEST_SKIP() << "tcpdump cannot capture on lo here: " << line;
+    const auto r = qrx("decode -q " + dir.file("lo.pcap") + " -o " + dir.file("lo.wav"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(qrxc::test::read_bytes(dir.file("lo.wav")) == wav_of(decode_frames(source)));
+    EXPECT_NE(qrx("info " + dir.file("lo.pcap")).out.find(std::to_string(tx_port) + " -> 127.0.0.1 port"),
+              std::string::npos);
 }
 
 #endif
