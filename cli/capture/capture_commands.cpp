@@ -164,9 +164,11 @@ std::string stream_json(const Rtp_stream &s, const std::string &capture_name) {
            ", \"dst\": " + json_text(address_text(s.key().dst)) +
            format(", \"dst_port\": %u, \"packets\": %llu, \"lost\": %llu, \"reordered\": %llu, \"duplicates\": %llu",
                   unsigned(s.key().dst_port), n(st.packets), n(st.lost), n(st.reordered), n(st.duplicates)) +
-           format(", \"late\": %llu, \"first_time\": %.6f, \"last_time\": %.6f, \"duration\": %.3f", n(st.late),
-                  st.first_time, st.last_time,
-                  static_cast<double>(s.frame_count()) * capture::SAMPLES_PER_FRAME / 8000) +
+           format(
+               ", \"late\": %llu, \"bad_payloads\": %llu, \"first_time\": %.6f, \"last_time\": %.6f, \"duration\": "
+               "%.3f",
+               n(st.late), n(st.bad_payloads), st.first_time, st.last_time,
+               static_cast<double>(s.frame_count()) * capture::SAMPLES_PER_FRAME / 8000) +
            ", \"rates\": " + rates_text(st, true) +
            format(", \"frames_63\": %llu, \"frames_53\": %llu, \"sid_frames\": %llu, \"timestamp_jumps\": %llu",
                   n(st.frames[QRXC_G723_KIND_63]), n(st.frames[QRXC_G723_KIND_53]), n(st.frames[QRXC_G723_KIND_SID]),
