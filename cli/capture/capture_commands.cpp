@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -37,6 +38,19 @@ std::string ssrc_text(std::uint32_t ssrc) { return format("%08x", static_cast<un
 
 std::string stream_name(const Rtp_stream &s) {
     return format("%u_%u.", unsigned(s.key().src_port), unsigned(s.key().dst_port)) + ssrc_text(s.key().ssrc);
+}
+
+// Each stream's part of its output name; streams that differ only in their
+// addresses get "-2", "-3", ... so that no output overwrites another.
+std::vector<std::string> stream_names(const std::vector<const Rtp_stream *> &streams) {
+    std::vector<std::string> names;
+    for (const Rtp_stream *s : streams) {
+        std::string name = stream_name(*s);
+        for (int n = 2; std::find(names.begin(), names.end(), name) != names.end(); ++n)
+            name = stream_name(*s) + "-" + std::to_string(n);
+        names.push_back(name);
+    }
+    return names;
 }
 
 std::string json_text(const std::string &s) {
@@ -156,7 +170,7 @@ std::string rates_text(const capture::Stream_stats &st, bool json) {
     return json ? "[" + out + "]" : out.empty() ? "none" : out;
 }
 
-std::string stream_json(const Rtp_stream &s, const std::string &capture_name) {
+std::string stream_json(const Rtp_stream &s, const std::string &output) {
     const capture::Stream_stats &st = s.stats();
     const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
     return "{\"ssrc\": \"" + ssrc_text(s.key().ssrc) + "\", \"src\": " + json_text(address_text(s.key().src)) +
@@ -173,7 +187,7 @@ std::string stream_json(const Rtp_stream &s, const std::string &capture_name) {
            format(", \"frames_63\": %llu, \"frames_53\": %llu, \"sid_frames\": %llu, \"timestamp_jumps\": %llu",
                   n(st.frames[QRXC_G723_KIND_63]), n(st.frames[QRXC_G723_KIND_53]), n(st.frames[QRXC_G723_KIND_SID]),
                   n(st.unfilled_jumps)) +
-           ", \"output\": " + json_text(capture_name + "." + stream_name(s) + ".wav") + "}";
+           ", \"output\": " + json_text(output) + "}";
 }
 
 }  // namespace
@@ -244,9 +258,11 @@ Task_result decode_capture(const Task &task, Qrxc_context *ctx, const Render_set
         return r;
     }
     std::vector<std::string> errors;
-    for (const Rtp_stream *stream : scan.streams) {
+    const std::vector<std::string> names = stream_names(scan.streams);
+    for (std::size_t i = 0; i < scan.streams.size(); ++i) {
+        const Rtp_stream *stream = scan.streams[i];
         std::string output = task.output;
-        if (field != std::string::npos) output.replace(field, std::string(STREAM_FIELD).size(), stream_name(*stream));
+        if (field != std::string::npos) output.replace(field, std::string(STREAM_FIELD).size(), names[i]);
         for (const std::string &note : stream->notes())
             print_error(name + ": stream " + ssrc_text(stream->key().ssrc) + ": " + note);
         const std::string error = decode_one(*stream, output, task.replace, ctx, s);
@@ -285,8 +301,9 @@ Task_result capture_info(const Task &task, bool json, const Capture_options &opt
         r.text = "  {\"file\": " + json_text(name) +
                  format(", \"capture\": {\"packets\": %llu, \"udp\": %llu, \"rtp\": %llu}, \"streams\": [",
                         n(c.packets), n(c.udp), n(c.rtp));
+        const std::vector<std::string> names = stream_names(scan.streams);
         for (std::size_t i = 0; i < scan.streams.size(); ++i)
-            r.text += (i > 0 ? ", " : "") + stream_json(*scan.streams[i], capture_name);
+            r.text += (i > 0 ? ", " : "") + stream_json(*scan.streams[i], capture_name + "." + names[i] + ".wav");
         r.text += "]}";
         return r;
     }
