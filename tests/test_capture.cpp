@@ -264,8 +264,10 @@ Staged stage(const Scenario &sc, const std::vector<Bytes> &source, const Packet_
         }
         std::uint32_t ts = sc.ts0 + static_cast<std::uint32_t>(240 * sc.per_packet * i);
         if (sc.jump_at >= 0 && i >= sc.jump_at) ts += 3600 * 8000;
-        rtp.push_back(build_rtp(pt, i == 0, static_cast<std::uint16_t>(sc.seq0 + i - silent_before), ts, ssrc,
-                                payload.data(), payload.size()));
+        // From the jump on the sender numbers afresh too, from further back.
+        const int renumbered = sc.jump_at >= 0 && i >= sc.jump_at ? -20000 : 0;
+        rtp.push_back(build_rtp(pt, i == 0, static_cast<std::uint16_t>(sc.seq0 + i - silent_before + renumbered), ts,
+                                ssrc, payload.data(), payload.size()));
         if (sc.lost.count(i) == 0) order.push_back(i);
     }
     for (int d : sc.twice) order.insert(std::find(order.begin(), order.end(), d) + 3, d);

@@ -23,6 +23,10 @@ bool split_frames(const std::uint8_t *p, std::size_t n, int *kinds, int &count, 
 }
 
 constexpr int MAX_FRAMES_PER_PACKET = 64;
+// Sequence numbers further behind than this are renumbering, not reordering;
+// gaps longer than MAX_DROPOUT are not counted as loss.
+constexpr int MAX_MISORDER = 512;
+constexpr std::int64_t MAX_DROPOUT = 3000;
 
 }  // namespace
 
@@ -33,7 +37,10 @@ void Rtp_stream::add(const Rtp_header &rtp, double time) {
         p.seq = rtp.sequence;
         highest_seq_ = p.seq;
     } else {
-        p.seq = highest_seq_ + static_cast<std::int16_t>(rtp.sequence - static_cast<std::uint16_t>(highest_seq_));
+        int delta = static_cast<std::int16_t>(rtp.sequence - static_cast<std::uint16_t>(highest_seq_));
+        // Far behind is no late packet but a sender that numbered afresh: ahead.
+        if (delta < -MAX_MISORDER) delta += 65536;
+        p.seq = highest_seq_ + delta;
         highest_seq_ = std::max(highest_seq_, p.seq);
     }
     p.timestamp = rtp.timestamp;
@@ -63,7 +70,9 @@ void Rtp_stream::fill(std::int64_t frames, Slot_kind kind) {
 }
 
 void Rtp_stream::emit(const Packet &p, const Payload_types &g723) {
-    if (have_seq_ && p.seq > last_seq_ + 1) {
+    // A jump beyond any plausible loss is renumbering; the timestamps then
+    // tell how much time passed.
+    if (have_seq_ && p.seq > last_seq_ + 1 && p.seq - last_seq_ <= MAX_DROPOUT) {
         pending_lost_ += p.seq - last_seq_ - 1;
         stats_.lost += static_cast<std::uint64_t>(p.seq - last_seq_ - 1);
     }
