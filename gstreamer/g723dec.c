@@ -1,7 +1,7 @@
 /* g723dec: standard G.723.1 frames (audio/G723, as RTP carries them) to
  * S16LE PCM. Each frame names its own rate, so a stream may switch between
  * 5.3 and 6.3 kbit/s at any frame. Lost frames, announced by a gap or
- * found by a jump in the timestamps after a discontinuity, are concealed
+ * found by a jump in the timestamps, are concealed
  * by the decoder as it conceals a damaged frame. */
 #include <gst/audio/gstaudiodecoder.h>
 
@@ -92,7 +92,9 @@ static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *
         const GstClockTime d = GST_BUFFER_DURATION(buffer);
         if (GST_CLOCK_TIME_IS_VALID(d))
             lost = (guint)MIN((d + self->frame_duration / 2) / self->frame_duration, (guint64)MAX_CONCEALED_FRAMES);
-    } else if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT)) {
+    } else {
+        /* The base class keeps the timestamps but not the DISCONT flag of
+         * what it hands on: a jump is the sign. */
         lost = frames_missing(self, pts);
     }
     /* Each frame is at least one byte, so in.size bounds the count. */
@@ -132,8 +134,9 @@ static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *
 }
 
 static void gst_g723_dec_flush(GstAudioDecoder *dec, gboolean hard) {
-    (void)hard;
-    GST_G723_DEC(dec)->next_pts = GST_CLOCK_TIME_NONE;
+    /* A discontinuity drains with a soft flush: the expected time must
+     * outlive it, to see how much was lost. */
+    if (hard) GST_G723_DEC(dec)->next_pts = GST_CLOCK_TIME_NONE;
 }
 
 static void gst_g723_dec_finalize(GObject *object) {

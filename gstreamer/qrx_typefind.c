@@ -21,14 +21,13 @@ static void qrx_type_find(GstTypeFind *tf, gpointer user_data) {
     if (r < 0) return;
     /* Three magic bytes and a type and rate from small sets: likely for
      * the short form; the long form also repeats its frame sizes. */
-    GstCaps *caps = gst_caps_new_simple(QRXC_GST_STREAM_CAPS, "type", G_TYPE_INT, (gint)h.type, "rate", G_TYPE_INT,
-                                        (gint)h.sample_rate, NULL);
+    GstCaps *caps = gst_caps_new_simple(QRXC_GST_STREAM_CAPS, "type", G_TYPE_INT, (gint)h.type, "channels", G_TYPE_INT,
+                                        1, "rate", G_TYPE_INT, (gint)h.sample_rate, NULL);
     gst_type_find_suggest(tf, len == 16 ? GST_TYPE_FIND_NEARLY_CERTAIN : GST_TYPE_FIND_LIKELY, caps);
     gst_caps_unref(caps);
 }
 
-gboolean qrxc_gst_register_typefind(GstPlugin *plugin)
-{
+gboolean qrxc_gst_register_typefind(GstPlugin *plugin) {
     GstCaps *caps = gst_caps_new_empty_simple(QRXC_GST_STREAM_CAPS);
     const gboolean ok = gst_type_find_register(plugin, QRXC_GST_STREAM_CAPS, GST_RANK_PRIMARY, qrx_type_find, "qrx,QRX",
                                                caps, NULL, NULL);

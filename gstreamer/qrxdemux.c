@@ -179,7 +179,6 @@ static GstFlowReturn gst_qrx_demux_handle_frame(GstBaseParse *parse, GstBasePars
         return GST_FLOW_OK;
     }
     if (frames > FRAMES_PER_BUFFER) frames = FRAMES_PER_BUFFER;
-    const guint64 index = pos / self->frame_bytes;
     GstBuffer *out;
     if (self->to_standard) {
         out = gst_buffer_new_allocate(NULL, (gsize)frames * self->out_frame_bytes, NULL);
@@ -193,15 +192,23 @@ static GstFlowReturn gst_qrx_demux_handle_frame(GstBaseParse *parse, GstBasePars
         out = gst_buffer_copy_region(frame->buffer, GST_BUFFER_COPY_MEMORY, 0, (gsize)frames * self->frame_bytes);
     }
     gst_buffer_unmap(frame->buffer, &map);
+    frame->out_buffer = out;
+    return gst_base_parse_finish_frame(parse, frame, (gint)(frames * self->frame_bytes));
+}
+
+/* The times go on last: the base class stamps a frame with what upstream
+ * gave its bytes, and a byte stream gives none that count. */
+static GstFlowReturn gst_qrx_demux_pre_push_frame(GstBaseParse *parse, GstBaseParseFrame *frame) {
+    GstQrxDemux *self = GST_QRX_DEMUX(parse);
+    GstBuffer *out = frame->out_buffer != NULL ? frame->out_buffer : frame->buffer;
+    const guint64 index = (frame->offset - self->header_len) / self->frame_bytes;
+    const guint64 frames = gst_buffer_get_size(out) / self->out_frame_bytes;
     GST_BUFFER_PTS(out) = time_of_frame(self, index);
     GST_BUFFER_DTS(out) = GST_BUFFER_PTS(out);
     GST_BUFFER_DURATION(out) = time_of_frame(self, index + frames) - GST_BUFFER_PTS(out);
     GST_BUFFER_OFFSET(out) = index * self->pcm_frame;
     GST_BUFFER_OFFSET_END(out) = (index + frames) * self->pcm_frame;
-    if (GST_BUFFER_FLAG_IS_SET(frame->buffer, GST_BUFFER_FLAG_DISCONT))
-        GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_DISCONT);
-    frame->out_buffer = out;
-    return gst_base_parse_finish_frame(parse, frame, (gint)(frames * self->frame_bytes));
+    return GST_FLOW_OK;
 }
 
 static gboolean gst_qrx_demux_convert(GstBaseParse *parse, GstFormat src_format, gint64 src_value,
@@ -270,6 +277,7 @@ static void gst_qrx_demux_class_init(GstQrxDemuxClass *klass) {
     parse_class->start = gst_qrx_demux_start;
     parse_class->handle_frame = gst_qrx_demux_handle_frame;
     parse_class->convert = gst_qrx_demux_convert;
+    parse_class->pre_push_frame = gst_qrx_demux_pre_push_frame;
 }
 
 static void gst_qrx_demux_init(GstQrxDemux *self) {
