@@ -1,7 +1,7 @@
 /* g723dec: standard G.723.1 frames (audio/G723, as RTP carries them) to
  * S16LE PCM. Each frame names its own rate, so a stream may switch between
  * 5.3 and 6.3 kbit/s at any frame. Lost frames, announced by a gap or
- * found by a jump in the timestamps, are concealed
+ * found by a jump in the timestamps after a discontinuity, are concealed
  * by the decoder as it conceals a damaged frame. */
 #include <gst/audio/gstaudiodecoder.h>
 
@@ -21,6 +21,7 @@ typedef struct {
     gint rate;
     GstClockTime frame_duration;
     GstClockTime next_pts; /* where the next frame should start */
+    gboolean discont;      /* the next buffer follows a discontinuity */
 } GstG723Dec;
 
 typedef struct {
@@ -49,6 +50,9 @@ static gboolean gst_g723_dec_start(GstAudioDecoder *dec) {
         return FALSE;
     }
     self->next_pts = GST_CLOCK_TIME_NONE;
+    /* Gaps come to handle_frame as empty buffers (the base class forgets
+     * this on every reset). */
+    gst_audio_decoder_set_plc_aware(dec, TRUE);
     return TRUE;
 }
 
@@ -92,11 +96,12 @@ static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *
         const GstClockTime d = GST_BUFFER_DURATION(buffer);
         if (GST_CLOCK_TIME_IS_VALID(d))
             lost = (guint)MIN((d + self->frame_duration / 2) / self->frame_duration, (guint64)MAX_CONCEALED_FRAMES);
-    } else {
-        /* The base class keeps the timestamps but not the DISCONT flag of
-         * what it hands on: a jump is the sign. */
+    } else if (self->discont) {
+        /* Only after a discontinuity: arrival times without a jitter
+         * buffer wander by more than a frame. */
         lost = frames_missing(self, pts);
     }
+    self->discont = FALSE;
     /* Each frame is at least one byte, so in.size bounds the count. */
     guint frames = 0;
     for (gsize at = 0; at < in.size; frames++) {
@@ -133,10 +138,19 @@ static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *
     return gst_audio_decoder_finish_frame(dec, out, 1);
 }
 
+/* The base class drains with a soft flush at each discontinuity, and the
+ * DISCONT flag does not reach handle_frame: this is where it shows. */
 static void gst_g723_dec_flush(GstAudioDecoder *dec, gboolean hard) {
-    /* A discontinuity drains with a soft flush: the expected time must
-     * outlive it, to see how much was lost. */
-    if (hard) GST_G723_DEC(dec)->next_pts = GST_CLOCK_TIME_NONE;
+    GstG723Dec *self = GST_G723_DEC(dec);
+    self->discont = TRUE;
+    if (hard) self->next_pts = GST_CLOCK_TIME_NONE;
+}
+
+/* A new stream or segment starts a new timeline: nothing was lost. */
+static gboolean gst_g723_dec_sink_event(GstAudioDecoder *dec, GstEvent *event) {
+    if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START || GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT)
+        GST_G723_DEC(dec)->next_pts = GST_CLOCK_TIME_NONE;
+    return GST_AUDIO_DECODER_CLASS(gst_g723_dec_parent_class)->sink_event(dec, event);
 }
 
 static void gst_g723_dec_finalize(GObject *object) {
@@ -158,12 +172,12 @@ static void gst_g723_dec_class_init(GstG723DecClass *klass) {
     dec_class->set_format = gst_g723_dec_set_format;
     dec_class->handle_frame = gst_g723_dec_handle_frame;
     dec_class->flush = gst_g723_dec_flush;
+    dec_class->sink_event = gst_g723_dec_sink_event;
 }
 
 static void gst_g723_dec_init(GstG723Dec *self) {
     self->ctx = Qrxc_create();
     GstAudioDecoder *dec = GST_AUDIO_DECODER(self);
-    gst_audio_decoder_set_plc_aware(dec, TRUE);
     gst_audio_decoder_set_plc(dec, TRUE);
     gst_audio_decoder_set_drainable(dec, TRUE);
     gst_audio_decoder_set_needs_format(dec, TRUE);
