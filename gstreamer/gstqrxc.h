@@ -13,6 +13,7 @@ GST_ELEMENT_REGISTER_DECLARE(qrxdec);
 GST_ELEMENT_REGISTER_DECLARE(g723dec);
 GST_ELEMENT_REGISTER_DECLARE(g723enc);
 GST_ELEMENT_REGISTER_DECLARE(qrxenc);
+GST_ELEMENT_REGISTER_DECLARE(qrxspeed);
 gboolean qrxc_gst_register_typefind(GstPlugin *plugin);
 
 /* The media type of a QRX stream, header included. */

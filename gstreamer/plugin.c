@@ -10,6 +10,7 @@ static gboolean plugin_init(GstPlugin *plugin) {
     ok &= GST_ELEMENT_REGISTER(g723dec, plugin);
     ok &= GST_ELEMENT_REGISTER(g723enc, plugin);
     ok &= GST_ELEMENT_REGISTER(qrxenc, plugin);
+    ok &= GST_ELEMENT_REGISTER(qrxspeed, plugin);
     return ok;
 }
 

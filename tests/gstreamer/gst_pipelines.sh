@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The plugin as people use it, against the qrx tool: decodebin decodes every
 # type to qrx decode's samples, gst-discoverer and playbin know QRX files,
-# the encoders write qrx encode's bytes, and G.723.1 survives an RTP
+# the encoders write qrx encode's bytes, qrxspeed plays as qrx speed does,
+# and G.723.1 survives an RTP
 # loopback on 127.0.0.1. GST_PLUGIN_PATH must point at the built plugin.
 #   gst_pipelines.sh QRX SOURCE_DIR
 set -euo pipefail
@@ -16,7 +17,7 @@ launch() { timeout 60 gst-launch-1.0 -q "$@" > "$work/launch.log" 2>&1 || { cat 
 wav_samples() { python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); sys.stdout.buffer.write(w.readframes(w.getnframes()))' "$1"; }
 
 gst-inspect-1.0 qrxc > "$work/inspect.txt" || fail "gst-inspect-1.0 does not find the plugin"
-for element in qrxdemux qrxdec g723dec g723enc qrxenc; do
+for element in qrxdemux qrxdec g723dec g723enc qrxenc qrxspeed; do
   grep -q "^  $element:" "$work/inspect.txt" || fail "the plugin has no $element"
 done
 
@@ -49,6 +50,14 @@ for f in "${inputs[@]}"; do
   "$qrx" decode -q -y --format raw "$f" -o "$work/qrx.raw"
   launch filesrc location="$f" ! decodebin ! audioconvert ! wavenc ! filesink location="$work/gst.wav"
   wav_samples "$work/gst.wav" | cmp -s - "$work/qrx.raw" || fail "$f decodes differently through decodebin"
+done
+
+echo "== qrxspeed plays as qrx speed does"
+for setting in "level=0 --level 0" "level=12 --level 12" "effect=29 --effect 29"; do
+  read -r property option value <<< "$setting"
+  "$qrx" speed -q -y "$option" "$value" --format raw "$src/samples/hello.QRX" -o "$work/qrx.raw"
+  launch filesrc location="$src/samples/hello.QRX" ! decodebin ! qrxspeed "$property" ! filesink location="$work/gst.raw"
+  cmp -s "$work/gst.raw" "$work/qrx.raw" || fail "qrxspeed $property plays differently from qrx speed"
 done
 
 echo "== gst-discoverer-1.0 and playbin"
