@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The plugin as people use it, against the qrx tool: decodebin decodes every
-# type to qrx decode's samples, gst-discoverer and playbin know QRX files,
-# the encoders write qrx encode's bytes, qrxspeed plays as qrx speed does,
-# and G.723.1 survives an RTP
-# loopback on 127.0.0.1. GST_PLUGIN_PATH must point at the built plugin.
+# type to qrx decode's samples, gst-discoverer, playbin and gst-play know
+# QRX files, the encoders write qrx encode's bytes, qrxspeed plays as qrx
+# speed does, and G.723.1 survives an RTP loopback on 127.0.0.1.
+# GST_PLUGIN_PATH must point at the built plugin.
 #   gst_pipelines.sh QRX SOURCE_DIR
 set -euo pipefail
 qrx=$1
@@ -60,13 +60,15 @@ for setting in "level=0 --level 0" "level=12 --level 12" "effect=29 --effect 29"
   cmp -s "$work/gst.raw" "$work/qrx.raw" || fail "qrxspeed $property plays differently from qrx speed"
 done
 
-echo "== gst-discoverer-1.0 and playbin"
+echo "== gst-discoverer-1.0, playbin and gst-play-1.0"
 sample=$src/samples/hello.QRX
 seconds=$("$qrx" info "$sample" | sed -n 's/^duration: *\([0-9.]*\) s$/\1/p')
 timeout 60 gst-discoverer-1.0 "$sample" > "$work/discover.txt" || fail "gst-discoverer-1.0 failed on $sample"
 grep -q 'audio/x-qrx' "$work/discover.txt" || fail "gst-discoverer-1.0 does not see a QRX stream"
 grep -q "Duration: 0:00:${seconds}0*$" "$work/discover.txt" || fail "gst-discoverer-1.0 duration is not $seconds s: $(grep Duration "$work/discover.txt")"
 launch playbin uri="file://$src/samples/hello-g723-53.QRX" audio-sink="fakesink sync=false" video-sink=fakesink
+timeout 60 gst-play-1.0 --audiosink="fakesink sync=false" --videosink=fakesink --no-interactive -q "$sample" < /dev/null ||
+  fail "gst-play-1.0 cannot play $sample"
 
 echo "== G.723.1 over RTP on 127.0.0.1 decodes as the stream itself"
 # (qrx decodes a standard stream to WAV only.)
