@@ -59,6 +59,10 @@ static GstClockTime time_of_frame(const GstQrxDemux *self, guint64 index) {
 
 static gboolean gst_qrx_demux_start(GstBaseParse *parse) {
     GstQrxDemux *self = GST_QRX_DEMUX(parse);
+    if (self->ctx == NULL) {
+        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Out of memory for the QRX demuxer."), (NULL));
+        return FALSE;
+    }
     self->have_header = FALSE;
     /* The shortest header form; a long one asks for more once seen. */
     gst_base_parse_set_min_frame_size(parse, 4);
