@@ -25,7 +25,7 @@ cmake -S . -B build-plain -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DQRXC_PLA
 cmake --build build-plain -j"$jobs" --target qrxc_tests
 build-plain/tests/qrxc_tests --gtest_filter='*Conformance*'
 
-cmake -S . -B build-asan -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON
+cmake -S . -B build-asan -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON -DQRXC_BUILD_GSTREAMER=ON
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"

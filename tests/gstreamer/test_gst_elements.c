@@ -20,6 +20,11 @@ static void load_speech(void) {
     speech_samples = len / sizeof(gint16);
 }
 
+static void free_speech(void) {
+    g_free(speech);
+    speech = NULL;
+}
+
 static GBytes *encode_stream(int type, int rate, int long_header, gsize samples) {
     Qrxc_context *ctx = Qrxc_create();
     const long long size = Qrxc_encoded_bytes(type, samples, long_header);
@@ -361,7 +366,7 @@ static Suite *qrxc_gst_suite(void) {
     Suite *s = suite_create("qrxc-gstreamer");
     TCase *tc = tcase_create("elements");
     tcase_set_timeout(tc, 120);
-    tcase_add_checked_fixture(tc, load_speech, NULL);
+    tcase_add_checked_fixture(tc, load_speech, free_speech);
     tcase_add_test(tc, test_decode_matches_library);
     tcase_add_test(tc, test_demux_caps);
     tcase_add_test(tc, test_bad_input_is_an_error);
