@@ -1,8 +1,8 @@
 /* g723dec: standard G.723.1 frames (audio/G723, as RTP carries them) to
  * S16LE PCM. Each frame names its own rate, so a stream may switch between
- * 5.3 and 6.3 kbit/s at any frame. Lost frames, announced by a gap or
- * found by a jump in the timestamps after a discontinuity, are concealed
- * by the decoder as it conceals a damaged frame. */
+ * 5.3 and 6.3 kbit/s at any frame. Lost frames, announced by a gap event
+ * or found by a jump in the timestamps at a discontinuity, are concealed by
+ * the decoder as it conceals a damaged frame, in their place in time. */
 #include <gst/audio/gstaudiodecoder.h>
 
 #include "gstqrxc.h"
@@ -21,7 +21,7 @@ typedef struct {
     gint rate;
     GstClockTime frame_duration;
     GstClockTime next_pts; /* where the next frame should start */
-    gboolean discont;      /* the next buffer follows a discontinuity */
+    GstPadChainFunction base_chain;
 } GstG723Dec;
 
 typedef struct {
@@ -77,13 +77,6 @@ static gboolean gst_g723_dec_set_format(GstAudioDecoder *dec, GstCaps *caps) {
     return gst_audio_decoder_set_output_format(dec, &info);
 }
 
-/* Frames missing between the expected start and pts, bounded. */
-static guint frames_missing(const GstG723Dec *self, GstClockTime pts) {
-    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(self->next_pts) || pts <= self->next_pts) return 0;
-    const guint64 n = (pts - self->next_pts + self->frame_duration / 2) / self->frame_duration;
-    return (guint)MIN(n, (guint64)MAX_CONCEALED_FRAMES);
-}
-
 static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *buffer) {
     GstG723Dec *self = GST_G723_DEC(dec);
     if (buffer == NULL) return GST_FLOW_OK;
@@ -96,12 +89,7 @@ static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *
         const GstClockTime d = GST_BUFFER_DURATION(buffer);
         if (GST_CLOCK_TIME_IS_VALID(d))
             lost = (guint)MIN((d + self->frame_duration / 2) / self->frame_duration, (guint64)MAX_CONCEALED_FRAMES);
-    } else if (self->discont) {
-        /* Only after a discontinuity: arrival times without a jitter
-         * buffer wander by more than a frame. */
-        lost = frames_missing(self, pts);
     }
-    self->discont = FALSE;
     /* Each frame is at least one byte, so in.size bounds the count. */
     guint frames = 0;
     for (gsize at = 0; at < in.size; frames++) {
@@ -117,6 +105,11 @@ static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *
             return ret != GST_FLOW_OK ? ret : gst_audio_decoder_finish_frame(dec, NULL, 1);
         }
         at += (gsize)n;
+    }
+    if (lost + frames == 0) {
+        /* A gap shorter than half a frame. */
+        gst_buffer_unmap(buffer, &in);
+        return gst_audio_decoder_finish_frame(dec, NULL, 1);
     }
     GstBuffer *out = gst_buffer_new_allocate(NULL, (gsize)(lost + frames) * FRAME_SAMPLES * sizeof(gint16), NULL);
     GstMapInfo om;
@@ -138,12 +131,23 @@ static GstFlowReturn gst_g723_dec_handle_frame(GstAudioDecoder *dec, GstBuffer *
     return gst_audio_decoder_finish_frame(dec, out, 1);
 }
 
-/* The base class drains with a soft flush at each discontinuity, and the
- * DISCONT flag does not reach handle_frame: this is where it shows. */
 static void gst_g723_dec_flush(GstAudioDecoder *dec, gboolean hard) {
-    GstG723Dec *self = GST_G723_DEC(dec);
-    self->discont = TRUE;
-    if (hard) self->next_pts = GST_CLOCK_TIME_NONE;
+    if (hard) GST_G723_DEC(dec)->next_pts = GST_CLOCK_TIME_NONE;
+}
+
+/* A discontinuity that starts later than the last frame ended is a hole:
+ * it goes to the base class as a gap first, so that the concealed frames
+ * are stamped with the hole's time (the base class takes its times afresh
+ * from the buffer after a discontinuity, and the DISCONT flag does not
+ * reach handle_frame). Only there: arrival times without a jitter buffer
+ * wander by more than a frame. */
+static GstFlowReturn gst_g723_dec_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer) {
+    GstG723Dec *self = GST_G723_DEC(parent);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT) && GST_CLOCK_TIME_IS_VALID(pts) &&
+        GST_CLOCK_TIME_IS_VALID(self->next_pts) && pts > self->next_pts + self->frame_duration / 2)
+        gst_pad_send_event(pad, gst_event_new_gap(self->next_pts, pts - self->next_pts));
+    return self->base_chain(pad, parent, buffer);
 }
 
 /* A new stream or segment starts a new timeline: nothing was lost. */
@@ -181,4 +185,7 @@ static void gst_g723_dec_init(GstG723Dec *self) {
     gst_audio_decoder_set_plc(dec, TRUE);
     gst_audio_decoder_set_drainable(dec, TRUE);
     gst_audio_decoder_set_needs_format(dec, TRUE);
+    GstPad *sinkpad = GST_AUDIO_DECODER_SINK_PAD(dec);
+    self->base_chain = GST_PAD_CHAINFUNC(sinkpad);
+    gst_pad_set_chain_function(sinkpad, gst_g723_dec_chain);
 }
