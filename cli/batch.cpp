@@ -34,7 +34,7 @@ bool expand_inputs(const Batch_options &opt, const Batch_kind &kind, std::vector
         std::error_code ec;
         if (in != "-" && fs::is_directory(in, ec)) {
             if (!opt.recursive) {
-                error = in + ": is a directory; give -r to convert what it holds";
+                error = msg::input_is_directory(in);
                 return false;
             }
             std::vector<std::string> found;
@@ -44,7 +44,7 @@ bool expand_inputs(const Batch_options &opt, const Batch_kind &kind, std::vector
                 if (it->is_regular_file(fe) && kind.picks(it->path().string())) found.push_back(it->path().string());
             }
             if (ec) {
-                error = in + ": cannot list: " + ec.message();
+                error = shown_input(in) + ": cannot list: " + ec.message();
                 return false;
             }
             std::sort(found.begin(), found.end());
@@ -95,14 +95,14 @@ enum class Outcome { converted, skipped, failed };
 Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Task &task, Qrxc_context *ctx, Task_result &r) {
     if (!task.output.empty() && same_file(task.input, task.output)) {
         r.code = EXIT_OUTPUT;
-        r.error = task.output + ": is the input file; give another output name";
+        r.error = msg::output_is_input(task.output);
         return Outcome::failed;
     }
     if (!task.output.empty() && !is_written_through(task.output) && output_exists(task.output)) {
         if (opt.skip_existing) return Outcome::skipped;
         if (!opt.force) {
             r.code = EXIT_OUTPUT;
-            r.error = task.output + ": exists; -y replaces it, --skip-existing skips it";
+            r.error = msg::output_exists(task.output);
             return Outcome::failed;
         }
     }
@@ -193,8 +193,8 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
         if (t.output == "-") continue;
         const auto [it, fresh] = owners.emplace(clash_key(t.output), i);
         if (!fresh) {
-            print_error(planned[it->second].task.input + " and " + t.input + " would both write " + t.output +
-                        "; nothing converted");
+            print_error(shown_input(planned[it->second].task.input) + " and " + shown_input(t.input) +
+                        " would both write " + shown_output(t.output) + "; nothing converted");
             return EXIT_OUTPUT;
         }
     }

@@ -78,10 +78,10 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     const std::string in_name = shown_input(task.input);
     const std::string out_name = shown_output(task.output);
     Input_fd in;
-    if (!in.open(task.input)) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + in.error());
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, in.error_message(task.input));
     SF_INFO info{};
     std::unique_ptr<SNDFILE, Sndfile_closer> snd(sf_open_fd(in.get(), SFM_READ, &info, 0));
-    if (!snd) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + sf_strerror(nullptr));
+    if (!snd) return failed(EXIT_SOURCE, in_name + ": not audio this tool can read: " + sf_strerror(nullptr));
     const int rate = o.rate != 0                                                                       ? o.rate
                      : info.samplerate == 8000 || info.samplerate == 12000 || info.samplerate == 16000 ? info.samplerate
                                                                                                        : 8000;
@@ -107,16 +107,13 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
                                        " Hz: " + Qrxc_strerror(hlen));
 
     Output_file out;
-    if (!out.open(task.output)) return failed(EXIT_OUTPUT, "cannot create " + out_name + ": " + out.error());
+    if (!out.open(task.output)) return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, out.error()));
     std::FILE *f = out.stream();
     auto write_all = [&](const void *p, std::size_t n) {
         errno = 0;
         return f != nullptr && std::fwrite(p, 1, n, f) == n;
     };
-    auto write_failed = [&] {
-        const std::string cause = errno_cause();
-        return failed(EXIT_OUTPUT, "cannot write " + out_name + cause);
-    };
+    auto write_failed = [&] { return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text())); };
     if (!standard && !write_all(hdr_bytes, static_cast<std::size_t>(hlen))) return write_failed();
     const int pcm_frame = hdr.pcm_frame;
     const auto frame_bytes = static_cast<std::size_t>(hdr.frame_bytes);
@@ -125,7 +122,7 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     std::uint64_t samples = 0;
     for (;;) {
         const long got = audio.read(pcm.data(), pcm_frame);
-        if (got < 0) return failed(EXIT_SOURCE, "error reading " + in_name + ": " + audio.error());
+        if (got < 0) return failed(EXIT_SOURCE, in_name + ": cannot read input: " + audio.error());
         if (got == 0) break;
         samples += static_cast<std::uint64_t>(got);
         // A final partial frame is completed with silence.
@@ -142,8 +139,8 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
         if (got < pcm_frame) break;
     }
     if (!out.commit(task.replace))
-        return failed(EXIT_OUTPUT, (out.error_number() == EEXIST ? out_name + ": exists; -y replaces it"
-                                                                 : "cannot write " + out_name + ": " + out.error()));
+        return failed(EXIT_OUTPUT, out.error_number() == EEXIST ? msg::output_exists(task.output)
+                                                                : msg::cannot_write_output(task.output, out.error()));
     r.seconds = static_cast<double>(samples) / rate;
     return r;
 }

@@ -54,7 +54,7 @@ int run_import(const Import_options &o) {
     if (!read_input(o.input, in)) return EXIT_SOURCE;
     const int type = stream_type(in);
     if (type == 0) {
-        print_error(o.input + (in.empty() ? ": is empty" : ": holds no G.723.1 speech frames"));
+        print_error(shown_input(o.input) + (in.empty() ? ": is empty" : ": holds no G.723.1 speech frames"));
         return EXIT_FORMAT;
     }
     const int wanted_kind = type == 2 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53;
@@ -80,7 +80,7 @@ int run_import(const Import_options &o) {
     std::FILE *f = out.stream();
     errno = 0;
     if (std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f) != static_cast<std::size_t>(hlen)) {
-        print_error("cannot write " + out.shown() + errno_cause());
+        print_error(msg::cannot_write_output(out.target(), errno_text()));
         return EXIT_OUTPUT;
     }
     std::uint64_t index = 0, concealed[4] = {}, cut = 0;
@@ -114,7 +114,7 @@ int run_import(const Import_options &o) {
         }
         errno = 0;
         if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
-            print_error("cannot write " + out.shown() + errno_cause());
+            print_error(msg::cannot_write_output(out.target(), errno_text()));
             return EXIT_OUTPUT;
         }
         at += static_cast<std::size_t>(used);
@@ -127,8 +127,8 @@ int run_import(const Import_options &o) {
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
                      "%llu untransmitted, %llu cut short)\n",
-                     o.input.c_str(), static_cast<unsigned long long>(total), static_cast<unsigned long long>(index),
-                     static_cast<unsigned long long>(other_rate),
+                     shown_input(o.input).c_str(), static_cast<unsigned long long>(total),
+                     static_cast<unsigned long long>(index), static_cast<unsigned long long>(other_rate),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_SID]),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_UNTRANSMITTED]),
                      static_cast<unsigned long long>(cut));

@@ -19,14 +19,6 @@ struct Info_options {
     bool json = false;
 };
 
-const char *header_error(int code) {
-    switch (code) {
-    case QRXC_ERR_ARG: return "header does not match its type (frame sizes)";
-    case QRXC_ERR_HEADER: return "not a QRX stream header (magic, rate or type)";
-    default: return "header rejected";
-    }
-}
-
 std::string json_string(const std::string &s) {
     std::string out = "\"";
     for (unsigned char c : s) {
@@ -59,13 +51,13 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     };
     const std::string name = shown_input(task.input);
     Input_fd in;
-    if (!in.open(task.input)) return failed(EXIT_SOURCE, name + ": cannot read file (" + in.error() + ")");
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, in.error_message(task.input));
     Qrx_reader reader;
     switch (reader.open(in, ctx)) {
     case Qrx_reader::ok: break;
-    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, name + ": cannot read file");
-    case Qrx_reader::too_short: return failed(EXIT_FORMAT, name + ": too short for a QRX header");
-    case Qrx_reader::rejected: return failed(EXIT_FORMAT, name + ": " + header_error(reader.header_code()));
+    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, msg::cannot_read_input(task.input, 0));
+    case Qrx_reader::too_short: return failed(EXIT_FORMAT, msg::too_short(task.input));
+    case Qrx_reader::rejected: return failed(EXIT_FORMAT, msg::bad_header(task.input, reader.header_code()));
     }
     const G_header &h = reader.header();
     Qrxc_type_desc desc{};
@@ -76,7 +68,7 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     int got = 0;
     while ((got = reader.next(frame.data())) == 1)
         if (g723 && Qrxc_frame_concealed(static_cast<int>(h.type), frame.data()) == 1) ++concealed;
-    if (got < 0) return failed(EXIT_SOURCE, name + ": read failed (the file shrank or could not be read)");
+    if (got < 0) return failed(EXIT_SOURCE, msg::input_shrank(task.input));
 
     const unsigned long long frames = reader.frames_read();
     const unsigned long long trailing = reader.trailing_bytes();

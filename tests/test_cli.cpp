@@ -76,11 +76,18 @@ TEST(Cli, DecodeFailuresHaveDistinctExitCodes) {
         std::string error;
     };
     const Case cases[] = {
-        {"decode " + q(dir.file("none.QRX")), 2, "File Open false"},
-        {"decode " + q(dir.file("bad.QRX")), 3, "This type of file can not be converted."},
-        {"decode " + q(dir.file("ok.QRX")) + " -o " + q(dir.file("no/dir/x.wav")), 4, "Create Failed"},
-        {"info " + q(dir.file("none.QRX")), 2, "cannot read"},
-        {"info " + q(dir.file("bad.QRX")), 3, "not a QRX stream header"},
+        // One wording per fault, whichever command meets it.
+        {"decode " + q(dir.file("none.QRX")), 2, "none.QRX: cannot open input: No such file or directory"},
+        {"info " + q(dir.file("none.QRX")), 2, "none.QRX: cannot open input: No such file or directory"},
+        {"encode -t 1 " + q(dir.file("none.wav")), 2, "none.wav: cannot open input: No such file or directory"},
+        {"export " + q(dir.file("none.QRX")), 2, "none.QRX: cannot open input: No such file or directory"},
+        {"decode " + q(dir.file("bad.QRX")), 3, "bad.QRX: not a QRX stream header (magic, rate or type)"},
+        {"info " + q(dir.file("bad.QRX")), 3, "bad.QRX: not a QRX stream header (magic, rate or type)"},
+        {"export " + q(dir.file("bad.QRX")), 3, "bad.QRX: not a QRX stream header (magic, rate or type)"},
+        // A name never splits a log line.
+        {"info " + q(dir.file("new\nline\x01.QRX")), 2, "new\\nline\\x01.QRX: cannot open input"},
+        {"decode " + q(dir.file("ok.QRX")) + " -o " + q(dir.file("no/dir/x.wav")), 4,
+         "x.wav: cannot create output: "},
     };
     for (const Case &c : cases) {
         const std::string err = dir.file("err.txt");
