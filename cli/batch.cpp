@@ -33,6 +33,12 @@ bool expand_inputs(const Batch_options &opt, const Batch_kind &kind, std::vector
     for (const std::string &in : opt.inputs) {
         std::error_code ec;
         if (in != "-" && fs::is_directory(in, ec)) {
+            if (!opt.recursive && kind.directory_is_entry) {
+                out.emplace_back();
+                out.back().task.input = in;
+                bases.push_back(fs::path(in).parent_path().string());
+                continue;
+            }
             if (!opt.recursive) {
                 error = msg::input_is_directory(in);
                 return false;
@@ -177,6 +183,7 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
                 return EXIT_OUTPUT;
             }
     if (planned.empty()) {
+        std::fputs(kind.text_empty.c_str(), stdout);
         if (!opt.quiet) std::fprintf(stderr, "qrx: no input files found\n");
         return EXIT_OK;
     }
