@@ -95,7 +95,9 @@ bool is_written_through(const std::string &path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
-enum class Outcome { converted, skipped, failed };
+// exists: the output was there and kept, without -y or --skip-existing; the
+// batch fails but says so in one line, not one per file.
+enum class Outcome { converted, skipped, exists, failed };
 
 // The overwrite policy and the -O directories, then the conversion.
 Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Task &task, Qrxc_context *ctx, Task_result &r) {
@@ -109,7 +111,7 @@ Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Task &task, Qr
         if (!opt.force) {
             r.code = EXIT_OUTPUT;
             r.error = msg::output_exists(task.output);
-            return Outcome::failed;
+            return Outcome::exists;
         }
     }
     if (!opt.out_dir.empty() && !task.output.empty() && task.output != "-") {
@@ -211,8 +213,9 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
         Task_result r;
         const Outcome o = run_one(opt, kind, planned[0].task, ctx.get(), r);
         if (!r.text.empty()) std::fputs((kind.text_open + r.text + kind.text_close).c_str(), stdout);
-        if (o == Outcome::failed) print_error(r.error);
-        return o == Outcome::failed ? r.code : EXIT_OK;
+        const bool bad = o == Outcome::failed || o == Outcome::exists;
+        if (bad) print_error(r.error);
+        return bad ? r.code : EXIT_OK;
     }
 
     const std::size_t n = planned.size();
@@ -282,19 +285,25 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
     std::fflush(stdout);
     if (draw) std::fprintf(stderr, "\r%*s\r", 60, "");
 
-    std::size_t converted = 0, skipped = 0, failed = 0;
+    std::size_t converted = 0, skipped = 0, existed = 0, failed = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (outcomes[i] == Outcome::converted) ++converted;
         if (outcomes[i] == Outcome::skipped) ++skipped;
+        if (outcomes[i] == Outcome::exists) ++existed;
         if (outcomes[i] == Outcome::failed) {
             ++failed;
             print_error(results[i].error);
         }
     }
-    if (!opt.quiet || failed > 0)
-        std::fprintf(stderr, "qrx: %zu %s, %zu skipped, %zu failed\n", converted, kind.done_word.c_str(), skipped,
-                     failed);
-    return failed > 0 ? EXIT_BATCH_FAILED : EXIT_OK;
+    // A re-run of a finished batch is not a failure of its files, but scripts
+    // still learn from the status that nothing new was written.
+    if (!opt.quiet || failed > 0 || existed > 0) {
+        const std::string kept =
+            existed > 0 ? std::to_string(existed) + " skipped (exists)" : std::to_string(skipped) + " skipped";
+        std::fprintf(stderr, "qrx: %zu %s, %s, %zu failed\n", converted, kind.done_word.c_str(), kept.c_str(), failed);
+    }
+    if (existed > 0) print_error(msg::outputs_exist_hint(existed));
+    return failed > 0 || existed > 0 ? EXIT_BATCH_FAILED : EXIT_OK;
 }
 
 }  // namespace qrxc::cli

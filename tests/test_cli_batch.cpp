@@ -105,7 +105,8 @@ TEST(CliBatch, OverwritePolicy) {
         const char *says;
     };
     const Case cases[] = {
-        {"", 1, false, "a.wav: exists; -y replaces it"},
+        // A re-run: one hint, not a line per file, and still a non-zero status.
+        {"", 1, false, "1 converted, 1 skipped (exists), 0 failed\nqrx: 1 output exists already"},
         {"--skip-existing", 0, false, "1 converted, 1 skipped, 0 failed"},
         {"-y", 0, true, "2 converted, 0 skipped, 0 failed"},
         {"--force", 0, true, "2 converted"},
@@ -117,6 +118,7 @@ TEST(CliBatch, OverwritePolicy) {
             run_tool(std::string("decode ") + c.flags + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")));
         EXPECT_EQ(r.status, c.status) << c.flags;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.flags << ": " << r.err;
+        EXPECT_EQ(r.err.find("a.wav"), std::string::npos) << c.flags << ": " << r.err;
         EXPECT_EQ(qrxc::test::read_bytes(dir.file("a.wav")) != old, c.replaced) << c.flags;
         EXPECT_GT(qrxc::test::read_bytes(dir.file("b.wav")).size(), 46u) << c.flags;
     }
