@@ -23,6 +23,7 @@ struct Decode_options {
     std::string format;
     std::string input_format = "auto";
     int rate = 0;
+    bool force_format = false;
 };
 
 // Collects the job's message box and draws its progress on the terminal.
@@ -142,11 +143,16 @@ void add_decode_command(CLI::App &app) {
     cmd->add_option("--input-format", opt->input_format,
                     "qrx, or g723 for a standard G.723.1 stream; default: g723 for .g723, .tco, .rco, .bit")
         ->check(CLI::IsMember({"auto", "qrx", "g723"}));
+    add_force_format_flag(*cmd, opt->force_format);
     cmd->callback([opt] {
         Render_settings s;
         s.format_given = !opt->format.empty();
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
+        if (const std::string fault = render_options_fault(s, opt->batch, opt->force_format); !fault.empty()) {
+            print_error(fault);
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
         Batch_kind kind;
         const std::string input_format = opt->input_format;
         // A walk collects what the chosen input format reads, and nothing else.

@@ -92,8 +92,6 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
                      info.samplerate, info.channels, info.channels == 1 ? "" : "s", rate);
 
     const bool standard = o.output_format == "g723";
-    if (standard && o.type != 1 && o.type != 2)
-        return failed(EXIT_FORMAT, "--output-format g723 needs type 1 (5.3 kbit/s) or 2 (6.3 kbit/s)");
     // Standard streams are 8000 Hz by definition.
     if (standard && rate != 8000)
         return failed(EXIT_FORMAT, in_name + " would be coded at " + std::to_string(rate) +
@@ -120,6 +118,7 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
     std::vector<unsigned char> data(QRXC_MAX_FRAME_BYTES);
     std::uint64_t samples = 0;
+    Progress_line line("encoding", task.single && !task.quiet);
     for (;;) {
         const long got = audio.read(pcm.data(), pcm_frame);
         if (got < 0) return failed(EXIT_SOURCE, in_name + ": cannot read input: " + audio.error());
@@ -136,8 +135,10 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
         } else if (!write_all(data.data(), frame_bytes)) {
             return write_failed();
         }
+        if (const int percent = audio.percent_read(); percent >= 0) line.update(percent);
         if (got < pcm_frame) break;
     }
+    line.finish();
     if (!out.commit(task.replace))
         return failed(EXIT_OUTPUT, out.error_number() == EEXIST ? msg::output_exists(task.output)
                                                                 : msg::cannot_write_output(task.output, out.error()));
@@ -165,6 +166,16 @@ void add_encode_command(CLI::App &app) {
                     "qrx, or g723 for a standard G.723.1 stream (types 1 and 2, 8000 Hz; default name .g723)")
         ->check(CLI::IsMember({"qrx", "g723"}));
     cmd->callback([opts]() {
+        // Known before any file is read, so said once.
+        if (opts->output_format == "g723" && opts->type != 1 && opts->type != 2) {
+            print_error("--output-format g723 needs type 1 (5.3 kbit/s) or 2 (6.3 kbit/s)");
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
+        if (opts->output_format == "g723" && opts->rate != 0 && opts->rate != 8000) {
+            print_error("standard G.723.1 streams are 8000 Hz; --rate " + std::to_string(opts->rate) +
+                        " cannot be one");
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
         Batch_kind kind;
         kind.picks = is_audio_file;
         const Encode_options o = *opts;

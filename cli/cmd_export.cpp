@@ -50,7 +50,9 @@ int export_to_standard(const std::string &input, const std::string &target, bool
     if (const int rc = out.prepare(target, input, replace); rc != EXIT_OK) return rc;
     std::FILE *f = out.stream();
     unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
+    Progress_line line("exporting", !quiet);
     for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
+        line.update(static_cast<int>(static_cast<std::uint64_t>(at) * 100 / in.size()));
         const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
         errno = 0;
         if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
@@ -58,6 +60,7 @@ int export_to_standard(const std::string &input, const std::string &target, bool
             return EXIT_OUTPUT;
         }
     }
+    line.finish();
     return out.commit();
 }
 

@@ -85,10 +85,13 @@ int run_import(const Import_options &o) {
     }
     std::uint64_t index = 0, concealed[4] = {}, cut = 0;
     unsigned char frame[24];
+    Progress_line line("importing", !o.quiet);
     for (std::size_t at = 0; at < in.size(); ++index) {
+        line.update(static_cast<int>(static_cast<std::uint64_t>(at) * 100 / in.size()));
         int kind = -1;
         int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, type, frame, &kind);
-        const std::string where = o.input + ": frame " + std::to_string(index) + " at byte " + std::to_string(at);
+        const std::string where =
+            shown_input(o.input) + ": frame " + std::to_string(index) + " at byte " + std::to_string(at);
         const char *advice = "; give --conceal to write such frames as lost frames";
         if (used == QRXC_ERR_BUFFER) {
             if (!o.conceal) {
@@ -119,6 +122,7 @@ int run_import(const Import_options &o) {
         }
         at += static_cast<std::size_t>(used);
     }
+    line.finish();
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total =
         other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;

@@ -124,6 +124,16 @@ std::string output_is_input(const std::string &path) {
     return shown_output(path) + ": is the input file; give another output name";
 }
 
+std::string unknown_extension(const std::string &path, const std::string &ext, const std::string &formats) {
+    return shown_output(path) + ": " + escaped(ext) + " names no output format; the formats are " + formats +
+           " (--format chooses one)";
+}
+
+std::string extension_contradicts(const std::string &path, const std::string &format) {
+    return shown_output(path) + ": the name says another format than --format " + format +
+           "; rename it, or give --force-format";
+}
+
 std::string outputs_exist_hint(std::size_t count) {
     if (count == 1) return "1 output exists already and was kept; -y replaces it, --skip-existing skips it quietly";
     return std::to_string(count) +

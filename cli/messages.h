@@ -41,6 +41,9 @@ std::string cannot_create_output(const std::string &path, const std::string &cau
 std::string cannot_write_output(const std::string &path, const std::string &cause);
 std::string output_exists(const std::string &path);
 std::string output_is_input(const std::string &path);
+// An -o name whose extension names no output format, or another than --format.
+std::string unknown_extension(const std::string &path, const std::string &ext, const std::string &formats);
+std::string extension_contradicts(const std::string &path, const std::string &format);
 // The one line a batch prints for all the outputs it found in place.
 std::string outputs_exist_hint(std::size_t count);
 

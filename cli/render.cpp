@@ -1,10 +1,14 @@
 #include "cli/render.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "cli/qrx_reader.h"
+#include "conversion/output_file.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
@@ -28,6 +32,24 @@ std::uint64_t played_samples(std::uint64_t frames, int pcm_frame, int flags) {
 Audio_format output_format(const Render_settings &s, const std::string &output) {
     if (s.format_given) return s.format;
     return output == "-" ? Audio_format::wav : format_for_name(output, Audio_format::wav);
+}
+
+std::string render_options_fault(const Render_settings &s, const Batch_options &batch, bool force_format) {
+    const std::string &output = batch.output;
+    const bool is_input = std::any_of(batch.inputs.begin(), batch.inputs.end(),
+                                      [&](const std::string &in) { return same_file(in, output); });
+    if (!output.empty() && output != "-" && !written_through(output) && !force_format && !is_input) {
+        const std::string ext = std::filesystem::path(output).extension().string();
+        if (!known_audio_extension(output)) return msg::unknown_extension(output, ext, format_names());
+        if (s.format_given && !ext.empty() && format_for_name(output, s.format) != s.format)
+            return msg::extension_contradicts(output, format_name(s.format));
+    }
+    if (s.rate > 0) return rate_fault(s.format_given ? s.format : output_format(s, output), s.rate);
+    return {};
+}
+
+void add_force_format_flag(CLI::App &cmd, bool &force) {
+    cmd.add_flag("--force-format", force, "Write --format even when the -o name's extension says otherwise");
 }
 
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s) {

@@ -86,8 +86,7 @@ TEST(Cli, DecodeFailuresHaveDistinctExitCodes) {
         {"export " + q(dir.file("bad.QRX")), 3, "bad.QRX: not a QRX stream header (magic, rate or type)"},
         // A name never splits a log line.
         {"info " + q(dir.file("new\nline\x01.QRX")), 2, "new\\nline\\x01.QRX: cannot open input"},
-        {"decode " + q(dir.file("ok.QRX")) + " -o " + q(dir.file("no/dir/x.wav")), 4,
-         "x.wav: cannot create output: "},
+        {"decode " + q(dir.file("ok.QRX")) + " -o " + q(dir.file("no/dir/x.wav")), 4, "x.wav: cannot create output: "},
     };
     for (const Case &c : cases) {
         const std::string err = dir.file("err.txt");
@@ -230,7 +229,7 @@ TEST(Cli, ADirectoryAsInputIsASourceError) {
     qrxc::test::Scratch_dir dir;
     const std::string d = q(dir.file("d.QRX"));
     std::filesystem::create_directory(dir.file("d.QRX"));
-    const std::string to = " -o " + q(dir.file("x.out"));
+    const std::string to = " -o " + q(dir.file("x.wav"));
     for (const std::string &args :
          {"decode " + d + to, "info " + d, "speed " + d + " --level 2" + to, "encode " + d + " -t 1" + to})
         EXPECT_EQ(run_qrx(args).status, 2) << args;

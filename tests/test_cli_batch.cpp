@@ -286,3 +286,33 @@ TEST(CliBatch, VersionAndQuiet) {
 }
 
 #endif  // QRX_CLI
+
+TEST(CliBatch, OptionFaultsStopBeforeAnythingIsWritten) {
+    qrxc::test::Scratch_dir dir;
+    fs::create_directories(dir.file("in"));
+    for (const char *name : {"in/a.QRX", "in/b.QRX"})
+        qrxc::test::write_bytes(dir.file(name), qrxc::test::noise_stream(5, 3));
+    const std::string one = q(dir.file("in/a.QRX"));
+    const std::string all = "-r " + q(dir.file("in")) + " -O " + q(dir.file("out"));
+    const struct {
+        std::string args;
+        const char *says;
+    } cases[] = {
+        {"decode " + one + " -o " + q(dir.file("x.m4a")), ".m4a names no output format; the formats are wav, flac"},
+        {"decode " + one + " --format flac -o " + q(dir.file("x.wav")), "another format than --format flac"},
+        {"speed --level 2 " + one + " --format ogg -o " + q(dir.file("x.mp3")), "another format than --format ogg"},
+        {"decode " + all + " --format opus --rate 44100", "opus output at 44100 Hz is not supported"},
+        {"encode -t 4 --output-format g723 " + all, "needs type 1"},
+        {"encode -t 1 --output-format g723 --rate 16000 " + all, "standard G.723.1 streams are 8000 Hz"},
+    };
+    for (const auto &c : cases) {
+        const auto r = run_tool(c.args);
+        EXPECT_EQ(r.status, 3) << c.args;
+        // Said once, not per file, and no output or directory made.
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(r.err.find(c.says), r.err.rfind(c.says)) << r.err;
+        EXPECT_EQ(qrxc::test::tree(dir.path()), (std::vector<std::string>{"in", "in/a.QRX", "in/b.QRX"})) << c.args;
+    }
+    // The escape, for a name the user insists on.
+    EXPECT_EQ(run_tool("decode -q " + one + " --format flac --force-format -o " + q(dir.file("x.wav"))).status, 0);
+}
