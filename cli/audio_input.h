@@ -6,6 +6,8 @@
 // refused.
 #pragma once
 
+#include <algorithm>
+
 #include <sndfile.h>
 
 #include <cstdint>
@@ -35,6 +37,12 @@ public:
     // True when the input needed mixing down or resampling.
     bool converted() const { return channels_ != 1 || resampler_ != nullptr; }
     const std::string &error() const { return error_; }
+    // How far through the input the reading is, 0..100; -1 when its length
+    // is not known (a pipe).
+    int percent_read() const {
+        return expected_frames_ > 0 ? static_cast<int>(std::min<sf_count_t>(frames_read_ * 100 / expected_frames_, 100))
+                                    : -1;
+    }
 
 private:
     bool fill();

@@ -3,6 +3,7 @@
 #include <sndfile.h>
 #include <soxr.h>
 
+#include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cstdio>
@@ -59,6 +60,54 @@ Audio_format format_for_name(const std::string &path, Audio_format fallback) {
     return fallback;
 }
 
+bool known_audio_extension(const std::string &path) {
+    // An unknown extension is the only one whose answer is the fallback asked for.
+    return std::filesystem::path(path).extension().empty() ||
+           format_for_name(path, Audio_format::raw) == format_for_name(path, Audio_format::wav);
+}
+
+std::string format_names() {
+    std::string names;
+    for (const Format_row &r : FORMATS) names += (names.empty() ? "" : ", ") + std::string(r.name);
+    return names;
+}
+
+// A trial writer on a sink that keeps nothing: sf_format_check passes some
+// rates that the encoders refuse only when opened (Opus at 44100 Hz).
+std::string rate_fault(Audio_format format, int rate) {
+    const Format_row &r = row(format);
+    if (r.sndfile == 0) return {};
+    struct Sink {
+        sf_count_t at = 0, size = 0;
+    } sink;
+    SF_VIRTUAL_IO io{};
+    io.get_filelen = [](void *u) { return static_cast<Sink *>(u)->size; };
+    io.seek = [](sf_count_t off, int whence, void *u) {
+        Sink &k = *static_cast<Sink *>(u);
+        k.at = whence == SEEK_SET ? off : whence == SEEK_CUR ? k.at + off : k.size + off;
+        return k.at;
+    };
+    io.read = [](void *, sf_count_t, void *) { return sf_count_t{0}; };
+    io.write = [](const void *, sf_count_t n, void *u) {
+        Sink &k = *static_cast<Sink *>(u);
+        k.at += n;
+        k.size = std::max(k.size, k.at);
+        return n;
+    };
+    io.tell = [](void *u) { return static_cast<Sink *>(u)->at; };
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = r.sndfile;
+    SNDFILE *trial = sf_format_check(&info) ? sf_open_virtual(&io, SFM_WRITE, &info, &sink) : nullptr;
+    if (trial != nullptr) {
+        sf_close(trial);
+        return {};
+    }
+    return std::string(r.name) + " output at " + std::to_string(rate) +
+           " Hz is not supported by this system's libsndfile";
+}
+
 Audio_output::Audio_output() = default;
 
 Audio_output::~Audio_output() {
@@ -92,15 +141,11 @@ bool Audio_output::start(Output_file &file, Audio_format format, int in_rate, in
         return true;
     }
     if (format == Audio_format::raw) return file.stream() != nullptr;
+    if (error_ = rate_fault(format, out_rate); !error_.empty()) return false;
     SF_INFO info{};
     info.samplerate = out_rate;
     info.channels = 1;
     info.format = r.sndfile;
-    if (!sf_format_check(&info)) {
-        error_ = std::string(r.name) + " output at " + std::to_string(out_rate) +
-                 " Hz is not supported by this system's libsndfile";
-        return false;
-    }
     snd_ = sf_open_fd(file.fd(), SFM_WRITE, &info, 0);
     if (snd_ == nullptr) {
         error_ =

@@ -25,6 +25,12 @@ const char *format_name(Audio_format format);
 const char *format_extension(Audio_format format);  // ".wav", ".flac", ...
 // The format an output name's extension asks for, or fallback.
 Audio_format format_for_name(const std::string &path, Audio_format fallback);
+// True when the name's extension is one of the formats' (or it has none).
+bool known_audio_extension(const std::string &path);
+// "wav, flac, ogg, opus, mp3, raw": for messages.
+std::string format_names();
+// "" when format can be written at rate, else why not.
+std::string rate_fault(Audio_format format, int rate);
 
 // Mono 16-bit PCM at in_rate, resampled to out_rate (out_rate == in_rate:
 // untouched, sample for sample).

@@ -33,8 +33,14 @@ bool expand_inputs(const Batch_options &opt, const Batch_kind &kind, std::vector
     for (const std::string &in : opt.inputs) {
         std::error_code ec;
         if (in != "-" && fs::is_directory(in, ec)) {
+            if (!opt.recursive && kind.directory_is_entry) {
+                out.emplace_back();
+                out.back().task.input = in;
+                bases.push_back(fs::path(in).parent_path().string());
+                continue;
+            }
             if (!opt.recursive) {
-                error = in + ": is a directory; give -r to convert what it holds";
+                error = msg::input_is_directory(in);
                 return false;
             }
             std::vector<std::string> found;
@@ -44,7 +50,7 @@ bool expand_inputs(const Batch_options &opt, const Batch_kind &kind, std::vector
                 if (it->is_regular_file(fe) && kind.picks(it->path().string())) found.push_back(it->path().string());
             }
             if (ec) {
-                error = in + ": cannot list: " + ec.message();
+                error = shown_input(in) + ": cannot list: " + ec.message();
                 return false;
             }
             std::sort(found.begin(), found.end());
@@ -89,21 +95,23 @@ bool is_written_through(const std::string &path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
-enum class Outcome { converted, skipped, failed };
+// exists: the output was there and kept, without -y or --skip-existing; the
+// batch fails but says so in one line, not one per file.
+enum class Outcome { converted, skipped, exists, failed };
 
 // The overwrite policy and the -O directories, then the conversion.
 Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Task &task, Qrxc_context *ctx, Task_result &r) {
     if (!task.output.empty() && same_file(task.input, task.output)) {
         r.code = EXIT_OUTPUT;
-        r.error = task.output + ": is the input file; give another output name";
+        r.error = msg::output_is_input(task.output);
         return Outcome::failed;
     }
     if (!task.output.empty() && !is_written_through(task.output) && output_exists(task.output)) {
         if (opt.skip_existing) return Outcome::skipped;
         if (!opt.force) {
             r.code = EXIT_OUTPUT;
-            r.error = task.output + ": exists; -y replaces it, --skip-existing skips it";
-            return Outcome::failed;
+            r.error = msg::output_exists(task.output);
+            return Outcome::exists;
         }
     }
     if (!opt.out_dir.empty() && !task.output.empty() && task.output != "-") {
@@ -177,6 +185,7 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
                 return EXIT_OUTPUT;
             }
     if (planned.empty()) {
+        std::fputs(kind.text_empty.c_str(), stdout);
         if (!opt.quiet) std::fprintf(stderr, "qrx: no input files found\n");
         return EXIT_OK;
     }
@@ -193,8 +202,8 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
         if (t.output == "-") continue;
         const auto [it, fresh] = owners.emplace(clash_key(t.output), i);
         if (!fresh) {
-            print_error(planned[it->second].task.input + " and " + t.input + " would both write " + t.output +
-                        "; nothing converted");
+            print_error(shown_input(planned[it->second].task.input) + " and " + shown_input(t.input) +
+                        " would both write " + shown_output(t.output) + "; nothing converted");
             return EXIT_OUTPUT;
         }
     }
@@ -204,8 +213,9 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
         Task_result r;
         const Outcome o = run_one(opt, kind, planned[0].task, ctx.get(), r);
         if (!r.text.empty()) std::fputs((kind.text_open + r.text + kind.text_close).c_str(), stdout);
-        if (o == Outcome::failed) print_error(r.error);
-        return o == Outcome::failed ? r.code : EXIT_OK;
+        const bool bad = o == Outcome::failed || o == Outcome::exists;
+        if (bad) print_error(r.error);
+        return bad ? r.code : EXIT_OK;
     }
 
     const std::size_t n = planned.size();
@@ -275,19 +285,25 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
     std::fflush(stdout);
     if (draw) std::fprintf(stderr, "\r%*s\r", 60, "");
 
-    std::size_t converted = 0, skipped = 0, failed = 0;
+    std::size_t converted = 0, skipped = 0, existed = 0, failed = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (outcomes[i] == Outcome::converted) ++converted;
         if (outcomes[i] == Outcome::skipped) ++skipped;
+        if (outcomes[i] == Outcome::exists) ++existed;
         if (outcomes[i] == Outcome::failed) {
             ++failed;
             print_error(results[i].error);
         }
     }
-    if (!opt.quiet || failed > 0)
-        std::fprintf(stderr, "qrx: %zu %s, %zu skipped, %zu failed\n", converted, kind.done_word.c_str(), skipped,
-                     failed);
-    return failed > 0 ? EXIT_BATCH_FAILED : EXIT_OK;
+    // A re-run of a finished batch is not a failure of its files, but scripts
+    // still learn from the status that nothing new was written.
+    if (!opt.quiet || failed > 0 || existed > 0) {
+        const std::string kept =
+            existed > 0 ? std::to_string(existed) + " skipped (exists)" : std::to_string(skipped) + " skipped";
+        std::fprintf(stderr, "qrx: %zu %s, %s, %zu failed\n", converted, kind.done_word.c_str(), kept.c_str(), failed);
+    }
+    if (existed > 0) print_error(msg::outputs_exist_hint(existed));
+    return failed > 0 || existed > 0 ? EXIT_BATCH_FAILED : EXIT_OK;
 }
 
 }  // namespace qrxc::cli

@@ -57,6 +57,11 @@ struct Batch_kind {
     std::function<Task_result(const Task &task, Qrxc_context *ctx)> convert;
     // Wrapped around and between the texts (a JSON array, for instance).
     std::string text_open, text_separator, text_close;
+    // Printed instead when there is no input at all ("[]" for a JSON array).
+    std::string text_empty;
+    // A directory given without -r is one more input (which fails when
+    // converted) instead of stopping the command.
+    bool directory_is_entry = false;
     // The summary's word for a file done.
     std::string done_word = "converted";
 };

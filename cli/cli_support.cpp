@@ -15,9 +15,9 @@ namespace qrxc::cli {
 
 void print_error(const std::string &text) { std::fprintf(stderr, "qrx: %s\n", text.c_str()); }
 
-std::string errno_cause() {
+std::string errno_text() {
     const int err = errno;
-    return err != 0 ? std::string(": ") + std::strerror(err) : std::string();
+    return err != 0 ? os_error(err) : std::string();
 }
 
 Input_fd::~Input_fd() {
@@ -34,17 +34,17 @@ bool Input_fd::open(const std::string &path) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         owned_ = true;
         if (fd_ < 0) {
-            error_ = std::string("cannot open: ") + std::strerror(errno);
+            errno_ = errno;
             return false;
         }
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
-        error_ = std::string("cannot open: ") + std::strerror(errno);
+        errno_ = errno;
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
-        error_ = "cannot open: is a directory";
+        errno_ = EISDIR;
         return false;
     }
     sized_ = S_ISREG(st.st_mode);
@@ -56,9 +56,6 @@ bool Input_fd::open(const std::string &path) {
     }
     return true;
 }
-
-std::string shown_input(const std::string &path) { return path == "-" ? "standard input" : path; }
-std::string shown_output(const std::string &path) { return path == "-" ? "standard output" : path; }
 
 bool same_file(const std::string &a, const std::string &b) {
     if (a == "-" || b == "-") return false;

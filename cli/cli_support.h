@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/messages.h"
+
 struct Qrxc_context;
 
 namespace qrxc::cli {
@@ -22,9 +24,9 @@ enum Exit_code : int {
 // "qrx: <text>" on stderr.
 void print_error(const std::string &text);
 
-// ": No space left on device" and the like for the errno a failed write left
+// "No space left on device" and the like for the errno a failed write left
 // behind, or "" when it left none (the caller clears errno before the write).
-std::string errno_cause();
+std::string errno_text();
 
 // An input opened for reading: "-" is standard input. The descriptor is
 // read once, front to back, so pipes and FIFOs serve as well as files.
@@ -34,10 +36,12 @@ public:
     ~Input_fd();
     Input_fd(const Input_fd &) = delete;
     Input_fd &operator=(const Input_fd &) = delete;
-    // False with error() set ("cannot open: ...").
+    // False with error_number() set (EISDIR for a directory).
     bool open(const std::string &path);
     int get() const { return fd_; }
-    const std::string &error() const { return error_; }
+    int error_number() const { return errno_; }
+    // The open failure as qrx reports it: "<name>: cannot open input: <why>".
+    std::string error_message(const std::string &path) const { return msg::cannot_open_input(path, errno_); }
     // True for a regular file, whose size() is then known: the bytes from
     // start() on (standard input may arrive partly read).
     bool sized() const { return sized_; }
@@ -50,12 +54,8 @@ private:
     bool sized_ = false;
     std::uint64_t size_ = 0;
     std::uint64_t start_ = 0;
-    std::string error_;
+    int errno_ = 0;
 };
-
-// How a path is named in messages: "-" is standard input or output.
-std::string shown_input(const std::string &path);
-std::string shown_output(const std::string &path);
 
 // True when both paths name the same existing file (links included).
 bool same_file(const std::string &a, const std::string &b);

@@ -26,6 +26,7 @@ struct Decode_options {
     int rate = 0;
     std::string stream;
     Capture_options capture;
+    bool force_format = false;
 };
 
 // Collects the job's message box and draws its progress on the terminal.
@@ -64,15 +65,46 @@ std::uint64_t decoded_size(const Input_fd &in) {
     return wav_data_bytes(in.size() - static_cast<std::uint64_t>(len), h.frame_bytes, h.pcm_frame);
 }
 
-// The converter's WAV through the conversion job, with its messages.
+// What is wrong with the header at the start of a regular file, worded as
+// qrx info words it; a stream that cannot be read again gets the generic fault.
+std::string header_problem(const Input_fd &in, const std::string &path) {
+    unsigned char hdr[16] = {};
+    const ssize_t got = in.sized() ? ::pread(in.get(), hdr, sizeof hdr, static_cast<off_t>(in.start())) : -1;
+    if (got < 0) return msg::bad_header(path, 0);
+    if (got < 4) return msg::too_short(path);
+    const int len = Qrxc_header_length(hdr);
+    if (len < 0) return msg::bad_header(path, len);
+    if (got < len) return msg::too_short(path);
+    Context ctx;
+    G_header h{};
+    const int code = ctx.get() == nullptr ? 0 : Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &h, hdr);
+    return msg::bad_header(path, code < 0 ? code : QRXC_ERR_ARG);
+}
+
+// The job's outcome in plain words: its message-box texts belong to the dialog.
+std::string job_failure(Job_result result, const Conversion_job &job, const Input_fd &in, const Task &task) {
+    const std::string &cause = job.failure_cause();
+    switch (result) {
+    case Job_result::open_failed: return msg::cannot_read_input(task.input, 0);
+    case Job_result::bad_header: return header_problem(in, task.input);
+    case Job_result::read_failed: return msg::input_shrank(task.input);
+    case Job_result::create_failed:
+        return cause == "it exists" ? msg::output_exists(task.output) : msg::cannot_create_output(task.output, cause);
+    case Job_result::write_failed: return msg::cannot_write_output(task.output, cause);
+    case Job_result::cancelled:
+    case Job_result::success: break;
+    }
+    return {};
+}
+
+// The converter's WAV through the conversion job.
 Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
     Task_result r;
     const std::string in_name = shown_input(task.input);
-    const std::string out_name = shown_output(task.output);
     Input_fd in;
     if (!in.open(task.input)) {
         r.code = EXIT_SOURCE;
-        r.error = in_name + ": " + MSG_OPEN_FAILED + " (" + in.error() + ")";
+        r.error = in.error_message(task.input);
         return r;
     }
     if (const std::uint64_t pcm = decoded_size(in); pcm > WAV_MAX_DATA_BYTES) {
@@ -90,13 +122,7 @@ Task_result decode_with_job(const Task &task, Qrxc_context *ctx) {
     ui.line.finish();
     r.code = exit_code_for(result);
     if (result != Job_result::success) {
-        std::string text = ui.last_message;
-        if (result == Job_result::open_failed || result == Job_result::bad_header) text = in_name + ": " + text;
-        if (task.output == "-" && text.starts_with("-")) text = out_name + text.substr(1);
-        if (result == Job_result::read_failed) text += " (" + in_name + " could not be read to its end)";
-        if ((result == Job_result::create_failed || result == Job_result::write_failed) && !job.failure_cause().empty())
-            text += " (" + job.failure_cause() + ")";
-        r.error = text;
+        r.error = job_failure(result, job, in, task);
         return r;
     }
     r.seconds = job.seconds_converted();
@@ -122,12 +148,17 @@ void add_decode_command(CLI::App &app) {
                     ".tco, .rco, .bit, pcap for .pcap, .pcapng, .cap")
         ->check(CLI::IsMember({"auto", "qrx", "g723", "pcap"}));
     add_capture_options(*cmd, opt->stream, opt->capture);
+    add_force_format_flag(*cmd, opt->force_format);
     cmd->callback([opt] {
         if (!opt->stream.empty()) opt->capture.ssrc = ssrc_option(opt->stream);
         Render_settings s;
         s.format_given = !opt->format.empty();
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
+        if (const std::string fault = render_options_fault(s, opt->batch, opt->force_format); !fault.empty()) {
+            print_error(fault);
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
         Batch_kind kind;
         const std::string input_format = opt->input_format;
         // A walk collects what the chosen input format reads, and nothing else.

@@ -78,10 +78,10 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     const std::string in_name = shown_input(task.input);
     const std::string out_name = shown_output(task.output);
     Input_fd in;
-    if (!in.open(task.input)) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + in.error());
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, in.error_message(task.input));
     SF_INFO info{};
     std::unique_ptr<SNDFILE, Sndfile_closer> snd(sf_open_fd(in.get(), SFM_READ, &info, 0));
-    if (!snd) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + sf_strerror(nullptr));
+    if (!snd) return failed(EXIT_SOURCE, in_name + ": not audio this tool can read: " + sf_strerror(nullptr));
     const int rate = o.rate != 0                                                                       ? o.rate
                      : info.samplerate == 8000 || info.samplerate == 12000 || info.samplerate == 16000 ? info.samplerate
                                                                                                        : 8000;
@@ -92,8 +92,6 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
                      info.samplerate, info.channels, info.channels == 1 ? "" : "s", rate);
 
     const bool standard = o.output_format == "g723";
-    if (standard && o.type != 1 && o.type != 2)
-        return failed(EXIT_FORMAT, "--output-format g723 needs type 1 (5.3 kbit/s) or 2 (6.3 kbit/s)");
     // Standard streams are 8000 Hz by definition.
     if (standard && rate != 8000)
         return failed(EXIT_FORMAT, in_name + " would be coded at " + std::to_string(rate) +
@@ -107,25 +105,23 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
                                        " Hz: " + Qrxc_strerror(hlen));
 
     Output_file out;
-    if (!out.open(task.output)) return failed(EXIT_OUTPUT, "cannot create " + out_name + ": " + out.error());
+    if (!out.open(task.output)) return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, out.error()));
     std::FILE *f = out.stream();
     auto write_all = [&](const void *p, std::size_t n) {
         errno = 0;
         return f != nullptr && std::fwrite(p, 1, n, f) == n;
     };
-    auto write_failed = [&] {
-        const std::string cause = errno_cause();
-        return failed(EXIT_OUTPUT, "cannot write " + out_name + cause);
-    };
+    auto write_failed = [&] { return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text())); };
     if (!standard && !write_all(hdr_bytes, static_cast<std::size_t>(hlen))) return write_failed();
     const int pcm_frame = hdr.pcm_frame;
     const auto frame_bytes = static_cast<std::size_t>(hdr.frame_bytes);
     std::vector<short> pcm(QRXC_MAX_PCM_FRAME);
     std::vector<unsigned char> data(QRXC_MAX_FRAME_BYTES);
     std::uint64_t samples = 0;
+    Progress_line line("encoding", task.single && !task.quiet);
     for (;;) {
         const long got = audio.read(pcm.data(), pcm_frame);
-        if (got < 0) return failed(EXIT_SOURCE, "error reading " + in_name + ": " + audio.error());
+        if (got < 0) return failed(EXIT_SOURCE, in_name + ": cannot read input: " + audio.error());
         if (got == 0) break;
         samples += static_cast<std::uint64_t>(got);
         // A final partial frame is completed with silence.
@@ -139,11 +135,13 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
         } else if (!write_all(data.data(), frame_bytes)) {
             return write_failed();
         }
+        if (const int percent = audio.percent_read(); percent >= 0) line.update(percent);
         if (got < pcm_frame) break;
     }
+    line.finish();
     if (!out.commit(task.replace))
-        return failed(EXIT_OUTPUT, (out.error_number() == EEXIST ? out_name + ": exists; -y replaces it"
-                                                                 : "cannot write " + out_name + ": " + out.error()));
+        return failed(EXIT_OUTPUT, out.error_number() == EEXIST ? msg::output_exists(task.output)
+                                                                : msg::cannot_write_output(task.output, out.error()));
     r.seconds = static_cast<double>(samples) / rate;
     return r;
 }
@@ -168,6 +166,16 @@ void add_encode_command(CLI::App &app) {
                     "qrx, or g723 for a standard G.723.1 stream (types 1 and 2, 8000 Hz; default name .g723)")
         ->check(CLI::IsMember({"qrx", "g723"}));
     cmd->callback([opts]() {
+        // Known before any file is read, so said once.
+        if (opts->output_format == "g723" && opts->type != 1 && opts->type != 2) {
+            print_error("--output-format g723 needs type 1 (5.3 kbit/s) or 2 (6.3 kbit/s)");
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
+        if (opts->output_format == "g723" && opts->rate != 0 && opts->rate != 8000) {
+            print_error("standard G.723.1 streams are 8000 Hz; --rate " + std::to_string(opts->rate) +
+                        " cannot be one");
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
         Batch_kind kind;
         kind.picks = is_audio_file;
         const Encode_options o = *opts;

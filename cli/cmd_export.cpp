@@ -18,16 +18,19 @@
 namespace qrxc::cli {
 
 int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet, bool pcap) {
+    const std::string name = shown_input(input);
     std::vector<unsigned char> in;
     if (!read_input(input, in)) return EXIT_SOURCE;
     G_header info{};
     const int header = qrx_header(in.data(), in.size(), info);
     if (header < 0) {
-        print_error(input + ": not a QRX stream");
+        const int len = in.size() >= 4 ? Qrxc_header_length(in.data()) : 0;
+        const bool short_file = in.size() < 4 || (len > 0 && in.size() < static_cast<std::size_t>(len));
+        print_error(short_file ? msg::too_short(input) : msg::bad_header(input, len < 0 ? len : header));
         return EXIT_FORMAT;
     }
     if (info.type > 2) {
-        print_error(input + ": is a type " + std::to_string(info.type) +
+        print_error(shown_input(input) + ": is a type " + std::to_string(info.type) +
                     " (ADPCM) stream; only G.723.1 streams (types 0, 1, 2) have a standard form");
         return EXIT_FORMAT;
     }
@@ -35,15 +38,15 @@ int export_to_standard(const std::string &input, const std::string &target, bool
         std::fprintf(stderr,
                      "qrx: %s: type 0: the audio inside was resampled by 3/4 before coding, so other G.723.1 "
                      "tools play it at another speed\n",
-                     input.c_str());
+                     name.c_str());
     else if (!quiet && info.sample_rate != 8000)
-        std::fprintf(stderr, "qrx: %s: labelled %u Hz; standard G.723.1 streams play at 8000 Hz\n", input.c_str(),
+        std::fprintf(stderr, "qrx: %s: labelled %u Hz; standard G.723.1 streams play at 8000 Hz\n", name.c_str(),
                      static_cast<unsigned>(info.sample_rate));
 
     const std::size_t frame_bytes = info.frame_bytes;
     const std::size_t body = in.size() - static_cast<std::size_t>(header);
     if (body % frame_bytes != 0 && !quiet)
-        std::fprintf(stderr, "qrx: %s: ignored %zu bytes of a partial last frame, as a decoder does\n", input.c_str(),
+        std::fprintf(stderr, "qrx: %s: ignored %zu bytes of a partial last frame, as a decoder does\n", name.c_str(),
                      body % frame_bytes);
 
     Staged_output out;
@@ -51,7 +54,9 @@ int export_to_standard(const std::string &input, const std::string &target, bool
     std::FILE *f = out.stream();
     std::vector<unsigned char> frames;  // for a capture, packetised at the end
     unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
+    Progress_line line("exporting", !quiet);
     for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
+        line.update(static_cast<int>(static_cast<std::uint64_t>(at) * 100 / in.size()));
         const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
         if (pcap && n > 0) {
             frames.insert(frames.end(), bits, bits + n);
@@ -59,14 +64,14 @@ int export_to_standard(const std::string &input, const std::string &target, bool
         }
         errno = 0;
         if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
-            const std::string cause = n < 0 ? std::string() : errno_cause();
-            print_error("cannot write " + out.shown() + cause);
+            print_error(msg::cannot_write_output(target, n < 0 ? std::string() : errno_text()));
             return EXIT_OUTPUT;
         }
     }
+    line.finish();
     errno = 0;
     if (pcap && (std::fflush(f) != 0 || !write_rtp_capture(frames.data(), frames.size(), ::fileno(f)))) {
-        print_error("cannot write " + out.shown() + errno_cause());
+        print_error(msg::cannot_write_output(target, errno_text()));
         return EXIT_OUTPUT;
     }
     return out.commit();

@@ -54,7 +54,7 @@ int run_import(const Import_options &o) {
     if (!read_input(o.input, in)) return EXIT_SOURCE;
     const int type = stream_type(in);
     if (type == 0) {
-        print_error(o.input + (in.empty() ? ": is empty" : ": holds no G.723.1 speech frames"));
+        print_error(shown_input(o.input) + (in.empty() ? ": is empty" : ": holds no G.723.1 speech frames"));
         return EXIT_FORMAT;
     }
     const int wanted_kind = type == 2 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53;
@@ -80,15 +80,18 @@ int run_import(const Import_options &o) {
     std::FILE *f = out.stream();
     errno = 0;
     if (std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f) != static_cast<std::size_t>(hlen)) {
-        print_error("cannot write " + out.shown() + errno_cause());
+        print_error(msg::cannot_write_output(out.target(), errno_text()));
         return EXIT_OUTPUT;
     }
     std::uint64_t index = 0, concealed[4] = {}, cut = 0;
     unsigned char frame[24];
+    Progress_line line("importing", !o.quiet);
     for (std::size_t at = 0; at < in.size(); ++index) {
+        line.update(static_cast<int>(static_cast<std::uint64_t>(at) * 100 / in.size()));
         int kind = -1;
         int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, type, frame, &kind);
-        const std::string where = o.input + ": frame " + std::to_string(index) + " at byte " + std::to_string(at);
+        const std::string where =
+            shown_input(o.input) + ": frame " + std::to_string(index) + " at byte " + std::to_string(at);
         const char *advice = "; give --conceal to write such frames as lost frames";
         if (used == QRXC_ERR_BUFFER) {
             if (!o.conceal) {
@@ -114,11 +117,12 @@ int run_import(const Import_options &o) {
         }
         errno = 0;
         if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
-            print_error("cannot write " + out.shown() + errno_cause());
+            print_error(msg::cannot_write_output(out.target(), errno_text()));
             return EXIT_OUTPUT;
         }
         at += static_cast<std::size_t>(used);
     }
+    line.finish();
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total =
         other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
@@ -127,8 +131,8 @@ int run_import(const Import_options &o) {
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
                      "%llu untransmitted, %llu cut short)\n",
-                     o.input.c_str(), static_cast<unsigned long long>(total), static_cast<unsigned long long>(index),
-                     static_cast<unsigned long long>(other_rate),
+                     shown_input(o.input).c_str(), static_cast<unsigned long long>(total),
+                     static_cast<unsigned long long>(index), static_cast<unsigned long long>(other_rate),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_SID]),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_UNTRANSMITTED]),
                      static_cast<unsigned long long>(cut));

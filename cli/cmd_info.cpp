@@ -1,5 +1,6 @@
 // qrx info: what QRX files' headers say, how many frames follow, and how
-// many of them the decoder will conceal; as text or as one JSON array.
+// many of them the decoder will conceal; as text, as one JSON array (an
+// object per input, failed ones included) or as JSON lines.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
@@ -9,43 +10,22 @@
 #include "cli/capture/capture_commands.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "cli/qrx_reader.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
 namespace {
 
+enum class Info_form { text, json, json_lines };
+
 struct Info_options {
     Batch_options batch;
     bool json = false;
+    bool json_lines = false;
     std::string stream;
     Capture_options capture;
 };
-
-const char *header_error(int code) {
-    switch (code) {
-    case QRXC_ERR_ARG: return "header does not match its type (frame sizes)";
-    case QRXC_ERR_HEADER: return "not a QRX stream header (magic, rate or type)";
-    default: return "header rejected";
-    }
-}
-
-std::string json_string(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string format(const char *fmt, auto... args) {
     char buf[512];
@@ -53,22 +33,31 @@ std::string format(const char *fmt, auto... args) {
     return buf;
 }
 
-Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
+Task_result info_file(const Task &task, Qrxc_context *ctx, Info_form form) {
+    const bool json = form != Info_form::text;
+    const std::string indent = form == Info_form::json ? "  " : "";
+    const std::string end = form == Info_form::json_lines ? "\n" : "";
+    const std::string file = json_name("file", task.input == "-" ? "standard input" : task.input);
     Task_result r;
-    auto failed = [&](int code, const std::string &text) {
+    // A failed input keeps its place in the JSON: the file and why.
+    auto failed = [&](int code, const std::string &text, const char *kind) {
         r.code = code;
         r.error = text;
+        if (json)
+            r.text = indent + "{" + file + ", \"error\": {\"code\": \"" + kind +
+                     "\", \"message\": " + json_string(text) + "}}" + end;
         return r;
     };
     const std::string name = shown_input(task.input);
     Input_fd in;
-    if (!in.open(task.input)) return failed(EXIT_SOURCE, name + ": cannot read file (" + in.error() + ")");
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, in.error_message(task.input), "cannot_open");
     Qrx_reader reader;
     switch (reader.open(in, ctx)) {
     case Qrx_reader::ok: break;
-    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, name + ": cannot read file");
-    case Qrx_reader::too_short: return failed(EXIT_FORMAT, name + ": too short for a QRX header");
-    case Qrx_reader::rejected: return failed(EXIT_FORMAT, name + ": " + header_error(reader.header_code()));
+    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, msg::cannot_read_input(task.input, 0), "cannot_read");
+    case Qrx_reader::too_short: return failed(EXIT_FORMAT, msg::too_short(task.input), "too_short");
+    case Qrx_reader::rejected:
+        return failed(EXIT_FORMAT, msg::bad_header(task.input, reader.header_code()), "bad_header");
     }
     const G_header &h = reader.header();
     Qrxc_type_desc desc{};
@@ -79,7 +68,7 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     int got = 0;
     while ((got = reader.next(frame.data())) == 1)
         if (g723 && Qrxc_frame_concealed(static_cast<int>(h.type), frame.data()) == 1) ++concealed;
-    if (got < 0) return failed(EXIT_SOURCE, name + ": read failed (the file shrank or could not be read)");
+    if (got < 0) return failed(EXIT_SOURCE, msg::input_shrank(task.input), "cannot_read");
 
     const unsigned long long frames = reader.frames_read();
     const unsigned long long trailing = reader.trailing_bytes();
@@ -89,7 +78,7 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     const std::string type_name = known ? desc.coder : "unknown";
     r.seconds = seconds;
     if (json) {
-        r.text = "  {\"file\": " + json_string(name) +
+        r.text = indent + "{" + file +
                  format(", \"header\": \"%s\", \"header_bytes\": %d", hlen == 16 ? "long" : "short", hlen) +
                  format(", \"version_byte\": %u, \"sample_rate\": %u, \"type\": %u", version, unsigned(h.sample_rate),
                         unsigned(h.type)) +
@@ -98,7 +87,8 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
                         unsigned(h.frame_bytes), unsigned(h.header_size)) +
                  format(", \"frames\": %llu, \"duration\": %.3f, \"trailing_bytes\": %llu", frames, seconds, trailing) +
                  (g723 ? format(", \"concealed_frames\": %llu}", static_cast<unsigned long long>(concealed))
-                       : std::string(", \"concealed_frames\": null}"));
+                       : std::string(", \"concealed_frames\": null}")) +
+                 end;
         return r;
     }
     r.text = "file:         " + name + "\n" +
@@ -121,25 +111,32 @@ void add_info_command(CLI::App &app) {
     auto opt = std::make_shared<Info_options>();
     CLI::App *cmd = app.add_subcommand("info", "Show QRX files' headers, frame counts, durations and concealed frames");
     add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", false);
-    cmd->add_flag("--json", opt->json, "Print one JSON array with an object per file");
+    auto *json = cmd->add_flag("--json", opt->json,
+                               "Print one JSON array with an object per input (failed ones carry \"error\")");
+    cmd->add_flag("--json-lines", opt->json_lines, "Print one JSON object per input and line, as each is read")
+        ->excludes(json);
     add_capture_options(*cmd, opt->stream, opt->capture);
     cmd->callback([opt] {
         if (!opt->stream.empty()) opt->capture.ssrc = ssrc_option(opt->stream);
         Batch_kind kind;
         kind.picks = [](const std::string &path) { return has_qrx_extension(path) || is_capture_name(path); };
         kind.done_word = "read";
-        const bool json = opt->json;
+        const Info_form form = opt->json ? Info_form::json : opt->json_lines ? Info_form::json_lines : Info_form::text;
         const Capture_options capture = opt->capture;
-        kind.convert = [json, capture](const Task &t, Qrxc_context *ctx) {
-            return is_capture_name(t.input) ? capture_info(t, json, capture) : info_file(t, ctx, json);
+        kind.convert = [form, capture](const Task &t, Qrxc_context *ctx) {
+            if (is_capture_name(t.input))
+                return capture_info(t, form != Info_form::text, form == Info_form::json_lines, capture);
+            return info_file(t, ctx, form);
         };
-        if (json) {
+        if (form == Info_form::json) {
             kind.text_open = "[\n";
             kind.text_separator = ",\n";
             kind.text_close = "\n]\n";
-        } else {
-            kind.text_separator = "\n";
+            kind.text_empty = "[]\n";
         }
+        if (form == Info_form::text) kind.text_separator = "\n";
+        // A directory without -r is an input that failed, not the end of the index.
+        kind.directory_is_entry = form != Info_form::text;
         const int rc = run_batch(opt->batch, kind);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });

@@ -22,6 +22,7 @@ struct Speed_options {
     int pitch = 0;
     bool vibrato = false;
     std::string echo;  // "short" or "long"
+    bool force_format = false;
 };
 
 constexpr int EFFECT_MODE = 0x80;
@@ -96,6 +97,7 @@ void add_speed_command(CLI::App &app) {
         ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
         ->check(CLI::Range(1000, 384000));
+    add_force_format_flag(*cmd, opt->force_format);
     cmd->callback([opt] {
         const int flags = flags_for(*opt);
         if (flags < 0) throw CLI::RuntimeError(EXIT_FORMAT);
@@ -104,6 +106,10 @@ void add_speed_command(CLI::App &app) {
         s.format_given = !opt->format.empty();
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
+        if (const std::string fault = render_options_fault(s, opt->batch, opt->force_format); !fault.empty()) {
+            print_error(fault);
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
         Batch_kind kind;
         kind.picks = has_qrx_extension;
         kind.default_output = [flags, s](const std::string &in) { return speed_output_for(in, flags, s); };

@@ -82,7 +82,7 @@ std::string with_extension(const std::string &path, const std::string &ext) {
 bool read_input(const std::string &path, std::vector<unsigned char> &bytes, std::string &error) {
     Input_fd in;
     if (!in.open(path)) {
-        error = "cannot read " + shown_input(path) + ": " + in.error();
+        error = in.error_message(path);
         return false;
     }
     bytes.clear();
@@ -92,14 +92,14 @@ bool read_input(const std::string &path, std::vector<unsigned char> &bytes, std:
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = "cannot read " + shown_input(path) + ": " + std::strerror(errno);
+            error = msg::cannot_read_input(path, errno);
             return false;
         }
         bytes.insert(bytes.end(), buf, buf + n);
     }
     // A file that shrank while it was read is a read failure, not a short stream.
     if (in.sized() && bytes.size() < in.size()) {
-        error = "cannot read " + shown_input(path) + " to its end";
+        error = msg::input_shrank(path);
         return false;
     }
     return true;
@@ -114,13 +114,14 @@ bool read_input(const std::string &path, std::vector<unsigned char> &bytes) {
 
 int Staged_output::prepare(const std::string &target, const std::string &input, bool replace) {
     shown_ = shown_output(target);
+    target_ = target;
     replace_ = replace;
     if (input != "-" && target != "-" && same_file(input, target)) {
-        print_error(target + ": is the input file; give another output name");
+        print_error(msg::output_is_input(target));
         return EXIT_OUTPUT;
     }
     if (!file_.open(target) || file_.stream() == nullptr) {
-        print_error("cannot create " + shown_ + ": " + file_.error());
+        print_error(msg::cannot_create_output(target, file_.error()));
         return EXIT_OUTPUT;
     }
     return EXIT_OK;
@@ -128,8 +129,8 @@ int Staged_output::prepare(const std::string &target, const std::string &input, 
 
 int Staged_output::commit() {
     if (file_.commit(replace_)) return EXIT_OK;
-    print_error(file_.error_number() == EEXIST ? shown_ + ": exists; -y replaces it"
-                                               : "cannot write " + shown_ + ": " + file_.error());
+    print_error(file_.error_number() == EEXIST ? msg::output_exists(target_)
+                                               : msg::cannot_write_output(target_, file_.error()));
     return EXIT_OUTPUT;
 }
 
@@ -141,7 +142,6 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
         return r;
     };
     const std::string input = shown_input(task.input);
-    const std::string shown = shown_output(task.output);
     std::vector<unsigned char> in;
     std::string error;
     if (!read_input(task.input, in, error)) return failed(EXIT_SOURCE, error);
@@ -157,11 +157,11 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
 
     Output_file out;
     if (!out.open(task.output) || out.stream() == nullptr)
-        return failed(EXIT_OUTPUT, "cannot create " + shown + ": " + out.error());
+        return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, out.error()));
     Wav_writer wav;
     wav.set_format(8000);
     errno = 0;
-    if (!wav.open(out.stream())) return failed(EXIT_OUTPUT, "cannot create " + shown + errno_cause());
+    if (!wav.open(out.stream())) return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, errno_text()));
     Progress_line progress("decoding", task.single && !task.quiet);
     std::uint64_t count[4] = {}, cut = 0;
     short pcm[240];
@@ -182,13 +182,13 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
         }
         to_little_endian(pcm, le, 240);
         errno = 0;
-        if (!wav.write(le, sizeof le)) return failed(EXIT_OUTPUT, "cannot write " + shown + errno_cause());
+        if (!wav.write(le, sizeof le)) return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text()));
         at += static_cast<std::size_t>(used);
         progress.update(progress_position(at, in.size()));
     }
     progress.finish();
     errno = 0;
-    if (!wav.close()) return failed(EXIT_OUTPUT, "cannot write " + shown + errno_cause());
+    if (!wav.close()) return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text()));
     const std::uint64_t concealed = count[QRXC_G723_KIND_SID] + count[QRXC_G723_KIND_UNTRANSMITTED] + cut;
     // Lost audio is worth saying even under -q.
     if (concealed > 0)
@@ -200,8 +200,8 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
                      static_cast<unsigned long long>(count[QRXC_G723_KIND_UNTRANSMITTED]),
                      static_cast<unsigned long long>(cut));
     if (!out.commit(task.replace))
-        return failed(EXIT_OUTPUT, out.error_number() == EEXIST ? shown + ": exists; -y replaces it"
-                                                                : "cannot write " + shown + ": " + out.error());
+        return failed(EXIT_OUTPUT, out.error_number() == EEXIST ? msg::output_exists(task.output)
+                                                                : msg::cannot_write_output(task.output, out.error()));
     r.seconds = static_cast<double>(frames) * 240 / 8000;
     if (task.single && !task.quiet && !written_through(task.output)) r.text = task.output + MSG_CREATE_SUCCESS + "\n";
     return r;

@@ -45,12 +45,14 @@ public:
     int prepare(const std::string &target, const std::string &input, bool replace);
     std::FILE *stream() { return file_.stream(); }
     const std::string &shown() const { return shown_; }
+    const std::string &target() const { return target_; }
     // Puts the written file in place: EXIT_OK or EXIT_OUTPUT with the message printed.
     int commit();
 
 private:
     Output_file file_;
     std::string shown_;
+    std::string target_;
     bool replace_ = false;
 };
 

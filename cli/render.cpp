@@ -1,10 +1,14 @@
 #include "cli/render.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "cli/qrx_reader.h"
+#include "conversion/output_file.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
@@ -30,6 +34,24 @@ Audio_format output_format(const Render_settings &s, const std::string &output) 
     return output == "-" ? Audio_format::wav : format_for_name(output, Audio_format::wav);
 }
 
+std::string render_options_fault(const Render_settings &s, const Batch_options &batch, bool force_format) {
+    const std::string &output = batch.output;
+    const bool is_input = std::any_of(batch.inputs.begin(), batch.inputs.end(),
+                                      [&](const std::string &in) { return same_file(in, output); });
+    if (!output.empty() && output != "-" && !written_through(output) && !force_format && !is_input) {
+        const std::string ext = std::filesystem::path(output).extension().string();
+        if (!known_audio_extension(output)) return msg::unknown_extension(output, ext, format_names());
+        if (s.format_given && !ext.empty() && format_for_name(output, s.format) != s.format)
+            return msg::extension_contradicts(output, format_name(s.format));
+    }
+    if (s.rate > 0) return rate_fault(s.format_given ? s.format : output_format(s, output), s.rate);
+    return {};
+}
+
+void add_force_format_flag(CLI::App &cmd, bool &force) {
+    cmd.add_flag("--force-format", force, "Write --format even when the -o name's extension says otherwise");
+}
+
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s) {
     Task_result r;
     auto failed = [&](int code, const std::string &text) {
@@ -40,12 +62,13 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
     const std::string in_name = shown_input(task.input);
     const std::string out_name = shown_output(task.output);
     Input_fd in;
-    if (!in.open(task.input)) return failed(EXIT_SOURCE, in_name + ": " + in.error());
+    if (!in.open(task.input)) return failed(EXIT_SOURCE, in.error_message(task.input));
     Qrx_reader reader;
     switch (reader.open(in, ctx)) {
     case Qrx_reader::ok: break;
-    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, in_name + ": cannot read");
-    default: return failed(EXIT_FORMAT, in_name + ": not a QRX stream this tool can decode");
+    case Qrx_reader::unreadable: return failed(EXIT_SOURCE, msg::cannot_read_input(task.input, 0));
+    case Qrx_reader::too_short: return failed(EXIT_FORMAT, msg::too_short(task.input));
+    case Qrx_reader::rejected: return failed(EXIT_FORMAT, msg::bad_header(task.input, reader.header_code()));
     }
     const G_header &h = reader.header();
     const int in_rate = static_cast<int>(h.sample_rate);
@@ -64,9 +87,10 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
     }
 
     Output_file file;
-    if (!file.open(task.output)) return failed(EXIT_OUTPUT, out_name + ": cannot create (" + file.error() + ")");
+    if (!file.open(task.output)) return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, file.error()));
     Audio_output out;
-    if (!out.start(file, format, in_rate, out_rate)) return failed(EXIT_OUTPUT, out_name + ": " + out.error());
+    if (!out.start(file, format, in_rate, out_rate))
+        return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, out.error()));
 
     const std::size_t n = h.pcm_frame;
     std::vector<unsigned char> coded(h.frame_bytes);
@@ -82,25 +106,25 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
     while ((got = reader.next(coded.data())) == 1) {
         if (Qrxc_frame_ctx(ctx, pcm.data(), coded.data()) != 0) return failed(EXIT_FORMAT, in_name + ": cannot decode");
         errno = 0;
-        if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed" + errno_cause());
+        if (!emit()) return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text()));
         if (reader.frames_expected() > 0)
             line.update(static_cast<int>(reader.frames_read() * 100 / reader.frames_expected()));
     }
-    if (got < 0) return failed(EXIT_SOURCE, in_name + ": read failed (the file shrank or could not be read)");
+    if (got < 0) return failed(EXIT_SOURCE, msg::input_shrank(task.input));
     if (s.speed_flags >= 0) {
         // The speed control holds up to a period more than a frame back;
         // two frames of silence bring the end of the speech out.
         std::fill(pcm.begin(), pcm.end(), short{0});
         errno = 0;
         for (int i = 0; i < 2; ++i)
-            if (!emit()) return failed(EXIT_OUTPUT, out_name + ": write failed" + errno_cause());
+            if (!emit()) return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text()));
     }
     line.finish();
     errno = 0;
-    if (!out.finish()) return failed(EXIT_OUTPUT, out_name + ": write failed" + errno_cause());
+    if (!out.finish()) return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text()));
     if (!file.commit(task.replace))
-        return failed(EXIT_OUTPUT,
-                      out_name + ": " + (file.error_number() == EEXIST ? "exists; -y replaces it" : file.error()));
+        return failed(EXIT_OUTPUT, file.error_number() == EEXIST ? msg::output_exists(task.output)
+                                                                 : msg::cannot_write_output(task.output, file.error()));
     r.seconds = static_cast<double>(reader.frames_read()) * h.pcm_frame / in_rate;
     return r;
 }

@@ -8,6 +8,10 @@
 #include "cli/audio_output.h"
 #include "cli/batch.h"
 
+namespace CLI {
+class App;
+}
+
 namespace qrxc::cli {
 
 struct Render_settings {
@@ -19,6 +23,16 @@ struct Render_settings {
 
 // The format an output gets: --format, else its name's extension, else WAV.
 Audio_format output_format(const Render_settings &s, const std::string &output);
+
+// What the options alone make impossible, found before any file or
+// directory is touched: an -o extension that names no format or another
+// than --format (unless force_format), a format that cannot take --rate.
+// "" when there is nothing. An -o that is an input is left to the batch,
+// which refuses it for what it is.
+std::string render_options_fault(const Render_settings &s, const Batch_options &batch, bool force_format);
+
+// --force-format, for decode and speed.
+void add_force_format_flag(CLI::App &cmd, bool &force);
 
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s);
 

@@ -30,11 +30,16 @@ install(FILES ${PROJECT_BINARY_DIR}/qrxcConfig.cmake ${PROJECT_BINARY_DIR}/qrxcC
 set(QRXC_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH QRXC_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" QRXC_PC_TO_PREFIX "${QRXC_PC_TO_PREFIX}")
+# libdir and includedir are found from the file's own place, not from
+# ${prefix}: pkg-config --define-prefix rewrites ${prefix} by stripping two
+# levels, which on a multiarch libdir (lib/x86_64-linux-gnu) lands in lib/.
 foreach(dir LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
     set(QRXC_PC_${dir} "${CMAKE_INSTALL_${dir}}")
   else()
-    set(QRXC_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+    file(RELATIVE_PATH rel ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_FULL_${dir}})
+    string(REGEX REPLACE "/$" "" rel "${rel}")
+    set(QRXC_PC_${dir} "\${pcfiledir}/${rel}")
   endif()
 endforeach()
 configure_file(cmake/qrxc.pc.in ${PROJECT_BINARY_DIR}/qrxc.pc @ONLY)
@@ -103,6 +108,8 @@ qrx decodes QRX voice files to WAV, encodes WAV files to QRX, shows a
 file's header and frame count, and changes the playback speed or applies
 voice effects.")
 set(CPACK_DEBIAN_GUI_PACKAGE_SECTION sound)
+# Its texts are Korean: without a Hangul font they show as boxes.
+set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "fonts-nanum | fonts-noto-cjk | fonts-unfonts-core")
 set(CPACK_DEBIAN_GUI_DESCRIPTION "desktop converter from QRX voice files to WAV
 QRXConvertor is a small Qt dialog that converts a QRX voice file into a PCM
 WAV file beside it. It registers the audio/x-qrx file type, so file

@@ -10,7 +10,7 @@ case "$mode" in
   all) pkgs=("${sample[@]}" clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
              qt6-base-dev fonts-nanum ffmpeg tcpdump
              dpkg-dev file lintian desktop-file-utils shared-mime-info libglib2.0-bin
-             python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+             python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-jsonschema
              emscripten nodejs chromium
              libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
              gstreamer1.0-plugins-good gstreamer1.0-plugins-base-apps) ;;

@@ -85,7 +85,15 @@ cmp -s "$work/cmake.raw" "$vectors/decode/OVERC63_RCO.pcm" || fail "find_package
 echo "== a pkg-config consumer: pkg-config --cflags --libs qrxc"
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
 [ "$(pkg-config --modversion qrxc)" = "$version" ] || fail "pkg-config reports $(pkg-config --modversion qrxc)"
-[ "$(realpath "$(pkg-config --variable=libdir qrxc)")" = "$(realpath "$prefix/$libdir")" ] || fail "pkg-config libdir is wrong"
+# Both the plain form and --define-prefix (which rewrites ${prefix} from where
+# the file lies) must lead to the installed header and library.
+for form in "" --define-prefix; do
+  # shellcheck disable=SC2086
+  [ "$(realpath "$(pkg-config $form --variable=libdir qrxc)")" = "$(realpath "$prefix/$libdir")" ] ||
+    fail "pkg-config $form libdir is wrong"
+  # shellcheck disable=SC2086
+  [ -f "$(pkg-config $form --variable=includedir qrxc)/qrxc.h" ] || fail "pkg-config $form includedir is wrong"
+done
 # shellcheck disable=SC2046
 cc -std=c11 -o "$work/decode_pc" "$src/examples/decode_to_raw.c" $(pkg-config --cflags --libs qrxc) \
   -Wl,-rpath,"$prefix/$libdir"

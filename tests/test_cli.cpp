@@ -76,11 +76,17 @@ TEST(Cli, DecodeFailuresHaveDistinctExitCodes) {
         std::string error;
     };
     const Case cases[] = {
-        {"decode " + q(dir.file("none.QRX")), 2, "File Open false"},
-        {"decode " + q(dir.file("bad.QRX")), 3, "This type of file can not be converted."},
-        {"decode " + q(dir.file("ok.QRX")) + " -o " + q(dir.file("no/dir/x.wav")), 4, "Create Failed"},
-        {"info " + q(dir.file("none.QRX")), 2, "cannot read"},
-        {"info " + q(dir.file("bad.QRX")), 3, "not a QRX stream header"},
+        // One wording per fault, whichever command meets it.
+        {"decode " + q(dir.file("none.QRX")), 2, "none.QRX: cannot open input: No such file or directory"},
+        {"info " + q(dir.file("none.QRX")), 2, "none.QRX: cannot open input: No such file or directory"},
+        {"encode -t 1 " + q(dir.file("none.wav")), 2, "none.wav: cannot open input: No such file or directory"},
+        {"export " + q(dir.file("none.QRX")), 2, "none.QRX: cannot open input: No such file or directory"},
+        {"decode " + q(dir.file("bad.QRX")), 3, "bad.QRX: not a QRX stream header (magic, rate or type)"},
+        {"info " + q(dir.file("bad.QRX")), 3, "bad.QRX: not a QRX stream header (magic, rate or type)"},
+        {"export " + q(dir.file("bad.QRX")), 3, "bad.QRX: not a QRX stream header (magic, rate or type)"},
+        // A name never splits a log line.
+        {"info " + q(dir.file("new\nline\x01.QRX")), 2, "new\\nline\\x01.QRX: cannot open input"},
+        {"decode " + q(dir.file("ok.QRX")) + " -o " + q(dir.file("no/dir/x.wav")), 4, "x.wav: cannot create output: "},
     };
     for (const Case &c : cases) {
         const std::string err = dir.file("err.txt");
@@ -223,7 +229,7 @@ TEST(Cli, ADirectoryAsInputIsASourceError) {
     qrxc::test::Scratch_dir dir;
     const std::string d = q(dir.file("d.QRX"));
     std::filesystem::create_directory(dir.file("d.QRX"));
-    const std::string to = " -o " + q(dir.file("x.out"));
+    const std::string to = " -o " + q(dir.file("x.wav"));
     for (const std::string &args :
          {"decode " + d + to, "info " + d, "speed " + d + " --level 2" + to, "encode " + d + " -t 1" + to})
         EXPECT_EQ(run_qrx(args).status, 2) << args;

@@ -105,7 +105,8 @@ TEST(CliBatch, OverwritePolicy) {
         const char *says;
     };
     const Case cases[] = {
-        {"", 1, false, "a.wav: exists; -y replaces it"},
+        // A re-run: one hint, not a line per file, and still a non-zero status.
+        {"", 1, false, "1 converted, 1 skipped (exists), 0 failed\nqrx: 1 output exists already"},
         {"--skip-existing", 0, false, "1 converted, 1 skipped, 0 failed"},
         {"-y", 0, true, "2 converted, 0 skipped, 0 failed"},
         {"--force", 0, true, "2 converted"},
@@ -117,6 +118,7 @@ TEST(CliBatch, OverwritePolicy) {
             run_tool(std::string("decode ") + c.flags + " " + q(dir.file("a.QRX")) + " " + q(dir.file("b.QRX")));
         EXPECT_EQ(r.status, c.status) << c.flags;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.flags << ": " << r.err;
+        EXPECT_EQ(r.err.find("a.wav"), std::string::npos) << c.flags << ": " << r.err;
         EXPECT_EQ(qrxc::test::read_bytes(dir.file("a.wav")) != old, c.replaced) << c.flags;
         EXPECT_GT(qrxc::test::read_bytes(dir.file("b.wav")).size(), 46u) << c.flags;
     }
@@ -232,8 +234,8 @@ TEST(CliBatch, OneBadFileDoesNotStopTheRest) {
     const auto r = run_tool("decode -r -j 2 " + q(dir.file("in")) + " -O " + q(dir.file("out")));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("2 converted, 0 skipped, 2 failed"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("bad.QRX: This type of file can not be converted."), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("blocked.wav Create Failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bad.QRX: not a QRX stream header"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("blocked.wav: cannot create output: "), std::string::npos) << r.err;
     EXPECT_EQ(qrxc::test::tree(dir.file("out")), (std::vector<std::string>{"good.wav", "sub", "z.wav"}));
 }
 
@@ -284,3 +286,33 @@ TEST(CliBatch, VersionAndQuiet) {
 }
 
 #endif  // QRX_CLI
+
+TEST(CliBatch, OptionFaultsStopBeforeAnythingIsWritten) {
+    qrxc::test::Scratch_dir dir;
+    fs::create_directories(dir.file("in"));
+    for (const char *name : {"in/a.QRX", "in/b.QRX"})
+        qrxc::test::write_bytes(dir.file(name), qrxc::test::noise_stream(5, 3));
+    const std::string one = q(dir.file("in/a.QRX"));
+    const std::string all = "-r " + q(dir.file("in")) + " -O " + q(dir.file("out"));
+    const struct {
+        std::string args;
+        const char *says;
+    } cases[] = {
+        {"decode " + one + " -o " + q(dir.file("x.m4a")), ".m4a names no output format; the formats are wav, flac"},
+        {"decode " + one + " --format flac -o " + q(dir.file("x.wav")), "another format than --format flac"},
+        {"speed --level 2 " + one + " --format ogg -o " + q(dir.file("x.mp3")), "another format than --format ogg"},
+        {"decode " + all + " --format opus --rate 44100", "opus output at 44100 Hz is not supported"},
+        {"encode -t 4 --output-format g723 " + all, "needs type 1"},
+        {"encode -t 1 --output-format g723 --rate 16000 " + all, "standard G.723.1 streams are 8000 Hz"},
+    };
+    for (const auto &c : cases) {
+        const auto r = run_tool(c.args);
+        EXPECT_EQ(r.status, 3) << c.args;
+        // Said once, not per file, and no output or directory made.
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(r.err.find(c.says), r.err.rfind(c.says)) << r.err;
+        EXPECT_EQ(qrxc::test::tree(dir.path()), (std::vector<std::string>{"in", "in/a.QRX", "in/b.QRX"})) << c.args;
+    }
+    // The escape, for a name the user insists on.
+    EXPECT_EQ(run_tool("decode -q " + one + " --format flac --force-format -o " + q(dir.file("x.wav"))).status, 0);
+}

@@ -143,16 +143,16 @@ TEST(SpeedCli, FailuresLeaveNoFileBehind) {
         std::string error;
     };
     const Case cases[] = {
-        {"speed " + q(dir.file("none.QRX")) + " --level 2" + to, 2, "cannot open"},
-        {"speed " + q(dir.file("bad.QRX")) + " --level 2" + to, 3, "not a QRX stream"},
-        {"speed " + q(dir.file("tiny.QRX")) + " --level 2" + to, 3, "not a QRX stream"},
+        {"speed " + q(dir.file("none.QRX")) + " --level 2" + to, 2, "cannot open input"},
+        {"speed " + q(dir.file("bad.QRX")) + " --level 2" + to, 3, "not a QRX stream header"},
+        {"speed " + q(dir.file("tiny.QRX")) + " --level 2" + to, 3, "too short for a QRX header"},
         {"speed " + ok + to, 3, "exactly one of"},
         {"speed " + ok + " --level 2 --vibrato" + to, 3, "exactly one of"},
         {"speed " + ok + " --effect 5 --pitch 2" + to, 3, "exactly one of"},
         {"speed " + ok + " --vibrato --echo long" + to, 3, "cannot be combined"},
         {"speed " + ok + " --effect 32" + to, 3, "code from 0 to 31"},
         {"speed " + ok + " --effect 1x" + to, 3, "code from 0 to 31"},
-        {"speed " + ok + " --level 2 -o " + q(dir.file("no/dir/x.wav")), 4, "cannot create"},
+        {"speed " + ok + " --level 2 -o " + q(dir.file("no/dir/x.wav")), 4, "cannot create output"},
     };
     for (const Case &c : cases) {
         const Cli_result r = qrx(c.args, dir);

@@ -1,4 +1,6 @@
 #include "cli/capture/capture_commands.h"
+#include "cli/json_text.h"
+#include "cli/messages.h"
 
 #include <sys/stat.h>
 
@@ -51,18 +53,6 @@ std::vector<std::string> stream_names(const std::vector<const Rtp_stream *> &str
         names.push_back(name);
     }
     return names;
-}
-
-std::string json_text(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c < 0x20)
-            out += format("\\u%04x", unsigned(c));
-        else
-            out += static_cast<char>(c);
-    }
-    return out + "\"";
 }
 
 // The capture read and its G.723.1 streams picked; false with r filled on failure.
@@ -136,13 +126,13 @@ std::string decode_one(const Rtp_stream &s, const std::string &output, bool repl
                        const Render_settings &settings) {
     const std::string shown = shown_output(output);
     const Audio_format fmt = output_format(settings, output);
-    if (!replace && !written_through(output) && exists(output)) return shown + ": exists; -y replaces it";
+    if (!replace && !written_through(output) && exists(output)) return msg::output_exists(output);
     const std::uint64_t samples = s.frame_count() * capture::SAMPLES_PER_FRAME;
     const int out_rate = settings.rate > 0 ? settings.rate : 8000;
     if (fmt == Audio_format::wav && samples * static_cast<std::uint64_t>(out_rate) / 8000 > WAV_MAX_SAMPLES)
         return shown + ": the stream plays longer than a WAV file can hold (4 GiB)";
     Output_file file;
-    if (!file.open(output)) return shown + ": cannot create (" + file.error() + ")";
+    if (!file.open(output)) return msg::cannot_create_output(output, file.error());
     Audio_output out;
     if (!out.start(file, fmt, 8000, out_rate)) return shown + ": " + out.error();
     Output_sink sink(out);
@@ -150,12 +140,12 @@ std::string decode_one(const Rtp_stream &s, const std::string &output, bool repl
     switch (capture::decode_stream(s, ctx, sink)) {
     case capture::Decode_status::ok: break;
     case capture::Decode_status::codec_refused: return "the codec refused a G.723.1 stream";
-    case capture::Decode_status::sink_failed: return shown + ": write failed" + errno_cause();
+    case capture::Decode_status::sink_failed: return msg::cannot_write_output(output, errno_text());
     }
     errno = 0;
-    if (!out.finish()) return shown + ": write failed" + errno_cause();
+    if (!out.finish()) return msg::cannot_write_output(output, errno_text());
     if (!file.commit(replace))
-        return shown + ": " + (file.error_number() == EEXIST ? "exists; -y replaces it" : file.error());
+        return file.error_number() == EEXIST ? msg::output_exists(output) : shown + ": " + file.error();
     return "";
 }
 
@@ -173,9 +163,9 @@ std::string rates_text(const capture::Stream_stats &st, bool json) {
 std::string stream_json(const Rtp_stream &s, const std::string &output) {
     const capture::Stream_stats &st = s.stats();
     const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
-    return "{\"ssrc\": \"" + ssrc_text(s.key().ssrc) + "\", \"src\": " + json_text(address_text(s.key().src)) +
+    return "{\"ssrc\": \"" + ssrc_text(s.key().ssrc) + "\", \"src\": " + json_string(address_text(s.key().src)) +
            format(", \"src_port\": %u", unsigned(s.key().src_port)) +
-           ", \"dst\": " + json_text(address_text(s.key().dst)) +
+           ", \"dst\": " + json_string(address_text(s.key().dst)) +
            format(", \"dst_port\": %u, \"packets\": %llu, \"lost\": %llu, \"reordered\": %llu, \"duplicates\": %llu",
                   unsigned(s.key().dst_port), n(st.packets), n(st.lost), n(st.reordered), n(st.duplicates)) +
            format(
@@ -187,7 +177,7 @@ std::string stream_json(const Rtp_stream &s, const std::string &output) {
            format(", \"frames_63\": %llu, \"frames_53\": %llu, \"sid_frames\": %llu, \"timestamp_jumps\": %llu",
                   n(st.frames[QRXC_G723_KIND_63]), n(st.frames[QRXC_G723_KIND_53]), n(st.frames[QRXC_G723_KIND_SID]),
                   n(st.unfilled_jumps)) +
-           ", \"output\": " + json_text(output) + "}";
+           ", \"output\": " + json_string(output) + "}";
 }
 
 }  // namespace
@@ -286,25 +276,34 @@ Task_result decode_capture(const Task &task, Qrxc_context *ctx, const Render_set
     return r;
 }
 
-Task_result capture_info(const Task &task, bool json, const Capture_options &options) {
+Task_result capture_info(const Task &task, bool json, bool json_lines, const Capture_options &options) {
     Task_result r;
     Scan scan(options.rtp_pt);
     const bool scanned = scan_capture(task, options, scan, r);
     print_warnings(scan);
-    if (!scanned) return r;
+    const std::string indent = json && !json_lines ? "  " : "";
+    const std::string end = json_lines ? "\n" : "";
+    const std::string file = json_name("file", task.input == "-" ? "standard input" : task.input);
+    // A capture that cannot be read keeps its place in the JSON index.
+    if (!scanned) {
+        if (json)
+            r.text = indent + "{" + file +
+                     ", \"error\": {\"code\": \"cannot_read\", \"message\": " + json_string(r.error) + "}}" + end;
+        return r;
+    }
     const std::string name = shown_input(task.input);
     const std::string base = capture_output_pattern(name, "");
     const std::string capture_name = base.substr(0, base.size() - std::string(STREAM_FIELD).size() - 1);
     const capture::Capture_counts &c = scan.collector.counts();
     const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
     if (json) {
-        r.text = "  {\"file\": " + json_text(name) +
+        r.text = indent + "{" + file +
                  format(", \"capture\": {\"packets\": %llu, \"udp\": %llu, \"rtp\": %llu}, \"streams\": [",
                         n(c.packets), n(c.udp), n(c.rtp));
         const std::vector<std::string> names = stream_names(scan.streams);
         for (std::size_t i = 0; i < scan.streams.size(); ++i)
             r.text += (i > 0 ? ", " : "") + stream_json(*scan.streams[i], capture_name + "." + names[i] + ".wav");
-        r.text += "]}";
+        r.text += "]}" + end;
         return r;
     }
     r.text = "file:         " + name + "\n" +

@@ -44,7 +44,7 @@ Task_result decode_capture(const Task &task, Qrxc_context *ctx, const Render_set
                            const Capture_options &options);
 
 // qrx info of one capture: its streams, as text or as one JSON object.
-Task_result capture_info(const Task &task, bool json, const Capture_options &options);
+Task_result capture_info(const Task &task, bool json, bool json_lines, const Capture_options &options);
 
 // qrx export --pcap: the standard frames of in_frames (back to back) as one
 // RTP stream over UDP/IPv4 in a pcap file written to fd, one 30 ms frame per

@@ -6,6 +6,7 @@
 
 #include "dialog_texts.h"
 #include "dialog_units.h"
+#include "qrxc.h"
 
 namespace qrxc::ui {
 
@@ -17,7 +18,11 @@ QIcon program_icon() {
 }
 
 CAboutDlg::CAboutDlg(QWidget *parent)
-    : QDialog(parent), m_icon(new QLabel(this)), m_version(new QLabel(this)), m_ok(new QPushButton(this)) {
+    : QDialog(parent),
+      m_icon(new QLabel(this)),
+      m_version(new QLabel(this)),
+      m_library(new QLabel(this)),
+      m_ok(new QPushButton(this)) {
     setWindowTitle(QString::fromUtf8(qrxc::ui::ABOUT_CAPTION));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -35,6 +40,12 @@ CAboutDlg::CAboutDlg(QWidget *parent)
     m_version->setTextFormat(Qt::PlainText);
     m_version->setText(QString::fromUtf8(qrxc::ui::ABOUT_VERSION));
     m_version->setGeometry(du.rect(40, 10, 119, 8));
+
+    // Which library the program runs on, for reports: it is loaded, not built in.
+    m_library->setObjectName(QStringLiteral("library"));
+    m_library->setTextFormat(Qt::PlainText);
+    m_library->setText(QString::fromUtf8(qrxc::ui::ABOUT_LIBRARY).arg(QString::fromUtf8(Qrxc_version_string())));
+    m_library->setGeometry(du.rect(40, 22, 119, 8));
 
     m_ok->setObjectName(QStringLiteral("ok"));
     m_ok->setText(QString::fromUtf8(qrxc::ui::ABOUT_OK));

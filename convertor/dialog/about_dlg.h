@@ -16,11 +16,13 @@ public:
 
     QLabel *icon_label() const { return m_icon; }
     QLabel *version_label() const { return m_version; }
+    QLabel *library_label() const { return m_library; }
     QPushButton *ok_button() const { return m_ok; }
 
 private:
     QLabel *m_icon;
     QLabel *m_version;
+    QLabel *m_library;
     QPushButton *m_ok;
 };
 

@@ -18,6 +18,11 @@ inline constexpr const char *MENU_ABOUT = "QRXConvertor 정보(&A)...";
 inline constexpr const char *ABOUT_CAPTION = "QRXConvertor 정보";
 inline constexpr const char *ABOUT_VERSION = "QRXConvertor 버전 1.0";
 inline constexpr const char *ABOUT_OK = "확인";
+// Below the version: the codec library actually loaded, "qrxc 1.1.0".
+inline constexpr const char *ABOUT_LIBRARY = "qrxc %1";
+
+// Asked before CONVERT replaces a file that is already there; %1 is the output path.
+inline constexpr const char *REPLACE_QUESTION = "Replace %1?";
 
 inline constexpr const char *OPEN_FILTER = "QRX File(*.QRX)";
 inline constexpr const char *OPEN_SUFFIX = "QRX";

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <system_error>
 
@@ -39,6 +41,18 @@ QString default_choose_file(QWidget *parent) {
 void default_message_box(QWidget *parent, const QString &caption, const QString &text) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+bool default_question_box(QWidget *parent, const QString &caption, const QString &text) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+// Links count, dangling ones too: the job would replace what the name holds.
+bool output_exists(const std::string &path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -89,6 +103,7 @@ CQRXConvertorDlg::CQRXConvertorDlg(Qrxc_context *ctx, QWidget *parent)
       m_pathLabel(new QLabel(this)),
       m_chooseFile(default_choose_file),
       m_messageBox(default_message_box),
+      m_askQuestion(default_question_box),
       m_ctx(ctx),
       m_bridge(std::make_unique<Job_bridge>(*this)) {
     setWindowTitle(QString::fromUtf8(qrxc::ui::APP_NAME));
@@ -175,7 +190,15 @@ void CQRXConvertorDlg::OnOpen() {
 void CQRXConvertorDlg::OnConvert() {
     // The codec stream and the output file belong to one job at a time.
     if (job_running() || m_closing) return;
-    m_job = std::make_unique<qrxc::Conversion_job>(to_local(m_strSrc), to_local(m_strOut), *m_bridge, m_ctx);
+    // A user's file is replaced only when the user says so; No converts nothing.
+    const std::string output = to_local(m_strOut);
+    const bool replace = output_exists(output);
+    if (replace && !m_askQuestion(this, QString::fromUtf8(qrxc::ui::APP_NAME),
+                                  QString::fromUtf8(qrxc::ui::REPLACE_QUESTION).arg(m_strOut)))
+        return;
+    m_job = std::make_unique<qrxc::Conversion_job>(to_local(m_strSrc), output, *m_bridge, m_ctx);
+    // A file that turns up after the question is not replaced unasked.
+    m_job->set_replace(replace);
     m_workerDone.store(false);
     set_busy(true);
     try {

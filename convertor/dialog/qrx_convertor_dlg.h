@@ -38,6 +38,9 @@ public:
 
     void set_file_chooser(File_chooser chooser) { m_chooseFile = std::move(chooser); }
     void set_message_box(Message_box box) { m_messageBox = std::move(box); }
+    // A modal Yes/No question; true for Yes.
+    using Question_box = std::function<bool(QWidget *parent, const QString &caption, const QString &text)>;
+    void set_question_box(Question_box box) { m_askQuestion = std::move(box); }
 
     // What OPEN does with a chosen file; a drop does the same.
     void set_source(const QString &path);
@@ -96,6 +99,7 @@ private:
 
     File_chooser m_chooseFile;
     Message_box m_messageBox;
+    Question_box m_askQuestion;
 
     Qrxc_context *m_ctx;
     std::unique_ptr<Job_bridge> m_bridge;

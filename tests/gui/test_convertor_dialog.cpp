@@ -85,6 +85,8 @@ struct Harness {
     CQRXConvertorDlg dlg{ctx};
     std::vector<Shown_message> messages;
     std::vector<int> positions;
+    std::vector<QString> questions;
+    bool answer = true;  // to "Replace ...?"
     // Button states seen when the first position arrived, mid-job.
     bool open_enabled_mid_job = true;
     bool convert_enabled_mid_job = true;
@@ -92,6 +94,10 @@ struct Harness {
     Harness() {
         dlg.set_message_box([this](QWidget *, const QString &caption, const QString &text) {
             messages.push_back({caption, text});
+        });
+        dlg.set_question_box([this](QWidget *, const QString &, const QString &text) {
+            questions.push_back(text);
+            return answer;
         });
         QObject::connect(dlg.progress_bar(), &QProgressBar::valueChanged, &dlg, [this](int v) {
             if (positions.empty()) {
@@ -405,6 +411,32 @@ private slots:
         QCOMPARE(h.messages.size(), size_t(1));
     }
 
+    void existing_output_is_replaced_only_on_yes_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("yes replaces") << true;
+        QTest::newRow("no keeps the file") << false;
+    }
+    void existing_output_is_replaced_only_on_yes() {
+        QFETCH(bool, yes);
+        QTemporaryDir dir;
+        const QString src = dir.filePath(u8("msg01.QRX"));
+        const QString out = dir.filePath(u8("msg01.wav"));
+        QVERIFY(write_file(src, make_qrx(3)));
+        QVERIFY(write_file(out, QByteArray("mine")));
+        Harness h;
+        h.answer = yes;
+        h.choose(src);
+        QSignalSpy finished(&h.dlg, &CQRXConvertorDlg::job_finished);
+        QTest::mouseClick(h.dlg.convert_button(), Qt::LeftButton);
+        if (yes) QVERIFY(finished.count() > 0 || finished.wait(20000));
+        QCOMPARE(h.questions, (std::vector<QString>{u8("Replace ") + out + u8("?")}));
+        QCOMPARE(QFileInfo(out).size(), yes ? 46 + 3 * PCM_FRAME * 2 : 4);
+        // No converts nothing and claims nothing.
+        QCOMPARE(h.messages.size(), size_t(yes ? 1 : 0));
+        QVERIFY(!h.dlg.job_running());
+        QCOMPARE(entries(dir.path()), (QStringList{u8("msg01.QRX"), u8("msg01.wav")}));
+    }
+
     void bad_header_reports_unconvertible() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -550,6 +582,7 @@ private slots:
         const Dialog_units du = Dialog_units::for_font(about.font());
         QCOMPARE(about.size(), du.size(235, 55));
         QCOMPARE(about.version_label()->geometry(), du.rect(40, 10, 119, 8));
+        QCOMPARE(about.library_label()->text(), u8("qrxc ") + QString::fromUtf8(Qrxc_version_string()));
         QCOMPARE(about.ok_button()->geometry(), du.rect(178, 7, 50, 14));
 
         about.show();

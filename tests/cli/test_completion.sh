@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The bash completion: file names with spaces, quotes and non-ASCII letters
+# complete as one word each, however the user started typing them.
+# Usage: test_completion.sh COMPLETION_FILE
+set -u
+source "$1"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cd "$dir"
+touch 'a b.QRX' "it's.QRX" 'say "hi".QRX' 'ünï cødé.QRX' 'skip.txt' 'a b.wav'
+mkdir 'sub dir'
+fails=0
+# words typed (the last is being completed) | the matches expected, one per line
+check() {
+    local want=$1
+    shift
+    COMP_WORDS=(qrx "$@")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    _qrx
+    local got
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort)
+    if [[ $got != "$want" ]]; then
+        printf 'FAIL: %s\n  want: %q\n  got:  %q\n' "$*" "$want" "$got"
+        fails=$((fails + 1))
+    fi
+}
+check $'a b.QRX' decode a
+check $'a b.QRX' decode 'a\ b'
+check $'a b.QRX' decode "'a b"
+check $'a b.QRX' decode '"a b'
+check "it's.QRX" info "it"
+check "it's.QRX" info "it\\'s"
+check 'say "hi".QRX' decode 'say'
+check 'ünï cødé.QRX' decode 'ü'
+check 'sub dir' decode 'su'
+check $'a b.QRX\na b.wav' encode 'a'
+check 'sub dir' decode -O 'su'
+check $'--json\n--json-lines' info --js
+exit $((fails > 0))
