@@ -5,7 +5,7 @@
 #include "codec/context.h"
 #include "g723/common/frame.h"
 #include "g723/common/standard_frame.h"
-#include "g723/decoder/decoder.h"
+#include "g723/decoder/dec_cng.h"
 
 namespace g723 = qrxc::g723;
 
@@ -24,10 +24,6 @@ int standard_frame_at(const unsigned char *in, size_t len, g723::Standard_kind &
     kind = g723::standard_kind(in[0]);
     const int need = g723::standard_frame_bytes(kind);
     return len < static_cast<size_t>(need) ? QRXC_ERR_BUFFER : need;
-}
-
-bool is_speech(g723::Standard_kind kind) {
-    return kind == g723::Standard_kind::rate_63 || kind == g723::Standard_kind::rate_53;
 }
 
 }  // namespace
@@ -71,16 +67,15 @@ QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in
     if (kind != nullptr) *kind = len > 0 ? static_cast<int>(k) : -1;
     if (used < 0) return used;
 
-    unsigned char qrx[g723::FRAME_BYTES_63] = {};
     Word16 out[g723::FRAME_LEN];
-    if (is_speech(k)) {
-        g723::frame_from_standard(in, qrx);
-        g723::g723_decode_frame(ctx->dec, static_cast<int>(k), out, qrx, 0);
-    } else {
-        g723::g723_decode_frame(ctx->dec, s.rate_select, out, qrx, 1);
-    }
+    ctx->standard_decoded_as = static_cast<int>(g723::g723_decode_standard(ctx->dec, k, in, out));
     std::memcpy(pcm, out, sizeof out);
     return used;
+}
+
+QRXC_API int Qrxc_decode_standard_last_ctx(const Qrxc_context *ctx) {
+    if (ctx == nullptr) return QRXC_ERR_ARG;
+    return ctx->standard_decoded_as;
 }
 
 }  // extern "C"

@@ -14,11 +14,13 @@ set(QRXC_LIBRARY_SOURCES
   codec/rate_converter.cpp
   codec/speed_path.cpp
   codec/stream.cpp
+  g723/common/comfort_noise.cpp
   g723/common/excitation.cpp
   g723/common/frame.cpp
   g723/common/lsp.cpp
   g723/common/standard_frame.cpp
   g723/common/tables.cpp
+  g723/decoder/dec_cng.cpp
   g723/decoder/decoder.cpp
   g723/decoder/lpc_synth.cpp
   g723/decoder/postfilter.cpp

@@ -18,7 +18,8 @@ struct Qrxc_context {
     qrxc::Rate_converter rc;
     qrxc::g723::Dec_state dec;
     qrxc::g723::Enc_state enc;
-    Word16 acelp_budget;  // 5.3 kbit/s search budget, carried from frame to frame in type 0
+    int standard_decoded_as;  // QRXC_G723_DECODED_* of the last standard frame decoded
+    Word16 acelp_budget;      // 5.3 kbit/s search budget, carried from frame to frame in type 0
     qrxc::Speed_state speed;
     qrxc::Effects_state effects;
 };

@@ -233,13 +233,27 @@ QRXC_API int Qrxc_g723_from_standard(const unsigned char *in, size_t len, int ty
 /* Decodes the standard frame at the start of in to 240 samples at pcm, on a
  * context opened for decoding type 1 or 2 (that open resets the decoder).
  * Each frame is decoded at its own rate, so a stream may switch rates from
- * frame to frame; SID and untransmitted frames are concealed like lost
- * frames (there is no comfort-noise generator). Returns the bytes consumed
- * and sets *kind when kind is not NULL. Errors, with nothing decoded:
- * QRXC_ERR_ARG (null pointer, or no G.723.1 stream of type 1 or 2 open for
- * decoding), QRXC_ERR_BUFFER (len shorter than the frame). */
+ * frame to frame. SID frames and untransmitted frames (silence compression)
+ * decode to comfort noise: SID frames carry the noise's spectrum and level,
+ * untransmitted frames continue it. A speech frame with a forbidden lag or
+ * gain code, the way a lost frame is marked, is concealed from the speech
+ * before it, or continues the comfort noise when silence came before it.
+ * Returns the bytes consumed and sets *kind when kind is not NULL. Errors,
+ * with nothing decoded: QRXC_ERR_ARG (null pointer, or no G.723.1 stream
+ * of type 1 or 2 open for decoding), QRXC_ERR_BUFFER (len shorter than the
+ * frame). */
 QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm,
                                       int *kind);
+
+/* What the last frame Qrxc_decode_standard_ctx decoded on ctx became:
+ * QRXC_G723_DECODED_SPEECH, _COMFORT_NOISE (a SID or untransmitted frame,
+ * or a lost frame inside silence) or _LOST (a lost frame concealed from
+ * the speech before it). QRXC_ERR_ARG for a NULL ctx; speech before any
+ * frame was decoded. */
+#define QRXC_G723_DECODED_SPEECH        0
+#define QRXC_G723_DECODED_COMFORT_NOISE 1
+#define QRXC_G723_DECODED_LOST          2
+QRXC_API int Qrxc_decode_standard_last_ctx(const Qrxc_context *ctx);
 
 #ifdef __cplusplus
 } /* extern "C" */
