@@ -255,6 +255,22 @@ QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in
 #define QRXC_G723_DECODED_LOST          2
 QRXC_API int Qrxc_decode_standard_last_ctx(const Qrxc_context *ctx);
 
+/* Encodes 240 samples at pcm to one standard frame at out (room for
+ * QRXC_G723_STANDARD_MAX_BYTES), on a context opened for encoding type 1 or
+ * 2 at 8000 Hz (that open resets the encoder). rate_kind picks the frame's
+ * rate, QRXC_G723_KIND_63 or QRXC_G723_KIND_53, and may change from frame
+ * to frame whatever the opened type. With QRXC_G723_VAD in flags, frames
+ * the voice activity detector calls silence become SID frames (4 bytes)
+ * when the noise changed and untransmitted frames (1 byte) otherwise;
+ * keep the flag the same for a whole stream. Without it every frame is
+ * speech, the bytes Qrxc_encode_frame and Qrxc_g723_to_standard give.
+ * Returns the bytes written (24, 20, 4 or 1); the kind is in the first
+ * byte's two low bits. QRXC_ERR_ARG for a null pointer, a context not
+ * opened so, a rate_kind other than 0 and 1, or an unknown flag. */
+#define QRXC_G723_VAD 1
+QRXC_API int Qrxc_encode_standard_ctx(Qrxc_context *ctx, const short *pcm, int rate_kind, int flags,
+                                      unsigned char *out);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

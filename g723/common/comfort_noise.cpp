@@ -154,13 +154,15 @@ Word16 sid_gain_decode(Word16 index) {
     return shl(segment_level(seg, step), 5);
 }
 
-void cng_excitation(Word16 gain_q5, Word16 hist[ACB_LAG_MAX], Word16 out[FRAME_LEN], Word16 &seed) {
+Cng_acb cng_excitation(Word16 gain_q5, Word16 hist[ACB_LAG_MAX], Word16 out[FRAME_LEN], Word16 &seed) {
     // The draws come in a fixed order: lags, filters, signs and grids, positions.
-    Word16 ol_lag[2];
+    Cng_acb acb{};
+    Word16 *ol_lag = acb.ol_lag;
+    Word16 *acb_gain = acb.acb_gain;
     ol_lag[0] = add(random_below(21, seed), LAG_BASE);
     ol_lag[1] = add(random_below(19, seed), LAG_BASE);
-    Word16 acb_gain[SUBFRAMES];
-    for (Word16 &g : acb_gain) g = add(random_below(ACB_FILTERS, seed), 1);
+    for (int s = 0; s < SUBFRAMES; ++s) acb_gain[s] = add(random_below(ACB_FILTERS, seed), 1);
+    for (int s = 0; s < SUBFRAMES; ++s) acb.lag_offset[s] = LAG_OFFSETS[s];
 
     Word16 grid_offset[SUBFRAMES];
     Word16 sign_q14[2 * PAIR_PULSES];
@@ -202,6 +204,7 @@ void cng_excitation(Word16 gain_q5, Word16 hist[ACB_LAG_MAX], Word16 out[FRAME_L
     }
     std::memcpy(out, buf + ACB_LAG_MAX, sizeof(Word16) * FRAME_LEN);
     std::memcpy(hist, buf + FRAME_LEN, sizeof(Word16) * ACB_LAG_MAX);
+    return acb;
 }
 
 }  // namespace qrxc::g723

@@ -30,10 +30,18 @@ void sid_pack(const Sid_params &p, unsigned char out[4]);
 // The gain an index stands for, times 32.
 Word16 sid_gain_decode(Word16 index);
 
+// The adaptive-codebook choices one comfort-noise frame drew; the encoder
+// updates its taming memory with them as with a speech frame's.
+struct Cng_acb {
+    Word16 ol_lag[2];
+    Word16 lag_offset[SUBFRAMES];
+    Word16 acb_gain[SUBFRAMES];
+};
+
 // One frame of comfort-noise excitation matching gain_q5 (gain times 32):
 // a random adaptive-codebook entry per subframe plus 11 random pulses per
 // two subframes. hist is the 145-sample excitation history, oldest first,
 // and is moved on by the frame.
-void cng_excitation(Word16 gain_q5, Word16 hist[ACB_LAG_MAX], Word16 out[FRAME_LEN], Word16 &seed);
+Cng_acb cng_excitation(Word16 gain_q5, Word16 hist[ACB_LAG_MAX], Word16 out[FRAME_LEN], Word16 &seed);
 
 }  // namespace qrxc::g723
