@@ -216,7 +216,7 @@ export async function createQrxc(moduleOptions = {}) {
     const size = Math.ceil(pcm.length / 240) * 24;
     return withMemory([pcm.length * 2, size], (src, out) => {
       new Int16Array(m.HEAPU8.buffer, src, pcm.length).set(pcm);
-      const n = check(m._qw_encode_g723(live(), src, pcm.length, g723Rates[String(rate)], vad ? 1 : 0, out, size));
+      const n = check(m._qw_encode_standard(live(), src, pcm.length, g723Rates[String(rate)], vad ? 1 : 0, out, size));
       return m.HEAPU8.slice(out, out + n);
     });
   };
@@ -224,9 +224,9 @@ export async function createQrxc(moduleOptions = {}) {
     const b = asBytes(bytes);
     return withMemory([b.length], (p) => {
       m.HEAPU8.set(b, p);
-      const samples = check(m._qw_g723_frames(p, b.length)) * 240;
+      const samples = check(m._qw_standard_frames(p, b.length)) * 240;
       return withMemory([samples * 2], (out) => {
-        const n = check(m._qw_decode_g723(live(), p, b.length, out, samples));
+        const n = check(m._qw_decode_standard(live(), p, b.length, out, samples));
         return new Int16Array(m.HEAPU8.buffer, out, n).slice();
       });
     });

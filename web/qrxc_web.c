@@ -108,7 +108,7 @@ static int standard_open(Qrxc_context *ctx, int direction) {
  * kbit/s), silence as SID and untransmitted frames when vad is non-zero.
  * capacity of 24 bytes a frame always suffices. Bytes written or a negative
  * result code. */
-KEEP int qw_encode_g723(Qrxc_context *ctx, const short *pcm, size_t samples, int rate_kind, int vad, unsigned char *out,
+KEEP int qw_encode_standard(Qrxc_context *ctx, const short *pcm, size_t samples, int rate_kind, int vad, unsigned char *out,
                         size_t capacity) {
     if (ctx == NULL || (pcm == NULL && samples > 0) || out == NULL) return QRXC_ERR_ARG;
     if (capacity / QRXC_G723_STANDARD_MAX_BYTES < (samples + 239) / 240) return QRXC_ERR_BUFFER;
@@ -128,7 +128,7 @@ KEEP int qw_encode_g723(Qrxc_context *ctx, const short *pcm, size_t samples, int
 }
 
 /* Frames in a standard G.723.1 stream of len bytes, a cut last one included. */
-KEEP int qw_g723_frames(const unsigned char *in, size_t len) {
+KEEP int qw_standard_frames(const unsigned char *in, size_t len) {
     if (in == NULL && len > 0) return QRXC_ERR_ARG;
     int frames = 0;
     for (size_t at = 0; at < len && frames < 0x7FFFFFFF / 240; ++frames) {
@@ -140,10 +140,10 @@ KEEP int qw_g723_frames(const unsigned char *in, size_t len) {
 }
 
 /* Decodes a standard G.723.1 stream into pcm (room for 240 samples per
- * frame qw_g723_frames counts): speech, comfort noise for SID and
+ * frame qw_standard_frames counts): speech, comfort noise for SID and
  * untransmitted frames, a cut last frame concealed as lost. Samples written
  * or a negative result code. */
-KEEP int qw_decode_g723(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm, size_t capacity) {
+KEEP int qw_decode_standard(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm, size_t capacity) {
     if (ctx == NULL || (in == NULL && len > 0) || pcm == NULL) return QRXC_ERR_ARG;
     const int r = standard_open(ctx, QRXC_DECODE);
     if (r < 0) return r;
