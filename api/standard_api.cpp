@@ -5,7 +5,8 @@
 #include "codec/context.h"
 #include "g723/common/frame.h"
 #include "g723/common/standard_frame.h"
-#include "g723/decoder/decoder.h"
+#include "g723/decoder/dec_cng.h"
+#include "g723/encoder/encoder.h"
 
 namespace g723 = qrxc::g723;
 
@@ -24,10 +25,6 @@ int standard_frame_at(const unsigned char *in, size_t len, g723::Standard_kind &
     kind = g723::standard_kind(in[0]);
     const int need = g723::standard_frame_bytes(kind);
     return len < static_cast<size_t>(need) ? QRXC_ERR_BUFFER : need;
-}
-
-bool is_speech(g723::Standard_kind kind) {
-    return kind == g723::Standard_kind::rate_63 || kind == g723::Standard_kind::rate_53;
 }
 
 }  // namespace
@@ -71,16 +68,39 @@ QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in
     if (kind != nullptr) *kind = len > 0 ? static_cast<int>(k) : -1;
     if (used < 0) return used;
 
-    unsigned char qrx[g723::FRAME_BYTES_63] = {};
     Word16 out[g723::FRAME_LEN];
-    if (is_speech(k)) {
-        g723::frame_from_standard(in, qrx);
-        g723::g723_decode_frame(ctx->dec, static_cast<int>(k), out, qrx, 0);
-    } else {
-        g723::g723_decode_frame(ctx->dec, s.rate_select, out, qrx, 1);
-    }
+    ctx->standard_decoded_as = static_cast<int>(g723::g723_decode_standard(ctx->dec, k, in, out));
     std::memcpy(pcm, out, sizeof out);
     return used;
+}
+
+QRXC_API int Qrxc_encode_standard_ctx(Qrxc_context *ctx, const short *pcm, int rate_kind, int flags,
+                                      unsigned char *out) {
+    if (ctx == nullptr || pcm == nullptr || out == nullptr) return QRXC_ERR_ARG;
+    const qrxc::Codec_stream &s = ctx->stream;
+    if (!s.open || s.direction != QRXC_ENCODE || s.header.sample_rate != 8000 ||
+        (s.header.type != qrxc::TYPE_G723_53 && s.header.type != qrxc::TYPE_G723_63))
+        return QRXC_ERR_ARG;
+    if ((rate_kind != QRXC_G723_KIND_63 && rate_kind != QRXC_G723_KIND_53) || (flags & ~QRXC_G723_VAD) != 0)
+        return QRXC_ERR_ARG;
+    // The kind values of the two speech rates equal their rate selectors.
+    const int rate = rate_kind;
+    // Every 5.3 kbit/s frame starts with a full search budget.
+    if (rate == g723::RATE_53) g723::reset_acelp_budget(ctx->acelp_budget);
+    Word16 samples[g723::FRAME_LEN];
+    std::memcpy(samples, pcm, sizeof samples);
+    unsigned char bytes[g723::FRAME_BYTES_63];
+    const int kind = g723::enc_frame(ctx->enc, rate, ctx->acelp_budget, samples, bytes,
+                                     (flags & QRXC_G723_VAD) != 0 ? &ctx->dtx : nullptr);
+    if (kind == rate) return g723::frame_to_standard(bytes, rate, out);
+    const int n = g723::standard_frame_bytes(static_cast<g723::Standard_kind>(kind));
+    std::memcpy(out, bytes, static_cast<std::size_t>(n));
+    return n;
+}
+
+QRXC_API int Qrxc_decode_standard_last_ctx(const Qrxc_context *ctx) {
+    if (ctx == nullptr) return QRXC_ERR_ARG;
+    return ctx->standard_decoded_as;
 }
 
 }  // extern "C"

@@ -32,7 +32,26 @@ struct Encode_options {
     int rate = 0;  // 0: the input's rate when a stream can carry it, else 8000
     bool short_header = false;
     std::string output_format = "qrx";
+    bool vad = false;       // silence as SID and untransmitted frames
+    std::string rate_file;  // one byte a frame: 0 = 6.3, 1 = 5.3 kbit/s
+    std::vector<unsigned char> rates;
 };
+
+// Reads a rate file: one byte a frame, 0 or 1.
+bool read_rate_file(const std::string &path, std::vector<unsigned char> &rates, std::string &error) {
+    if (!read_input(path, rates, error)) return false;
+    if (rates.empty()) {
+        error = shown_input(path) + ": holds no frame rates";
+        return false;
+    }
+    for (std::size_t i = 0; i < rates.size(); ++i)
+        if (rates[i] > 1) {
+            error = shown_input(path) + ": byte " + std::to_string(i) + " is " + std::to_string(rates[i]) +
+                    "; a rate file holds 0 (6.3 kbit/s) or 1 (5.3 kbit/s) for each frame";
+            return false;
+        }
+    return true;
+}
 
 struct Sndfile_closer {
     void operator()(SNDFILE *f) const { sf_close(f); }
@@ -119,6 +138,9 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     std::vector<unsigned char> data(QRXC_MAX_FRAME_BYTES);
     std::uint64_t samples = 0;
     Progress_line line("encoding", task.single && !task.quiet);
+    // Silence compression and rate switching take the frame-by-frame standard encoder.
+    const bool dtx = standard && (o.vad || !o.rates.empty());
+    std::size_t frame = 0;
     for (;;) {
         const long got = audio.read(pcm.data(), pcm_frame);
         if (got < 0) return failed(EXIT_SOURCE, in_name + ": cannot read input: " + audio.error());
@@ -126,8 +148,18 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
         samples += static_cast<std::uint64_t>(got);
         // A final partial frame is completed with silence.
         std::fill(pcm.begin() + got, pcm.begin() + pcm_frame, short{0});
-        if (Qrxc_frame_ctx(ctx, pcm.data(), data.data()) < 0) return failed(EXIT_OUTPUT, "the codec failed");
-        if (standard) {
+        if (dtx) {
+            // Past the rate file's end the last rate holds.
+            const std::size_t k = std::min<std::size_t>(frame, o.rates.empty() ? 0 : o.rates.size() - 1);
+            const int kind = o.rates.empty() ? (o.type == 2 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53) : o.rates[k];
+            unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
+            const int n = Qrxc_encode_standard_ctx(ctx, pcm.data(), kind, o.vad ? QRXC_G723_VAD : 0, bits);
+            if (n < 0) return failed(EXIT_OUTPUT, "the codec failed");
+            if (!write_all(bits, static_cast<std::size_t>(n))) return write_failed();
+            ++frame;
+        } else if (Qrxc_frame_ctx(ctx, pcm.data(), data.data()) < 0) {
+            return failed(EXIT_OUTPUT, "the codec failed");
+        } else if (standard) {
             unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
             const int n = Qrxc_g723_to_standard(data.data(), o.type, bits);
             if (n < 0) return failed(EXIT_OUTPUT, "the codec failed");
@@ -165,6 +197,12 @@ void add_encode_command(CLI::App &app) {
     cmd->add_option("--output-format", opts->output_format,
                     "qrx, or g723 for a standard G.723.1 stream (types 1 and 2, 8000 Hz; default name .g723)")
         ->check(CLI::IsMember({"qrx", "g723"}));
+    cmd->add_flag("--vad", opts->vad,
+                  "with --output-format g723: code silence as SID frames and untransmitted frames "
+                  "(voice activity detection, discontinuous transmission)");
+    cmd->add_option("--rate-file", opts->rate_file,
+                    "with --output-format g723: one byte a frame, 0 for 6.3 and 1 for 5.3 kbit/s (the last rate "
+                    "holds past its end)");
     cmd->callback([opts]() {
         // Known before any file is read, so said once.
         if (opts->output_format == "g723" && opts->type != 1 && opts->type != 2) {
@@ -175,6 +213,17 @@ void add_encode_command(CLI::App &app) {
             print_error("standard G.723.1 streams are 8000 Hz; --rate " + std::to_string(opts->rate) +
                         " cannot be one");
             throw CLI::RuntimeError(EXIT_FORMAT);
+        }
+        if ((opts->vad || !opts->rate_file.empty()) && opts->output_format != "g723") {
+            print_error("--vad and --rate-file need --output-format g723");
+            throw CLI::RuntimeError(EXIT_FORMAT);
+        }
+        if (!opts->rate_file.empty()) {
+            std::string error;
+            if (!read_rate_file(opts->rate_file, opts->rates, error)) {
+                print_error(error);
+                throw CLI::RuntimeError(EXIT_SOURCE);
+            }
         }
         Batch_kind kind;
         kind.picks = is_audio_file;

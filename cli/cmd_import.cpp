@@ -1,7 +1,9 @@
 // qrx import: a standard G.723.1 stream to a QRX stream of type 1 or 2,
 // frame by frame, without decoding.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +51,50 @@ int stream_type(const std::vector<unsigned char> &in) {
     return 0;
 }
 
+bool is_silence(int kind) { return kind == QRXC_G723_KIND_SID || kind == QRXC_G723_KIND_UNTRANSMITTED; }
+
+// QRX frames of the given type for the stream's comfort noise: the whole
+// stream decoded as a standard decoder plays it, then coded again one frame
+// ahead, so that frame k of the result plays what frame k played (the
+// encoder's output lags its input by 60 samples). Empty when the stream has
+// no SID or untransmitted frame.
+std::vector<unsigned char> comfort_noise_frames(const std::vector<unsigned char> &in, int type) {
+    bool any = false;
+    for (std::size_t at = 0; at < in.size() && !any;) {
+        int kind = -1;
+        const int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, 1, nullptr, &kind);
+        if (used < 0) break;
+        any = is_silence(kind);
+        at += static_cast<std::size_t>(used);
+    }
+    if (!any) return {};
+    Context dec, enc;
+    G_header info{};
+    unsigned char hdr[16];
+    if (dec.get() == nullptr || enc.get() == nullptr) return {};
+    Qrxc_version_ctx(dec.get(), 1);
+    if (Qrxc_initial_ctx(dec.get(), QRXC_ENCODE, 8000, 2, &info, hdr) < 0 ||
+        Qrxc_initial_ctx(dec.get(), QRXC_DECODE, 0, 0, &info, hdr) < 0)
+        return {};
+    constexpr std::size_t LEAD = 60;
+    std::vector<short> pcm;
+    for (std::size_t at = 0; at < in.size();) {
+        short frame[240];
+        const int used = Qrxc_decode_standard_ctx(dec.get(), in.data() + at, in.size() - at, frame, nullptr);
+        if (used < 0) break;  // a cut last frame is written as lost anyway
+        pcm.insert(pcm.end(), frame, frame + 240);
+        at += static_cast<std::size_t>(used);
+    }
+    const std::size_t frames = pcm.size() / 240;
+    pcm.erase(pcm.begin(), pcm.begin() + static_cast<long>(std::min(LEAD, pcm.size())));
+    pcm.resize(frames * 240);
+    if (Qrxc_initial_ctx(enc.get(), QRXC_ENCODE, 8000, type, &info, hdr) < 0) return {};
+    std::vector<unsigned char> out(frames * info.frame_bytes);
+    for (std::size_t k = 0; k < frames; ++k)
+        if (Qrxc_encode_frame(enc.get(), pcm.data() + 240 * k, out.data() + k * info.frame_bytes) < 0) return {};
+    return out;
+}
+
 int run_import(const Import_options &o) {
     std::vector<unsigned char> in;
     if (!read_input(o.input, in)) return EXIT_SOURCE;
@@ -83,7 +129,9 @@ int run_import(const Import_options &o) {
         print_error(msg::cannot_write_output(out.target(), errno_text()));
         return EXIT_OUTPUT;
     }
-    std::uint64_t index = 0, concealed[4] = {}, cut = 0;
+    // Comfort noise is kept as ordinary frames that play it.
+    const std::vector<unsigned char> noise = o.conceal ? comfort_noise_frames(in, type) : std::vector<unsigned char>{};
+    std::uint64_t index = 0, concealed[4] = {}, cut = 0, recoded = 0;
     unsigned char frame[24];
     Progress_line line("importing", !o.quiet);
     for (std::size_t at = 0; at < in.size(); ++index) {
@@ -113,7 +161,12 @@ int run_import(const Import_options &o) {
                             " stream; one QRX stream holds frames of one rate only" + advice);
                 return EXIT_FORMAT;
             }
-            ++concealed[kind];
+            if (is_silence(kind) && (index + 1) * info.frame_bytes <= noise.size()) {
+                std::memcpy(frame, noise.data() + index * info.frame_bytes, info.frame_bytes);
+                ++recoded;
+            } else {
+                ++concealed[kind];
+            }
         }
         errno = 0;
         if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
@@ -126,7 +179,12 @@ int run_import(const Import_options &o) {
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total =
         other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
-    // Lost audio is worth saying even under -q, as decode does.
+    if (recoded > 0)
+        std::fprintf(stderr,
+                     "qrx: %s: %llu of %llu frames were silence (SID or untransmitted), written as speech frames "
+                     "that play its comfort noise\n",
+                     o.input.c_str(), static_cast<unsigned long long>(recoded), static_cast<unsigned long long>(index));
+    // What became of such frames is worth saying even under -q, as decode does.
     if (total > 0)
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
@@ -152,8 +210,9 @@ void add_import_command(CLI::App &app) {
     cmd->add_option("--rate-label", opt->rate_label, "sample rate written in the header (default 8000)")
         ->check(CLI::IsMember({8000, 12000, 16000}));
     cmd->add_flag("--conceal", opt->conceal,
-                  "write frames one QRX stream cannot hold (SID, untransmitted, the other rate, a cut last frame) "
-                  "as lost frames instead of stopping");
+                  "write frames one QRX stream cannot hold instead of stopping: the comfort noise of SID and "
+                  "untransmitted frames decoded and coded again as speech frames, the other rate and a cut last "
+                  "frame as lost frames");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
     cmd->callback([opt] {

@@ -163,16 +163,19 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
     errno = 0;
     if (!wav.open(out.stream())) return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, errno_text()));
     Progress_line progress("decoding", task.single && !task.quiet);
-    std::uint64_t count[4] = {}, cut = 0;
+    std::uint64_t count[4] = {}, decoded_as[3] = {}, cut = 0;
     short pcm[240];
     unsigned char le[480];
     for (std::size_t at = 0; at < in.size();) {
         int kind = -1;
         int used = Qrxc_decode_standard_ctx(ctx, in.data() + at, in.size() - at, pcm, &kind);
         if (used == QRXC_ERR_BUFFER) {
-            // A frame cut short at the end is concealed like a frame never sent.
-            const unsigned char untransmitted = QRXC_G723_KIND_UNTRANSMITTED;
-            Qrxc_decode_standard_ctx(ctx, &untransmitted, 1, pcm, nullptr);
+            // A frame cut short at the end is a lost frame: a speech frame
+            // with a forbidden lag code.
+            unsigned char lost[24] = {}, standard[24];
+            lost[3] = 124;
+            Qrxc_g723_to_standard(lost, 2, standard);
+            Qrxc_decode_standard_ctx(ctx, standard, sizeof standard, pcm, nullptr);
             ++cut;
             used = static_cast<int>(in.size() - at);
         } else if (used < 0) {
@@ -180,6 +183,7 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
         } else {
             ++count[kind];
         }
+        ++decoded_as[Qrxc_decode_standard_last_ctx(ctx)];
         to_little_endian(pcm, le, 240);
         errno = 0;
         if (!wav.write(le, sizeof le)) return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text()));
@@ -189,15 +193,21 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
     progress.finish();
     errno = 0;
     if (!wav.close()) return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, errno_text()));
-    const std::uint64_t concealed = count[QRXC_G723_KIND_SID] + count[QRXC_G723_KIND_UNTRANSMITTED] + cut;
-    // Lost audio is worth saying even under -q.
-    if (concealed > 0)
+    const std::uint64_t noise = decoded_as[QRXC_G723_DECODED_COMFORT_NOISE];
+    const std::uint64_t lost = decoded_as[QRXC_G723_DECODED_LOST];
+    // Comfort noise is what the sender asked for; lost audio is worth saying even under -q.
+    const std::uint64_t silent = count[QRXC_G723_KIND_SID] + count[QRXC_G723_KIND_UNTRANSMITTED];
+    if (noise > 0 && !task.quiet)
         std::fprintf(stderr,
-                     "qrx: %s: concealed %llu of %llu frames (%llu SID, %llu untransmitted, %llu cut short); "
-                     "there is no comfort-noise generator\n",
-                     input.c_str(), static_cast<unsigned long long>(concealed), static_cast<unsigned long long>(frames),
+                     "qrx: %s: %llu of %llu frames are comfort noise (%llu SID, %llu untransmitted, %llu lost in "
+                     "silence)\n",
+                     input.c_str(), static_cast<unsigned long long>(noise), static_cast<unsigned long long>(frames),
                      static_cast<unsigned long long>(count[QRXC_G723_KIND_SID]),
                      static_cast<unsigned long long>(count[QRXC_G723_KIND_UNTRANSMITTED]),
+                     static_cast<unsigned long long>(noise - silent));
+    if (lost > 0)
+        std::fprintf(stderr, "qrx: %s: concealed %llu of %llu frames as lost (%llu cut short)\n", input.c_str(),
+                     static_cast<unsigned long long>(lost), static_cast<unsigned long long>(frames),
                      static_cast<unsigned long long>(cut));
     if (!out.commit(task.replace))
         return failed(EXIT_OUTPUT, out.error_number() == EEXIST ? msg::output_exists(task.output)

@@ -14,16 +14,19 @@ set(QRXC_LIBRARY_SOURCES
   codec/rate_converter.cpp
   codec/speed_path.cpp
   codec/stream.cpp
+  g723/common/comfort_noise.cpp
   g723/common/excitation.cpp
   g723/common/frame.cpp
   g723/common/lsp.cpp
   g723/common/standard_frame.cpp
   g723/common/tables.cpp
+  g723/decoder/dec_cng.cpp
   g723/decoder/decoder.cpp
   g723/decoder/lpc_synth.cpp
   g723/decoder/postfilter.cpp
   g723/encoder/acb_search.cpp
   g723/encoder/acelp.cpp
+  g723/encoder/enc_cng.cpp
   g723/encoder/encoder.cpp
   g723/encoder/fcb_search.cpp
   g723/encoder/hp_filter.cpp
@@ -34,6 +37,7 @@ set(QRXC_LIBRARY_SOURCES
   g723/encoder/noise_shaping.cpp
   g723/encoder/open_loop_pitch.cpp
   g723/encoder/taming.cpp
+  g723/encoder/vad.cpp
   g723/encoder/weighted_synthesis.cpp
   g723/encoder/weighting_filter.cpp
   speed/speed_control.cpp

@@ -9,6 +9,7 @@
 #include "codec/rate_converter.h"
 #include "codec/stream.h"
 #include "g723/decoder/dec_state.h"
+#include "g723/encoder/dtx_state.h"
 #include "g723/encoder/enc_state.h"
 #include "speed/speed_state.h"
 
@@ -18,7 +19,9 @@ struct Qrxc_context {
     qrxc::Rate_converter rc;
     qrxc::g723::Dec_state dec;
     qrxc::g723::Enc_state enc;
-    Word16 acelp_budget;  // 5.3 kbit/s search budget, carried from frame to frame in type 0
+    qrxc::g723::Enc_dtx_state dtx;  // silence compression of the standard-stream encoder
+    int standard_decoded_as;        // QRXC_G723_DECODED_* of the last standard frame decoded
+    Word16 acelp_budget;            // 5.3 kbit/s search budget, carried from frame to frame in type 0
     qrxc::Speed_state speed;
     qrxc::Effects_state effects;
 };

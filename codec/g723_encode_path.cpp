@@ -8,6 +8,7 @@ namespace qrxc {
 
 void g723_encode_setup(Qrxc_context &ctx) {
     g723::enc_reset(ctx.enc);
+    g723::enc_dtx_reset(ctx.dtx);
     if (ctx.stream.header.type == TYPE_G723_RESAMPLED) rc_reset(ctx.rc, 3, 4);
 }
 

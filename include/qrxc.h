@@ -233,13 +233,43 @@ QRXC_API int Qrxc_g723_from_standard(const unsigned char *in, size_t len, int ty
 /* Decodes the standard frame at the start of in to 240 samples at pcm, on a
  * context opened for decoding type 1 or 2 (that open resets the decoder).
  * Each frame is decoded at its own rate, so a stream may switch rates from
- * frame to frame; SID and untransmitted frames are concealed like lost
- * frames (there is no comfort-noise generator). Returns the bytes consumed
- * and sets *kind when kind is not NULL. Errors, with nothing decoded:
- * QRXC_ERR_ARG (null pointer, or no G.723.1 stream of type 1 or 2 open for
- * decoding), QRXC_ERR_BUFFER (len shorter than the frame). */
+ * frame to frame. SID frames and untransmitted frames (silence compression)
+ * decode to comfort noise: SID frames carry the noise's spectrum and level,
+ * untransmitted frames continue it. A speech frame with a forbidden lag or
+ * gain code, the way a lost frame is marked, is concealed from the speech
+ * before it, or continues the comfort noise when silence came before it.
+ * Returns the bytes consumed and sets *kind when kind is not NULL. Errors,
+ * with nothing decoded: QRXC_ERR_ARG (null pointer, or no G.723.1 stream
+ * of type 1 or 2 open for decoding), QRXC_ERR_BUFFER (len shorter than the
+ * frame). */
 QRXC_API int Qrxc_decode_standard_ctx(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm,
                                       int *kind);
+
+/* What the last frame Qrxc_decode_standard_ctx decoded on ctx became:
+ * QRXC_G723_DECODED_SPEECH, _COMFORT_NOISE (a SID or untransmitted frame,
+ * or a lost frame inside silence) or _LOST (a lost frame concealed from
+ * the speech before it). QRXC_ERR_ARG for a NULL ctx; speech before any
+ * frame was decoded. */
+#define QRXC_G723_DECODED_SPEECH        0
+#define QRXC_G723_DECODED_COMFORT_NOISE 1
+#define QRXC_G723_DECODED_LOST          2
+QRXC_API int Qrxc_decode_standard_last_ctx(const Qrxc_context *ctx);
+
+/* Encodes 240 samples at pcm to one standard frame at out (room for
+ * QRXC_G723_STANDARD_MAX_BYTES), on a context opened for encoding type 1 or
+ * 2 at 8000 Hz (that open resets the encoder). rate_kind picks the frame's
+ * rate, QRXC_G723_KIND_63 or QRXC_G723_KIND_53, and may change from frame
+ * to frame whatever the opened type. With QRXC_G723_VAD in flags, frames
+ * the voice activity detector calls silence become SID frames (4 bytes)
+ * when the noise changed and untransmitted frames (1 byte) otherwise;
+ * keep the flag the same for a whole stream. Without it every frame is
+ * speech, the bytes Qrxc_encode_frame and Qrxc_g723_to_standard give.
+ * Returns the bytes written (24, 20, 4 or 1); the kind is in the first
+ * byte's two low bits. QRXC_ERR_ARG for a null pointer, a context not
+ * opened so, a rate_kind other than 0 and 1, or an unknown flag. */
+#define QRXC_G723_VAD 1
+QRXC_API int Qrxc_encode_standard_ctx(Qrxc_context *ctx, const short *pcm, int rate_kind, int flags,
+                                      unsigned char *out);
 
 #ifdef __cplusplus
 } /* extern "C" */

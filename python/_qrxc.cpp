@@ -272,6 +272,71 @@ py::bytes encode_stream(const Pcm_array &samples, int type, int sample_rate, boo
     return out;
 }
 
+// A context opened for the standard G.723.1 layout in either direction.
+Context standard_context(int direction) {
+    Context ctx = new_context();
+    unsigned char hdr[16];
+    G_header h{};
+    Qrxc_version_ctx(ctx.get(), 1);
+    int r = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, 8000, 2, &h, hdr);
+    if (r > 0 && direction == QRXC_DECODE) r = Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &h, hdr);
+    if (r < 0) fail(r, "a standard G.723.1 stream");
+    return ctx;
+}
+
+// Standard G.723.1 frames back to back; silence as SID and untransmitted
+// frames with vad. The last partial frame is completed with silence.
+py::bytes encode_g723(const Pcm_array &samples, int rate_kind, bool vad) {
+    const auto n = static_cast<std::size_t>(samples.size());
+    std::vector<unsigned char> out;
+    int err = 0;
+    {
+        const py::gil_scoped_release nogil;
+        Context ctx = standard_context(QRXC_ENCODE);
+        out.reserve((n + 239) / 240 * QRXC_G723_STANDARD_MAX_BYTES);
+        for (std::size_t at = 0; at < n && err == 0; at += 240) {
+            short frame[240] = {};
+            std::copy_n(samples.data() + at, std::min<std::size_t>(240, n - at), frame);
+            unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
+            const int got = Qrxc_encode_standard_ctx(ctx.get(), frame, rate_kind, vad ? QRXC_G723_VAD : 0, bits);
+            if (got < 0)
+                err = got;
+            else
+                out.insert(out.end(), bits, bits + got);
+        }
+    }
+    if (err < 0) fail(err, "G.723.1 encoding");
+    return py::bytes(reinterpret_cast<const char *>(out.data()), out.size());
+}
+
+// 240 samples for every standard frame: speech, comfort noise for SID and
+// untransmitted frames, concealment for lost ones (a frame cut short at
+// the end among them).
+py::array_t<std::int16_t> decode_g723(const py::buffer &stream) {
+    const Bytes_view in(stream);
+    std::vector<short> pcm;
+    {
+        const py::gil_scoped_release nogil;
+        Context ctx = standard_context(QRXC_DECODE);
+        for (std::size_t at = 0; at < in.size;) {
+            short frame[240];
+            int used = Qrxc_decode_standard_ctx(ctx.get(), in.data + at, in.size - at, frame, nullptr);
+            if (used < 0) {
+                unsigned char lost[24] = {}, standard[24];
+                lost[3] = 124;  // a forbidden lag code
+                Qrxc_g723_to_standard(lost, 2, standard);
+                Qrxc_decode_standard_ctx(ctx.get(), standard, sizeof standard, frame, nullptr);
+                used = static_cast<int>(in.size - at);
+            }
+            pcm.insert(pcm.end(), frame, frame + 240);
+            at += static_cast<std::size_t>(used);
+        }
+    }
+    auto out = pcm_array(pcm.size());
+    std::copy(pcm.begin(), pcm.end(), out.mutable_data());
+    return out;
+}
+
 // Some stream type whose frames hold frame samples, to give the speed control its frame length.
 int type_with_frame(int frame) {
     for (int type = 0; type < 16; ++type) {
@@ -355,6 +420,8 @@ PYBIND11_MODULE(_qrxc, m) {
     m.def("decode_stream", &decode_stream, py::arg("stream"));
     m.def("encode_stream", &encode_stream, py::arg("pcm"), py::arg("type"), py::arg("sample_rate"),
           py::arg("long_header"));
+    m.def("encode_g723", &encode_g723, py::arg("pcm"), py::arg("rate_kind"), py::arg("vad"));
+    m.def("decode_g723", &decode_g723, py::arg("stream"));
     m.def("speed", &speed, py::arg("pcm"), py::arg("flags"), py::arg("frame"));
 
     py::class_<Decoder>(m, "Decoder")

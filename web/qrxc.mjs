@@ -206,6 +206,32 @@ export async function createQrxc(moduleOptions = {}) {
     });
   };
 
+  // Standard G.723.1 streams (frames back to back, no header), 8000 Hz.
+  // With vad, silence becomes SID and untransmitted frames, which decodeG723
+  // turns back into comfort noise.
+  const g723Rates = { '6.3': 0, '5.3': 1 };
+  const encodeG723 = (pcm, { rate = '6.3', vad = false } = {}) => {
+    if (!(pcm instanceof Int16Array)) throw new TypeError('expected an Int16Array');
+    if (!(String(rate) in g723Rates)) throw new TypeError('rate must be "5.3" or "6.3"');
+    const size = Math.ceil(pcm.length / 240) * 24;
+    return withMemory([pcm.length * 2, size], (src, out) => {
+      new Int16Array(m.HEAPU8.buffer, src, pcm.length).set(pcm);
+      const n = check(m._qw_encode_standard(live(), src, pcm.length, g723Rates[String(rate)], vad ? 1 : 0, out, size));
+      return m.HEAPU8.slice(out, out + n);
+    });
+  };
+  const decodeG723 = (bytes) => {
+    const b = asBytes(bytes);
+    return withMemory([b.length], (p) => {
+      m.HEAPU8.set(b, p);
+      const samples = check(m._qw_standard_frames(p, b.length)) * 240;
+      return withMemory([samples * 2], (out) => {
+        const n = check(m._qw_decode_standard(live(), p, b.length, out, samples));
+        return new Int16Array(m.HEAPU8.buffer, out, n).slice();
+      });
+    });
+  };
+
   // The speed control and the voice effects on PCM in frames of
   // frameLength samples (240, or 320 as type 0 decodes). process() keeps a
   // partial frame for the next call; flush() completes it with silence and
@@ -289,7 +315,7 @@ export async function createQrxc(moduleOptions = {}) {
     ctx = 0;
   };
 
-  return { version: m.UTF8ToString(m._qw_version()), info, decode, decodeInSlices, toWav, encode, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
+  return { version: m.UTF8ToString(m._qw_version()), info, decode, decodeInSlices, toWav, encode, encodeG723, decodeG723, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
 }
 
 // Flags for a speed level 0..12 (0 twice as fast, 4 normal, 12 half speed).

@@ -59,10 +59,11 @@ KEEP int qw_decode_open(Qrxc_context *ctx, const unsigned char *head, size_t len
 
 /* Decodes frames whole frames of the open stream from data into pcm.
  * Returns the samples written or a negative result code. */
-KEEP int qw_decode_frames(Qrxc_context *ctx, const unsigned char *data, int frames, int frame_bytes,
-                          int pcm_frame, short *pcm) {
+KEEP int qw_decode_frames(Qrxc_context *ctx, const unsigned char *data, int frames, int frame_bytes, int pcm_frame,
+                          short *pcm) {
     for (int i = 0; i < frames; ++i) {
-        const int rc = Qrxc_decode_frame(ctx, data + (size_t)i * (size_t)frame_bytes, pcm + (size_t)i * (size_t)pcm_frame);
+        const int rc =
+            Qrxc_decode_frame(ctx, data + (size_t)i * (size_t)frame_bytes, pcm + (size_t)i * (size_t)pcm_frame);
         if (rc < 0) return rc;
     }
     return frames * pcm_frame;
@@ -90,6 +91,76 @@ KEEP int qw_encode(Qrxc_context *ctx, int sample_rate, int type, int long_header
                    unsigned char *out, size_t capacity) {
     const long long n = Qrxc_encode_buffer(ctx, sample_rate, type, long_header, pcm, samples, out, capacity);
     return n > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)n;
+}
+
+/* Opens ctx for the standard G.723.1 layout in the given direction. */
+static int standard_open(Qrxc_context *ctx, int direction) {
+    unsigned char hdr[16];
+    G_header h;
+    Qrxc_version_ctx(ctx, 1);
+    int r = Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, 2, &h, hdr);
+    if (r > 0 && direction == QRXC_DECODE) r = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
+    return r < 0 ? r : 0;
+}
+
+/* Standard G.723.1 frames back to back for samples of 8000 Hz PCM (the last
+ * partial frame completed with silence), at rate_kind 0 (6.3) or 1 (5.3
+ * kbit/s), silence as SID and untransmitted frames when vad is non-zero.
+ * capacity of 24 bytes a frame always suffices. Bytes written or a negative
+ * result code. */
+KEEP int qw_encode_standard(Qrxc_context *ctx, const short *pcm, size_t samples, int rate_kind, int vad, unsigned char *out,
+                        size_t capacity) {
+    if (ctx == NULL || (pcm == NULL && samples > 0) || out == NULL) return QRXC_ERR_ARG;
+    if (capacity / QRXC_G723_STANDARD_MAX_BYTES < (samples + 239) / 240) return QRXC_ERR_BUFFER;
+    int r = standard_open(ctx, QRXC_ENCODE);
+    size_t written = 0;
+    for (size_t at = 0; r == 0 && at < samples; at += 240) {
+        short frame[240] = {0};
+        memcpy(frame, pcm + at, sizeof(short) * (samples - at < 240 ? samples - at : 240));
+        const int n = Qrxc_encode_standard_ctx(ctx, frame, rate_kind, vad ? QRXC_G723_VAD : 0, out + written);
+        if (n < 0)
+            r = n;
+        else
+            written += (size_t)n;
+    }
+    if (r < 0) return r;
+    return written > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)written;
+}
+
+/* Frames in a standard G.723.1 stream of len bytes, a cut last one included. */
+KEEP int qw_standard_frames(const unsigned char *in, size_t len) {
+    if (in == NULL && len > 0) return QRXC_ERR_ARG;
+    int frames = 0;
+    for (size_t at = 0; at < len && frames < 0x7FFFFFFF / 240; ++frames) {
+        int kind = -1;
+        const int n = Qrxc_g723_from_standard(in + at, len - at, 1, NULL, &kind);
+        at = n < 0 ? len : at + (size_t)n;
+    }
+    return frames;
+}
+
+/* Decodes a standard G.723.1 stream into pcm (room for 240 samples per
+ * frame qw_standard_frames counts): speech, comfort noise for SID and
+ * untransmitted frames, a cut last frame concealed as lost. Samples written
+ * or a negative result code. */
+KEEP int qw_decode_standard(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm, size_t capacity) {
+    if (ctx == NULL || (in == NULL && len > 0) || pcm == NULL) return QRXC_ERR_ARG;
+    const int r = standard_open(ctx, QRXC_DECODE);
+    if (r < 0) return r;
+    size_t written = 0;
+    for (size_t at = 0; at < len; written += 240) {
+        if (capacity - written < 240) return QRXC_ERR_BUFFER;
+        int used = Qrxc_decode_standard_ctx(ctx, in + at, len - at, pcm + written, NULL);
+        if (used < 0) {
+            unsigned char lost[24] = {0}, standard[24];
+            lost[3] = 124; /* a forbidden lag code */
+            Qrxc_g723_to_standard(lost, 2, standard);
+            Qrxc_decode_standard_ctx(ctx, standard, sizeof standard, pcm + written, NULL);
+            used = (int)(len - at);
+        }
+        at += (size_t)used;
+    }
+    return written > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)written;
 }
 
 /* Prepares the context for the speed control on frames of frame_length

@@ -7,6 +7,16 @@
 
 namespace qrxc::g723 {
 
+// Comfort-noise memory: what the last SID frame (or, before any, the last
+// good speech frame) said about the silence.
+struct Dec_cng_state {
+    Word16 past_active;  // the previous frame was speech (1 after a reset)
+    Word16 sid_gain_q5;  // target gain; after speech, the excitation energy estimate
+    Word16 cur_gain_q5;  // smoothed gain; after speech, the estimate's normalisation shift
+    Word16 rand_seed;
+    Word16 sid_lsp[LPC_ORDER];
+};
+
 struct Dec_state {
     Word16 erase_count;  // consecutive bad frames, saturating at ERASE_MAX
     Word16 interp_gain;  // noise amplitude for an unvoiced concealed frame
@@ -19,6 +29,7 @@ struct Dec_state {
     Word16 synth_mem[LPC_ORDER];
     Word16 pf_fir_mem[LPC_ORDER];
     Word16 pf_iir_mem[LPC_ORDER];
+    Dec_cng_state cng;
 };
 static_assert(std::is_trivially_copyable_v<Dec_state>);
 

@@ -9,6 +9,7 @@
 #include "g723/common/frame.h"
 #include "g723/common/lsp.h"
 #include "g723/common/tables.h"
+#include "g723/decoder/dec_cng.h"
 #include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
 
@@ -24,10 +25,11 @@ void g723_decoder_reset(Dec_state &st) {
     st = Dec_state{};
     std::memcpy(st.prev_lsp, LspDcTable, sizeof st.prev_lsp);
     st.agc_gain_q12 = Q(12, 1.0);
+    cng_reset(st.cng);
 }
 
-Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
-    vector_normalize(buf, EXC_BUF_LEN);
+Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 *energy, Word16 *shift) {
+    const Word16 sh = vector_normalize(buf, EXC_BUF_LEN);
     const int c = lag < 142 ? lag : 142;
     int b = c;
     Word32 best = 0;
@@ -51,6 +53,8 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     const Word16 tr = round(energy_from_exact(sx));
     const Word16 er = round(energy_from_exact(sb));
     const Word16 cr = round(best);
+    if (energy != nullptr) *energy = tr;
+    if (shift != nullptr) *shift = sh;
     if (cr <= 0) return 0;
     // Voiced when the prediction gain over the last 120 samples exceeds
     // about an eighth.
@@ -119,16 +123,18 @@ Word16 g723_decode_frame(Dec_state &st, int rate_select, Word16 pcm_out[FRAME_LE
 
         // The lag search and the postfilter parameters work on a normalised
         // copy; the filter itself runs on the original excitation.
-        st.interp_lag = erasure_info(buf, p.ol_lag[1]);
+        st.interp_lag = erasure_info(buf, p.ol_lag[1], &st.cng.sid_gain_q5, &st.cng.cur_gain_q5);
         Pf_params pf[SUBFRAMES];
         for (int s = 0; s < SUBFRAMES; ++s) pf[s] = pitch_pf_params(buf, p.ol_lag[s / 2], s, rate_select);
         std::memcpy(buf, st.prev_exc, sizeof st.prev_exc);
         std::memcpy(buf + ACB_LAG_MAX, pcm_out, sizeof(Word16) * FRAME_LEN);
         for (int s = 0; s < SUBFRAMES; ++s) pitch_pf_filter(pcm_out, buf, pf[s], s);
+        std::memcpy(st.cng.sid_lsp, st.prev_lsp, sizeof st.prev_lsp);
     } else {
         erasure_regen(pcm_out, buf, st.interp_lag, st.interp_gain, st.erase_count, st.rand_seed);
     }
     std::memcpy(st.prev_exc, buf + FRAME_LEN, sizeof st.prev_exc);
+    cng_after_speech(st.cng);
 
     for (int s = 0; s < SUBFRAMES; ++s) {
         Word16 *x = pcm_out + SUBFRAME_LEN * s;

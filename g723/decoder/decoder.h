@@ -15,8 +15,10 @@ Word16 g723_decode_frame(Dec_state &st, int rate_select, Word16 pcm_out[FRAME_LE
                          Word16 erased);
 
 // Voicing lag for concealing a following bad frame, 0 for unvoiced;
-// normalises buf in place.
-Word16 erasure_info(Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag);
+// normalises buf in place. energy and shift, when given, receive the
+// energy of the last 120 normalised samples and the normalisation shift,
+// the estimate comfort noise starts from when a silence's SID is lost.
+Word16 erasure_info(Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag, Word16 *energy = nullptr, Word16 *shift = nullptr);
 // Regenerated excitation of a bad frame into out and buf.
 void erasure_regen(Word16 out[FRAME_LEN], Word16 buf[ACB_LAG_MAX + FRAME_LEN], Word16 lag, Word16 gain, Word16 count,
                    Word16 &seed);

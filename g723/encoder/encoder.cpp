@@ -7,6 +7,7 @@
 #include "g723/common/lsp.h"
 #include "g723/common/tables.h"
 #include "g723/encoder/acb_search.h"
+#include "g723/encoder/enc_cng.h"
 #include "g723/encoder/fcb_search.h"
 #include "g723/encoder/hp_filter.h"
 #include "g723/encoder/lpc_analysis.h"
@@ -15,6 +16,7 @@
 #include "g723/encoder/noise_shaping.h"
 #include "g723/encoder/open_loop_pitch.h"
 #include "g723/encoder/taming.h"
+#include "g723/encoder/vad.h"
 #include "g723/encoder/weighted_synthesis.h"
 #include "g723/encoder/weighting_filter.h"
 
@@ -22,12 +24,32 @@ namespace qrxc::g723 {
 
 namespace {
 constexpr Word32 TAMING_START = 4;
+
+// A frame of silence: comfort noise in place of the excitation search, with
+// the filter memories moved on exactly as for speech.
+int enc_silent_frame(Enc_state &st, Enc_dtx_state &dtx, int rate_select, Word16 frame[FRAME_LEN],
+                     const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER], unsigned char out[FRAME_BYTES_63]) {
+    for (int i = 0; i < ACB_LAG_MAX; i++) st.prev_wgt[i] = frame[FRAME_LEN - ACB_LAG_MAX + i];
+    Word16 qnt_lpc[SUBFRAMES * LPC_ORDER];
+    Cng_acb acb{};
+    const int bytes = cng_encode(st, dtx, frame, qnt_lpc, acb, out);
+    for (int i = 0; i < SUBFRAMES; i++) {
+        taming_update(st, rate_select, acb.ol_lag[i / 2], acb.lag_offset[i], acb.acb_gain[i]);
+        update_ringing(st, &frame[SUBFRAME_LEN * i], &qnt_lpc[LPC_ORDER * i], &per_lpc[2 * LPC_ORDER * i]);
+    }
+    return bytes == 4 ? 2 : 3;
 }
+}  // namespace
 
 void enc_reset(Enc_state &st) {
     st = Enc_state{};
     for (int k = 0; k < LPC_ORDER; k++) st.prev_lsp[k] = LspDcTable[k];
     for (Word32 &e : st.taming_err) e = TAMING_START;
+}
+
+void enc_dtx_reset(Enc_dtx_state &dtx) {
+    vad_reset(dtx.vad);
+    enc_cng_reset(dtx.cng);
 }
 
 void lookahead_shift(Word16 hist[LPC_HIST], Word16 frame[FRAME_LEN]) {
@@ -38,18 +60,26 @@ void lookahead_shift(Word16 hist[LPC_HIST], Word16 frame[FRAME_LEN]) {
     for (int i = 0; i < FRAME_LEN; i++) frame[i] = t[SUBFRAME_LEN + i];
 }
 
-void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN],
-               unsigned char out[FRAME_BYTES_63]) {
+int enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 frame[FRAME_LEN],
+              unsigned char out[FRAME_BYTES_63], Enc_dtx_state *dtx) {
     Frame_params rec{};
     rec.bad_frame = 0;
 
     hp_filter(st, frame);
 
     Word16 unq_lpc[SUBFRAMES * LPC_ORDER];
-    lpc_analysis(st, unq_lpc, frame);
+    bool active = true;
+    if (dtx == nullptr) {
+        lpc_analysis(st, unq_lpc, frame);
+    } else {
+        Word16 acf[SUBFRAMES * ACF_LEN], acf_shift[SUBFRAMES];
+        lpc_analysis(st, unq_lpc, frame, acf, acf_shift);
+        cng_store_acf(dtx->cng, acf, acf_shift);
+    }
 
     Word16 lsp[LPC_ORDER];
     lpc_to_lsp(lsp, &unq_lpc[LPC_ORDER * (SUBFRAMES - 1)], st.prev_lsp);
+    if (dtx != nullptr) active = vad_frame(dtx->vad, st, frame);
     rec.lsp_index = lsp_quantize(lsp, st.prev_lsp);
 
     // From here on the frame is the filtered signal delayed by one subframe.
@@ -66,6 +96,11 @@ void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 fram
 
     rec.ol_lag[0] = open_loop_pitch(buf, ACB_LAG_MAX);
     rec.ol_lag[1] = open_loop_pitch(buf, ACB_LAG_MAX + 2 * SUBFRAME_LEN);
+    if (dtx != nullptr) {
+        vad_store_lags(dtx->vad, rec.ol_lag);
+        if (!active) return enc_silent_frame(st, *dtx, rate_select, frame, per_lpc, out);
+        enc_cng_after_speech(dtx->cng);
+    }
 
     Hns_params hns[SUBFRAMES];
     for (int i = 0; i < SUBFRAMES; i++) hns[i] = hns_search(buf, ACB_LAG_MAX + SUBFRAME_LEN * i, rec.ol_lag[i / 2]);
@@ -108,6 +143,7 @@ void enc_frame(Enc_state &st, int rate_select, Word16 &acelp_budget, Word16 fram
     }
 
     frame_pack(rec, rate_select, out);
+    return rate_select;
 }
 
 }  // namespace qrxc::g723

@@ -45,7 +45,8 @@ Word16 levinson_durbin(Word16 a[LPC_ORDER], const Word16 corr[LPC_ORDER], Word16
     return err;
 }
 
-void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN]) {
+void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN], Word16 *acf,
+                  Word16 *acf_shift) {
     Word16 d[LPC_HIST + FRAME_LEN];
     for (int i = 0; i < LPC_HIST; i++) d[i] = st.prev_dat[i];
     for (int i = 0; i < FRAME_LEN; i++) d[LPC_HIST + i] = frame[i];
@@ -53,7 +54,7 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
     for (int k = 0; k < SUBFRAMES; k++) {
         Word16 v[LPC_WIN];
         for (int i = 0; i < LPC_WIN; i++) v[i] = d[SUBFRAME_LEN * k + i];
-        vector_normalize(v, LPC_WIN);
+        const Word16 norm = vector_normalize(v, LPC_WIN);
         for (int i = 0; i < LPC_WIN; i++) v[i] = mult_r(v[i], HammingWindowTable[i]);
 
         // The terms are never negative, so the saturating sum of the plain
@@ -63,13 +64,20 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
         energy = L_add(energy, energy >> WHITE_NOISE_SHIFT);
 
         Word16 r[LPC_ORDER + 1] = {};
+        Word16 r_shift = 40;  // a silent window
         if (energy != 0) {
             const Word16 e = norm_l(energy);
+            r_shift = add(e, shl(norm, 1));
             r[0] = round(energy << e);
             for (int i = 1; i <= LPC_ORDER; i++) {
                 const Word32 c = products_known(&v[i], v, LPC_WIN - i, e64, e64);
                 r[i] = round(mult_32_16(c << e, BinomialWindowTable[i - 1]));
             }
+        }
+
+        if (acf != nullptr) {
+            for (int i = 0; i <= LPC_ORDER; i++) acf[(LPC_ORDER + 1) * k + i] = r[i];
+            acf_shift[k] = r_shift;
         }
 
         Word16 k2 = 0;

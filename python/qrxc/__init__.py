@@ -36,6 +36,7 @@ __version__: str = _qrxc.__version__
 
 __all__ = [
     "Decoder",
+    "decode_g723",
     "Encoder",
     "Error",
     "G723_DELAY",
@@ -44,6 +45,7 @@ __all__ = [
     "TypeInfo",
     "__version__",
     "encode",
+    "encode_g723",
     "g723_channel",
     "library_version",
     "read",
@@ -261,3 +263,29 @@ def g723_channel(pcm: npt.ArrayLike, rate: Union[str, float] = "6.3", align: boo
     if align:
         return coded[G723_DELAY : G723_DELAY + len(samples) - G723_DELAY]
     return coded
+
+
+_STANDARD_KINDS = {"6.3": 0, "5.3": 1}
+
+
+def encode_g723(pcm: npt.ArrayLike, rate: Union[str, float] = "6.3", vad: bool = False) -> bytes:
+    """Encodes 8000 Hz PCM into a standard G.723.1 stream (frames back to back, no header).
+
+    ``rate`` is "5.3" or "6.3" (kbit/s). With ``vad=True`` silence is coded
+    as 4-byte SID frames where the background noise changes and 1-byte
+    untransmitted frames where it does not, as silence-compressing
+    telephones send it. A final partial frame is completed with silence.
+    """
+    key = rate if isinstance(rate, str) else f"{rate:.1f}"
+    if key not in _STANDARD_KINDS:
+        raise ValueError(f'rate must be "5.3" or "6.3", not {rate!r}')
+    return _qrxc.encode_g723(_pcm(pcm), _STANDARD_KINDS[key], bool(vad))
+
+
+def decode_g723(data: BytesLike) -> Pcm:
+    """Decodes a standard G.723.1 stream to 8000 Hz PCM, 240 samples a frame.
+
+    Frames may switch rates; SID and untransmitted frames become comfort
+    noise, so streams coded with ``vad=True`` decode in full.
+    """
+    return _qrxc.decode_g723(data)

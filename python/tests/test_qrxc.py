@@ -195,3 +195,17 @@ def test_encode_matches_qrx_encode(tmp_path, speech, type_, short):
     subprocess.run([QRX, "encode", str(src), "-t", str(type_), "-o", str(out), *(["--short-header"] if short else [])],
                    check=True, capture_output=True)
     assert qrxc.encode(speech, type_, 12000, short) == out.read_bytes()
+
+
+@pytest.mark.parametrize(
+    "rate,tin,rco,rou",
+    [("6.3", "DTX63.TIN", "DTX63.RCO", "DTX63.ROU"), ("5.3", "DTX53MIX.TIN", "DTX53.RCO", "DTX53.ROU")],
+)
+def test_silence_compression_both_ways_bit_exactly(rate, tin, rco, rou):
+    vectors = DATA / "annexa"
+    pcm = pcm_of(vectors / tin)
+    coded = qrxc.encode_g723(pcm, rate, vad=True)
+    assert coded == (vectors / rco).read_bytes()
+    assert np.array_equal(qrxc.decode_g723(coded), pcm_of(vectors / rou))
+    # Without vad every frame is speech.
+    assert len(qrxc.encode_g723(pcm, rate)) == len(pcm) // 240 * (24 if rate == "6.3" else 20)

@@ -136,3 +136,13 @@ test('WAV files and speed output equal the native tool\'s', { skip: !native && '
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
+
+test('silence compression both ways bit for bit', () => {
+  const dir = path.join(root, 'tests/data/annexa');
+  for (const [rate, tin, rco, rou] of [['6.3', 'DTX63.TIN', 'DTX63.RCO', 'DTX63.ROU'],
+    ['5.3', 'DTX53MIX.TIN', 'DTX53.RCO', 'DTX53.ROU']]) {
+    const coded = q.encodeG723(pcmOf(read(dir, tin)), { rate, vad: true });
+    assert.deepEqual(coded, read(dir, rco), rco);
+    assert.deepEqual(bytesOf(q.decodeG723(coded)), read(dir, rou), rou);
+  }
+});
