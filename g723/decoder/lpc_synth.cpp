@@ -6,10 +6,14 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
-void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void lpc_synth_body(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
     // Past outputs oldest first, so that each sample's ten taps are one
     // contiguous run: y[j] of the step-by-step filter is h[n + 9 - j].
     Word16 h[LPC_ORDER + SUBFRAME_LEN];
@@ -31,7 +35,7 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_O
         Word32 a;
         std::int64_t sum, mag;
         if (!PLAIN_OPS && abs64(a0) + 2 * cabs * peak <= MAX_32) {
-            a = a0 + 2 * dot10(c, w);
+            a = a0 + 2 * dot10_in<K>(c, w);
         } else if (!PLAIN_OPS && (dot_and_magnitude(c, w, LPC_ORDER, sum, mag), abs64(a0) + 2 * mag <= MAX_32)) {
             a = static_cast<Word32>(a0 + 2 * sum);
         } else {
@@ -45,6 +49,15 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_O
         peak = ay > peak ? ay : peak;
     }
     for (int j = 0; j < LPC_ORDER; ++j) st.synth_mem[j] = h[LPC_ORDER + SUBFRAME_LEN - 1 - j];
+}
+
+QRXC_AVX2_TWIN(void, lpc_synth, lpc_synth_body,
+               (Dec_state & st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]), (st, x, lpc_q13))
+
+}  // namespace
+
+void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
+    QRXC_DISPATCH(lpc_synth, lpc_synth_body, st, x, lpc_q13)
 }
 
 }  // namespace qrxc::g723
