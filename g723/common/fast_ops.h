@@ -237,6 +237,13 @@ inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
 #endif
 }
 
+// The largest history peak for which start + 2 taps * peak stays within
+// Word32, where taps is the coefficients' sum of magnitudes (negative: none).
+inline std::int64_t peak_room(std::int64_t start, std::int64_t taps) {
+    if (start > MAX_32) return -1;
+    return taps == 0 ? 32768 : (MAX_32 - start) / (2 * taps);
+}
+
 // How large |acc| may be before N taps with coefficients a can saturate,
 // whatever the 16-bit memory holds (negative: always possible).
 template <int N>

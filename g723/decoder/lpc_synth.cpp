@@ -29,7 +29,20 @@ QRXC_KERNEL_BODY void lpc_synth_body(Dec_state &st, Word16 x[SUBFRAME_LEN], cons
     // step-by-step chain the last resort.
     const std::int64_t cabs = sum_abs(c, LPC_ORDER);
     int peak = max_abs(h, LPC_ORDER);
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+    int n = 0;
+    if (!PLAIN_OPS) {
+        // The cheap test once for the whole subframe: it holds for every
+        // sample while the peak stays within the room the largest input leaves.
+        const std::int64_t room = peak_room(std::int64_t{max_abs(x, SUBFRAME_LEN)} << 13, cabs);
+        for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+            const Word16 y = round(L_shl((Word32{x[n]} << 13) + 2 * dot10_in<K>(c, h + n), 2));
+            h[LPC_ORDER + n] = y;
+            x[n] = y;
+            const int ay = y < 0 ? -y : y;
+            peak = ay > peak ? ay : peak;
+        }
+    }
+    for (; n < SUBFRAME_LEN; ++n) {
         const Word16 *w = h + n;
         const Word32 a0 = Word32{x[n]} << 13;
         Word32 a;

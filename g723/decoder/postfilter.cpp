@@ -191,20 +191,32 @@ QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], c
     const std::int64_t zabs = sum_abs(zr, LPC_ORDER);
     const std::int64_t pabs = sum_abs(pr, LPC_ORDER);
     const std::int64_t zbound = zabs * max_abs(xin, LPC_ORDER + SUBFRAME_LEN);
+    int peak = max_abs(yh, LPC_ORDER);
+    int n = 0;
     if (!PLAIN_OPS && zbound < (std::int64_t{1} << 30)) {
         // One pass over the subframe per tap, so that the sums vectorise.
         Word32 z[SUBFRAME_LEN] = {};
         for (int j = 0; j < LPC_ORDER; ++j)
-            for (int n = 0; n < SUBFRAME_LEN; ++n) z[n] += Word32{zr[j]} * xin[n + j];
-        for (int n = 0; n < SUBFRAME_LEN; ++n) {
-            zsum[n] = z[n];
-            zmag[n] = zbound;
+            for (int i = 0; i < SUBFRAME_LEN; ++i) z[i] += Word32{zr[j]} * xin[i + j];
+        // The cheap test once for the whole subframe, as in lpc_synth: it
+        // holds while the peak stays within the room the largest input and
+        // the zero section's bound leave.
+        const std::int64_t room = peak_room((std::int64_t{max_abs(x, SUBFRAME_LEN)} << 14) + 2 * zbound, pabs);
+        for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+            const Word32 a = L_shl((Word32{x[n]} << 14) - 2 * z[n] + 2 * dot10_in<K>(pr, yh + n), 2);
+            yh[LPC_ORDER + n] = round(a);
+            const int ay = yh[LPC_ORDER + n] < 0 ? -yh[LPC_ORDER + n] : yh[LPC_ORDER + n];
+            peak = ay > peak ? ay : peak;
+            x[n] = round(L_mac(a, yh[LPC_ORDER + n - 1], m));
+        }
+        for (int i = n; i < SUBFRAME_LEN; ++i) {
+            zsum[i] = z[i];
+            zmag[i] = zbound;
         }
     } else {
-        for (int n = 0; n < SUBFRAME_LEN; ++n) dot_and_magnitude(zr, xin + n, LPC_ORDER, zsum[n], zmag[n]);
+        for (int i = 0; i < SUBFRAME_LEN; ++i) dot_and_magnitude(zr, xin + i, LPC_ORDER, zsum[i], zmag[i]);
     }
-    int peak = max_abs(yh, LPC_ORDER);
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+    for (; n < SUBFRAME_LEN; ++n) {
         const Word16 *w = yh + n;
         const Word32 a0 = Word32{xin[LPC_ORDER + n]} << 14;
         const std::int64_t start = abs64(a0) + 2 * zmag[n];
