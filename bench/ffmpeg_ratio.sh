@@ -7,7 +7,7 @@
 # valgrind is installed) and the WebAssembly module's realtime factors in
 # node (when build/web exists).
 #   bench/ffmpeg_ratio.sh [BUILD_DIR] [RUNS]
-# QRXC_CPU=generic|sse2|avx2 picks qrx's kernel set.
+# QRXC_CPU=generic|sse2|avx2 picks qrx's kernel set; NO_WEB=1 leaves out node.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build}")
@@ -40,9 +40,8 @@ done
 
 # cpu CMD...: user + system seconds of one run.
 cpu() {
-  local t
-  t=$({ /usr/bin/time -f "%U %S" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
-  awk '{ printf "%.3f\n", $1 + $2 }' <<<"$t"
+  /usr/bin/time -o cpu.txt -f "%U %S" "$@" >/dev/null 2>&1
+  awk '{ printf "%.3f\n", $1 + $2 }' cpu.txt
 }
 stats() { sort -g | awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f", v[1], v[int((NR + 1) / 2)], v[NR] }'; }
 
@@ -56,7 +55,7 @@ compare() {
   read -r qmin qmed qmax <<<"$(printf '%s\n' "${qa[@]}" | stats)"
   read -r fmin fmed fmax <<<"$(printf '%s\n' "${fa[@]}" | stats)"
   printf '%-14s qrx %s/%s/%s s  ffmpeg %s/%s/%s s  ratio %.2fx  (qrx %.0fx realtime)\n' "$label" \
-    "$qmin" "$qmed" "$qmax" "$fmin" "$fmed" "$fmax" "$(bc -l <<<"$fmed / $qmed")" "$(bc -l <<<"$seconds / $qmed")"
+    "$qmin" "$qmed" "$qmax" "$fmin" "$fmed" "$fmax" "$(awk "BEGIN { print $fmed / $qmed }")" "$(awk "BEGIN { print $seconds / $qmed }")"
 }
 
 ff="ffmpeg -nostdin -v error -y"
@@ -69,7 +68,7 @@ e53=()
 for _ in $(seq "$runs"); do e53+=("$(cpu "$qrx" encode -q -y -t 1 speech.wav -o out.QRX)"); done
 read -r emin emed emax <<<"$(printf '%s\n' "${e53[@]}" | stats)"
 printf '%-14s qrx %s/%s/%s s  (%.0fx realtime; no ffmpeg encoder)\n' "encode 5.3" "$emin" "$emed" "$emax" \
-  "$(bc -l <<<"$seconds / $emed")"
+  "$(awk "BEGIN { print $seconds / $emed }")"
 
 # Instructions per frame on the first 60 s (2000 frames), whole process.
 if command -v valgrind >/dev/null; then
@@ -87,6 +86,6 @@ if command -v valgrind >/dev/null; then
     "encode 6.3 $(ir "$qrx" encode -q -y -t 2 short.wav -o o.QRX)"
 fi
 
-if [ -f "$root/build/web/qrxc.mjs" ] && command -v node >/dev/null; then
+if [ -z "${NO_WEB:-}" ] && [ -f "$root/build/web/qrxc.mjs" ] && command -v node >/dev/null; then
   node "$root/bench/web_bench.mjs" --no-browser
 fi
