@@ -9,6 +9,7 @@
 #include "g723/common/frame.h"
 #include "g723/common/lsp.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 #include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
 
@@ -26,7 +27,10 @@ void g723_decoder_reset(Dec_state &st) {
     st.agc_gain_q12 = Q(12, 1.0);
 }
 
-Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY Word16 erasure_info_body(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     vector_normalize(buf, EXC_BUF_LEN);
     const int c = lag < 142 ? lag : 142;
     int b = c;
@@ -58,6 +62,12 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) {
     a = L_msu(a, cr, cr);
     return a < 0 ? static_cast<Word16>(b) : Word16{0};
 }
+
+QRXC_AVX2_TWIN(Word16, erasure_info, erasure_info_body, (Word16 buf[EXC_BUF_LEN], Word16 lag), (buf, lag))
+
+}  // namespace
+
+Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag) { QRXC_DISPATCH(erasure_info, erasure_info_body, buf, lag) }
 
 void erasure_regen(Word16 out[FRAME_LEN], Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 gain, Word16 count,
                    Word16 &seed) {

@@ -5,6 +5,8 @@
 // target, so no out-of-line copy of them ever holds AVX2 code.
 #pragma once
 
+#include "g723/common/kernel_set.h"
+
 #if defined(__x86_64__) && defined(__SSE2__) && defined(__GNUC__) && !defined(QRXC_PLAIN_OPS)
 #define QRXC_X86_KERNELS 1
 #define QRXC_TARGET_AVX2 __attribute__((target("avx2")))
