@@ -126,7 +126,11 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
     QRXC_DISPATCH(pitch_pf_params, pitch_pf_params_body, buf, ol_lag, subframe, rate_select)
 }
 
-void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void pitch_pf_filter_body(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf,
+                                           int subframe) {
     const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     Word16 *o = out + SUBFRAME_LEN * subframe;
     const Word16 *partner = x + pf.lag;
@@ -141,6 +145,16 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
         return;
     }
     for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale_q15), pf.gain_q15, partner[n]));
+}
+
+QRXC_AVX2_TWIN(void, pitch_pf_filter, pitch_pf_filter_body,
+               (Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe),
+               (out, buf, pf, subframe))
+
+}  // namespace
+
+void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe) {
+    QRXC_DISPATCH(pitch_pf_filter, pitch_pf_filter_body, out, buf, pf, subframe)
 }
 
 namespace {
@@ -253,7 +267,10 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LP
     QRXC_DISPATCH(formant_pf, formant_pf_body, st, x, lpc_q13)
 }
 
-void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void gain_scale_body(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
     Word32 ex = energy_60(x);
     Word16 g_q12 = Q(12, 1.0);
     if (ex != 0 && input_energy != 0) {
@@ -291,6 +308,15 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
     const Word32 f = agc_factor(agc);
     for (; n < SUBFRAME_LEN; ++n) x[n] = agc_scale(x[n], f);
     st.agc_gain_q12 = static_cast<Word16>(agc);
+}
+
+QRXC_AVX2_TWIN(void, gain_scale, gain_scale_body, (Dec_state & st, Word16 x[SUBFRAME_LEN], Word32 input_energy),
+               (st, x, input_energy))
+
+}  // namespace
+
+void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
+    QRXC_DISPATCH(gain_scale, gain_scale_body, st, x, input_energy)
 }
 
 }  // namespace qrxc::g723
