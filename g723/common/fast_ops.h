@@ -465,13 +465,15 @@ inline Row_pick best_row_portable(const Word16 v[SCORE_COLS], const Word16 (*row
     Row_pick pick{best, -1};
     for (int g = 0; g < n; ++g) {
         const Word16 *row = rows[g];
-        Word32 score = 0;
+        // Summed modulo 2^32 (a sum past the bound may leave the range; it
+        // is then replaced by the saturating chain).
+        std::uint32_t sum = 0;
         Word32 bound = 0;
         for (int j = 0; j < SCORE_COLS; ++j) {
-            score += Word32{v[j]} * row[j];
+            sum += static_cast<std::uint32_t>(Word32{v[j]} * row[j]);
             bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
         }
-        if (bound > ROW_BOUND_LIMIT) score = products_steps(v, row, SCORE_COLS);
+        const Word32 score = bound > ROW_BOUND_LIMIT ? products_steps(v, row, SCORE_COLS) : static_cast<Word32>(sum);
         if (score > pick.score) pick = {score, g};
     }
     return pick;
