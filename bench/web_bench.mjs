@@ -1,6 +1,6 @@
 // Speed of the WebAssembly build in node, and what the page does with a
 // two-hour recording in headless Chromium.
-//   scripts/build-web.sh && node bench/web_bench.mjs [--no-browser]
+//   scripts/build-web.sh && node bench/web_bench.mjs [--no-browser] [--no-simd]
 // Realtime factors are seconds of audio per CPU second of this process
 // (the coding runs on one thread); compare with build/.../qrxc_bench.
 import fs from 'node:fs';
@@ -11,7 +11,7 @@ import { fileURLToPath, pathToFileURL } from 'node:url';
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const webDir = process.env.QRXC_WEB || path.join(root, 'build/web');
 const { createQrxc } = await import(pathToFileURL(path.join(webDir, 'qrxc.mjs')));
-const q = await createQrxc();
+const q = await createQrxc(process.argv.includes('--no-simd') ? { simd: false } : {});
 
 const cpuSeconds = () => {
   const u = process.cpuUsage();
@@ -45,7 +45,7 @@ const SECONDS = 60;
 const pcm = new Int16Array(SECONDS * 8000);
 for (let i = 0; i < pcm.length; i += speech.length) pcm.set(speech.subarray(0, pcm.length - i), i);
 
-console.log(`WebAssembly in node ${process.version}, ${os.cpus()[0].model}`);
+console.log(`WebAssembly (${q.simd ? 'SIMD' : 'plain'} module) in node ${process.version}, ${os.cpus()[0].model}`);
 console.log('type  decode ×realtime  encode ×realtime');
 for (const type of [0, 1, 2, 4, 5, 6]) {
   const stream = q.encode(pcm, { type });

@@ -17,6 +17,7 @@ set(QRXC_LIBRARY_SOURCES
   g723/common/comfort_noise.cpp
   g723/common/excitation.cpp
   g723/common/frame.cpp
+  g723/common/kernel_set.cpp
   g723/common/lsp.cpp
   g723/common/standard_frame.cpp
   g723/common/tables.cpp

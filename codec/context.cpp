@@ -2,12 +2,17 @@
 
 #include <cstdio>
 
+#include "g723/common/kernel_set.h"
+
 namespace qrxc {
 
 void context_load(Qrxc_context &ctx) {
     ctx = Qrxc_context{};
     ctx.stream.version_byte = 0x40;  // long header unless Qrxc_version says otherwise
     adpcm_load(ctx.adpcm);
+    // The kernel set is chosen here, once per process, rather than inside
+    // the first frame.
+    static_cast<void>(g723::kernel_set());
 }
 
 namespace {

@@ -16,7 +16,12 @@
 //
 // Each instance, and each Speed, owns its own library context. Bad input
 // throws a QrxcError (an Error) whose message is the library's text.
-import createQrxcModule from './qrxc_wasm.mjs';
+
+// The smallest module with a SIMD instruction (i8x16.splat): engines
+// without WebAssembly SIMD refuse it, and get the plain build instead.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 8, 1, 6, 0, 65, 0,
+  253, 15, 11]);
+export const simdSupported = typeof WebAssembly === 'object' && WebAssembly.validate(SIMD_PROBE);
 
 export const QRMD_EFFECT_MODE = 0x80;
 export const SPEED_LEVELS = 13;
@@ -76,8 +81,12 @@ function asBytes(bytes) {
   throw new TypeError('expected a Uint8Array or an ArrayBuffer');
 }
 
+// moduleOptions.simd = false loads the plain build where SIMD would run.
 export async function createQrxc(moduleOptions = {}) {
-  const m = await createQrxcModule(moduleOptions);
+  const { simd = simdSupported, ...options } = moduleOptions;
+  const { default: createQrxcModule } = await (simd ? import('./qrxc_wasm_simd.mjs') : import('./qrxc_wasm.mjs'));
+  const m = await createQrxcModule(options);
+  const simdBuild = Boolean(simd);
   const text = (code) => m.UTF8ToString(m._qw_strerror(code));
   const check = (rc) => {
     if (rc < 0) throw new QrxcError(text(rc), rc);
@@ -315,7 +324,7 @@ export async function createQrxc(moduleOptions = {}) {
     ctx = 0;
   };
 
-  return { version: m.UTF8ToString(m._qw_version()), info, decode, decodeInSlices, toWav, encode, encodeG723, decodeG723, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
+  return { version: m.UTF8ToString(m._qw_version()), simd: simdBuild, info, decode, decodeInSlices, toWav, encode, encodeG723, decodeG723, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
 }
 
 // Flags for a speed level 0..12 (0 twice as fast, 4 normal, 12 half speed).

@@ -5,6 +5,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -18,21 +19,28 @@ void acb_history(Word16 out[64], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
     }
 }
 
-void acb_excitation(Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 ol_lag, Word16 lag_offset,
-                    Word16 acb_gain, int rate_select) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void acb_excitation_body(Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 ol_lag,
+                                          Word16 lag_offset, Word16 acb_gain, int rate_select) {
     Word16 r[64];
     acb_history(r, hist, static_cast<Word16>(ol_lag + lag_offset - 1));
     const Word16 *g =
         (rate_select == RATE_63 && ol_lag < SHORT_LAG) ? AcbkGainTable085[acb_gain] : AcbkGainTable170[acb_gain];
-    // Five taps: when the taps' magnitudes times the history's peak cannot
-    // saturate, every output is a plain sum.
-    int gsum = 0;
-    for (int t = 0; t < 5; ++t) gsum += g[t] < 0 ? -g[t] : g[t];
-    const bool plain = 2 * std::int64_t{gsum} * max_abs(r, 64) <= MAX_32;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        const Word32 a = plain ? L_mac_n_nosat(r + n, g, 5) : L_mac_n(0, r + n, g, 5);
-        out[n] = round(L_shl(a, 1));
-    }
+    five_taps(out, r, g);
+}
+
+QRXC_AVX2_TWIN(void, acb_excitation, acb_excitation_body,
+               (Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 ol_lag, Word16 lag_offset,
+                Word16 acb_gain, int rate_select),
+               (out, hist, ol_lag, lag_offset, acb_gain, rate_select))
+
+}  // namespace
+
+void acb_excitation(Word16 out[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 ol_lag, Word16 lag_offset,
+                    Word16 acb_gain, int rate_select) {
+    QRXC_DISPATCH(acb_excitation, acb_excitation_body, out, hist, ol_lag, lag_offset, acb_gain, rate_select)
 }
 
 void fcb_decode(Word16 out[SUBFRAME_LEN], const Subframe_params &sub, Word16 ol_lag, Word16 subframe, int rate_select) {

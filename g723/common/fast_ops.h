@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/kernel_set.h"
 #include "g723/common/types.h"
 
 #if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
@@ -171,14 +172,40 @@ inline Word32 energy_60_steps(const Word16 *x) {
 
 // The terms are never negative, so the saturating sum is the exact sum
 // clamped.
+// Each square is at most 2^26, so the sixty of them fit an unsigned 32-bit
+// sum, which vectorises where a 64-bit one does not.
 inline Word32 energy_60(const Word16 *x) {
     if constexpr (PLAIN_OPS) return energy_60_steps(x);
-    std::int64_t acc = 0;
+    std::uint32_t acc = 0;
     for (int i = 0; i < SUBFRAME_LEN; ++i) {
         const Word32 y = x[i] >> 2;
-        acc += 2 * y * y;
+        acc += static_cast<std::uint32_t>(y * y);
     }
-    return acc > MAX_32 ? MAX_32 : static_cast<Word32>(acc);
+    const std::uint64_t e = 2 * std::uint64_t{acc};
+    return e > MAX_32 ? MAX_32 : static_cast<Word32>(e);
+}
+
+// ---- the pitch predictor's five taps ----
+
+// out[n] = round(L_shl(a, 1)) with a = L_mac over t = 0..4 of r[n+t] g[t],
+// saturating after every step; r holds the 64-sample lagged excitation.
+inline void five_taps_plain(Word16 out[SUBFRAME_LEN], const Word16 r[SUBFRAME_LEN + 4], const Word16 g[5]) {
+    for (int n = 0; n < SUBFRAME_LEN; ++n) out[n] = round(L_shl(L_mac_steps(0, r + n, g, 5), 1));
+}
+
+// When 2 sum|g| max|r| fits, every chain is its plain sum s, and
+// round(L_shl(2 s, 1)) is (s + 2^13) >> 14 limited to 16 bits: the shift's
+// and the rounding's saturations land on the same clamp. The taps run as
+// five passes over the subframe, so the loop vectorises.
+inline void five_taps(Word16 out[SUBFRAME_LEN], const Word16 r[SUBFRAME_LEN + 4], const Word16 g[5]) {
+    if (PLAIN_OPS || 2 * sum_abs(g, 5) * max_abs(r, SUBFRAME_LEN + 4) > MAX_32) {
+        five_taps_plain(out, r, g);
+        return;
+    }
+    Word32 acc[SUBFRAME_LEN] = {};
+    for (int t = 0; t < 5; ++t)
+        for (int n = 0; n < SUBFRAME_LEN; ++n) acc[n] += Word32{r[n + t]} * g[t];
+    for (int n = 0; n < SUBFRAME_LEN; ++n) out[n] = sat16((acc[n] + 0x2000) >> 14);
 }
 
 // ---- sums of plain (undoubled) products: acc = L_add(acc, a[i] * b[i]) ----
@@ -196,6 +223,26 @@ inline Word32 products_known(const Word16 *a, const Word16 *b, int n, std::int64
 }
 
 // ---- short filter-tap runs of the recursive filters ----
+
+// sum c[i] w[i] over the ten taps of an LPC filter, in plain arithmetic;
+// callers have bounded every partial sum below 2^30, so neither the
+// pairwise sums nor the total can overflow. The fixed-width SSE2 form stays
+// instead of the generic sum_products: with that the whole decoder runs
+// about 17% slower.
+inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
+#if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
+    return x86::dot10_sse2(c, w);
+#else
+    return sum_products(c, w, LPC_ORDER);
+#endif
+}
+
+// The largest history peak for which start + 2 taps * peak stays within
+// Word32, where taps is the coefficients' sum of magnitudes (negative: none).
+inline std::int64_t peak_room(std::int64_t start, std::int64_t taps) {
+    if (start > MAX_32) return -1;
+    return taps == 0 ? 32768 : (MAX_32 - start) / (2 * taps);
+}
 
 // How large |acc| may be before N taps with coefficients a can saturate,
 // whatever the 16-bit memory holds (negative: always possible).
@@ -221,23 +268,14 @@ inline Word32 back_taps(Word32 acc, const Word16 *coef, const Word16 *coef_rev, 
     if (!PLAIN_OPS && abs64(acc) <= headroom) {
         const Word16 *h = cur - N;
         std::int32_t sum = 0;
-        for (int k = 0; k < N; k++) sum += std::int32_t{coef_rev[k]} * h[k];
+        if constexpr (N == LPC_ORDER) {
+            sum = dot10(coef_rev, h);
+        } else {
+            for (int k = 0; k < N; k++) sum += std::int32_t{coef_rev[k]} * h[k];
+        }
         return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{sum});
     }
     return back_taps_steps<N, SIGN>(acc, coef, cur);
-}
-
-// sum c[i] w[i] over the ten taps of an LPC filter, in plain arithmetic;
-// callers have bounded every partial sum below 2^30, so neither the
-// pairwise sums nor the total can overflow. The fixed-width SSE2 form stays
-// instead of the generic sum_products: with that the whole decoder runs
-// about 17% slower.
-inline std::int32_t dot10(const Word16 *c, const Word16 *w) {
-#if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
-    return x86::dot10_sse2(c, w);
-#else
-    return sum_products(c, w, LPC_ORDER);
-#endif
 }
 
 // ---- the excitation searches' kernels on one subframe ----
@@ -427,13 +465,15 @@ inline Row_pick best_row_portable(const Word16 v[SCORE_COLS], const Word16 (*row
     Row_pick pick{best, -1};
     for (int g = 0; g < n; ++g) {
         const Word16 *row = rows[g];
-        Word32 score = 0;
+        // Summed modulo 2^32 (a sum past the bound may leave the range; it
+        // is then replaced by the saturating chain).
+        std::uint32_t sum = 0;
         Word32 bound = 0;
         for (int j = 0; j < SCORE_COLS; ++j) {
-            score += Word32{v[j]} * row[j];
+            sum += static_cast<std::uint32_t>(Word32{v[j]} * row[j]);
             bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
         }
-        if (bound > ROW_BOUND_LIMIT) score = products_steps(v, row, SCORE_COLS);
+        const Word32 score = bound > ROW_BOUND_LIMIT ? products_steps(v, row, SCORE_COLS) : static_cast<Word32>(sum);
         if (score > pick.score) pick = {score, g};
     }
     return pick;
@@ -459,6 +499,25 @@ inline Row_pick best_row(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_
 #else
     return best_row_portable(v, rows, n, best);
 #endif
+}
+
+// ---- the hand-written forms as a kernel set has them ----
+
+// The generic set keeps to portable C++; the others take the SIMD forms.
+template <Kernel_set K>
+inline std::int32_t dot10_in(const Word16 *c, const Word16 *w) {
+    if constexpr (K == Kernel_set::generic)
+        return sum_products(c, w, LPC_ORDER);
+    else
+        return dot10(c, w);
+}
+
+template <Kernel_set K>
+inline Row_pick best_row_in(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_COLS], int n, Word32 best) {
+    if constexpr (K == Kernel_set::generic && !PLAIN_OPS)
+        return best_row_portable(v, rows, n, best);
+    else
+        return best_row(v, rows, n, best);
 }
 
 }  // namespace qrxc::g723

@@ -2,6 +2,7 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -79,7 +80,10 @@ void lsp_interpolate(Word16 lpc_out[4 * LPC_ORDER], const Word16 cur_lsp[LPC_ORD
     }
 }
 
-void lsp_to_lpc(Word16 v[LPC_ORDER]) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void lsp_to_lpc_body(Word16 v[LPC_ORDER]) {
     for (int i = 0; i < LPC_ORDER; ++i) {
         // The table holds one full period, so masking the index also gives
         // the right cosine for an out-of-range (negative) frequency instead
@@ -131,5 +135,11 @@ void lsp_to_lpc(Word16 v[LPC_ORDER]) {
         v[LPC_ORDER - 1 - i] = negate(round(b));
     }
 }
+
+QRXC_AVX2_TWIN(void, lsp_to_lpc, lsp_to_lpc_body, (Word16 v[LPC_ORDER]), (v))
+
+}  // namespace
+
+void lsp_to_lpc(Word16 v[LPC_ORDER]) { QRXC_DISPATCH(lsp_to_lpc, lsp_to_lpc_body, v) }
 
 }  // namespace qrxc::g723

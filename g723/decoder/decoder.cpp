@@ -9,6 +9,7 @@
 #include "g723/common/frame.h"
 #include "g723/common/lsp.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 #include "g723/decoder/dec_cng.h"
 #include "g723/decoder/lpc_synth.h"
 #include "g723/decoder/postfilter.h"
@@ -28,7 +29,10 @@ void g723_decoder_reset(Dec_state &st) {
     cng_reset(st.cng);
 }
 
-Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 *energy, Word16 *shift) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY Word16 erasure_info_body(Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 *energy, Word16 *shift) {
     const Word16 sh = vector_normalize(buf, EXC_BUF_LEN);
     const int c = lag < 142 ? lag : 142;
     int b = c;
@@ -61,6 +65,15 @@ Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 *energy, Word16 
     Word32 a = (Word32{er} * tr) >> 2;
     a = L_msu(a, cr, cr);
     return a < 0 ? static_cast<Word16>(b) : Word16{0};
+}
+
+QRXC_AVX2_TWIN(Word16, erasure_info, erasure_info_body,
+               (Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 *energy, Word16 *shift), (buf, lag, energy, shift))
+
+}  // namespace
+
+Word16 erasure_info(Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 *energy, Word16 *shift) {
+    QRXC_DISPATCH(erasure_info, erasure_info_body, buf, lag, energy, shift)
 }
 
 void erasure_regen(Word16 out[FRAME_LEN], Word16 buf[EXC_BUF_LEN], Word16 lag, Word16 gain, Word16 count,

@@ -6,10 +6,14 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
-void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void lpc_synth_body(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
     // Past outputs oldest first, so that each sample's ten taps are one
     // contiguous run: y[j] of the step-by-step filter is h[n + 9 - j].
     Word16 h[LPC_ORDER + SUBFRAME_LEN];
@@ -25,13 +29,26 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_O
     // step-by-step chain the last resort.
     const std::int64_t cabs = sum_abs(c, LPC_ORDER);
     int peak = max_abs(h, LPC_ORDER);
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+    int n = 0;
+    if (!PLAIN_OPS) {
+        // The cheap test once for the whole subframe: it holds for every
+        // sample while the peak stays within the room the largest input leaves.
+        const std::int64_t room = peak_room(std::int64_t{max_abs(x, SUBFRAME_LEN)} << 13, cabs);
+        for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+            const Word16 y = round(L_shl((Word32{x[n]} << 13) + 2 * dot10_in<K>(c, h + n), 2));
+            h[LPC_ORDER + n] = y;
+            x[n] = y;
+            const int ay = y < 0 ? -y : y;
+            peak = ay > peak ? ay : peak;
+        }
+    }
+    for (; n < SUBFRAME_LEN; ++n) {
         const Word16 *w = h + n;
         const Word32 a0 = Word32{x[n]} << 13;
         Word32 a;
         std::int64_t sum, mag;
         if (!PLAIN_OPS && abs64(a0) + 2 * cabs * peak <= MAX_32) {
-            a = a0 + 2 * dot10(c, w);
+            a = a0 + 2 * dot10_in<K>(c, w);
         } else if (!PLAIN_OPS && (dot_and_magnitude(c, w, LPC_ORDER, sum, mag), abs64(a0) + 2 * mag <= MAX_32)) {
             a = static_cast<Word32>(a0 + 2 * sum);
         } else {
@@ -45,6 +62,15 @@ void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_O
         peak = ay > peak ? ay : peak;
     }
     for (int j = 0; j < LPC_ORDER; ++j) st.synth_mem[j] = h[LPC_ORDER + SUBFRAME_LEN - 1 - j];
+}
+
+QRXC_AVX2_TWIN(void, lpc_synth, lpc_synth_body,
+               (Dec_state & st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]), (st, x, lpc_q13))
+
+}  // namespace
+
+void lpc_synth(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
+    QRXC_DISPATCH(lpc_synth, lpc_synth_body, st, x, lpc_q13)
 }
 
 }  // namespace qrxc::g723

@@ -6,6 +6,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -21,6 +22,16 @@ constexpr Word16 AGC_TAKE = Q15(1.0 / 16);
 inline Word32 dot60(const Word16 *a, const Word16 *b, bool plain) {
     return plain ? L_mac_n_nosat(a, b, SUBFRAME_LEN) : L_mac_n(0, a, b, SUBFRAME_LEN);
 }
+
+// The gain control's factor gain * 17/16, saturating, for a gain in Q12.
+inline Word32 agc_factor(Word32 gain) {
+    const auto g = static_cast<Word16>(gain);
+    return add(g, shr(g, 4));
+}
+
+// round(L_shl(L_mult(x, f), 4)): every saturation of the chain lands on the
+// same 16-bit clamp of the exact value, floor((32 x f + 2^15) / 2^16).
+inline Word16 agc_scale(Word16 x, Word32 f) { return sat16((Word32{x} * f + 0x400) >> 11); }
 
 struct Pf_choice {
     Word16 gain_q15;
@@ -45,7 +56,11 @@ Pf_choice pf_select(Word16 t, Word16 c, Word16 e, int rate_select) {
 
 }  // namespace
 
-Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subframe, int rate_select) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY Pf_params pitch_pf_params_body(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subframe,
+                                                int rate_select) {
     Pf_params pf{0, 0, Q15(1.0)};
     const int c = ol_lag < PF_MAX_LAG ? ol_lag : PF_MAX_LAG;
     const int start = ACB_LAG_MAX + SUBFRAME_LEN * subframe;
@@ -101,7 +116,21 @@ Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subf
     return pf;
 }
 
-void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe) {
+QRXC_AVX2_TWIN(Pf_params, pitch_pf_params, pitch_pf_params_body,
+               (const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subframe, int rate_select),
+               (buf, ol_lag, subframe, rate_select))
+
+}  // namespace
+
+Pf_params pitch_pf_params(const Word16 buf[EXC_BUF_LEN], Word16 ol_lag, int subframe, int rate_select) {
+    QRXC_DISPATCH(pitch_pf_params, pitch_pf_params_body, buf, ol_lag, subframe, rate_select)
+}
+
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void pitch_pf_filter_body(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf,
+                                           int subframe) {
     const Word16 *x = buf + ACB_LAG_MAX + SUBFRAME_LEN * subframe;
     Word16 *o = out + SUBFRAME_LEN * subframe;
     const Word16 *partner = x + pf.lag;
@@ -118,7 +147,20 @@ void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const
     for (int n = 0; n < SUBFRAME_LEN; ++n) o[n] = round(L_mac(L_mult(x[n], pf.scale_q15), pf.gain_q15, partner[n]));
 }
 
-Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
+QRXC_AVX2_TWIN(void, pitch_pf_filter, pitch_pf_filter_body,
+               (Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe),
+               (out, buf, pf, subframe))
+
+}  // namespace
+
+void pitch_pf_filter(Word16 out[FRAME_LEN], const Word16 buf[EXC_BUF_LEN], const Pf_params &pf, int subframe) {
+    QRXC_DISPATCH(pitch_pf_filter, pitch_pf_filter_body, out, buf, pf, subframe)
+}
+
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
     Word16 zc[LPC_ORDER], pc[LPC_ORDER];
     for (int j = 0; j < LPC_ORDER; ++j) {
         zc[j] = mult_r(lpc_q13[j], PostFiltZeroTable[j]);
@@ -163,23 +205,39 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LP
     const std::int64_t zabs = sum_abs(zr, LPC_ORDER);
     const std::int64_t pabs = sum_abs(pr, LPC_ORDER);
     const std::int64_t zbound = zabs * max_abs(xin, LPC_ORDER + SUBFRAME_LEN);
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        if (zbound < (std::int64_t{1} << 30)) {
-            zsum[n] = dot10(zr, xin + n);
-            zmag[n] = zbound;
-        } else {
-            dot_and_magnitude(zr, xin + n, LPC_ORDER, zsum[n], zmag[n]);
-        }
-    }
     int peak = max_abs(yh, LPC_ORDER);
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
+    int n = 0;
+    if (!PLAIN_OPS && zbound < (std::int64_t{1} << 30)) {
+        // One pass over the subframe per tap, so that the sums vectorise.
+        Word32 z[SUBFRAME_LEN] = {};
+        for (int j = 0; j < LPC_ORDER; ++j)
+            for (int i = 0; i < SUBFRAME_LEN; ++i) z[i] += Word32{zr[j]} * xin[i + j];
+        // The cheap test once for the whole subframe, as in lpc_synth: it
+        // holds while the peak stays within the room the largest input and
+        // the zero section's bound leave.
+        const std::int64_t room = peak_room((std::int64_t{max_abs(x, SUBFRAME_LEN)} << 14) + 2 * zbound, pabs);
+        for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+            const Word32 a = L_shl((Word32{x[n]} << 14) - 2 * z[n] + 2 * dot10_in<K>(pr, yh + n), 2);
+            yh[LPC_ORDER + n] = round(a);
+            const int ay = yh[LPC_ORDER + n] < 0 ? -yh[LPC_ORDER + n] : yh[LPC_ORDER + n];
+            peak = ay > peak ? ay : peak;
+            x[n] = round(L_mac(a, yh[LPC_ORDER + n - 1], m));
+        }
+        for (int i = n; i < SUBFRAME_LEN; ++i) {
+            zsum[i] = z[i];
+            zmag[i] = zbound;
+        }
+    } else {
+        for (int i = 0; i < SUBFRAME_LEN; ++i) dot_and_magnitude(zr, xin + i, LPC_ORDER, zsum[i], zmag[i]);
+    }
+    for (; n < SUBFRAME_LEN; ++n) {
         const Word16 *w = yh + n;
         const Word32 a0 = Word32{xin[LPC_ORDER + n]} << 14;
         const std::int64_t start = abs64(a0) + 2 * zmag[n];
         Word32 a;
         std::int64_t sum, mag;
         if (!PLAIN_OPS && start + 2 * pabs * peak <= MAX_32) {
-            a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * dot10(pr, w));
+            a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * dot10_in<K>(pr, w));
         } else if (!PLAIN_OPS && (dot_and_magnitude(pr, w, LPC_ORDER, sum, mag), start + 2 * mag <= MAX_32)) {
             a = static_cast<Word32>(a0 - 2 * zsum[n] + 2 * sum);
         } else {
@@ -200,7 +258,19 @@ Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LP
     return energy;
 }
 
-void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
+QRXC_AVX2_TWIN(Word32, formant_pf, formant_pf_body,
+               (Dec_state & st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]), (st, x, lpc_q13))
+
+}  // namespace
+
+Word32 formant_pf(Dec_state &st, Word16 x[SUBFRAME_LEN], const Word16 lpc_q13[LPC_ORDER]) {
+    QRXC_DISPATCH(formant_pf, formant_pf_body, st, x, lpc_q13)
+}
+
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void gain_scale_body(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
     Word32 ex = energy_60(x);
     Word16 g_q12 = Q(12, 1.0);
     if (ex != 0 && input_energy != 0) {
@@ -224,19 +294,29 @@ void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
         return;
     }
     // The smoothing step never saturates (g_q12 >= 0, and 32767 * 65536 +
-    // 0x8000 still fits), so it is exact in plain arithmetic.
+    // 0x8000 still fits), so it is exact in plain arithmetic. It depends on
+    // the gain alone: once a step leaves the gain unchanged, it stays so for
+    // the rest of the subframe, which then shares one factor.
     Word32 agc = st.agc_gain_q12;
-    for (int n = 0; n < SUBFRAME_LEN; ++n) {
-        agc = (agc * (2 * AGC_KEEP) + Word32{g_q12} * (2 * AGC_TAKE) + 0x8000) >> 16;
-        const auto gain = static_cast<Word16>(agc);
-        const Word16 f = add(gain, shr(gain, 4));
-        // Exact product; L_mult, L_shl and round all reduce to clamps of it.
-        std::int64_t v = std::int64_t{x[n]} * f * 32;
-        v = v > MAX_32 ? MAX_32 : (v < MIN_32 ? MIN_32 : v);
-        v = v + 0x8000 > MAX_32 ? MAX_32 : v + 0x8000;
-        x[n] = static_cast<Word16>(v >> 16);
+    int n = 0;
+    for (; n < SUBFRAME_LEN; ++n) {
+        const Word32 next = (agc * (2 * AGC_KEEP) + Word32{g_q12} * (2 * AGC_TAKE) + 0x8000) >> 16;
+        if (next == agc) break;
+        agc = next;
+        x[n] = agc_scale(x[n], agc_factor(agc));
     }
+    const Word32 f = agc_factor(agc);
+    for (; n < SUBFRAME_LEN; ++n) x[n] = agc_scale(x[n], f);
     st.agc_gain_q12 = static_cast<Word16>(agc);
+}
+
+QRXC_AVX2_TWIN(void, gain_scale, gain_scale_body, (Dec_state & st, Word16 x[SUBFRAME_LEN], Word32 input_energy),
+               (st, x, input_energy))
+
+}  // namespace
+
+void gain_scale(Dec_state &st, Word16 x[SUBFRAME_LEN], Word32 input_energy) {
+    QRXC_DISPATCH(gain_scale, gain_scale_body, st, x, input_energy)
 }
 
 }  // namespace qrxc::g723

@@ -8,6 +8,7 @@
 #include "g723/common/excitation.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 #include "g723/encoder/taming.h"
 
 namespace qrxc::g723 {
@@ -20,8 +21,8 @@ constexpr int SEARCH_LAG_MAX = 141;  // even subframes search at most 139..141
 
 // The 20 correlations of one candidate lag, in table-column order; ex is
 // the exact energy of x.
-void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], std::int64_t ex,
-                      const Word16 h[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
+QRXC_KERNEL_BODY void lag_correlations(Word32 out[ACB_GAIN_COLS], const Word16 x[SUBFRAME_LEN], std::int64_t ex,
+                                       const Word16 h[SUBFRAME_LEN], const Word16 hist[ACB_LAG_MAX], Word16 lag) {
     Word16 r[64];
     acb_history(r, hist, lag);
 
@@ -67,8 +68,11 @@ Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 
     return best_row(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
 }
 
-void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],
-                Frame_params &params, Word16 s) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],
+                             Frame_params &params, Word16 s) {
     if (s < 0 || s >= SUBFRAMES) return;
     const int odd = s & 1;
     const int half = s >> 1;
@@ -106,7 +110,8 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
     for (int k = 0; k < nc; ++k) {
         const Word16 sel_lag = odd ? l0 : static_cast<Word16>(l0 - 1 + k);
         const bool big = acb_uses_big_table(rate_select, sel_lag);
-        const Acb_pick pick = acb_score(v + ACB_GAIN_COLS * k, big, big ? bound170 : bound85, best);
+        const Acb_pick pick = best_row_in<K>(v + ACB_GAIN_COLS * k, big ? AcbkGainTable170 : AcbkGainTable085,
+                                             big ? bound170 : bound85, best);
         if (pick.index >= 0) {
             best = pick.score;
             kbest = k;
@@ -129,6 +134,18 @@ void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], co
     Word16 e_acb[SUBFRAME_LEN];
     acb_excitation(e_acb, st.prev_exc, params.ol_lag[half], sub.lag_offset, sub.acb_gain, rate_select);
     subtract_filtered(x, e_acb, h);
+}
+
+QRXC_AVX2_TWIN(void, search, search,
+               (const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],
+                Frame_params &params, Word16 s),
+               (st, rate_select, x, h, params, s))
+
+}  // namespace
+
+void acb_search(const Enc_state &st, int rate_select, Word16 x[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN],
+                Frame_params &params, Word16 s) {
+    QRXC_DISPATCH(search, search, st, rate_select, x, h, params, s)
 }
 
 }  // namespace qrxc::g723

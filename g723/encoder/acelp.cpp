@@ -9,6 +9,7 @@
 #include "g723/common/excitation.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -28,7 +29,10 @@ void sharpen(Word16 v[SUBFRAME_LEN], Word16 t0s, Word16 gs) {
 
 }  // namespace
 
-void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void acelp_corr_matrix_body(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
     const Word32 e = L_mac_n(0, h, h, SUBFRAME_LEN);
     Word16 hs[SUBFRAME_LEN];
     if (extract_h(e) > 32000) {
@@ -57,7 +61,20 @@ void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
                 rr[pair[2] + 8 * a + b] = corr(track_pos(pair[0], a), track_pos(pair[1], b));
 }
 
-void acelp_target_corr(const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN], Word16 d[ACELP_D_LEN]) {
+QRXC_AVX2_TWIN(void, acelp_corr_matrix, acelp_corr_matrix_body,
+               (const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]), (h, rr))
+
+}  // namespace
+
+void acelp_corr_matrix(const Word16 h[SUBFRAME_LEN], Word16 rr[ACELP_RR_SIZE]) {
+    QRXC_DISPATCH(acelp_corr_matrix, acelp_corr_matrix_body, h, rr)
+}
+
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void acelp_target_corr_body(const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN],
+                                             Word16 d[ACELP_D_LEN]) {
     Word32 y32[SUBFRAME_LEN];
     corr_back(y32, x, h);
     Word32 m = 0;
@@ -68,8 +85,20 @@ void acelp_target_corr(const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN
     for (int i = 0; i < SUBFRAME_LEN; ++i) d[i] = extract_l(L_shr(y32[i], 18 - e));
 }
 
-void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const Word16 h[SUBFRAME_LEN],
-                        Word16 &budget_carry, Acelp_result &out) {
+QRXC_AVX2_TWIN(void, acelp_target_corr, acelp_target_corr_body,
+               (const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN], Word16 d[ACELP_D_LEN]), (h, x, d))
+
+}  // namespace
+
+void acelp_target_corr(const Word16 h[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN], Word16 d[ACELP_D_LEN]) {
+    QRXC_DISPATCH(acelp_target_corr, acelp_target_corr_body, h, x, d)
+}
+
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void acelp_pulse_search_body(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE],
+                                              const Word16 h[SUBFRAME_LEN], Word16 &budget_carry, Acelp_result &out) {
     for (int i = SUBFRAME_LEN; i < ACELP_D_LEN; ++i) d[i] = 0;
 
     // One sign per position pair, so that both grids share it.
@@ -207,6 +236,17 @@ search_done:
     }
     out.grid = static_cast<Word16>(best_grid);
 }
+
+QRXC_AVX2_TWIN(void, acelp_pulse_search, acelp_pulse_search_body,
+               (Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const Word16 h[SUBFRAME_LEN], Word16 &budget_carry,
+                Acelp_result &out),
+               (d, rr, h, budget_carry, out))
+
+}  // namespace
+
+void acelp_pulse_search(Word16 d[ACELP_D_LEN], Word16 rr[ACELP_RR_SIZE], const Word16 h[SUBFRAME_LEN],
+                        Word16 &budget_carry, Acelp_result &out){
+    QRXC_DISPATCH(acelp_pulse_search, acelp_pulse_search_body, d, rr, h, budget_carry, out)}
 
 Word16 acelp_gain(const Word16 x[SUBFRAME_LEN], Word16 y[SUBFRAME_LEN], Word16 &gq) {
     for (int i = 0; i < SUBFRAME_LEN; ++i) y[i] = shr(y[i], 3);

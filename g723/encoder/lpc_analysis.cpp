@@ -8,6 +8,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -45,8 +46,11 @@ Word16 levinson_durbin(Word16 a[LPC_ORDER], const Word16 corr[LPC_ORDER], Word16
     return err;
 }
 
-void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN], Word16 *acf,
-                  Word16 *acf_shift) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void lpc_analysis_body(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN],
+                                        Word16 *acf, Word16 *acf_shift) {
     Word16 d[LPC_HIST + FRAME_LEN];
     for (int i = 0; i < LPC_HIST; i++) d[i] = st.prev_dat[i];
     for (int i = 0; i < FRAME_LEN; i++) d[LPC_HIST + i] = frame[i];
@@ -90,6 +94,18 @@ void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16
     st.sine_det = static_cast<Word16>(st.sine_det & 0x7fff);
     if (std::popcount(static_cast<std::uint16_t>(st.sine_det)) >= 14)
         st.sine_det = static_cast<Word16>(st.sine_det | 0x8000);
+}
+
+QRXC_AVX2_TWIN(void, lpc_analysis, lpc_analysis_body,
+               (Enc_state & st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN], Word16 *acf,
+                Word16 *acf_shift),
+               (st, lpc, frame, acf, acf_shift))
+
+}  // namespace
+
+void lpc_analysis(Enc_state &st, Word16 lpc[SUBFRAMES * LPC_ORDER], const Word16 frame[FRAME_LEN], Word16 *acf,
+                  Word16 *acf_shift) {
+    QRXC_DISPATCH(lpc_analysis, lpc_analysis_body, st, lpc, frame, acf, acf_shift)
 }
 
 }  // namespace qrxc::g723

@@ -9,6 +9,7 @@
 #include "g723/common/excitation.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -42,8 +43,8 @@ void filter_pulses_plain(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word
 
 // With one common magnitude A no partial sum exceeds 2 np A max|g|; below
 // the limit the pulses may be added in any order.
-void filter_pulses(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word16 *amp, int np, const Word16 g[SUBFRAME_LEN],
-                   int g_max) {
+QRXC_KERNEL_BODY void filter_pulses(Word16 out[SUBFRAME_LEN], const Word16 *pos, const Word16 *amp, int np,
+                                    const Word16 g[SUBFRAME_LEN], int g_max) {
     const std::int64_t bound = 2 * std::int64_t{np} * max_abs(amp, np) * g_max;
     if (bound > MAX_32) {
         filter_pulses_plain(out, pos, amp, np, g);
@@ -75,7 +76,7 @@ Word32 criterion_plain(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN
 // Every partial sum lies within 2 sqrt(Et Ev) + Ev (Cauchy-Schwarz); while
 // that fits, the two sums can be taken separately. The test is
 // 4 Et Ev <= (MAX_32 - Ev)^2, by division so that nothing overflows.
-Word32 criterion(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN], std::int64_t et) {
+QRXC_KERNEL_BODY Word32 criterion(const Word16 t[SUBFRAME_LEN], const Word16 v[SUBFRAME_LEN], std::int64_t et) {
     const std::int64_t ev = sum_squares(v, SUBFRAME_LEN);
     const std::int64_t room = MAX_32 - ev;
     if (room < 0 || (ev != 0 && 4 * et > room * room / ev)) return criterion_plain(t, v);
@@ -131,8 +132,8 @@ void place_pulses_plain(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN]
 // The same without saturation, valid when max|c| + 2 (np-1) A max|R| fits:
 // on grid indices, with R laid out symmetrically so that each update is one
 // contiguous slice. Occupied entries are updated too but never read again.
-void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
-                       const Word16 r_sym[2 * GRID_POSITIONS - 1], int k, int p0, Word16 A, int np) {
+QRXC_KERNEL_BODY void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
+                                        const Word16 r_sym[2 * GRID_POSITIONS - 1], int k, int p0, Word16 A, int np) {
     Word32 w[GRID_POSITIONS];
     Word32 taken[GRID_POSITIONS] = {};  // -1 once occupied: |w| OR -1 is -1
     for (int i = 0; i < GRID_POSITIONS; ++i) w[i] = c[k + 2 * i];
@@ -160,7 +161,8 @@ void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
 }
 
 template <bool Fast>
-void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
+QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
+                             Word16 lag) {
     Word16 g[SUBFRAME_LEN];
     Word16 train = 0;
     if (lag <= MPMLQ_TRAIN_LAG_MAX && lag >= ACB_LAG_MIN) {
@@ -261,10 +263,22 @@ void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFR
     }
 }
 
+// The fast search per kernel set: the set changes only how the loops are
+// compiled.
+template <Kernel_set K>
+QRXC_KERNEL_BODY void fast_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
+                                  Word16 lag) {
+    search<!PLAIN_OPS>(best, t, h, np, lag);
+}
+
+QRXC_AVX2_TWIN(void, fast_search, fast_search,
+               (Mpmlq_best & best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag),
+               (best, t, h, np, lag))
+
 }  // namespace
 
 void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag) {
-    search<!PLAIN_OPS>(best, t, h, np, lag);
+    QRXC_DISPATCH(fast_search, fast_search, best, t, h, np, lag)
 }
 
 void mpmlq_search_plain(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,

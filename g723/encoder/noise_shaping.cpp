@@ -4,6 +4,7 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -15,7 +16,10 @@ constexpr int HIST = ACB_LAG_MAX;  // harmonic filter history length
 
 }  // namespace
 
-Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY Hns_params hns_search_body(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp) {
     const Word16 *x = &buf[start];
     Word32 vals[1 + 2 * HNS_CANDIDATES];
     vals[0] = energy_sat(x, SUBFRAME_LEN);
@@ -56,6 +60,15 @@ Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp) {
         out.gain_q15 = cbest >= ben ? HNS_MAX_GAIN : round(L_mult(div_s(cbest, ben), HNS_MAX_GAIN));
     }
     return out;
+}
+
+QRXC_AVX2_TWIN(Hns_params, hns_search, hns_search_body, (const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp),
+               (buf, start, olp))
+
+}  // namespace
+
+Hns_params hns_search(const Word16 buf[PITCH_BUF_LEN], int start, Word16 olp) {
+    QRXC_DISPATCH(hns_search, hns_search_body, buf, start, olp)
 }
 
 void hns_filter(Word16 frame[FRAME_LEN], const Word16 buf[PITCH_BUF_LEN], const Hns_params hns[SUBFRAMES]) {

@@ -6,6 +6,7 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -16,7 +17,10 @@ constexpr int OLP_LONGER_LAG = 18;  // lags this far beyond the best need 4/3 mo
 
 }  // namespace
 
-Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY Word16 open_loop_pitch_body(const Word16 buf[PITCH_BUF_LEN], int start) {
     Word16 best = OLP_LAG_MIN;
     Word16 bexp = 30;
     Word16 bcr = 0x4000;
@@ -101,6 +105,15 @@ Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
         }
     }
     return best;
+}
+
+QRXC_AVX2_TWIN(Word16, open_loop_pitch, open_loop_pitch_body, (const Word16 buf[PITCH_BUF_LEN], int start),
+               (buf, start))
+
+}  // namespace
+
+Word16 open_loop_pitch(const Word16 buf[PITCH_BUF_LEN], int start) {
+    QRXC_DISPATCH(open_loop_pitch, open_loop_pitch_body, buf, start)
 }
 
 }  // namespace qrxc::g723

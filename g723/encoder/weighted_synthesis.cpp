@@ -7,6 +7,7 @@
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -48,7 +49,7 @@ public:
 
     // Sample n with input acc; the weighting numerator's sum is doubled once
     // more when double_fir is set (the impulse response only).
-    Word16 step(int n, Word32 acc, bool double_fir) {
+    QRXC_KERNEL_BODY Word16 step(int n, Word32 acc, bool double_fir) {
         Word16 *syn = &syn_[LPC_ORDER + n];
         Word16 *wgt = &wgt_[LPC_ORDER + n];
         acc = back_taps<LPC_ORDER, 1>(acc, q_, q_rev_, syn, q_room_);
@@ -72,8 +73,11 @@ private:
 
 }  // namespace
 
-void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER],
-                      Hns_params hns) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void impulse_response_body(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                                            const Word16 p[2 * LPC_ORDER], Hns_params hns) {
     Cascade cas(q, p);
     Word16 h[HIST + SUBFRAME_LEN] = {};
     for (int n = 0; n < SUBFRAME_LEN; n++) {
@@ -83,8 +87,22 @@ void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const
     }
 }
 
-void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
-                      const Word16 p[2 * LPC_ORDER], Hns_params hns) {
+QRXC_AVX2_TWIN(void, impulse_response, impulse_response_body,
+               (Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER], Hns_params hns),
+               (imp, q, p, hns))
+
+}  // namespace
+
+void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER],
+                      Hns_params hns) {
+    QRXC_DISPATCH(impulse_response, impulse_response_body, imp, q, p, hns)
+}
+
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void subtract_ringing_body(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                                            const Word16 p[2 * LPC_ORDER], Hns_params hns) {
     Cascade cas(q, p);
     cas.load(st.ring_fir_mem, st.ring_iir_mem);
     Word16 h[HIST + SUBFRAME_LEN];
@@ -97,14 +115,40 @@ void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 
     }
 }
 
-void update_ringing(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
-                    const Word16 p[2 * LPC_ORDER]) {
+QRXC_AVX2_TWIN(void, subtract_ringing, subtract_ringing_body,
+               (const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER],
+                Hns_params hns),
+               (st, t, q, p, hns))
+
+}  // namespace
+
+void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                      const Word16 p[2 * LPC_ORDER], Hns_params hns) {
+    QRXC_DISPATCH(subtract_ringing, subtract_ringing_body, st, t, q, p, hns)
+}
+
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void update_ringing_body(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                                          const Word16 p[2 * LPC_ORDER]) {
     Cascade cas(q, p);
     cas.load(st.ring_fir_mem, st.ring_iir_mem);
     for (int j = 0; j < HIST - SUBFRAME_LEN; j++) st.prev_err[j] = st.prev_err[j + SUBFRAME_LEN];
     for (int n = 0; n < SUBFRAME_LEN; n++)
         st.prev_err[HIST - SUBFRAME_LEN + n] = cas.step(n, L_shr(L_deposit_h(x[n]), 3), false);
     cas.store(st.ring_fir_mem, st.ring_iir_mem);
+}
+
+QRXC_AVX2_TWIN(void, update_ringing, update_ringing_body,
+               (Enc_state & st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER]),
+               (st, x, q, p))
+
+}  // namespace
+
+void update_ringing(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                    const Word16 p[2 * LPC_ORDER]) {
+    QRXC_DISPATCH(update_ringing, update_ringing_body, st, x, q, p)
 }
 
 }  // namespace qrxc::g723

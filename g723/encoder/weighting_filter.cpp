@@ -6,6 +6,7 @@
 #include "g723/common/basic_ops.h"
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723 {
 
@@ -18,7 +19,11 @@ void weight_coeffs(Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER], const Word16 lpc[S
     }
 }
 
-void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER]) {
+namespace {
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void weight_filter_body(Enc_state &st, Word16 frame[FRAME_LEN],
+                                         const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER]) {
     // Linear histories, oldest first, with the ten memory samples in front;
     // memory m (newest first) of sample n is hist[LPC_ORDER + n - 1 - m].
     Word16 in[LPC_ORDER + FRAME_LEN];
@@ -53,6 +58,16 @@ void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[
         st.wght_fir_mem[m] = in[LPC_ORDER + FRAME_LEN - 1 - m];
         st.wght_iir_mem[m] = out[LPC_ORDER + FRAME_LEN - 1 - m];
     }
+}
+
+QRXC_AVX2_TWIN(void, weight_filter, weight_filter_body,
+               (Enc_state & st, Word16 frame[FRAME_LEN], const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER]),
+               (st, frame, per_lpc))
+
+}  // namespace
+
+void weight_filter(Enc_state &st, Word16 frame[FRAME_LEN], const Word16 per_lpc[SUBFRAMES * 2 * LPC_ORDER]) {
+    QRXC_DISPATCH(weight_filter, weight_filter_body, st, frame, per_lpc)
 }
 
 }  // namespace qrxc::g723
