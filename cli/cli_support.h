@@ -53,6 +53,10 @@ private:
     std::string error_;
 };
 
+// A regular file's modification time in ISO 8601 UTC ("2024-05-01T09:30:00Z"),
+// or "" for a pipe, a terminal or a descriptor that cannot be read.
+std::string modification_time_utc(int fd);
+
 // How a path is named in messages: "-" is standard input or output.
 std::string shown_input(const std::string &path);
 std::string shown_output(const std::string &path);

@@ -108,6 +108,7 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
 
     Output_file out;
     if (!out.open(task.output)) return failed(EXIT_OUTPUT, "cannot create " + out_name + ": " + out.error());
+    out.keep_times_of(task.input);
     std::FILE *f = out.stream();
     auto write_all = [&](const void *p, std::size_t n) {
         errno = 0;

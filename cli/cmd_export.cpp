@@ -73,6 +73,7 @@ void add_export_command(CLI::App &app) {
                     "standard stream to write ('-' for standard output); default: the input name with .g723");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
+    add_preserve_time_flag(*cmd);
     cmd->callback([opt] {
         const int rc =
             export_to_standard(opt->input, opt->output.empty() ? with_extension(opt->input, ".g723") : opt->output,

@@ -152,6 +152,7 @@ void add_import_command(CLI::App &app) {
                   "as lost frames instead of stopping");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
+    add_preserve_time_flag(*cmd);
     cmd->callback([opt] {
         const int rc = run_import(*opt);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);

@@ -60,6 +60,7 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     const std::string name = shown_input(task.input);
     Input_fd in;
     if (!in.open(task.input)) return failed(EXIT_SOURCE, name + ": cannot read file (" + in.error() + ")");
+    const std::string mtime = modification_time_utc(in.get());
     Qrx_reader reader;
     switch (reader.open(in, ctx)) {
     case Qrx_reader::ok: break;
@@ -87,6 +88,7 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     r.seconds = seconds;
     if (json) {
         r.text = "  {\"file\": " + json_string(name) +
+                 ", \"mtime\": " + (mtime.empty() ? std::string("null") : json_string(mtime)) +
                  format(", \"header\": \"%s\", \"header_bytes\": %d", hlen == 16 ? "long" : "short", hlen) +
                  format(", \"version_byte\": %u, \"sample_rate\": %u, \"type\": %u", version, unsigned(h.sample_rate),
                         unsigned(h.type)) +

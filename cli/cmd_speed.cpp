@@ -17,6 +17,7 @@ struct Speed_options {
     Batch_options batch;
     std::string format;
     int rate = 0;
+    bool tag_date = false;
     int level = -1;
     std::string effect;  // numeric code, decimal or 0x-hex
     int pitch = 0;
@@ -96,6 +97,7 @@ void add_speed_command(CLI::App &app) {
         ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
         ->check(CLI::Range(1000, 384000));
+    add_tag_date_flag(*cmd, opt->tag_date);
     cmd->callback([opt] {
         const int flags = flags_for(*opt);
         if (flags < 0) throw CLI::RuntimeError(EXIT_FORMAT);
@@ -104,6 +106,7 @@ void add_speed_command(CLI::App &app) {
         s.format_given = !opt->format.empty();
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
+        s.tag_date = opt->tag_date;
         Batch_kind kind;
         kind.picks = has_qrx_extension;
         kind.default_output = [flags, s](const std::string &in) { return speed_output_for(in, flags, s); };

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "cli/qrx_reader.h"
 #include "qrxc.h"
 
@@ -28,6 +30,12 @@ std::uint64_t played_samples(std::uint64_t frames, int pcm_frame, int flags) {
 Audio_format output_format(const Render_settings &s, const std::string &output) {
     if (s.format_given) return s.format;
     return output == "-" ? Audio_format::wav : format_for_name(output, Audio_format::wav);
+}
+
+void add_tag_date_flag(CLI::App &cmd, bool &tag_date) {
+    cmd.add_flag("--tag-date", tag_date,
+                 "Write the input's modification time as the output's date tag (FLAC, Ogg, Opus, MP3; a LIST/INFO "
+                 "ICRD chunk in WAV)");
 }
 
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s) {
@@ -65,7 +73,9 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
 
     Output_file file;
     if (!file.open(task.output)) return failed(EXIT_OUTPUT, out_name + ": cannot create (" + file.error() + ")");
+    file.keep_times_of(task.input);
     Audio_output out;
+    if (s.tag_date) out.set_date_tag(modification_time_utc(in.get()));
     if (!out.start(file, format, in_rate, out_rate)) return failed(EXIT_OUTPUT, out_name + ": " + out.error());
 
     const std::size_t n = h.pcm_frame;

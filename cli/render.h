@@ -8,6 +8,10 @@
 #include "cli/audio_output.h"
 #include "cli/batch.h"
 
+namespace CLI {
+class App;
+}
+
 namespace qrxc::cli {
 
 struct Render_settings {
@@ -15,10 +19,14 @@ struct Render_settings {
     bool format_given = false;
     Audio_format format = Audio_format::wav;  // else taken from the output name
     int rate = 0;                             // 0: the stream's rate
+    bool tag_date = false;                    // the input's time as the output's date tag
 };
 
 // The format an output gets: --format, else its name's extension, else WAV.
 Audio_format output_format(const Render_settings &s, const std::string &output);
+
+// --tag-date, as decode and speed take it.
+void add_tag_date_flag(CLI::App &cmd, bool &tag_date);
 
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s);
 
