@@ -53,5 +53,5 @@ emcc -O3 "${objects[@]}" -o "$out/qrxc_wasm.mjs" \
   -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB -sFILESYSTEM=0 -sENVIRONMENT=web,worker \
   -sEXPORTED_FUNCTIONS="_malloc,_free,$exports" -sEXPORTED_RUNTIME_METHODS=UTF8ToString
 
-cp web/index.html web/style.css web/icon.svg web/*.js web/*.mjs "$out/"
+cp web/index.html web/style.css web/icon.svg web/*.js web/*.mjs web/package.json web/qrxc.d.ts "$out/"
 echo "build-web: $out"
