@@ -12,6 +12,7 @@ case "$mode" in
              dpkg-dev file lintian desktop-file-utils shared-mime-info libglib2.0-bin
              python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
              python3-venv python3-build python3-setuptools python3-wheel
+             parallel python3-dask python3-distributed
              emscripten nodejs chromium) ;;
   *) echo "usage: $0 [all|sample]" >&2; exit 2 ;;
 esac
