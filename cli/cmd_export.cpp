@@ -1,5 +1,7 @@
 // qrx export: a G.723.1 QRX stream to a standard G.723.1 stream, frame by
 // frame, without decoding.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -8,13 +10,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/capture/capture_commands.h"
 #include "cli/commands.h"
 #include "cli/g723_standard.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
 
-int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet) {
+int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet, bool pcap) {
     std::vector<unsigned char> in;
     if (!read_input(input, in)) return EXIT_SOURCE;
     G_header info{};
@@ -46,9 +49,14 @@ int export_to_standard(const std::string &input, const std::string &target, bool
     Staged_output out;
     if (const int rc = out.prepare(target, input, replace); rc != EXIT_OK) return rc;
     std::FILE *f = out.stream();
+    std::vector<unsigned char> frames;  // for a capture, packetised at the end
     unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
     for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
         const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
+        if (pcap && n > 0) {
+            frames.insert(frames.end(), bits, bits + n);
+            continue;
+        }
         errno = 0;
         if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
             const std::string cause = n < 0 ? std::string() : errno_cause();
@@ -56,12 +64,17 @@ int export_to_standard(const std::string &input, const std::string &target, bool
             return EXIT_OUTPUT;
         }
     }
+    errno = 0;
+    if (pcap && (std::fflush(f) != 0 || !write_rtp_capture(frames.data(), frames.size(), ::fileno(f)))) {
+        print_error("cannot write " + out.shown() + errno_cause());
+        return EXIT_OUTPUT;
+    }
     return out.commit();
 }
 
 void add_export_command(CLI::App &app) {
     struct Options {
-        std::string input, output;
+        std::string input, output, pcap;
         bool force = false;
         bool quiet = false;
     };
@@ -71,13 +84,17 @@ void add_export_command(CLI::App &app) {
     cmd->add_option("input", opt->input, "QRX file of type 0, 1 or 2")->required();
     cmd->add_option("-o,--output", opt->output,
                     "standard stream to write ('-' for standard output); default: the input name with .g723");
+    cmd->add_option("--pcap", opt->pcap,
+                    "write a packet capture instead: the frames as one RTP stream (payload type 4) over UDP")
+        ->excludes("--output");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
     add_preserve_time_flag(*cmd);
     cmd->callback([opt] {
-        const int rc =
-            export_to_standard(opt->input, opt->output.empty() ? with_extension(opt->input, ".g723") : opt->output,
-                               opt->force, opt->quiet);
+        const std::string target = !opt->pcap.empty()    ? opt->pcap
+                                   : opt->output.empty() ? with_extension(opt->input, ".g723")
+                                                         : opt->output;
+        const int rc = export_to_standard(opt->input, target, opt->force, opt->quiet, !opt->pcap.empty());
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });
 }

@@ -56,8 +56,10 @@ private:
 
 // qrx export: the frames of a QRX stream of type 0, 1 or 2 in the standard
 // layout at target (cmd_export.cpp).
-// quiet leaves out the notes; errors are still printed.
-int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet);
+// quiet leaves out the notes; errors are still printed. pcap: target is a
+// packet capture of the frames as RTP.
+int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet,
+                       bool pcap = false);
 
 // qrx decode of a standard stream (one file of a batch) to the converter's
 // WAV at 8000 Hz.
