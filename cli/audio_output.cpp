@@ -134,6 +134,7 @@ bool Audio_output::start(Output_file &file, Audio_format format, int in_rate, in
     const Format_row &r = row(format);
     if (format == Audio_format::wav) {
         wav_.set_format(static_cast<unsigned>(out_rate));
+        wav_.set_creation_date(date_);
         if (!wav_.open(file.stream())) {
             error_ = "write failed";
             return false;
@@ -152,6 +153,8 @@ bool Audio_output::start(Output_file &file, Audio_format format, int in_rate, in
             std::string("cannot write ") + r.name + " at " + std::to_string(out_rate) + " Hz: " + sf_strerror(nullptr);
         return false;
     }
+    // Strings go in before the first sample, while the header is still open.
+    if (!date_.empty()) sf_set_string(snd_, SF_STR_DATE, date_.c_str());
     if (format != Audio_format::flac) {
         int mode = SF_BITRATE_MODE_VARIABLE;
         double level = r.level;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conversion/output_file.h"
@@ -41,6 +42,10 @@ public:
     Audio_output(const Audio_output &) = delete;
     Audio_output &operator=(const Audio_output &) = delete;
 
+    // A date tag (ISO 8601) for the file; set before start(). FLAC, Ogg and
+    // Opus get a DATE comment, MP3 its year, WAV a LIST/INFO ICRD chunk after
+    // the data; raw PCM has nowhere to keep it.
+    void set_date_tag(std::string date) { date_ = std::move(date); }
     // Starts writing into file (open already); false with error().
     bool start(Output_file &file, Audio_format format, int in_rate, int out_rate);
     bool write(const short *pcm, std::size_t samples);
@@ -58,6 +63,7 @@ private:
     SNDFILE *snd_ = nullptr;
     soxr *resampler_ = nullptr;
     std::vector<short> resampled_;
+    std::string date_;
     std::string error_;
 };
 

@@ -150,6 +150,12 @@ void add_quiet_flag(CLI::App &cmd, bool &quiet) {
     cmd.add_flag("-q,--quiet", quiet, "No progress, success messages or summary; errors are still shown");
 }
 
+void add_preserve_time_flag(CLI::App &cmd) {
+    cmd.add_flag_callback(
+        "--no-preserve-time", [] { preserve_source_times(false); },
+        "Give outputs the time they are written (default: their input's modification time, as cp -p)");
+}
+
 void add_batch_options(CLI::App &cmd, Batch_options &opt, const std::string &input_help, bool with_outputs) {
     cmd.add_option("inputs", opt.inputs, input_help)->required();
     cmd.add_flag("-r,--recursive", opt.recursive, "Descend into directories given as inputs");
@@ -163,6 +169,7 @@ void add_batch_options(CLI::App &cmd, Batch_options &opt, const std::string &inp
     auto *force = cmd.add_flag("-y,--force", opt.force, "Replace existing outputs");
     cmd.add_flag("--skip-existing", opt.skip_existing, "Skip inputs whose output exists (to resume a batch)")
         ->excludes(force);
+    add_preserve_time_flag(cmd);
 }
 
 int run_batch(const Batch_options &opt, const Batch_kind &kind) {

@@ -69,6 +69,10 @@ struct Batch_kind {
 // -q,--quiet, as every subcommand takes it.
 void add_quiet_flag(CLI::App &cmd, bool &quiet);
 
+// --no-preserve-time, as every subcommand that writes files takes it:
+// outputs then keep the time they were written instead of their input's.
+void add_preserve_time_flag(CLI::App &cmd);
+
 // Runs the whole command; returns its exit code.
 int run_batch(const Batch_options &opt, const Batch_kind &kind);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "qrxc.h"
@@ -55,6 +56,16 @@ bool Input_fd::open(const std::string &path) {
         size_ = whole > start_ ? whole - start_ : 0;
     }
     return true;
+}
+
+std::string modification_time_utc(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return "";
+    struct tm utc {};
+    char text[32];
+    if (::gmtime_r(&st.st_mtime, &utc) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+        return "";
+    return text;
 }
 
 bool same_file(const std::string &a, const std::string &b) {

@@ -57,6 +57,10 @@ private:
     int errno_ = 0;
 };
 
+// A regular file's modification time in ISO 8601 UTC ("2024-05-01T09:30:00Z"),
+// or "" for a pipe, a terminal or a descriptor that cannot be read.
+std::string modification_time_utc(int fd);
+
 // True when both paths name the same existing file (links included).
 bool same_file(const std::string &a, const std::string &b);
 

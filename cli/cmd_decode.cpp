@@ -24,6 +24,7 @@ struct Decode_options {
     std::string format;
     std::string input_format = "auto";
     int rate = 0;
+    bool tag_date = false;
     std::string stream;
     Capture_options capture;
     bool force_format = false;
@@ -143,6 +144,7 @@ void add_decode_command(CLI::App &app) {
         ->check(CLI::IsMember({"wav", "flac", "ogg", "opus", "mp3", "raw"}));
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
         ->check(CLI::Range(1000, 384000));
+    add_tag_date_flag(*cmd, opt->tag_date);
     cmd->add_option("--input-format", opt->input_format,
                     "qrx, g723 for a standard G.723.1 stream, or pcap for a packet capture; default: g723 for .g723, "
                     ".tco, .rco, .bit, pcap for .pcap, .pcapng, .cap")
@@ -155,6 +157,7 @@ void add_decode_command(CLI::App &app) {
         s.format_given = !opt->format.empty();
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
+        s.tag_date = opt->tag_date;
         if (const std::string fault = render_options_fault(s, opt->batch, opt->force_format); !fault.empty()) {
             print_error(fault);
             throw CLI::RuntimeError(EXIT_FORMAT);
@@ -187,7 +190,8 @@ void add_decode_command(CLI::App &app) {
                 }
                 return decode_standard(t, ctx);
             }
-            if (output_format(s, t.output) == Audio_format::wav && s.rate == 0) return decode_with_job(t, ctx);
+            if (output_format(s, t.output) == Audio_format::wav && s.rate == 0 && !s.tag_date)
+                return decode_with_job(t, ctx);
             return render_file(t, ctx, s);
         };
         const int rc = run_batch(opt->batch, kind);

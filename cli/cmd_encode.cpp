@@ -125,6 +125,7 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
 
     Output_file out;
     if (!out.open(task.output)) return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, out.error()));
+    out.keep_times_of(task.input);
     std::FILE *f = out.stream();
     auto write_all = [&](const void *p, std::size_t n) {
         errno = 0;

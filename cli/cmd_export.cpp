@@ -94,6 +94,7 @@ void add_export_command(CLI::App &app) {
         ->excludes("--output");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
+    add_preserve_time_flag(*cmd);
     cmd->callback([opt] {
         const std::string target = !opt->pcap.empty()    ? opt->pcap
                                    : opt->output.empty() ? with_extension(opt->input, ".g723")

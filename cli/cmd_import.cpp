@@ -215,6 +215,7 @@ void add_import_command(CLI::App &app) {
                   "frame as lost frames");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
+    add_preserve_time_flag(*cmd);
     cmd->callback([opt] {
         const int rc = run_import(*opt);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);

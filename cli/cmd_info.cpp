@@ -51,6 +51,7 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, Info_form form) {
     const std::string name = shown_input(task.input);
     Input_fd in;
     if (!in.open(task.input)) return failed(EXIT_SOURCE, in.error_message(task.input), "cannot_open");
+    const std::string mtime = modification_time_utc(in.get());
     Qrx_reader reader;
     switch (reader.open(in, ctx)) {
     case Qrx_reader::ok: break;
@@ -78,7 +79,7 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, Info_form form) {
     const std::string type_name = known ? desc.coder : "unknown";
     r.seconds = seconds;
     if (json) {
-        r.text = indent + "{" + file +
+        r.text = indent + "{" + file + ", \"mtime\": " + (mtime.empty() ? std::string("null") : json_string(mtime)) +
                  format(", \"header\": \"%s\", \"header_bytes\": %d", hlen == 16 ? "long" : "short", hlen) +
                  format(", \"version_byte\": %u, \"sample_rate\": %u, \"type\": %u", version, unsigned(h.sample_rate),
                         unsigned(h.type)) +

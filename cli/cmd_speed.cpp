@@ -17,6 +17,7 @@ struct Speed_options {
     Batch_options batch;
     std::string format;
     int rate = 0;
+    bool tag_date = false;
     int level = -1;
     std::string effect;  // numeric code, decimal or 0x-hex
     int pitch = 0;
@@ -98,6 +99,7 @@ void add_speed_command(CLI::App &app) {
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
         ->check(CLI::Range(1000, 384000));
     add_force_format_flag(*cmd, opt->force_format);
+    add_tag_date_flag(*cmd, opt->tag_date);
     cmd->callback([opt] {
         const int flags = flags_for(*opt);
         if (flags < 0) throw CLI::RuntimeError(EXIT_FORMAT);
@@ -106,6 +108,7 @@ void add_speed_command(CLI::App &app) {
         s.format_given = !opt->format.empty();
         if (s.format_given) parse_audio_format(opt->format, s.format);
         s.rate = opt->rate;
+        s.tag_date = opt->tag_date;
         if (const std::string fault = render_options_fault(s, opt->batch, opt->force_format); !fault.empty()) {
             print_error(fault);
             throw CLI::RuntimeError(EXIT_FORMAT);

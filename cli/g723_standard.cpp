@@ -124,6 +124,7 @@ int Staged_output::prepare(const std::string &target, const std::string &input, 
         print_error(msg::cannot_create_output(target, file_.error()));
         return EXIT_OUTPUT;
     }
+    file_.keep_times_of(input);
     return EXIT_OK;
 }
 
@@ -158,6 +159,7 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
     Output_file out;
     if (!out.open(task.output) || out.stream() == nullptr)
         return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, out.error()));
+    out.keep_times_of(task.input);
     Wav_writer wav;
     wav.set_format(8000);
     errno = 0;

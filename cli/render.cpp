@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "cli/qrx_reader.h"
 #include "conversion/output_file.h"
 #include "qrxc.h"
@@ -52,6 +54,12 @@ void add_force_format_flag(CLI::App &cmd, bool &force) {
     cmd.add_flag("--force-format", force, "Write --format even when the -o name's extension says otherwise");
 }
 
+void add_tag_date_flag(CLI::App &cmd, bool &tag_date) {
+    cmd.add_flag("--tag-date", tag_date,
+                 "Write the input's modification time as the output's date tag (FLAC, Ogg, Opus, MP3; a LIST/INFO "
+                 "ICRD chunk in WAV)");
+}
+
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s) {
     Task_result r;
     auto failed = [&](int code, const std::string &text) {
@@ -88,7 +96,9 @@ Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settin
 
     Output_file file;
     if (!file.open(task.output)) return failed(EXIT_OUTPUT, msg::cannot_create_output(task.output, file.error()));
+    file.keep_times_of(task.input);
     Audio_output out;
+    if (s.tag_date) out.set_date_tag(modification_time_utc(in.get()));
     if (!out.start(file, format, in_rate, out_rate))
         return failed(EXIT_OUTPUT, msg::cannot_write_output(task.output, out.error()));
 

@@ -19,6 +19,7 @@ struct Render_settings {
     bool format_given = false;
     Audio_format format = Audio_format::wav;  // else taken from the output name
     int rate = 0;                             // 0: the stream's rate
+    bool tag_date = false;                    // the input's time as the output's date tag
 };
 
 // The format an output gets: --format, else its name's extension, else WAV.
@@ -33,6 +34,9 @@ std::string render_options_fault(const Render_settings &s, const Batch_options &
 
 // --force-format, for decode and speed.
 void add_force_format_flag(CLI::App &cmd, bool &force);
+
+// --tag-date, as decode and speed take it.
+void add_tag_date_flag(CLI::App &cmd, bool &tag_date);
 
 Task_result render_file(const Task &task, Qrxc_context *ctx, const Render_settings &s);
 

@@ -221,6 +221,7 @@ Job_result Conversion_job::run() {
         if (errno != 0) failure_cause_ = std::strerror(errno);
         result = Job_result::write_failed;
     }
+    out.keep_times_of(source_);
     if (result == Job_result::success && !out.commit(replace_)) {
         failure_cause_ = out.error_number() == EEXIST ? "it exists" : out.error();
         result = out.error_number() == EEXIST ? Job_result::create_failed : Job_result::write_failed;

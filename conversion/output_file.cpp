@@ -147,6 +147,8 @@ bool write_all(int fd, const char *p, std::size_t n) {
     return true;
 }
 
+std::atomic<bool> source_times_kept{true};
+
 std::mutex deferred_mutex;
 bool deferring = false;
 std::set<std::string> deferred_dirs;
@@ -313,6 +315,12 @@ bool Output_file::commit(bool replace) {
             (::fstat(fd_, &now) != 0 || (now.st_mode & ~old.st_mode & 0777) != 0))
             return fail("cannot keep the old file's permissions", errno);
     }
+    // Best effort, as cp -p: a file system that keeps coarser times (FAT) or
+    // refuses them still gets the complete file.
+    if (keep_times_) {
+        const int ignored = ::futimens(fd_, times_);
+        (void)ignored;
+    }
     // On disk before the name: a power cut never leaves an empty file
     // under the final name.
     if (::fsync(fd_) != 0) return fail("write failed", errno);
@@ -327,6 +335,16 @@ bool Output_file::commit(bool replace) {
     sync_directory(dir_of(final_));
     return true;
 }
+
+void Output_file::keep_times_of(const std::string &source) {
+    struct stat st {};
+    keep_times_ = source_times_kept.load() && source != "-" && ::stat(source.c_str(), &st) == 0;
+    if (!keep_times_) return;
+    times_[0] = st.st_atim;
+    times_[1] = st.st_mtim;
+}
+
+void preserve_source_times(bool on) { source_times_kept.store(on); }
 
 void Output_file::discard() {
     if (stream_ != nullptr)

@@ -11,6 +11,8 @@
 // file that is copied in at commit(), so that writers may still seek.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -36,6 +38,13 @@ public:
     // object is closed either way; false with error() set on failure.
     bool commit(bool replace = true);
 
+    // commit() gives the new file source's access and modification times,
+    // as cp -p does, so that recordings sorted by date stay in order. Only
+    // a replaced file takes them (standard output and devices keep their
+    // own); a source without times ("-", gone) leaves the file's own, as
+    // does preserve_source_times(false).
+    void keep_times_of(const std::string &source);
+
     // Drops what was written: the temporary is removed, the target untouched.
     void discard();
 
@@ -56,7 +65,12 @@ private:
     int slot_ = -1;
     std::FILE *stream_ = nullptr;
     bool through_ = false;
+    bool keep_times_ = false;
+    struct timespec times_[2]{};
 };
+
+// Whether keep_times_of() takes effect in this process (on unless turned off).
+void preserve_source_times(bool on);
 
 // A batch may put off the directory flush that follows each rename and do it
 // once per directory at the end (before it reports success): each file's data

@@ -25,6 +25,19 @@ bool put32_at(std::FILE *f, long offset, std::uint32_t v) {
     return std::fseek(f, offset, SEEK_SET) == 0 && std::fwrite(b, 1, 4, f) == 4;
 }
 
+// "LIST" size "INFO" "ICRD" size date NUL, padded to an even length.
+std::vector<unsigned char> info_chunk(const std::string &date) {
+    const std::uint32_t text = static_cast<std::uint32_t>(date.size() + 1);
+    const std::uint32_t padded = text + (text & 1);
+    std::vector<unsigned char> c(20 + padded, 0);
+    std::memcpy(c.data(), "LIST", 4);
+    put32(c.data() + 4, 12 + padded);
+    std::memcpy(c.data() + 8, "INFOICRD", 8);
+    put32(c.data() + 16, text);
+    std::memcpy(c.data() + 20, date.data(), date.size());
+    return c;
+}
+
 }  // namespace
 
 Wav_writer::~Wav_writer() { abandon(); }
@@ -86,8 +99,18 @@ bool Wav_writer::write(const void *buf, std::size_t len) {
 
 bool Wav_writer::close() {
     if (file_ == nullptr) return false;
-    bool ok = put32_at(file_, DATA_SIZE_OFFSET, data_bytes_);
-    ok = put32_at(file_, RIFF_SIZE_OFFSET, RIFF_OVERHEAD + data_bytes_) && ok;
+    bool ok = true;
+    std::uint32_t riff = RIFF_OVERHEAD + data_bytes_;
+    const std::vector<unsigned char> chunk =
+        date_.empty() || date_.size() > 255 ? std::vector<unsigned char>{} : info_chunk(date_);
+    // A tag that would overflow the RIFF size is left out: the audio matters more.
+    if (!chunk.empty() && chunk.size() <= std::numeric_limits<std::uint32_t>::max() - riff) {
+        // 16-bit samples keep the data even, so the chunk follows it directly.
+        ok = std::fseek(file_, 0, SEEK_END) == 0 && std::fwrite(chunk.data(), 1, chunk.size(), file_) == chunk.size();
+        riff += static_cast<std::uint32_t>(chunk.size());
+    }
+    ok = put32_at(file_, DATA_SIZE_OFFSET, data_bytes_) && ok;
+    ok = put32_at(file_, RIFF_SIZE_OFFSET, riff) && ok;
     ok = std::fflush(file_) == 0 && ok;
     if (owned_) ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;

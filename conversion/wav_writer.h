@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qrxc {
 
@@ -21,6 +23,10 @@ public:
 
     // Mono, 16 bits, at the low 16 bits of sample_rate.
     void set_format(unsigned sample_rate);
+    // A creation date for a LIST/INFO ICRD chunk after the data, written at
+    // close(). Without one (the default) the file is the plain 46-byte-header
+    // WAV and nothing follows the data.
+    void set_creation_date(std::string date) { date_ = std::move(date); }
     // Creates (or truncates) the file and writes the header; with
     // must_not_exist it fails instead of touching an existing file. On failure the
     // file is closed again.
@@ -48,6 +54,7 @@ private:
     std::FILE *file_ = nullptr;
     bool owned_ = true;
     std::uint32_t data_bytes_ = 0;
+    std::string date_;
 };
 
 }  // namespace qrxc

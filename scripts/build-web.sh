@@ -62,5 +62,5 @@ build_module() {
 build_module qrxc_wasm
 build_module qrxc_wasm_simd -msimd128
 
-cp web/index.html web/style.css web/icon.svg web/*.js web/*.mjs "$out/"
+cp web/index.html web/style.css web/icon.svg web/*.js web/*.mjs web/package.json web/qrxc.d.ts "$out/"
 echo "build-web: $out"

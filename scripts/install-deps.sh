@@ -11,6 +11,8 @@ case "$mode" in
              qt6-base-dev fonts-nanum ffmpeg tcpdump
              dpkg-dev file lintian desktop-file-utils shared-mime-info libglib2.0-bin
              python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-jsonschema
+             python3-venv python3-build python3-setuptools python3-wheel
+             parallel python3-dask python3-distributed
              emscripten nodejs chromium
              libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
              gstreamer1.0-plugins-good gstreamer1.0-plugins-base-apps) ;;

@@ -12,5 +12,7 @@ if [ $# -gt 0 ]; then
 fi
 cd "$root"
 # A browser that stops answering must not hold up the whole test run.
-timeout 300 node --test tests/web/qrxc.test.mjs tests/web/parts.test.mjs tests/web/page.test.mjs
+timeout 300 node --test tests/web/qrxc.test.mjs tests/web/parts.test.mjs tests/web/transcription.test.mjs tests/web/page.test.mjs
+# The npm package built from the same files, installed and used from node.
+"$root/scripts/test-npm.sh"
 echo "test-web: screenshots in $root/build/web/screenshots/"

@@ -15,6 +15,10 @@ cmake -S . -B build -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BEN
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 scripts/test-install.sh build
+# The pip package: a wheel built offline, installed into a fresh venv, tested there.
+scripts/test-pip.sh
+# The README's recipes beyond one machine: GNU parallel and the Dask example.
+scripts/test-recipes.sh build/cli/qrx build/python
 
 # The WebAssembly build and the page, against the native qrx.
 scripts/test-web.sh build/cli/qrx

@@ -4,10 +4,14 @@ import { createQrxc, wavFromPcm, effectFlags, NORMAL_LEVEL, SPEED_LEVELS } from 
 import { Player } from './player.mjs';
 import { zipStored } from './zip.mjs';
 import { readWav } from './wav.mjs';
+import * as transcription from './transcription.mjs';
 
 const $ = (id) => document.getElementById(id);
 const PEAK_COLUMNS = 2048;
-const SEEK_STEP = 5;
+const settings = transcription.loadSettings(globalThis.localStorage);
+const positions = new transcription.PositionMemory(globalThis.localStorage);
+let learningKey = null;   // the binding waiting for its key
+const ACTION_NAMES = { playPause: 'Play/pause', back: 'Skip back', forward: 'Skip forward', faster: 'Faster', slower: 'Slower' };
 
 // ---- the coding thread ----
 const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
@@ -159,6 +163,7 @@ async function open(file) {
   let bytes;
   try {
     bytes = await file.arrayBuffer();
+    entry.key = transcription.fileKey(file.name, new Uint8Array(bytes));
   } catch {
     entry.error = 'it cannot be read';
     renderEntry(entry);
@@ -213,6 +218,7 @@ function openAll(list) {
 
 function select(entry) {
   const previous = selected;
+  rememberPosition();
   selected = entry;
   if (previous) renderEntry(previous);
   if (entry) {
@@ -223,6 +229,7 @@ function select(entry) {
       frameLength: entry.info.pcmFrame,
       available: () => entry.decoded,
     });
+    player.seek(positions.get(entry.key));
     $('now').textContent = `${entry.name} · ${clock(entry.info.duration)}`;
   } else {
     player.load(null);
@@ -311,11 +318,30 @@ function stepSpeed(faster) {
   updateSpeed();
 }
 
+function rememberPosition() {
+  if (selected?.key) positions.set(selected.key, player.position);
+}
+
+// A pause steps back by the auto-rewind, so that play resumes a little
+// before where the listener stopped.
 async function togglePlay() {
   if (!selected) return;
-  if (player.playing) player.pause();
-  else await player.play();
+  if (player.playing) {
+    player.pause();
+    player.seek(transcription.resumeAt(player.position, settings.rewind));
+    rememberPosition();
+  } else {
+    await player.play();
+  }
   updateTransport();
+  drawWave();
+}
+
+function skip(seconds) {
+  if (!selected) return;
+  player.seek(player.position + seconds);
+  updateTransport();
+  drawWave();
 }
 
 // ---- encoding ----
@@ -440,22 +466,129 @@ function wire() {
     const tag = t.tagName;
     const native = tag === 'SELECT' || tag === 'TEXTAREA' || tag === 'BUTTON' ||
       (tag === 'INPUT' && t.type !== 'range');
-    if (e.key === ' ' && !native) {
+    if (learningKey) return;
+    const key = e.key === '=' ? '+' : e.key === '_' ? '-' : e.key;
+    const action = transcription.actionFor(settings.keys, key);
+    if (action === 'playPause' && !native) {
       e.preventDefault();
       togglePlay();
-    } else if ((e.key === 'ArrowLeft' || e.key === 'ArrowRight') && !native && tag !== 'INPUT' && selected) {
+    } else if ((action === 'back' || action === 'forward') && !native && tag !== 'INPUT' && selected) {
       e.preventDefault();
-      player.seek(player.position + (e.key === 'ArrowRight' ? SEEK_STEP : -SEEK_STEP));
-      updateTransport();
-      drawWave();
-    } else if ((e.key === '+' || e.key === '=' || e.key === '-' || e.key === '_') && tag !== 'SELECT' && tag !== 'TEXTAREA') {
+      skip(action === 'forward' ? settings.step : -settings.step);
+    } else if ((action === 'faster' || action === 'slower') && tag !== 'SELECT' && tag !== 'TEXTAREA') {
       e.preventDefault();
-      stepSpeed(e.key === '+' || e.key === '=');
+      stepSpeed(action === 'faster');
     }
   });
+  wireTranscription();
   new ResizeObserver(() => drawWave()).observe($('wave'));
   updateSpeed();
   requestAnimationFrame(tick);
+}
+
+// ---- transcription: settings, stamps, pedals ----
+const keyName = (k) => (k === ' ' ? 'Space' : k);
+
+function renderKeys() {
+  const list = $('keys');
+  list.replaceChildren();
+  for (const [action, label] of Object.entries(ACTION_NAMES)) {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.dataset.action = action;
+    b.textContent = `${label}: ${learningKey === action ? 'press a key…' : keyName(settings.keys[action])}`;
+    b.addEventListener('click', () => { learningKey = action; renderKeys(); });
+    const li = document.createElement('li');
+    li.append(b);
+    list.append(li);
+  }
+}
+
+function wireTranscription() {
+  $('rewind').value = String(settings.rewind);
+  $('step').value = String(settings.step);
+  const changed = () => {
+    settings.rewind = Math.max(0, Number($('rewind').value) || 0);
+    settings.step = Math.max(0.5, Number($('step').value) || 5);
+    transcription.saveSettings(globalThis.localStorage, settings);
+  };
+  $('rewind').addEventListener('change', changed);
+  $('step').addEventListener('change', changed);
+  // A key pressed while a binding listens becomes that binding.
+  document.addEventListener('keydown', (e) => {
+    if (!learningKey || e.key === 'Tab') return;
+    e.preventDefault();
+    e.stopImmediatePropagation();
+    if (e.key !== 'Escape') settings.keys[learningKey] = e.key;
+    learningKey = null;
+    transcription.saveSettings(globalThis.localStorage, settings);
+    renderKeys();
+  }, { capture: true });
+  renderKeys();
+  $('stamp').addEventListener('click', async () => {
+    const text = transcription.stamp(player.position);
+    $('stamp-text').textContent = text;
+    try { await navigator.clipboard.writeText(text); } catch { /* shown beside the button all the same */ }
+  });
+  addEventListener('pagehide', rememberPosition);
+  setInterval(() => { if (player.playing) rememberPosition(); }, 2000);
+  wirePedals();
+}
+
+async function wirePedals() {
+  const status = $('pedal-status');
+  if (!transcription.hidAvailable(navigator)) {
+    status.textContent = transcription.NO_WEBHID;
+    $('pedal-connect').disabled = true;
+    return;
+  }
+  const saved = JSON.parse(globalThis.localStorage?.getItem('qrxc.transcription.pedals') ?? 'null');
+  let decoder = new transcription.PedalDecoder(saved ?? {});
+  let learn = null;       // { order, idle } while learning
+  let last = null;
+  const onReport = (e) => {
+    const report = transcription.reportOf(e);
+    if (learn) {
+      if (!learn.idle) learn.idle = report;
+      const pedal = transcription.learnPedal(learn.idle, report);
+      if (pedal) {
+        learn.found[learn.order.shift()] = pedal;
+        learn.idle = null;
+        if (learn.order.length === 0) {
+          decoder = new transcription.PedalDecoder(learn.found);
+          globalThis.localStorage?.setItem('qrxc.transcription.pedals', JSON.stringify(learn.found));
+          learn = null;
+          status.textContent = 'Pedals learned: middle plays while held, left skips back, right forward.';
+        } else {
+          status.textContent = `Release, then press the ${learn.order[0]} pedal.`;
+        }
+      }
+      last = report;
+      return;
+    }
+    for (const action of decoder.feed(report)) {
+      if (action === 'play' && !player.playing) togglePlay();
+      else if (action === 'pause' && player.playing) togglePlay();
+      else if (action === 'back') skip(-settings.step);
+      else if (action === 'forward') skip(settings.step);
+    }
+    last = report;
+  };
+  const attach = async (device) => {
+    if (!device.opened) await device.open();
+    device.addEventListener('inputreport', onReport);
+    status.textContent = `Pedal ${device.productName || 'device'} connected.`;
+    $('pedal-learn').disabled = false;
+  };
+  for (const d of await navigator.hid.getDevices()) await attach(d);
+  $('pedal-connect').addEventListener('click', async () => {
+    const [device] = await navigator.hid.requestDevice({ filters: [] });
+    if (device) await attach(device);
+  });
+  $('pedal-learn').addEventListener('click', () => {
+    learn = { order: ['back', 'play', 'forward'], idle: last, found: {} };
+    status.textContent = 'Press the left pedal.';
+  });
 }
 
 wire();
@@ -478,3 +611,4 @@ createQrxc().then((instance) => {
 
 // For tests and the curious: the page's state.
 window.qrxPage = { files, player };
+

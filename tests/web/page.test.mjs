@@ -97,6 +97,61 @@ test('plays at speed level 8 and the keys work', async () => {
   assert.ok(Math.abs(await page.eval('qrxPage.player.position') - before - 5) < 0.01);
 });
 
+test('transcription: auto-rewind, a rebound key, the position kept, pedals from a mocked HID device', async () => {
+  const key = (key, code, vk) => page.send('Input.dispatchKeyEvent', { type: 'keyDown', key, code, windowsVirtualKeyCode: vk,
+    ...(key.length === 1 ? { text: key } : {}) });
+  await page.eval('document.getElementById("rewind").value = "2"; document.getElementById("rewind").dispatchEvent(new Event("change"))');
+  await page.eval('qrxPage.player.seek(3)');
+  await key(' ', 'Space', 32);
+  await page.waitFor('qrxPage.player.playing && qrxPage.player.position > 3.4', 10000);
+  const playedTo = await page.eval('qrxPage.player.position');
+  await key(' ', 'Space', 32);
+  const resumed = await page.eval('qrxPage.player.position');
+  assert.ok(Math.abs(playedTo - resumed - 2) < 0.2, `paused at ${playedTo}, resumes at ${resumed}`);
+
+  await page.eval('document.querySelector("#keys button[data-action=forward]").click()');
+  await key('f', 'KeyF', 70);
+  assert.match(await page.eval('document.querySelector("#keys button[data-action=forward]").textContent'), /: f$/);
+  await page.eval('document.activeElement.blur()');
+  await key('f', 'KeyF', 70);
+  assert.ok(Math.abs(await page.eval('qrxPage.player.position') - resumed - 5) < 0.01);
+  await page.eval('document.getElementById("stamp").click()');
+  assert.match(await page.eval('document.getElementById("stamp-text").textContent'), /^\[00:00:\d\d\]$/);
+  const kept = await page.eval('qrxPage.player.position');
+  await screenshot('transcription.png', 1280, 900, false);
+
+  // Reloaded with a pedal behind a mocked navigator.hid: the binding and the
+  // position come back, and the learned pedals drive the player.
+  await page.send('Page.addScriptToEvaluateOnNewDocument', { source: `
+    const device = new EventTarget();
+    device.opened = false; device.productName = 'Test pedal';
+    device.open = async () => { device.opened = true; };
+    window.pedal = (byte) => device.dispatchEvent(Object.assign(new Event('inputreport'),
+      { reportId: 0, data: new DataView(Uint8Array.from([byte, 0]).buffer) }));
+    Object.defineProperty(navigator, 'hid', { value: { getDevices: async () => [device], requestDevice: async () => [device] } });` });
+  await page.send('Page.reload');
+  await page.waitFor('window.qrxPage && document.getElementById("encode-type").options.length > 0');
+  assert.match(await page.eval('document.querySelector("#keys button[data-action=forward]").textContent'), /: f$/);
+  await setFiles('#open', [sample]);
+  await page.waitFor('document.querySelector("#files li:last-child button.listen") !== null', 10000);
+  await page.eval('document.querySelector("#files li:last-child button.listen").click()');
+  await page.waitFor('qrxPage.player.duration > 0', 10000);
+  if (await page.eval('qrxPage.player.playing')) await key(' ', 'Space', 32);
+  const back = await page.eval('qrxPage.player.position');
+  assert.ok(back > kept - 2.5 && back < kept + 1.5, `kept ${kept}, back at ${back}`);
+  assert.match(await page.eval('document.getElementById("pedal-status").textContent'), /Test pedal/);
+  await page.eval('document.getElementById("pedal-learn").click()');
+  for (const b of [0, 1, 0, 2, 0, 4, 0]) await page.eval(`pedal(${b})`);
+  assert.match(await page.eval('document.getElementById("pedal-status").textContent'), /learned/);
+  const at = await page.eval('qrxPage.player.position');
+  await page.eval('pedal(4); pedal(0)');
+  assert.ok(Math.abs(await page.eval('qrxPage.player.position') - at - 5) < 0.01, 'the right pedal skips forward');
+  await page.eval('pedal(2)');
+  await page.waitFor('qrxPage.player.playing', 5000);
+  await page.eval('pedal(0)');
+  assert.equal(await page.eval('qrxPage.player.playing'), false, 'the middle pedal plays while held');
+});
+
 test('screenshots on a desktop and on a 360 px phone', async () => {
   assert.ok(await screenshot('desktop.png', 1280, 900, false) <= 1280);
   assert.ok(await screenshot('phone.png', 360, 780, true) <= 360, 'the page is wider than the phone');
