@@ -18,7 +18,7 @@
 #include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/g723_standard.h"
+#include "cli/standard_names.h"
 #include "conversion/output_file.h"
 #include "qrxc.h"
 

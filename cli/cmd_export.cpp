@@ -4,29 +4,51 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/batch.h"
+#include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/g723_standard.h"
+#include "cli/qrx_reader.h"
+#include "cli/staged_output.h"
+#include "cli/standard_names.h"
+#include "cli/standard_reader.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
 
+namespace {
+
+// The frames of a QRX stream of type 0, 1 or 2 in the standard layout at
+// target. quiet leaves out the notes; errors are still printed.
 int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet) {
-    std::vector<unsigned char> in;
-    if (!read_input(input, in)) return EXIT_SOURCE;
-    G_header info{};
-    const int header = qrx_header(in.data(), in.size(), info);
-    if (header < 0) {
-        print_error(input + ": not a QRX stream");
-        return EXIT_FORMAT;
+    Input_fd fd;
+    if (!fd.open(input)) {
+        print_error("cannot read " + shown_input(input) + ": " + fd.error());
+        return EXIT_SOURCE;
     }
+    Context ctx;
+    if (ctx.get() == nullptr) {
+        print_error("out of memory");
+        return EXIT_OUTPUT;
+    }
+    Qrx_reader in;
+    switch (in.open(fd, ctx.get())) {
+    case Qrx_reader::ok: break;
+    case Qrx_reader::unreadable: print_error("cannot read " + shown_input(input) + errno_cause()); return EXIT_SOURCE;
+    default: print_error(input + ": not a QRX stream"); return EXIT_FORMAT;
+    }
+    const G_header &info = in.header();
     if (info.type > 2) {
         print_error(input + ": is a type " + std::to_string(info.type) +
                     " (ADPCM) stream; only G.723.1 streams (types 0, 1, 2) have a standard form");
         return EXIT_FORMAT;
+    }
+    // The same bound as the standard streams' own: more frames than any WAV holds decoded.
+    if (in.frames_expected() > STANDARD_MAX_FRAMES) {
+        print_error(too_many_frames(input));
+        return EXIT_OUTPUT;
     }
     if (!quiet && info.type == 0)
         std::fprintf(stderr,
@@ -37,18 +59,17 @@ int export_to_standard(const std::string &input, const std::string &target, bool
         std::fprintf(stderr, "qrx: %s: labelled %u Hz; standard G.723.1 streams play at 8000 Hz\n", input.c_str(),
                      static_cast<unsigned>(info.sample_rate));
 
-    const std::size_t frame_bytes = info.frame_bytes;
-    const std::size_t body = in.size() - static_cast<std::size_t>(header);
-    if (body % frame_bytes != 0 && !quiet)
-        std::fprintf(stderr, "qrx: %s: ignored %zu bytes of a partial last frame, as a decoder does\n", input.c_str(),
-                     body % frame_bytes);
-
     Staged_output out;
     if (const int rc = out.prepare(target, input, replace); rc != EXIT_OK) return rc;
     std::FILE *f = out.stream();
-    unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
-    for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
-        const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
+    unsigned char frame[QRXC_MAX_FRAME_BYTES], bits[QRXC_G723_STANDARD_MAX_BYTES];
+    int got = 0;
+    while ((got = in.next(frame)) == 1) {
+        if (in.frames_read() > STANDARD_MAX_FRAMES) {
+            print_error(too_many_frames(input));
+            return EXIT_OUTPUT;
+        }
+        const int n = Qrxc_g723_to_standard(frame, info.type, bits);
         errno = 0;
         if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
             const std::string cause = n < 0 ? std::string() : errno_cause();
@@ -56,8 +77,17 @@ int export_to_standard(const std::string &input, const std::string &target, bool
             return EXIT_OUTPUT;
         }
     }
+    if (got < 0) {
+        print_error("cannot read " + shown_input(input) + " to its end");
+        return EXIT_SOURCE;
+    }
+    if (in.trailing_bytes() != 0 && !quiet)
+        std::fprintf(stderr, "qrx: %s: ignored %llu bytes of a partial last frame, as a decoder does\n", input.c_str(),
+                     static_cast<unsigned long long>(in.trailing_bytes()));
     return out.commit();
 }
+
+}  // namespace
 
 void add_export_command(CLI::App &app) {
     struct Options {

@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/batch.h"
+#include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/g723_standard.h"
+#include "cli/staged_output.h"
+#include "cli/standard_names.h"
+#include "cli/standard_reader.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
@@ -36,28 +39,48 @@ const char *kind_name(int kind) {
 
 const char *rate_name(int type) { return type == 2 ? "6.3 kbit/s" : "5.3 kbit/s"; }
 
-// The QRX type of the first speech frame's rate, or 0 when there is none.
-int stream_type(const std::vector<unsigned char> &in) {
-    for (std::size_t at = 0; at < in.size();) {
-        int kind = -1;
-        const int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, 1, nullptr, &kind);
-        if (used < 0) break;
-        if (kind == QRXC_G723_KIND_63) return 2;
-        if (kind == QRXC_G723_KIND_53) return 1;
-        at += static_cast<std::size_t>(used);
-    }
-    return 0;
+// Writes one QRX frame; false with the message printed.
+bool write_frame(Staged_output &out, const unsigned char *frame, std::size_t bytes) {
+    errno = 0;
+    if (std::fwrite(frame, 1, bytes, out.stream()) == bytes) return true;
+    print_error("cannot write " + out.shown() + errno_cause());
+    return false;
 }
 
 int run_import(const Import_options &o) {
-    std::vector<unsigned char> in;
-    if (!read_input(o.input, in)) return EXIT_SOURCE;
-    const int type = stream_type(in);
+    Standard_reader in;
+    if (!in.open(o.input)) {
+        print_error(in.error());
+        return in.exit_code();
+    }
+    // The first speech frame's rate names the stream's type; the frames
+    // before it are only counted, so memory stays bounded.
+    std::uint64_t leading[4] = {};
+    int first_kind = -1, type = 0;
+    Standard_reader::Step step = in.next();
+    for (; step == Standard_reader::frame; step = in.next()) {
+        if (in.kind() == QRXC_G723_KIND_63 || in.kind() == QRXC_G723_KIND_53) {
+            type = in.kind() == QRXC_G723_KIND_63 ? 2 : 1;
+            break;
+        }
+        if (first_kind < 0) first_kind = in.kind();
+        ++leading[in.kind()];
+    }
+    if (step == Standard_reader::failed) {
+        print_error(in.error());
+        return in.exit_code();
+    }
     if (type == 0) {
-        print_error(o.input + (in.empty() ? ": is empty" : ": holds no G.723.1 speech frames"));
+        print_error(o.input + (in.frames() == 0 ? ": is empty" : ": holds no G.723.1 speech frames"));
         return EXIT_FORMAT;
     }
     const int wanted_kind = type == 2 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53;
+    const char *advice = "; give --conceal to write such frames as lost frames";
+    if (first_kind >= 0 && !o.conceal) {
+        print_error(o.input + ": frame 0 at byte 0 is " + kind_name(first_kind) + " in a " + rate_name(type) +
+                    " stream; one QRX stream holds frames of one rate only" + advice);
+        return EXIT_FORMAT;
+    }
 
     Context ctx;
     if (ctx.get() == nullptr) {
@@ -77,47 +100,44 @@ int run_import(const Import_options &o) {
     if (const int rc = out.prepare(o.output.empty() ? with_extension(o.input, ".QRX") : o.output, o.input, o.force);
         rc != EXIT_OK)
         return rc;
-    std::FILE *f = out.stream();
-    errno = 0;
-    if (std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f) != static_cast<std::size_t>(hlen)) {
-        print_error("cannot write " + out.shown() + errno_cause());
-        return EXIT_OUTPUT;
-    }
-    std::uint64_t index = 0, concealed[4] = {}, cut = 0;
-    unsigned char frame[24];
-    for (std::size_t at = 0; at < in.size(); ++index) {
-        int kind = -1;
-        int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, type, frame, &kind);
-        const std::string where = o.input + ": frame " + std::to_string(index) + " at byte " + std::to_string(at);
-        const char *advice = "; give --conceal to write such frames as lost frames";
-        if (used == QRXC_ERR_BUFFER) {
+    if (!write_frame(out, hdr, static_cast<std::size_t>(hlen))) return EXIT_OUTPUT;
+    // An untransmitted frame converts to a lost frame of the stream's type.
+    const unsigned char untransmitted = QRXC_G723_KIND_UNTRANSMITTED;
+    unsigned char lost[24], frame[24];
+    int kind = -1;
+    Qrxc_g723_from_standard(&untransmitted, 1, type, lost, &kind);
+    for (std::uint64_t i = 0; i < leading[QRXC_G723_KIND_SID] + leading[QRXC_G723_KIND_UNTRANSMITTED]; ++i)
+        if (!write_frame(out, lost, info.frame_bytes)) return EXIT_OUTPUT;
+    std::uint64_t concealed[4] = {leading[0], leading[1], leading[2], leading[3]}, cut = 0;
+    for (; step != Standard_reader::end; step = in.next()) {
+        if (step == Standard_reader::failed) {
+            print_error(in.error());
+            return in.exit_code();
+        }
+        auto where = [&] {
+            return o.input + ": frame " + std::to_string(in.frames() - 1) + " at byte " + std::to_string(in.offset());
+        };
+        const unsigned char *qrx = frame;
+        if (step == Standard_reader::cut) {
             if (!o.conceal) {
-                print_error(where + " is cut short: " + kind_name(kind) + ", but only " +
-                            std::to_string(in.size() - at) + " bytes remain" + advice);
+                print_error(where() + " is cut short: " + kind_name(in.kind()) + ", but only " +
+                            std::to_string(in.size()) + " bytes remain" + advice);
                 return EXIT_FORMAT;
             }
-            // An untransmitted frame converts to a lost frame of the stream's type.
-            const unsigned char untransmitted = QRXC_G723_KIND_UNTRANSMITTED;
-            Qrxc_g723_from_standard(&untransmitted, 1, type, frame, &kind);
+            qrx = lost;
             ++cut;
-            used = static_cast<int>(in.size() - at);
-        } else if (used < 0) {
+        } else if (Qrxc_g723_from_standard(in.data(), in.size(), type, frame, &kind) < 0) {
             print_error("the codec failed");
             return EXIT_OUTPUT;
         } else if (kind != wanted_kind) {
             if (!o.conceal) {
-                print_error(where + " is " + kind_name(kind) + " in a " + rate_name(type) +
+                print_error(where() + " is " + kind_name(kind) + " in a " + rate_name(type) +
                             " stream; one QRX stream holds frames of one rate only" + advice);
                 return EXIT_FORMAT;
             }
             ++concealed[kind];
         }
-        errno = 0;
-        if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
-            print_error("cannot write " + out.shown() + errno_cause());
-            return EXIT_OUTPUT;
-        }
-        at += static_cast<std::size_t>(used);
+        if (!write_frame(out, qrx, info.frame_bytes)) return EXIT_OUTPUT;
     }
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total =
@@ -127,8 +147,8 @@ int run_import(const Import_options &o) {
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
                      "%llu untransmitted, %llu cut short)\n",
-                     o.input.c_str(), static_cast<unsigned long long>(total), static_cast<unsigned long long>(index),
-                     static_cast<unsigned long long>(other_rate),
+                     o.input.c_str(), static_cast<unsigned long long>(total),
+                     static_cast<unsigned long long>(in.frames()), static_cast<unsigned long long>(other_rate),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_SID]),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_UNTRANSMITTED]),
                      static_cast<unsigned long long>(cut));
