@@ -18,6 +18,7 @@
 #include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/declared_length.h"
 #include "cli/standard_names.h"
 #include "conversion/output_file.h"
 #include "qrxc.h"
@@ -31,6 +32,7 @@ struct Encode_options {
     int type = 1;
     int rate = 0;  // 0: the input's rate when a stream can carry it, else 8000
     bool short_header = false;
+    bool strict = false;
     std::string output_format = "qrx";
 };
 
@@ -82,6 +84,14 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     SF_INFO info{};
     std::unique_ptr<SNDFILE, Sndfile_closer> snd(sf_open_fd(in.get(), SFM_READ, &info, 0));
     if (!snd) return failed(EXIT_SOURCE, "cannot read " + in_name + ": " + sf_strerror(nullptr));
+    // A cut recording: libsndfile reads what is there, which is worth
+    // saying, or under --strict refusing.
+    if (const std::int64_t promised = declared_frames(in.get(), in.start(), info); promised > info.frames) {
+        const std::string counts = in_name + ": the header promises " + std::to_string(promised) +
+                                   " samples, the file holds " + std::to_string(info.frames);
+        if (o.strict) return failed(EXIT_FORMAT, counts + " (--strict)");
+        std::fprintf(stderr, "qrx: %s; encoding those\n", counts.c_str());
+    }
     const int rate = o.rate != 0                                                                       ? o.rate
                      : info.samplerate == 8000 || info.samplerate == 12000 || info.samplerate == 16000 ? info.samplerate
                                                                                                        : 8000;
@@ -164,6 +174,8 @@ void add_encode_command(CLI::App &app) {
                     "the input is resampled to it")
         ->check(CLI::IsMember({8000, 12000, 16000}));
     cmd->add_flag("--short-header", opts->short_header, "write the 4-byte header form");
+    cmd->add_flag("--strict", opts->strict,
+                  "fail on a WAV or AIFF file that holds fewer samples than its header says, instead of warning");
     cmd->add_option("--output-format", opts->output_format,
                     "qrx, or g723 for a standard G.723.1 stream (types 1 and 2, 8000 Hz; default name .g723)")
         ->check(CLI::IsMember({"qrx", "g723"}));
