@@ -8,6 +8,7 @@
 #include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/info_report.h"
 #include "cli/qrx_reader.h"
 #include "qrxc.h"
 
@@ -49,6 +50,8 @@ std::string format(const char *fmt, auto... args) {
     std::snprintf(buf, sizeof buf, fmt, args...);
     return buf;
 }
+
+}  // namespace
 
 Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
     Task_result r;
@@ -111,8 +114,6 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, bool json) {
                          static_cast<unsigned long long>(concealed));
     return r;
 }
-
-}  // namespace
 
 void add_info_command(CLI::App &app) {
     auto opt = std::make_shared<Info_options>();
