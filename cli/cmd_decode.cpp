@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/batch.h"
+#include "cli/capture/capture_commands.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/render.h"
@@ -24,6 +25,8 @@ struct Decode_options {
     std::string format;
     std::string input_format = "auto";
     int rate = 0;
+    std::string stream;
+    Capture_options capture;
 };
 
 // Collects the job's message box and draws its progress on the terminal.
@@ -116,9 +119,12 @@ void add_decode_command(CLI::App &app) {
     cmd->add_option("--rate", opt->rate, "Output sample rate in Hz (resampled); default: the stream's rate")
         ->check(CLI::Range(1000, 384000));
     cmd->add_option("--input-format", opt->input_format,
-                    "qrx, or g723 for a standard G.723.1 stream; default: g723 for .g723, .tco, .rco, .bit")
-        ->check(CLI::IsMember({"auto", "qrx", "g723"}));
+                    "qrx, g723 for a standard G.723.1 stream, or pcap for a packet capture; default: g723 for .g723, "
+                    ".tco, .rco, .bit, pcap for .pcap, .pcapng, .cap")
+        ->check(CLI::IsMember({"auto", "qrx", "g723", "pcap"}));
+    add_capture_options(*cmd, opt->stream, opt->capture);
     cmd->callback([opt] {
+        if (!opt->stream.empty()) opt->capture.ssrc = ssrc_option(opt->stream);
         Render_settings s;
         s.format_given = !opt->format.empty();
         if (s.format_given) parse_audio_format(opt->format, s.format);
@@ -128,15 +134,20 @@ void add_decode_command(CLI::App &app) {
         // A walk collects what the chosen input format reads, and nothing else.
         kind.picks = [input_format](const std::string &path) {
             if (input_format == "g723") return is_standard_name(path);
+            if (capture_input_wanted(path, input_format)) return is_capture_name(path);
             return has_qrx_extension(path) || (input_format == "auto" && is_standard_name(path));
         };
         kind.default_output = [s, input_format](const std::string &in) {
+            if (capture_input_wanted(in, input_format))
+                return capture_output_pattern(in, s.format_given ? format_extension(s.format) : ".wav");
             const std::string wav =
                 standard_input_wanted(in, input_format) ? with_extension(in, ".wav") : output_path_for(in);
             if (!s.format_given) return wav;
             return wav.substr(0, wav.size() - 4) + format_extension(s.format);
         };
-        kind.convert = [s, input_format](const Task &t, Qrxc_context *ctx) {
+        const Capture_options capture = opt->capture;
+        kind.convert = [s, input_format, capture](const Task &t, Qrxc_context *ctx) {
+            if (capture_input_wanted(t.input, input_format)) return decode_capture(t, ctx, s, capture);
             if (standard_input_wanted(t.input, input_format)) {
                 if (output_format(s, t.output) != Audio_format::wav || s.rate != 0) {
                     Task_result r;

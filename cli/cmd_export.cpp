@@ -1,13 +1,17 @@
 // qrx export: a G.723.1 QRX stream to a standard G.723.1 stream, frame by
 // frame, without decoding.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/batch.h"
+#include "cli/capture/capture_commands.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/qrx_reader.h"
@@ -21,8 +25,9 @@ namespace qrxc::cli {
 namespace {
 
 // The frames of a QRX stream of type 0, 1 or 2 in the standard layout at
-// target. quiet leaves out the notes; errors are still printed.
-int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet) {
+// target. quiet leaves out the notes; errors are still printed. pcap: target
+// is a packet capture of the frames as RTP.
+int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet, bool pcap) {
     Input_fd fd;
     if (!fd.open(input)) {
         print_error("cannot read " + shown_input(input) + ": " + fd.error());
@@ -62,6 +67,7 @@ int export_to_standard(const std::string &input, const std::string &target, bool
     Staged_output out;
     if (const int rc = out.prepare(target, input, replace); rc != EXIT_OK) return rc;
     std::FILE *f = out.stream();
+    std::vector<unsigned char> frames;  // for a capture, packetised at the end
     unsigned char frame[QRXC_MAX_FRAME_BYTES], bits[QRXC_G723_STANDARD_MAX_BYTES];
     int got = 0;
     while ((got = in.next(frame)) == 1) {
@@ -70,6 +76,10 @@ int export_to_standard(const std::string &input, const std::string &target, bool
             return EXIT_OUTPUT;
         }
         const int n = Qrxc_g723_to_standard(frame, info.type, bits);
+        if (pcap && n > 0) {
+            frames.insert(frames.end(), bits, bits + n);
+            continue;
+        }
         errno = 0;
         if (n < 0 || std::fwrite(bits, 1, static_cast<std::size_t>(n), f) != static_cast<std::size_t>(n)) {
             const std::string cause = n < 0 ? std::string() : errno_cause();
@@ -81,6 +91,11 @@ int export_to_standard(const std::string &input, const std::string &target, bool
         print_error("cannot read " + shown_input(input) + " to its end");
         return EXIT_SOURCE;
     }
+    errno = 0;
+    if (pcap && (std::fflush(f) != 0 || !write_rtp_capture(frames.data(), frames.size(), ::fileno(f)))) {
+        print_error("cannot write " + out.shown() + errno_cause());
+        return EXIT_OUTPUT;
+    }
     if (in.trailing_bytes() != 0 && !quiet)
         std::fprintf(stderr, "qrx: %s: ignored %llu bytes of a partial last frame, as a decoder does\n", input.c_str(),
                      static_cast<unsigned long long>(in.trailing_bytes()));
@@ -91,7 +106,7 @@ int export_to_standard(const std::string &input, const std::string &target, bool
 
 void add_export_command(CLI::App &app) {
     struct Options {
-        std::string input, output;
+        std::string input, output, pcap;
         bool force = false;
         bool quiet = false;
     };
@@ -101,12 +116,16 @@ void add_export_command(CLI::App &app) {
     cmd->add_option("input", opt->input, "QRX file of type 0, 1 or 2")->required();
     cmd->add_option("-o,--output", opt->output,
                     "standard stream to write ('-' for standard output); default: the input name with .g723");
+    cmd->add_option("--pcap", opt->pcap,
+                    "write a packet capture instead: the frames as one RTP stream (payload type 4) over UDP")
+        ->excludes("--output");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
     cmd->callback([opt] {
-        const int rc =
-            export_to_standard(opt->input, opt->output.empty() ? with_extension(opt->input, ".g723") : opt->output,
-                               opt->force, opt->quiet);
+        const std::string target = !opt->pcap.empty()    ? opt->pcap
+                                   : opt->output.empty() ? with_extension(opt->input, ".g723")
+                                                         : opt->output;
+        const int rc = export_to_standard(opt->input, target, opt->force, opt->quiet, !opt->pcap.empty());
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);
     });
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "cli/capture/capture_commands.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/info_report.h"
@@ -18,6 +19,8 @@ namespace {
 struct Info_options {
     Batch_options batch;
     bool json = false;
+    std::string stream;
+    Capture_options capture;
 };
 
 const char *header_error(int code) {
@@ -120,12 +123,17 @@ void add_info_command(CLI::App &app) {
     CLI::App *cmd = app.add_subcommand("info", "Show QRX files' headers, frame counts, durations and concealed frames");
     add_batch_options(*cmd, opt->batch, "QRX files or directories ('-' reads standard input)", false);
     cmd->add_flag("--json", opt->json, "Print one JSON array with an object per file");
+    add_capture_options(*cmd, opt->stream, opt->capture);
     cmd->callback([opt] {
+        if (!opt->stream.empty()) opt->capture.ssrc = ssrc_option(opt->stream);
         Batch_kind kind;
-        kind.picks = has_qrx_extension;
+        kind.picks = [](const std::string &path) { return has_qrx_extension(path) || is_capture_name(path); };
         kind.done_word = "read";
         const bool json = opt->json;
-        kind.convert = [json](const Task &t, Qrxc_context *ctx) { return info_file(t, ctx, json); };
+        const Capture_options capture = opt->capture;
+        kind.convert = [json, capture](const Task &t, Qrxc_context *ctx) {
+            return is_capture_name(t.input) ? capture_info(t, json, capture) : info_file(t, ctx, json);
+        };
         if (json) {
             kind.text_open = "[\n";
             kind.text_separator = ",\n";

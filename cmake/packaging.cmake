@@ -4,6 +4,7 @@
 #   dev      libqrxc-dev    header, CMake package, pkg-config file, .so link
 #   cli      qrx            the command-line tool, its man page and completion
 #   gui      qrxconvertor   the dialog, its desktop entry, icons and MIME type
+#   gstreamer gstreamer1.0-qrxc  the GStreamer plugin
 # An installed tree works at any prefix: the programs find the library
 # through a RUNPATH relative to themselves, the CMake and pkg-config files
 # through paths relative to their own place.
@@ -50,10 +51,14 @@ endif()
 if(TARGET QRXConvertor)
   list(APPEND QRXC_DEB_COMPONENTS gui)
 endif()
+if(TARGET gstqrxc)
+  list(APPEND QRXC_DEB_COMPONENTS gstreamer)
+endif()
 set(QRXC_DEB_NAME_runtime libqrxc1)
 set(QRXC_DEB_NAME_dev libqrxc-dev)
 set(QRXC_DEB_NAME_cli qrx)
 set(QRXC_DEB_NAME_gui qrxconvertor)
+set(QRXC_DEB_NAME_gstreamer gstreamer1.0-qrxc)
 
 set(CPACK_PACKAGE_NAME qrxc)
 set(CPACK_PACKAGE_VERSION ${qrxc_VERSION})
@@ -102,6 +107,12 @@ set(CPACK_DEBIAN_GUI_DESCRIPTION "desktop converter from QRX voice files to WAV
 QRXConvertor is a small Qt dialog that converts a QRX voice file into a PCM
 WAV file beside it. It registers the audio/x-qrx file type, so file
 managers open QRX files with it.")
+set(CPACK_DEBIAN_GSTREAMER_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_GSTREAMER_DESCRIPTION "GStreamer plugin for QRX voice files and G.723.1
+The qrxc plugin lets every GStreamer application play and write QRX voice
+files and code G.723.1 at 5.3 and 6.3 kbit/s: a typefinder for QRX files,
+the qrxdemux demuxer, the qrxdec and g723dec decoders, and the g723enc and
+qrxenc encoders. g723enc links to rtpg723pay, g723dec to rtpg723depay.")
 
 include(CPackComponent)
 foreach(component ${QRXC_DEB_COMPONENTS})

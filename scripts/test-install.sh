@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a configured, built tree into a temporary prefix and checks it as
 # a user would: consumers built with find_package and with pkg-config decode
-# a vector, the installed programs run without LD_LIBRARY_PATH, the library
+# a vector, the installed programs (and the GStreamer plugin, found by
+# gst-inspect-1.0) run without LD_LIBRARY_PATH, the library
 # exports what the built one does; then builds the Debian packages, inspects
 # their contents and dependencies and runs lintian (errors fail).
 #   scripts/test-install.sh [BUILD_DIR]   (default: build)
@@ -41,6 +42,23 @@ if [ -x "$prefix/bin/qrx" ]; then
   env -u LD_LIBRARY_PATH "$prefix/bin/qrx" decode "$vectors/decode/OVERC63_RCO.QRX" -o "$work/qrx.wav" -q
   tail -c +47 "$work/qrx.wav" | cmp -s - "$vectors/decode/OVERC63_RCO.pcm" || fail "installed qrx decodes wrongly"
 fi
+
+plugin=$(cd "$prefix" && find . -name libgstqrxc.so | sed 's|^\./||')
+if [ -n "$plugin" ]; then
+  echo "== the installed GStreamer plugin loads with the installed library"
+  readelf -d "$prefix/$plugin" | grep -q 'RUNPATH.*\$ORIGIN/' || fail "$plugin has no \$ORIGIN RUNPATH"
+  resolved=$(env -u LD_LIBRARY_PATH ldd "$prefix/$plugin" | sed -n 's/.*libqrxc\.so\.1 => \([^ ]*\).*/\1/p')
+  [ "$(realpath "$resolved")" = "$(realpath "$prefix/$libdir/libqrxc.so.1")" ] ||
+    fail "$plugin resolves libqrxc.so.1 to '$resolved'"
+fi
+# gst-inspect-1.0 finds the plugin in a plugin folder of its own, as the
+# system's would hold it.
+gst_inspect() {
+  env -u GST_PLUGIN_PATH GST_PLUGIN_SYSTEM_PATH="$1" GST_REGISTRY="$work/gst-registry-$2.bin" gst-inspect-1.0 qrxc \
+    > "$work/gst-inspect-$2.txt" 2>&1 || { cat "$work/gst-inspect-$2.txt"; fail "gst-inspect-1.0 does not find qrxc in $1"; }
+  grep -q 'qrxdemux: QRX demuxer' "$work/gst-inspect-$2.txt" || fail "gst-inspect-1.0 qrxc shows no qrxdemux"
+}
+[ -z "$plugin" ] || gst_inspect "$(dirname "$prefix/$plugin")" prefix
 
 echo "== the installed library exports what the built one does"
 exports() { nm -D --defined-only "$1" | awk '{print $3}' | sort; }
@@ -121,6 +139,14 @@ if [ -x "$prefix/bin/QRXConvertor" ]; then
     './usr/share/icons/hicolor/(16x16|32x32)/apps/qrxconvertor\.png'
   packages+=(qrxconvertor)
 fi
+if [ -n "$plugin" ]; then
+  expect gstreamer1.0-qrxc './usr/lib/(.*/)?gstreamer-1\.0/libgstqrxc\.so'
+  packages+=(gstreamer1.0-qrxc)
+  # The package's plugin, with the library's package beside it.
+  dpkg-deb -x "$(deb libqrxc1)" "$work/unpacked"
+  dpkg-deb -x "$(deb gstreamer1.0-qrxc)" "$work/unpacked"
+  gst_inspect "$(dirname "$(find "$work/unpacked" -name libgstqrxc.so)")" package
+fi
 # Every installed file belongs to one of the packages (an install rule
 # without a component would fall out of them).
 for pkg in "${packages[@]}"; do grep -v '/$' "$work/$pkg.contents"; done | sed 's|^\./usr/|./|' | sort > "$work/packaged.list"
@@ -133,6 +159,7 @@ for pkg in "${packages[@]}"; do
     libqrxc-dev) want=("libqrxc1 (= $version)") ;;
     qrx) want=("libqrxc1 (= $version)" libsndfile1) ;;
     qrxconvertor) want=("libqrxc1 (= $version)" libqt6widgets6) ;;
+    gstreamer1.0-qrxc) want=("libqrxc1 (= $version)" libgstreamer1.0-0 libgstreamer-plugins-base1.0-0) ;;
   esac
   for w in "${want[@]}"; do
     [[ $deps == *"$w"* ]] || fail "$pkg does not depend on $w"

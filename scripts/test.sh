@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds from scratch and runs every test: a Release build (with the Python
-# module, the install and package checks), the WebAssembly build and its page
+# module, the GStreamer plugin, the install and package checks), the WebAssembly build and its page
 # in headless Chromium, the conformance vectors with plain arithmetic, the
 # suite under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing
 # smoke run, and the thread test under ThreadSanitizer.
@@ -11,7 +11,7 @@ jobs=$(nproc)
 
 # Options given in full: scripts/run-sample.sh may have configured build/ without tests.
 cmake -S . -B build -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BENCH=ON -DQRXC_BUILD_PYTHON=ON \
-  -DQRXC_BUILD_TESTS=ON -DQRXC_BUILD_GUI=ON -DQRXC_BUILD_EXAMPLES=ON
+  -DQRXC_BUILD_TESTS=ON -DQRXC_BUILD_GUI=ON -DQRXC_BUILD_EXAMPLES=ON -DQRXC_BUILD_GSTREAMER=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 scripts/test-install.sh build
@@ -25,7 +25,7 @@ cmake -S . -B build-plain -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DQRXC_PLA
 cmake --build build-plain -j"$jobs" --target qrxc_tests
 build-plain/tests/qrxc_tests --gtest_filter='*Conformance*'
 
-cmake -S . -B build-asan -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON
+cmake -S . -B build-asan -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_SANITIZE=ON -DQRXC_BUILD_GSTREAMER=ON
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
