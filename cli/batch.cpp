@@ -24,7 +24,48 @@ namespace {
 
 struct Planned {
     Task task;
+    std::string walk_error;  // why a file a directory walk found cannot be read
 };
+
+// Why a file found under a directory is no file to convert, or "".
+std::string unreadable_kind(const fs::directory_entry &e) {
+    std::error_code ec;
+    const fs::file_status st = e.status(ec);
+    if (fs::is_regular_file(st)) return {};
+    if (ec || !fs::exists(st)) return "cannot open: " + (ec ? ec.message() : std::string("a dangling link"));
+    if (fs::is_fifo(st)) return "is a FIFO; a directory walk reads regular files only (name it alone to read it)";
+    if (fs::is_directory(st)) return {};  // a link to a directory is not followed
+    return "is a device or socket, not a regular file";
+}
+
+// Walks dir depth-first, links to directories not followed. The files the
+// kind picks are collected; those that cannot be read, and directories that
+// cannot be listed, are kept with the reason so that the batch counts them
+// as failed.
+bool walk(const fs::path &dir, const Batch_kind &kind, std::vector<std::pair<std::string, std::string>> &found,
+          std::string &error) {
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec), end;
+    if (ec) {
+        error = "cannot list: " + ec.message();
+        return false;
+    }
+    for (; it != end; it.increment(ec)) {
+        std::error_code fe;
+        if (it->is_directory(fe) && !it->is_symlink(fe)) {
+            std::string sub_error;
+            if (!walk(it->path(), kind, found, sub_error)) found.emplace_back(it->path().string(), sub_error);
+            continue;
+        }
+        const std::string path = it->path().string();
+        if (!kind.picks(path)) continue;
+        std::string why = unreadable_kind(*it);
+        if (why.empty() && fs::is_directory(it->status(fe))) continue;
+        found.emplace_back(path, std::move(why));
+    }
+    if (ec) found.emplace_back(dir.string(), "cannot list to its end: " + ec.message());
+    return true;
+}
 
 // The inputs as files, each with the directory its mirrored path starts
 // below; false with a message when one cannot be used at all.
@@ -43,20 +84,17 @@ bool expand_inputs(const Batch_options &opt, const Batch_kind &kind, std::vector
                 error = msg::input_is_directory(in);
                 return false;
             }
-            std::vector<std::string> found;
-            fs::recursive_directory_iterator it(in, fs::directory_options::skip_permission_denied, ec), end;
-            for (; !ec && it != end; it.increment(ec)) {
-                std::error_code fe;
-                if (it->is_regular_file(fe) && kind.picks(it->path().string())) found.push_back(it->path().string());
-            }
-            if (ec) {
-                error = shown_input(in) + ": cannot list: " + ec.message();
+            std::vector<std::pair<std::string, std::string>> found;
+            std::string walk_error;
+            if (!walk(in, kind, found, walk_error)) {
+                error = shown_input(in) + ": " + walk_error;
                 return false;
             }
             std::sort(found.begin(), found.end());
-            for (std::string &f : found) {
+            for (auto &[path, why] : found) {
                 out.emplace_back();
-                out.back().task.input = std::move(f);
+                out.back().task.input = std::move(path);
+                out.back().walk_error = std::move(why);
                 bases.push_back(in);
             }
             continue;
@@ -78,10 +116,13 @@ std::string output_for(const Batch_options &opt, const Batch_kind &kind, const s
     return (fs::path(opt.out_dir) / rel).lexically_normal().string();
 }
 
+// The file an output name ends up writing, links followed even where they
+// dangle, so that two names for one file clash.
 std::string clash_key(const std::string &path) {
+    const std::string replaced = replaced_path(path);
     std::error_code ec;
-    fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
-    return ec ? fs::absolute(path).lexically_normal().string() : p.string();
+    fs::path p = fs::weakly_canonical(fs::absolute(replaced, ec), ec);
+    return ec ? fs::absolute(replaced).lexically_normal().string() : p.string();
 }
 
 bool output_exists(const std::string &path) {
@@ -100,7 +141,13 @@ bool is_written_through(const std::string &path) {
 enum class Outcome { converted, skipped, exists, failed };
 
 // The overwrite policy and the -O directories, then the conversion.
-Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Task &task, Qrxc_context *ctx, Task_result &r) {
+Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Planned &planned, Qrxc_context *ctx, Task_result &r) {
+    Task &task = planned.task;
+    if (!planned.walk_error.empty()) {
+        r.code = EXIT_SOURCE;
+        r.error = task.input + ": " + planned.walk_error;
+        return Outcome::failed;
+    }
     if (!task.output.empty() && same_file(task.input, task.output)) {
         r.code = EXIT_OUTPUT;
         r.error = msg::output_is_input(task.output);
@@ -117,7 +164,11 @@ Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Task &task, Qr
     if (!opt.out_dir.empty() && !task.output.empty() && task.output != "-") {
         std::error_code ec;
         const fs::path parent = fs::path(task.output).parent_path();
-        if (!parent.empty()) fs::create_directories(parent, ec);
+        if (!parent.empty() && !fs::create_directories(parent, ec) && ec) {
+            r.code = EXIT_OUTPUT;
+            r.error = task.output + ": cannot create the directory " + parent.string() + ": " + ec.message();
+            return Outcome::failed;
+        }
     }
     task.replace = opt.force;
     r = kind.convert(task, ctx);
@@ -204,7 +255,7 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
         Task &t = planned[i].task;
         t.single = single;
         t.quiet = opt.quiet;
-        if (!kind.default_output) continue;
+        if (!kind.default_output || !planned[i].walk_error.empty()) continue;
         t.output = output_for(opt, kind, t.input, bases[i]);
         if (t.output == "-") continue;
         const auto [it, fresh] = owners.emplace(clash_key(t.output), i);
@@ -218,7 +269,7 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
     if (single) {
         Context ctx;
         Task_result r;
-        const Outcome o = run_one(opt, kind, planned[0].task, ctx.get(), r);
+        const Outcome o = run_one(opt, kind, planned[0], ctx.get(), r);
         if (!r.text.empty()) std::fputs((kind.text_open + r.text + kind.text_close).c_str(), stdout);
         const bool bad = o == Outcome::failed || o == Outcome::exists;
         if (bad) print_error(r.error);
@@ -244,7 +295,7 @@ int run_batch(const Batch_options &opt, const Batch_kind &kind) {
             if (i >= n) return;
             Task_result r;
             const Outcome o = ctx.get() == nullptr ? (r.code = EXIT_OUTPUT, r.error = "out of memory", Outcome::failed)
-                                                   : run_one(opt, kind, planned[i].task, ctx.get(), r);
+                                                   : run_one(opt, kind, planned[i], ctx.get(), r);
             const std::lock_guard<std::mutex> lock(m);
             results[i] = std::move(r);
             outcomes[i] = o;

@@ -18,7 +18,10 @@
 #include "cli/batch.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/g723_standard.h"
+#include "cli/declared_length.h"
+#include "cli/messages.h"
+#include "cli/standard_names.h"
+#include "cli/standard_reader.h"
 #include "conversion/output_file.h"
 #include "qrxc.h"
 
@@ -31,6 +34,7 @@ struct Encode_options {
     int type = 1;
     int rate = 0;  // 0: the input's rate when a stream can carry it, else 8000
     bool short_header = false;
+    bool strict = false;
     std::string output_format = "qrx";
     bool vad = false;       // silence as SID and untransmitted frames
     std::string rate_file;  // one byte a frame: 0 = 6.3, 1 = 5.3 kbit/s
@@ -39,7 +43,28 @@ struct Encode_options {
 
 // Reads a rate file: one byte a frame, 0 or 1.
 bool read_rate_file(const std::string &path, std::vector<unsigned char> &rates, std::string &error) {
-    if (!read_input(path, rates, error)) return false;
+    Input_fd in;
+    if (!in.open(path)) {
+        error = in.error_message(path);
+        return false;
+    }
+    rates.clear();
+    unsigned char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = msg::cannot_read_input(path, errno);
+            return false;
+        }
+        if (n == 0) break;
+        rates.insert(rates.end(), buf, buf + n);
+        // No stream can have more frames than a decode may write.
+        if (rates.size() > STANDARD_MAX_FRAMES) {
+            error = shown_input(path) + ": holds more frame rates than a stream can have frames";
+            return false;
+        }
+    }
     if (rates.empty()) {
         error = shown_input(path) + ": holds no frame rates";
         return false;
@@ -101,6 +126,14 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
     SF_INFO info{};
     std::unique_ptr<SNDFILE, Sndfile_closer> snd(sf_open_fd(in.get(), SFM_READ, &info, 0));
     if (!snd) return failed(EXIT_SOURCE, in_name + ": not audio this tool can read: " + sf_strerror(nullptr));
+    // A cut recording: libsndfile reads what is there, which is worth
+    // saying, or under --strict refusing.
+    if (const std::int64_t promised = declared_frames(in.get(), in.start(), info); promised > info.frames) {
+        const std::string counts = in_name + ": the header promises " + std::to_string(promised) +
+                                   " samples, the file holds " + std::to_string(info.frames);
+        if (o.strict) return failed(EXIT_FORMAT, counts + " (--strict)");
+        std::fprintf(stderr, "qrx: %s; encoding those\n", counts.c_str());
+    }
     const int rate = o.rate != 0                                                                       ? o.rate
                      : info.samplerate == 8000 || info.samplerate == 12000 || info.samplerate == 16000 ? info.samplerate
                                                                                                        : 8000;
@@ -195,6 +228,8 @@ void add_encode_command(CLI::App &app) {
                     "the input is resampled to it")
         ->check(CLI::IsMember({8000, 12000, 16000}));
     cmd->add_flag("--short-header", opts->short_header, "write the 4-byte header form");
+    cmd->add_flag("--strict", opts->strict,
+                  "fail on a WAV or AIFF file that holds fewer samples than its header says, instead of warning");
     cmd->add_option("--output-format", opts->output_format,
                     "qrx, or g723 for a standard G.723.1 stream (types 1 and 2, 8000 Hz; default name .g723)")
         ->check(CLI::IsMember({"qrx", "g723"}));

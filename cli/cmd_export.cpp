@@ -10,29 +10,52 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/batch.h"
 #include "cli/capture/capture_commands.h"
+#include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/g723_standard.h"
+#include "cli/qrx_reader.h"
+#include "cli/staged_output.h"
+#include "cli/standard_names.h"
+#include "cli/standard_reader.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
 
+namespace {
+
+// The frames of a QRX stream of type 0, 1 or 2 in the standard layout at
+// target. quiet leaves out the notes; errors are still printed. pcap: target
+// is a packet capture of the frames as RTP.
 int export_to_standard(const std::string &input, const std::string &target, bool replace, bool quiet, bool pcap) {
     const std::string name = shown_input(input);
-    std::vector<unsigned char> in;
-    if (!read_input(input, in)) return EXIT_SOURCE;
-    G_header info{};
-    const int header = qrx_header(in.data(), in.size(), info);
-    if (header < 0) {
-        const int len = in.size() >= 4 ? Qrxc_header_length(in.data()) : 0;
-        const bool short_file = in.size() < 4 || (len > 0 && in.size() < static_cast<std::size_t>(len));
-        print_error(short_file ? msg::too_short(input) : msg::bad_header(input, len < 0 ? len : header));
-        return EXIT_FORMAT;
+    Input_fd fd;
+    if (!fd.open(input)) {
+        print_error(fd.error_message(input));
+        return EXIT_SOURCE;
     }
+    Context ctx;
+    if (ctx.get() == nullptr) {
+        print_error("out of memory");
+        return EXIT_OUTPUT;
+    }
+    Qrx_reader in;
+    switch (in.open(fd, ctx.get())) {
+    case Qrx_reader::ok: break;
+    case Qrx_reader::unreadable: print_error(msg::cannot_read_input(input, errno)); return EXIT_SOURCE;
+    case Qrx_reader::too_short: print_error(msg::too_short(input)); return EXIT_FORMAT;
+    case Qrx_reader::rejected: print_error(msg::bad_header(input, in.header_code())); return EXIT_FORMAT;
+    }
+    const G_header &info = in.header();
     if (info.type > 2) {
         print_error(shown_input(input) + ": is a type " + std::to_string(info.type) +
                     " (ADPCM) stream; only G.723.1 streams (types 0, 1, 2) have a standard form");
         return EXIT_FORMAT;
+    }
+    // The same bound as the standard streams' own: more frames than any WAV holds decoded.
+    if (in.frames_expected() > STANDARD_MAX_FRAMES) {
+        print_error(too_many_frames(input));
+        return EXIT_OUTPUT;
     }
     if (!quiet && info.type == 0)
         std::fprintf(stderr,
@@ -43,21 +66,20 @@ int export_to_standard(const std::string &input, const std::string &target, bool
         std::fprintf(stderr, "qrx: %s: labelled %u Hz; standard G.723.1 streams play at 8000 Hz\n", name.c_str(),
                      static_cast<unsigned>(info.sample_rate));
 
-    const std::size_t frame_bytes = info.frame_bytes;
-    const std::size_t body = in.size() - static_cast<std::size_t>(header);
-    if (body % frame_bytes != 0 && !quiet)
-        std::fprintf(stderr, "qrx: %s: ignored %zu bytes of a partial last frame, as a decoder does\n", name.c_str(),
-                     body % frame_bytes);
-
     Staged_output out;
     if (const int rc = out.prepare(target, input, replace); rc != EXIT_OK) return rc;
     std::FILE *f = out.stream();
     std::vector<unsigned char> frames;  // for a capture, packetised at the end
-    unsigned char bits[QRXC_G723_STANDARD_MAX_BYTES];
-    Progress_line line("exporting", !quiet);
-    for (std::size_t at = static_cast<std::size_t>(header); in.size() - at >= frame_bytes; at += frame_bytes) {
-        line.update(static_cast<int>(static_cast<std::uint64_t>(at) * 100 / in.size()));
-        const int n = Qrxc_g723_to_standard(in.data() + at, info.type, bits);
+    unsigned char frame[QRXC_MAX_FRAME_BYTES], bits[QRXC_G723_STANDARD_MAX_BYTES];
+    Progress_line line("exporting", !quiet && in.frames_expected() > 0);
+    int got = 0;
+    while ((got = in.next(frame)) == 1) {
+        if (in.frames_read() > STANDARD_MAX_FRAMES) {
+            print_error(too_many_frames(input));
+            return EXIT_OUTPUT;
+        }
+        const int n = Qrxc_g723_to_standard(frame, info.type, bits);
+        line.update(progress_position(in.frames_read(), in.frames_expected()));
         if (pcap && n > 0) {
             frames.insert(frames.end(), bits, bits + n);
             continue;
@@ -69,13 +91,22 @@ int export_to_standard(const std::string &input, const std::string &target, bool
         }
     }
     line.finish();
+    if (got < 0) {
+        print_error(msg::input_shrank(input));
+        return EXIT_SOURCE;
+    }
     errno = 0;
     if (pcap && (std::fflush(f) != 0 || !write_rtp_capture(frames.data(), frames.size(), ::fileno(f)))) {
         print_error(msg::cannot_write_output(target, errno_text()));
         return EXIT_OUTPUT;
     }
+    if (in.trailing_bytes() != 0 && !quiet)
+        std::fprintf(stderr, "qrx: %s: ignored %llu bytes of a partial last frame, as a decoder does\n", name.c_str(),
+                     static_cast<unsigned long long>(in.trailing_bytes()));
     return out.commit();
 }
+
+}  // namespace
 
 void add_export_command(CLI::App &app) {
     struct Options {

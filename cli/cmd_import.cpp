@@ -1,6 +1,5 @@
 // qrx import: a standard G.723.1 stream to a QRX stream of type 1 or 2,
-// frame by frame, without decoding.
-#include <algorithm>
+// frame by frame, without decoding (but for --conceal's comfort noise).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +9,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/batch.h"
+#include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/g723_standard.h"
+#include "cli/messages.h"
+#include "cli/staged_output.h"
+#include "cli/standard_names.h"
+#include "cli/standard_reader.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
@@ -38,72 +42,104 @@ const char *kind_name(int kind) {
 
 const char *rate_name(int type) { return type == 2 ? "6.3 kbit/s" : "5.3 kbit/s"; }
 
-// The QRX type of the first speech frame's rate, or 0 when there is none.
-int stream_type(const std::vector<unsigned char> &in) {
-    for (std::size_t at = 0; at < in.size();) {
-        int kind = -1;
-        const int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, 1, nullptr, &kind);
-        if (used < 0) break;
-        if (kind == QRXC_G723_KIND_63) return 2;
-        if (kind == QRXC_G723_KIND_53) return 1;
-        at += static_cast<std::size_t>(used);
-    }
-    return 0;
+// Writes one QRX frame; false with the message printed.
+bool write_frame(Staged_output &out, const unsigned char *frame, std::size_t bytes) {
+    errno = 0;
+    if (std::fwrite(frame, 1, bytes, out.stream()) == bytes) return true;
+    print_error(msg::cannot_write_output(out.target(), errno_text()));
+    return false;
 }
 
 bool is_silence(int kind) { return kind == QRXC_G723_KIND_SID || kind == QRXC_G723_KIND_UNTRANSMITTED; }
 
-// QRX frames of the given type for the stream's comfort noise: the whole
-// stream decoded as a standard decoder plays it, then coded again one frame
-// ahead, so that frame k of the result plays what frame k played (the
-// encoder's output lags its input by 60 samples). Empty when the stream has
-// no SID or untransmitted frame.
-std::vector<unsigned char> comfort_noise_frames(const std::vector<unsigned char> &in, int type) {
-    bool any = false;
-    for (std::size_t at = 0; at < in.size() && !any;) {
-        int kind = -1;
-        const int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, 1, nullptr, &kind);
-        if (used < 0) break;
-        any = is_silence(kind);
-        at += static_cast<std::size_t>(used);
+// The stream's comfort noise as QRX frames of the given type: each standard
+// frame decoded as a standard decoder plays it, then coded again one frame
+// later, 60 samples ahead, so that QRX frame k plays what frame k played
+// (the encoder's output lags its input by 60 samples). Frame k's recoding
+// is ready once frame k + 1 has been decoded, or at the end.
+class Noise_recoder {
+public:
+    bool open(int type) {
+        G_header info{};
+        unsigned char hdr[16];
+        if (dec_.get() == nullptr || enc_.get() == nullptr) return false;
+        Qrxc_version_ctx(dec_.get(), 1);
+        return Qrxc_initial_ctx(dec_.get(), QRXC_ENCODE, 8000, 2, &info, hdr) > 0 &&
+               Qrxc_initial_ctx(dec_.get(), QRXC_DECODE, 0, 0, &info, hdr) > 0 &&
+               Qrxc_initial_ctx(enc_.get(), QRXC_ENCODE, 8000, type, &info, hdr) > 0;
     }
-    if (!any) return {};
-    Context dec, enc;
-    G_header info{};
-    unsigned char hdr[16];
-    if (dec.get() == nullptr || enc.get() == nullptr) return {};
-    Qrxc_version_ctx(dec.get(), 1);
-    if (Qrxc_initial_ctx(dec.get(), QRXC_ENCODE, 8000, 2, &info, hdr) < 0 ||
-        Qrxc_initial_ctx(dec.get(), QRXC_DECODE, 0, 0, &info, hdr) < 0)
-        return {};
-    constexpr std::size_t LEAD = 60;
-    std::vector<short> pcm;
-    for (std::size_t at = 0; at < in.size();) {
-        short frame[240];
-        const int used = Qrxc_decode_standard_ctx(dec.get(), in.data() + at, in.size() - at, frame, nullptr);
-        if (used < 0) break;  // a cut last frame is written as lost anyway
-        pcm.insert(pcm.end(), frame, frame + 240);
-        at += static_cast<std::size_t>(used);
+    // Decodes the next standard frame; true when the previous frame's
+    // recoding is ready in recoded().
+    bool push(const unsigned char *frame, std::size_t len) {
+        short pcm[240];
+        if (Qrxc_decode_standard_ctx(dec_.get(), frame, len, pcm, nullptr) < 0) return false;
+        return take(pcm);
     }
-    const std::size_t frames = pcm.size() / 240;
-    pcm.erase(pcm.begin(), pcm.begin() + static_cast<long>(std::min(LEAD, pcm.size())));
-    pcm.resize(frames * 240);
-    if (Qrxc_initial_ctx(enc.get(), QRXC_ENCODE, 8000, type, &info, hdr) < 0) return {};
-    std::vector<unsigned char> out(frames * info.frame_bytes);
-    for (std::size_t k = 0; k < frames; ++k)
-        if (Qrxc_encode_frame(enc.get(), pcm.data() + 240 * k, out.data() + k * info.frame_bytes) < 0) return {};
-    return out;
-}
+    // The last frame's recoding, its lead filled with silence.
+    bool finish() {
+        const short silence[240] = {};
+        return decoded_ > 0 && take(silence);
+    }
+    const unsigned char *recoded() const { return out_; }
+
+private:
+    static constexpr int LEAD = 60;
+    bool take(const short pcm[240]) {
+        bool ready = false;
+        if (decoded_ > 0) {
+            // The held frame's last 180 samples, then this one's first 60.
+            short in[240];
+            std::memcpy(in, held_ + LEAD, sizeof(short) * (240 - LEAD));
+            std::memcpy(in + 240 - LEAD, pcm, sizeof(short) * LEAD);
+            ready = Qrxc_encode_frame(enc_.get(), in, out_) >= 0;
+        }
+        std::memcpy(held_, pcm, sizeof held_);
+        ++decoded_;
+        return ready;
+    }
+    Context dec_, enc_;
+    std::uint64_t decoded_ = 0;
+    short held_[240] = {};
+    unsigned char out_[QRXC_MAX_FRAME_BYTES] = {};
+};
 
 int run_import(const Import_options &o) {
-    std::vector<unsigned char> in;
-    if (!read_input(o.input, in)) return EXIT_SOURCE;
-    const int type = stream_type(in);
+    Standard_reader in;
+    if (!in.open(o.input)) {
+        print_error(in.error());
+        return in.exit_code();
+    }
+    // The first speech frame's rate names the stream's type; the frames
+    // before it are only counted, so memory stays bounded.
+    std::uint64_t leading[4] = {};
+    int first_kind = -1, type = 0;
+    std::vector<unsigned char> leading_bytes;
+    Standard_reader::Step step = in.next();
+    for (; step == Standard_reader::frame; step = in.next()) {
+        if (in.kind() == QRXC_G723_KIND_63 || in.kind() == QRXC_G723_KIND_53) {
+            type = in.kind() == QRXC_G723_KIND_63 ? 2 : 1;
+            break;
+        }
+        if (first_kind < 0) first_kind = in.kind();
+        ++leading[in.kind()];
+        // Only --conceal needs them again, to decode their comfort noise; none is over 24 bytes.
+        if (o.conceal) leading_bytes.insert(leading_bytes.end(), in.data(), in.data() + in.size());
+    }
+    if (step == Standard_reader::failed) {
+        print_error(in.error());
+        return in.exit_code();
+    }
     if (type == 0) {
-        print_error(shown_input(o.input) + (in.empty() ? ": is empty" : ": holds no G.723.1 speech frames"));
+        print_error(shown_input(o.input) + (in.frames() == 0 ? ": is empty" : ": holds no G.723.1 speech frames"));
         return EXIT_FORMAT;
     }
     const int wanted_kind = type == 2 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53;
+    const char *advice = "; give --conceal to write such frames as lost frames";
+    if (first_kind >= 0 && !o.conceal) {
+        print_error(shown_input(o.input) + ": frame 0 at byte 0 is " + kind_name(first_kind) + " in a " +
+                    rate_name(type) + " stream; one QRX stream holds frames of one rate only" + advice);
+        return EXIT_FORMAT;
+    }
 
     Context ctx;
     if (ctx.get() == nullptr) {
@@ -123,74 +159,116 @@ int run_import(const Import_options &o) {
     if (const int rc = out.prepare(o.output.empty() ? with_extension(o.input, ".QRX") : o.output, o.input, o.force);
         rc != EXIT_OK)
         return rc;
-    std::FILE *f = out.stream();
-    errno = 0;
-    if (std::fwrite(hdr, 1, static_cast<std::size_t>(hlen), f) != static_cast<std::size_t>(hlen)) {
-        print_error(msg::cannot_write_output(out.target(), errno_text()));
+    if (!write_frame(out, hdr, static_cast<std::size_t>(hlen))) return EXIT_OUTPUT;
+    // An untransmitted frame converts to a lost frame of the stream's type.
+    const unsigned char untransmitted = QRXC_G723_KIND_UNTRANSMITTED;
+    unsigned char lost[24];
+    int kind = -1;
+    Qrxc_g723_from_standard(&untransmitted, 1, type, lost, &kind);
+
+    // Under --conceal each frame waits one frame for its comfort noise, so a
+    // silence frame can be written as the speech frame that plays it.
+    Noise_recoder noise;
+    if (o.conceal && !noise.open(type)) {
+        print_error("the codec refused a G.723.1 stream");
         return EXIT_OUTPUT;
     }
-    // Comfort noise is kept as ordinary frames that play it.
-    const std::vector<unsigned char> noise = o.conceal ? comfort_noise_frames(in, type) : std::vector<unsigned char>{};
-    std::uint64_t index = 0, concealed[4] = {}, cut = 0, recoded = 0;
+    unsigned char held[24];
+    bool holding = false, held_silence = false;
+    std::uint64_t concealed[4] = {}, cut = 0, recoded = 0;
+    auto emit = [&](const unsigned char *qrx, bool silence, bool ready) {
+        if (holding) {
+            const bool use_noise = held_silence && ready;
+            if (use_noise) ++recoded;
+            if (!write_frame(out, use_noise ? noise.recoded() : held, info.frame_bytes)) return false;
+        }
+        holding = qrx != nullptr;
+        if (holding) {
+            std::memcpy(held, qrx, info.frame_bytes);
+            held_silence = silence;
+        }
+        return true;
+    };
+    // One standard frame of the given kind, its QRX form already in qrx.
+    auto put = [&](const unsigned char *standard, std::size_t len, const unsigned char *qrx, int k) {
+        const bool silence = is_silence(k);
+        if (!o.conceal) return write_frame(out, qrx, info.frame_bytes);
+        return emit(qrx, silence, noise.push(standard, len));
+    };
+    for (std::size_t at = 0; at < leading_bytes.size();) {
+        const int used =
+            Qrxc_g723_from_standard(leading_bytes.data() + at, leading_bytes.size() - at, type, nullptr, &kind);
+        if (used <= 0) break;
+        if (!is_silence(kind)) ++concealed[kind];
+        if (!put(leading_bytes.data() + at, static_cast<std::size_t>(used), lost, kind)) return EXIT_OUTPUT;
+        at += static_cast<std::size_t>(used);
+    }
+    if (!o.conceal)
+        for (std::uint64_t i = 0; i < leading[QRXC_G723_KIND_SID] + leading[QRXC_G723_KIND_UNTRANSMITTED]; ++i)
+            if (!write_frame(out, lost, info.frame_bytes)) return EXIT_OUTPUT;
+    Progress_line line("importing", !o.quiet && in.sized());
     unsigned char frame[24];
-    Progress_line line("importing", !o.quiet);
-    for (std::size_t at = 0; at < in.size(); ++index) {
-        line.update(static_cast<int>(static_cast<std::uint64_t>(at) * 100 / in.size()));
-        int kind = -1;
-        int used = Qrxc_g723_from_standard(in.data() + at, in.size() - at, type, frame, &kind);
-        const std::string where =
-            shown_input(o.input) + ": frame " + std::to_string(index) + " at byte " + std::to_string(at);
-        const char *advice = "; give --conceal to write such frames as lost frames";
-        if (used == QRXC_ERR_BUFFER) {
+    for (; step != Standard_reader::end; step = in.next()) {
+        if (step == Standard_reader::failed) {
+            print_error(in.error());
+            return in.exit_code();
+        }
+        line.update(progress_position(in.offset(), in.total()));
+        auto where = [&] {
+            return shown_input(o.input) + ": frame " + std::to_string(in.frames() - 1) + " at byte " +
+                   std::to_string(in.offset());
+        };
+        if (step == Standard_reader::cut) {
             if (!o.conceal) {
-                print_error(where + " is cut short: " + kind_name(kind) + ", but only " +
-                            std::to_string(in.size() - at) + " bytes remain" + advice);
+                print_error(where() + " is cut short: " + kind_name(in.kind()) + ", but only " +
+                            std::to_string(in.size()) + " bytes remain" + advice);
                 return EXIT_FORMAT;
             }
-            // An untransmitted frame converts to a lost frame of the stream's type.
-            const unsigned char untransmitted = QRXC_G723_KIND_UNTRANSMITTED;
-            Qrxc_g723_from_standard(&untransmitted, 1, type, frame, &kind);
+            // A cut last frame is written as lost; the comfort noise before it is complete.
             ++cut;
-            used = static_cast<int>(in.size() - at);
-        } else if (used < 0) {
+            if (!emit(lost, false, noise.finish())) return EXIT_OUTPUT;
+            holding = true;
+            continue;
+        }
+        if (Qrxc_g723_from_standard(in.data(), in.size(), type, frame, &kind) < 0) {
             print_error("the codec failed");
             return EXIT_OUTPUT;
-        } else if (kind != wanted_kind) {
+        }
+        if (kind != wanted_kind) {
             if (!o.conceal) {
-                print_error(where + " is " + kind_name(kind) + " in a " + rate_name(type) +
+                print_error(where() + " is " + kind_name(kind) + " in a " + rate_name(type) +
                             " stream; one QRX stream holds frames of one rate only" + advice);
                 return EXIT_FORMAT;
             }
-            if (is_silence(kind) && (index + 1) * info.frame_bytes <= noise.size()) {
-                std::memcpy(frame, noise.data() + index * info.frame_bytes, info.frame_bytes);
-                ++recoded;
-            } else {
-                ++concealed[kind];
-            }
+            if (!is_silence(kind)) ++concealed[kind];
         }
-        errno = 0;
-        if (std::fwrite(frame, 1, info.frame_bytes, f) != info.frame_bytes) {
-            print_error(msg::cannot_write_output(out.target(), errno_text()));
-            return EXIT_OUTPUT;
-        }
-        at += static_cast<std::size_t>(used);
+        if (!put(in.data(), in.size(), frame, kind)) return EXIT_OUTPUT;
     }
     line.finish();
+    if (o.conceal && cut == 0 && !emit(nullptr, false, noise.finish())) return EXIT_OUTPUT;
+    if (o.conceal && cut > 0 && !emit(nullptr, false, false)) return EXIT_OUTPUT;
+    if (!o.conceal) {
+        concealed[QRXC_G723_KIND_SID] += leading[QRXC_G723_KIND_SID];
+        concealed[QRXC_G723_KIND_UNTRANSMITTED] += leading[QRXC_G723_KIND_UNTRANSMITTED];
+    }
+    // Silence frames that could not be recoded (none, normally) stay lost frames.
     const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total =
         other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
+    const std::string name = shown_input(o.input);
     if (recoded > 0)
         std::fprintf(stderr,
                      "qrx: %s: %llu of %llu frames were silence (SID or untransmitted), written as speech frames "
                      "that play its comfort noise\n",
-                     o.input.c_str(), static_cast<unsigned long long>(recoded), static_cast<unsigned long long>(index));
+                     name.c_str(), static_cast<unsigned long long>(recoded),
+                     static_cast<unsigned long long>(in.frames()));
     // What became of such frames is worth saying even under -q, as decode does.
     if (total > 0)
         std::fprintf(stderr,
                      "qrx: %s: wrote %llu of %llu frames as lost frames (%llu of the other rate, %llu SID, "
                      "%llu untransmitted, %llu cut short)\n",
-                     shown_input(o.input).c_str(), static_cast<unsigned long long>(total),
-                     static_cast<unsigned long long>(index), static_cast<unsigned long long>(other_rate),
+                     name.c_str(), static_cast<unsigned long long>(total), static_cast<unsigned long long>(in.frames()),
+                     static_cast<unsigned long long>(other_rate),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_SID]),
                      static_cast<unsigned long long>(concealed[QRXC_G723_KIND_UNTRANSMITTED]),
                      static_cast<unsigned long long>(cut));
@@ -210,12 +288,10 @@ void add_import_command(CLI::App &app) {
     cmd->add_option("--rate-label", opt->rate_label, "sample rate written in the header (default 8000)")
         ->check(CLI::IsMember({8000, 12000, 16000}));
     cmd->add_flag("--conceal", opt->conceal,
-                  "write frames one QRX stream cannot hold instead of stopping: the comfort noise of SID and "
-                  "untransmitted frames decoded and coded again as speech frames, the other rate and a cut last "
-                  "frame as lost frames");
+                  "write frames one QRX stream cannot hold (SID, untransmitted, the other rate, a cut last frame) "
+                  "as lost frames instead of stopping");
     cmd->add_flag("-y,--force", opt->force, "replace an existing output file");
     add_quiet_flag(*cmd, opt->quiet);
-    add_preserve_time_flag(*cmd);
     cmd->callback([opt] {
         const int rc = run_import(*opt);
         if (rc != EXIT_OK) throw CLI::RuntimeError(rc);

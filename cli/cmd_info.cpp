@@ -10,14 +10,13 @@
 #include "cli/capture/capture_commands.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/info_report.h"
 #include "cli/json_text.h"
 #include "cli/qrx_reader.h"
 #include "qrxc.h"
 
 namespace qrxc::cli {
 namespace {
-
-enum class Info_form { text, json, json_lines };
 
 struct Info_options {
     Batch_options batch;
@@ -32,6 +31,8 @@ std::string format(const char *fmt, auto... args) {
     std::snprintf(buf, sizeof buf, fmt, args...);
     return buf;
 }
+
+}  // namespace
 
 Task_result info_file(const Task &task, Qrxc_context *ctx, Info_form form) {
     const bool json = form != Info_form::text;
@@ -105,8 +106,6 @@ Task_result info_file(const Task &task, Qrxc_context *ctx, Info_form form) {
                          static_cast<unsigned long long>(concealed));
     return r;
 }
-
-}  // namespace
 
 void add_info_command(CLI::App &app) {
     auto opt = std::make_shared<Info_options>();

@@ -46,7 +46,19 @@ void release_slot(int slot) {
     if (slot >= 0) slots[slot].state.store(0);
 }
 
+// A creation in progress and the handler's scan must not cross: a file
+// made just after the scan would outlive the process. Each creation counts
+// itself in and then looks for the closing flag; the handler raises the flag
+// and then waits for the count to drain, so one of the two always sees the
+// other (both sequentially consistent).
+std::atomic<bool> closing{false};
+std::atomic<int> creating{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
 void remove_live_temporaries() {
+    closing.store(true);
+    // Creators hold every signal blocked, so none of them is this thread.
+    while (creating.load() != 0) {}
     for (Slot &s : slots)
         if (s.state.load() == 2) ::unlink(s.path);
 }
@@ -203,6 +215,12 @@ bool written_through(const std::string &target) {
     return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
 }
 
+std::string replaced_path(const std::string &target) {
+    std::string final_path;
+    bool magic = false;
+    return resolve_links(target, final_path, magic) ? final_path : target;
+}
+
 bool Output_file::fail(const char *what, int err) {
     errno_ = err;
     error_ = std::string(what) + ": " + std::strerror(err);
@@ -246,9 +264,13 @@ bool Output_file::open(const std::string &target) {
         sigset_t all, before;
         sigfillset(&all);
         ::pthread_sigmask(SIG_BLOCK, &all, &before);
-        fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        const int err = errno;
+        creating.fetch_add(1);
+        // Once the process is being cleaned up no new temporary is made.
+        const bool ending = closing.load();
+        fd_ = ending ? -1 : ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int err = ending ? ECANCELED : errno;
         if (fd_ >= 0) make_live(slot_);
+        creating.fetch_sub(1);
         ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
         if (fd_ >= 0) {
             temp_ = name;

@@ -87,6 +87,11 @@ std::string temporary_name_for(const std::string &target);
 // True when target ("-" included) is written through rather than replaced.
 bool written_through(const std::string &target);
 
+// The file an Output_file on target would replace: the end of its chain of
+// symbolic links, which need not exist yet (a dangling link names it). The
+// target itself when the chain cannot be followed.
+std::string replaced_path(const std::string &target);
+
 // From now on every catchable terminating signal removes the live
 // temporaries of all Output_file objects first. SIGINT and SIGTERM then end
 // the process with interrupt_exit after writing interrupt_text (may be

@@ -2,6 +2,7 @@
 // padding of the last frame, and round trips through qrx decode.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,6 +134,40 @@ TEST(CliEncodeInput, MissingOrGarbageInputIsASourceError) {
     qrxc::test::write_bytes(dir.file("junk.wav"), Bytes(500, 0x55));
     EXPECT_EQ(run("encode " + dir.file("junk.wav") + " -t 1"), 2);
     EXPECT_EQ(dir.entries().size(), 1u);
+}
+
+TEST(CliEncodeInput, CutRecordingsWarnOrFailUnderStrict) {
+    qrxc::test::Scratch_dir dir;
+    // A WAV whose data chunk promises 2400 samples with 1000 there, and an
+    // AIFF (written by libsndfile) with its sound data cut short.
+    Bytes wav = make_wav(8000, 1, 16, 1, 2400);
+    wav.resize(44 + 2000);
+    qrxc::test::write_bytes(dir.file("cut.wav"), wav);
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+    SNDFILE *f = sf_open(dir.file("cut.aiff").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const std::vector<short> tone = qrxc::test::tone(2400, 8000);
+    sf_writef_short(f, tone.data(), 2400);
+    sf_close(f);
+    std::filesystem::resize_file(dir.file("cut.aiff"), std::filesystem::file_size(dir.file("cut.aiff")) - 2800);
+    for (const char *name : {"cut.wav", "cut.aiff"}) {
+        const std::string in = dir.file(name), out = dir.file("out.QRX");
+        const auto warned = qrxc::test::run_tool("encode -q -y -t 5 '" + in + "' -o '" + out + "'");
+        EXPECT_EQ(warned.status, 0) << name;
+        EXPECT_NE(warned.err.find("the header promises 2400 samples, the file holds 1000"), std::string::npos)
+            << name << ": " << warned.err;
+        EXPECT_EQ(std::filesystem::file_size(out), 16u + 5 * 120) << name;  // 1000 samples in 240-sample frames
+        std::filesystem::remove(out);
+        const auto refused = qrxc::test::run_tool("encode -q --strict -t 5 '" + in + "' -o '" + out + "'");
+        EXPECT_EQ(refused.status, 3) << name << ": " << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(out)) << name;
+    }
+    // A whole file says nothing.
+    qrxc::test::write_bytes(dir.file("whole.wav"), make_wav(8000, 1, 16, 1, 2400));
+    EXPECT_EQ(qrxc::test::run_tool("encode -q --strict -t 5 '" + dir.file("whole.wav") + "'").err, "");
 }
 
 TEST(CliEncodeInput, FloatWavIsMappedTo16Bit) {

@@ -230,6 +230,35 @@ TEST(CliFaults, SpeedRefusesWhatNoWavCanHold) {
     EXPECT_EQ(qrxc::test::tree(dir.path()), std::vector<std::string>{"long.QRX"});
 }
 
+TEST(CliFaults, StandardStreamsAreReadInBoundedMemory) {
+    // 5 GiB of zeros is 224 million 6.3 kbit/s frames, far more than any
+    // WAV holds decoded; /dev/zero never ends. Under a 500 MB address-space
+    // limit every standard path refuses the first at once and is still
+    // streaming the second when interrupted (or has refused it too).
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("huge.QRX"), qrxc::test::long_header(8000, 2, 240, 24));
+    fs::resize_file(dir.file("huge.QRX"), 5ull << 30);
+    qrxc::test::write_bytes(dir.file("huge.g723"), {});
+    fs::resize_file(dir.file("huge.g723"), 5ull << 30);
+    const std::string limit = "ulimit -v 500000; ";
+    const std::string out = " -o " + q(dir.file("out"));
+    const struct {
+        std::string huge, endless;
+    } cases[] = {{"decode -q " + q(dir.file("huge.g723")), "decode -q --input-format g723 /dev/zero"},
+                 {"import " + q(dir.file("huge.g723")), "import /dev/zero"},
+                 {"export " + q(dir.file("huge.QRX")), ""}};
+    for (const auto &c : cases) {
+        const auto r = run_tool(c.huge + out, limit);
+        EXPECT_EQ(r.status, 4) << c.huge << ": " << r.err;
+        EXPECT_NE(r.err.find("more G.723.1 frames than a WAV file can hold"), std::string::npos) << r.err;
+        if (c.endless.empty()) continue;
+        const auto e = run_tool(c.endless + out, limit + "timeout --preserve-status -s INT 2 ");
+        EXPECT_TRUE(e.status == 5 || (e.status == 4 && e.err.find("more G.723.1") != std::string::npos))
+            << c.endless << ": " << e.status << " " << e.err;
+    }
+    EXPECT_EQ(qrxc::test::tree(dir.path()), (std::vector<std::string>{"huge.QRX", "huge.g723"}));
+}
+
 TEST(CliFaults, FifoInputIsReadOnceAndStaysInterruptible) {
     qrxc::test::Scratch_dir dir;
     const Bytes stream = qrxc::test::noise_stream(2, 30, 5);

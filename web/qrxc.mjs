@@ -74,6 +74,16 @@ export function wavFromPcm(pcm, sampleRate) {
   return out;
 }
 
+// Arguments are checked rather than coerced: JavaScript would turn 2**32 + 2
+// into 2 and "8000" into 8000 on the way to the module.
+const describe = (v) => (v === null ? 'null' : ArrayBuffer.isView(v) ? v.constructor.name
+  : typeof v === 'string' ? JSON.stringify(v) : typeof v === 'object' ? 'an object' : String(v));
+function argument(ok, where, name, want, value) {
+  if (!ok) throw new QrxcError(`${where}: ${name} must be ${want}, not ${describe(value)}`, ERR_ARG);
+  return value;
+}
+const isIntIn = (v, lo, hi) => Number.isInteger(v) && v >= lo && v <= hi;
+
 function asBytes(bytes) {
   if (bytes instanceof Uint8Array) return bytes;
   if (bytes instanceof ArrayBuffer) return new Uint8Array(bytes);
@@ -117,6 +127,22 @@ export async function createQrxc(moduleOptions = {}) {
   const live = () => {
     if (ctx === 0) throw new QrxcError('this instance has been disposed', ERR_ARG);
     return ctx;
+  };
+  // The instance's context serves one call at a time. A decode callback
+  // that called back into the same instance would reopen the stream under
+  // the outer call, so such a call is refused.
+  let busy = '';
+  const exclusive = (name, body) => (...args) => {
+    if (busy) {
+      throw new QrxcError(`${name}: this instance is inside ${busy}; call it after that returns, ` +
+                          'or use another instance', ERR_ARG);
+    }
+    busy = name;
+    try {
+      return body(...args);
+    } finally {
+      busy = '';
+    }
   };
 
   const typeInfo = (type) => withMemory([12], (out) => {
@@ -204,8 +230,10 @@ export async function createQrxc(moduleOptions = {}) {
   };
 
   const encode = (pcm, { type, sampleRate = 8000, shortHeader = false } = {}) => {
-    if (!(pcm instanceof Int16Array)) throw new TypeError('expected an Int16Array');
-    if (!Number.isInteger(type)) throw new TypeError('encode needs a stream type');
+    argument(pcm instanceof Int16Array, 'encode', 'pcm', 'an Int16Array', pcm);
+    argument(isIntIn(type, 0, 0xFFFF), 'encode', 'type', 'a stream type (0, 1, 2, 4, 5 or 6)', type);
+    argument(isIntIn(sampleRate, 1, 0x7FFFFFFF), 'encode', 'sampleRate', 'a whole number of Hz (8000, 12000 or 16000)',
+             sampleRate);
     const longHeader = shortHeader ? 0 : 1;
     const size = check(m._qw_encoded_bytes(type, pcm.length, longHeader));
     return withMemory([pcm.length * 2, size], (src, out) => {
@@ -253,6 +281,9 @@ export async function createQrxc(moduleOptions = {}) {
     #heldCount = 0;
     #frame;
     constructor(frameLength, flags) {
+      argument(isIntIn(frameLength, 1, 4096), 'new Speed', 'frameLength', 'a frame length in samples (240 or 320)',
+               frameLength);
+      argument(isIntIn(flags, 0, 0xFF), 'new Speed', 'flags', 'speed or effect flags (0 to 255)', flags);
       this.#frame = frameLength;
       this.#ctx = newContext();
       this.#src = m._malloc(frameLength * 2);
@@ -272,6 +303,7 @@ export async function createQrxc(moduleOptions = {}) {
     get frameLength() { return this.#frame; }
     #run(frame, out, at) {
       if (this.#ctx === 0) throw new QrxcError('this speed control has been disposed', ERR_ARG);
+      argument(isIntIn(this.flags, 0, 0xFF), 'Speed.process', 'flags', 'speed or effect flags (0 to 255)', this.flags);
       new Int16Array(m.HEAPU8.buffer, this.#src, this.#frame).set(frame);
       const n = m._qw_speed_frame(this.#ctx, this.flags, this.#src, this.#dst);
       if (n < 0) throw new QrxcError('the speed control refused the flags', n);
@@ -279,6 +311,7 @@ export async function createQrxc(moduleOptions = {}) {
       return at + n;
     }
     process(pcm) {
+      argument(pcm instanceof Int16Array, 'Speed.process', 'pcm', 'an Int16Array', pcm);
       const f = this.#frame;
       const total = this.#heldCount + pcm.length;
       const out = new Int16Array(Math.floor(total / f) * 2 * f);
@@ -324,7 +357,22 @@ export async function createQrxc(moduleOptions = {}) {
     ctx = 0;
   };
 
-  return { version: m.UTF8ToString(m._qw_version()), simd: simdBuild, info, decode, decodeInSlices, toWav, encode, encodeG723, decodeG723, typeInfo, Speed, dispose, strerror: text, wavFromPcm };
+  return {
+    version: m.UTF8ToString(m._qw_version()),
+    simd: simdBuild,
+    info: exclusive('info', info),
+    decode: exclusive('decode', decode),
+    decodeInSlices: exclusive('decodeInSlices', decodeInSlices),
+    toWav: exclusive('toWav', toWav),
+    encode: exclusive('encode', encode),
+    encodeG723: exclusive('encodeG723', encodeG723),
+    decodeG723: exclusive('decodeG723', decodeG723),
+    typeInfo,
+    Speed,
+    dispose: exclusive('dispose', dispose),
+    strerror: text,
+    wavFromPcm,
+  };
 }
 
 // Flags for a speed level 0..12 (0 twice as fast, 4 normal, 12 half speed).

@@ -105,6 +105,48 @@ test('bad input throws the library text and leaves the instance usable', () => {
   assert.equal(q.decode(good).pcm.length, q.info(good).frames * 240);
 });
 
+test('arguments are checked, not coerced, and the error names them', () => {
+  const pcm = new Int16Array(480);
+  const speed = new q.Speed(240, 4);
+  const cases = [
+    ['encode', 'type', () => q.encode(pcm, { type: 2 ** 32 + 2 })],
+    ['encode', 'type', () => q.encode(pcm, { type: '1' })],
+    ['encode', 'sampleRate', () => q.encode(pcm, { type: 1, sampleRate: '8000' })],
+    ['encode', 'sampleRate', () => q.encode(pcm, { type: 1, sampleRate: 8000.7 })],
+    ['encode', 'sampleRate', () => q.encode(pcm, { type: 1, sampleRate: 2 ** 32 + 8000 })],
+    ['encode', 'pcm', () => q.encode(new Float32Array(480), { type: 1 })],
+    ['new Speed', 'frameLength', () => new q.Speed(-1, 4)],
+    ['new Speed', 'flags', () => new q.Speed(240, 4.5)],
+    ['Speed.process', 'pcm', () => speed.process(new Float32Array(480))],
+    ['Speed.process', 'pcm', () => speed.process(new Int32Array(480))],
+  ];
+  for (const [where, name, call] of cases) {
+    assert.throws(call, (e) => e instanceof QrxcError && e.message.startsWith(`${where}: ${name} must be`),
+                  `${where} ${name}`);
+  }
+  assert.equal(speed.process(pcm).length, 480);
+  speed.dispose();
+});
+
+test('a call from inside a decode callback is refused and the outer decode is unharmed', () => {
+  const good = read(root, 'samples', samples[0]);
+  const want = q.decode(good).pcm;
+  const type0 = q.encode(new Int16Array(3200), { type: 0 });
+  const inner = [() => q.decode(type0), () => q.info(type0), () => q.toWav(type0),
+                 () => q.encode(new Int16Array(240), { type: 1 }), () => q.decodeInSlices(type0, { onSlice() {} })];
+  const refused = (e) => e instanceof QrxcError && /this instance is inside decode/.test(e.message);
+  const got = new Int16Array(want.length);
+  q.decodeInSlices(good, {
+    onSlice: (slice, offset) => {
+      got.set(slice, offset);
+      for (const call of inner) assert.throws(call, refused);
+    },
+  });
+  assert.deepEqual(got, want);
+  assert.deepEqual(q.decode(good, { onProgress: () => assert.throws(inner[0], refused) }).pcm, want);
+  assert.equal(q.decode(type0).pcm.length, 3200, 'usable again once the outer call returns');
+});
+
 test('the speed control keeps partial frames across calls', () => {
   const pcm = q.decode(read(root, 'samples', samples[0])).pcm;
   const whole = new q.Speed(240, 8);
