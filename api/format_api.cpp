@@ -21,12 +21,23 @@ QRXC_API const char *Qrxc_strerror(int code) {
     case QRXC_ERR_HEADER: return "not a valid QRX stream header";
     case QRXC_ERR_DIRECTION: return "the open stream codes the other way";
     case QRXC_ERR_BUFFER: return "buffer too small, or size out of range";
+    case QRXC_ERR_NOT_OPEN: return "nothing open on the context for this call";
     default: return "unknown error";
     }
 }
 
 QRXC_API int Qrxc_header_length(const unsigned char *first4) {
     return first4 == nullptr ? QRXC_ERR_ARG : qrxc::header_length(first4);
+}
+
+QRXC_API int Qrxc_parse_header(const unsigned char *bytes, size_t len, G_header *out) {
+    if (bytes == nullptr || out == nullptr) return QRXC_ERR_ARG;
+    return qrxc::header_parse_bytes(bytes, len, *out);
+}
+
+QRXC_API int Qrxc_write_header(int sample_rate, int type, int form, unsigned char *hdr, G_header *out) {
+    if (hdr == nullptr) return QRXC_ERR_ARG;
+    return qrxc::header_write(sample_rate, type, form, hdr, out);
 }
 
 QRXC_API int Qrxc_type_info(int type, Qrxc_type_desc *out) {

@@ -36,8 +36,13 @@ QRXC_API int Qrxc_initial_ctx(Qrxc_context *ctx, int direction, int sample_rate,
 }
 
 QRXC_API int Qrxc_frame_ctx(Qrxc_context *ctx, short *pcm, unsigned char *data) {
-    if (ctx == nullptr) return -1;
+    if (ctx == nullptr) return QRXC_ERR_ARG;
     return qrxc::stream_frame(*ctx, pcm, data);
+}
+
+QRXC_API int Qrxc_open_decoding_ctx(Qrxc_context *ctx, int type, int sample_rate, G_header *out) {
+    if (ctx == nullptr) return QRXC_ERR_ARG;
+    return qrxc::stream_open_decoding(*ctx, type, sample_rate, out);
 }
 
 }  // extern "C"

@@ -30,7 +30,7 @@ void count_audio(benchmark::State &state) {
 }
 
 // A fresh context with an encoding stream of the given type open.
-Qrxc_context *open_encoder(int type, G_header &info, unsigned char (&hdr)[16]) {
+Qrxc_context *open_encoder(int type, G_header &info, unsigned char (&hdr)[QRXC_HEADER_MAX]) {
     Qrxc_context *ctx = Qrxc_create();
     Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, type, &info, hdr);
     return ctx;
@@ -40,7 +40,7 @@ void BM_AdpcmEncode(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
     std::vector<short> pcm = test_signal();
     G_header info;
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     Qrxc_context *ctx = open_encoder(type, info, hdr);
     unsigned char frame[QRXC_MAX_FRAME_BYTES];
     for (auto _ : state) {
@@ -57,7 +57,7 @@ void BM_AdpcmDecode(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
     std::vector<short> pcm = test_signal();
     G_header info;
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     Qrxc_context *ctx = open_encoder(type, info, hdr);
     std::vector<unsigned char> stream(static_cast<std::size_t>(info.frame_bytes) * FRAMES);
     for (int f = 0; f < FRAMES; ++f) Qrxc_frame_ctx(ctx, pcm.data() + 240 * f, stream.data() + info.frame_bytes * f);

@@ -78,7 +78,7 @@ BENCHMARK(BM_speed_level)->DenseRange(0, 12);
 void BM_speed_level_noise(benchmark::State &state) { run(state, static_cast<int>(state.range(0)), noise()); }
 BENCHMARK(BM_speed_level_noise)->Arg(0)->Arg(3)->Arg(5)->Arg(12);
 
-void BM_effect(benchmark::State &state) { run(state, 0x80 | static_cast<int>(state.range(0))); }
+void BM_effect(benchmark::State &state) { run(state, QRMD_EFFECT_MODE | static_cast<int>(state.range(0))); }
 // Pitch settings 1..7 alone, then vibrato, short echo, long echo, and a full chain.
 BENCHMARK(BM_effect)
     ->Arg(0x04)

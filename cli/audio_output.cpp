@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "cli/paths.h"
+
 namespace qrxc::cli {
 namespace {
 
@@ -51,8 +53,7 @@ const char *format_name(Audio_format format) { return row(format).name; }
 const char *format_extension(Audio_format format) { return row(format).extension; }
 
 Audio_format format_for_name(const std::string &path, Audio_format fallback) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = extension_of(path);
     for (const Format_row &r : FORMATS)
         if (ext == r.extension) return r.format;
     if (ext == ".oga") return Audio_format::ogg;

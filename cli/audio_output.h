@@ -68,6 +68,6 @@ private:
 };
 
 // The most samples a converter WAV can hold.
-inline constexpr std::uint64_t WAV_MAX_SAMPLES = (0xFFFFFFFFull - 38) / 2;
+inline constexpr std::uint64_t WAV_MAX_SAMPLES = WAV_MAX_DATA_BYTES / 2;
 
 }  // namespace qrxc::cli

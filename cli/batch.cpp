@@ -1,6 +1,5 @@
 #include "cli/batch.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -125,17 +124,6 @@ std::string clash_key(const std::string &path) {
     return ec ? fs::absolute(replaced).lexically_normal().string() : p.string();
 }
 
-bool output_exists(const std::string &path) {
-    struct stat st {};
-    return path != "-" && ::lstat(path.c_str(), &st) == 0;
-}
-
-bool is_written_through(const std::string &path) {
-    if (path == "-") return true;
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-}
-
 // exists: the output was there and kept, without -y or --skip-existing; the
 // batch fails but says so in one line, not one per file.
 enum class Outcome { converted, skipped, exists, failed };
@@ -153,7 +141,10 @@ Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Planned &plann
         r.error = msg::output_is_input(task.output);
         return Outcome::failed;
     }
-    if (!task.output.empty() && !is_written_through(task.output) && output_exists(task.output)) {
+    // The output helper judges how the output is written: only a file it
+    // would replace meets the overwrite policy.
+    const Output_kind how = task.output.empty() ? Output_kind::new_file : output_kind(task.output);
+    if (how == Output_kind::replaces) {
         if (opt.skip_existing) return Outcome::skipped;
         if (!opt.force) {
             r.code = EXIT_OUTPUT;
@@ -161,7 +152,7 @@ Outcome run_one(const Batch_options &opt, const Batch_kind &kind, Planned &plann
             return Outcome::exists;
         }
     }
-    if (!opt.out_dir.empty() && !task.output.empty() && task.output != "-") {
+    if (!opt.out_dir.empty() && !task.output.empty() && how != Output_kind::through) {
         std::error_code ec;
         const fs::path parent = fs::path(task.output).parent_path();
         if (!parent.empty() && !fs::create_directories(parent, ec) && ec) {
@@ -188,14 +179,6 @@ int online_cpus() {
 }
 
 }  // namespace
-
-bool has_qrx_extension(const std::string &path) {
-    const std::string ext = fs::path(path).extension().string();
-    if (ext.size() != 4) return false;
-    std::string low;
-    for (char c : ext) low += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return low == ".qrx";
-}
 
 void add_quiet_flag(CLI::App &cmd, bool &quiet) {
     cmd.add_flag("-q,--quiet", quiet, "No progress, success messages or summary; errors are still shown");

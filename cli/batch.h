@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/cli_support.h"
+#include "cli/paths.h"
 
 namespace CLI {
 class App;
@@ -75,8 +76,5 @@ void add_preserve_time_flag(CLI::App &cmd);
 
 // Runs the whole command; returns its exit code.
 int run_batch(const Batch_options &opt, const Batch_kind &kind);
-
-// True when the path's extension is .qrx in any letter case.
-bool has_qrx_extension(const std::string &path);
 
 }  // namespace qrxc::cli

@@ -74,6 +74,20 @@ bool same_file(const std::string &a, const std::string &b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+std::vector<int> stream_types() {
+    std::vector<int> types;
+    for (int t = 0; t <= QRXC_TYPE_LAST; ++t) {
+        Qrxc_type_desc d{};
+        if (Qrxc_type_info(t, &d) == QRXC_OK) types.push_back(t);
+    }
+    return types;
+}
+
+bool is_stream_rate(int rate) {
+    unsigned char hdr[QRXC_HEADER_MAX];
+    return Qrxc_write_header(rate, QRXC_TYPE_G723_53, 1, hdr, nullptr) != QRXC_ERR_RATE;
+}
+
 Context::Context() : ctx_(Qrxc_create()) {}
 Context::~Context() { Qrxc_destroy(ctx_); }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/messages.h"
 
@@ -63,6 +64,11 @@ std::string modification_time_utc(int fd);
 
 // True when both paths name the same existing file (links included).
 bool same_file(const std::string &a, const std::string &b);
+
+// The stream types the library has, in order (for option checks).
+std::vector<int> stream_types();
+// True for a sample rate a stream header can carry.
+bool is_stream_rate(int rate);
 
 // A codec context, destroyed with the object.
 class Context {

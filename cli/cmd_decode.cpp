@@ -57,13 +57,11 @@ int exit_code_for(Job_result r) {
 // PCM bytes a regular file decodes to, read from its header in place (the
 // descriptor's position is left alone), or 0 when the job should judge it.
 std::uint64_t decoded_size(const Input_fd &in) {
-    unsigned char hdr[16] = {};
-    if (!in.sized() || ::pread(in.get(), hdr, sizeof hdr, static_cast<off_t>(in.start())) < 4) return 0;
-    const int len = Qrxc_header_length(hdr);
-    if (len < 0 || in.size() < static_cast<std::uint64_t>(len)) return 0;
-    Context ctx;
+    unsigned char hdr[QRXC_HEADER_MAX] = {};
+    const ssize_t got = in.sized() ? ::pread(in.get(), hdr, sizeof hdr, static_cast<off_t>(in.start())) : -1;
     G_header h{};
-    if (ctx.get() == nullptr || Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &h, hdr) < 0) return 0;
+    const int len = got < 0 ? -1 : Qrxc_parse_header(hdr, static_cast<std::size_t>(got), &h);
+    if (len < 0) return 0;
     return wav_data_bytes(in.size() - static_cast<std::uint64_t>(len), h.frame_bytes, h.pcm_frame);
 }
 
@@ -172,12 +170,9 @@ void add_decode_command(CLI::App &app) {
             return has_qrx_extension(path) || (input_format == "auto" && is_standard_name(path));
         };
         kind.default_output = [s, input_format](const std::string &in) {
-            if (capture_input_wanted(in, input_format))
-                return capture_output_pattern(in, s.format_given ? format_extension(s.format) : ".wav");
-            const std::string wav =
-                standard_input_wanted(in, input_format) ? with_extension(in, ".wav") : output_path_for(in);
-            if (!s.format_given) return wav;
-            return wav.substr(0, wav.size() - 4) + format_extension(s.format);
+            const std::string ext = format_extension(s.format_given ? s.format : Audio_format::wav);
+            if (capture_input_wanted(in, input_format)) return capture_output_pattern(in, ext);
+            return standard_input_wanted(in, input_format) ? with_extension(in, ext) : beside_qrx(in, "", ext);
         };
         const Capture_options capture = opt->capture;
         kind.convert = [s, input_format, capture](const Task &t, Qrxc_context *ctx) {

@@ -82,12 +82,6 @@ struct Sndfile_closer {
     void operator()(SNDFILE *f) const { sf_close(f); }
 };
 
-std::string default_output(const std::string &in) {
-    std::filesystem::path p(in);
-    p.replace_extension(".QRX");
-    return p.string();
-}
-
 // The extensions of the formats this system's libsndfile reads.
 bool is_audio_file(const std::string &path) {
     static const std::set<std::string> known = [] {
@@ -103,11 +97,8 @@ bool is_audio_file(const std::string &path) {
         exts.erase("raw");  // headerless: nothing says how to read it
         return exts;
     }();
-    std::string ext = std::filesystem::path(path).extension().string();
-    if (ext.size() < 2) return false;
-    ext.erase(0, 1);
-    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return known.contains(ext);
+    const std::string ext = extension_of(path);
+    return ext.size() >= 2 && known.contains(ext.substr(1));
 }
 
 std::atomic<bool> conversion_noted{false};
@@ -134,9 +125,7 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
         if (o.strict) return failed(EXIT_FORMAT, counts + " (--strict)");
         std::fprintf(stderr, "qrx: %s; encoding those\n", counts.c_str());
     }
-    const int rate = o.rate != 0                                                                       ? o.rate
-                     : info.samplerate == 8000 || info.samplerate == 12000 || info.samplerate == 16000 ? info.samplerate
-                                                                                                       : 8000;
+    const int rate = o.rate != 0 ? o.rate : is_stream_rate(info.samplerate) ? info.samplerate : QRXC_G723_SAMPLE_RATE;
     Audio_input audio;
     if (!audio.start(snd.get(), info, rate)) return failed(EXIT_FORMAT, in_name + ": " + audio.error());
     if (audio.converted() && !task.quiet && !conversion_noted.exchange(true))
@@ -145,12 +134,12 @@ Task_result encode_file(const Task &task, Qrxc_context *ctx, const Encode_option
 
     const bool standard = o.output_format == "g723";
     // Standard streams are 8000 Hz by definition.
-    if (standard && rate != 8000)
+    if (standard && rate != QRXC_G723_SAMPLE_RATE)
         return failed(EXIT_FORMAT, in_name + " would be coded at " + std::to_string(rate) +
                                        " Hz; standard G.723.1 streams are 8000 Hz (give --rate 8000)");
     Qrxc_version_ctx(ctx, o.short_header ? 0 : 1);
     G_header hdr{};
-    unsigned char hdr_bytes[16];
+    unsigned char hdr_bytes[QRXC_HEADER_MAX];
     const int hlen = Qrxc_initial_ctx(ctx, QRXC_ENCODE, rate, o.type, &hdr, hdr_bytes);
     if (hlen < 0)
         return failed(EXIT_FORMAT, "the codec refused type " + std::to_string(o.type) + " at " + std::to_string(rate) +
@@ -222,7 +211,7 @@ void add_encode_command(CLI::App &app) {
                     "stream type: 0 (5.3 kbit/s, 320 samples), 1 (5.3 kbit/s), 2 (6.3 kbit/s), "
                     "4, 5, 6 (ADPCM 3, 4, 5 bits)")
         ->required()
-        ->check(CLI::IsMember({0, 1, 2, 4, 5, 6}));
+        ->check(CLI::IsMember(stream_types()));
     cmd->add_option("--rate", opts->rate,
                     "stream sample rate: 8000, 12000 or 16000 (default: the input's rate if one of these, else 8000); "
                     "the input is resampled to it")
@@ -265,7 +254,7 @@ void add_encode_command(CLI::App &app) {
         kind.picks = is_audio_file;
         const Encode_options o = *opts;
         kind.default_output = [o](const std::string &in) {
-            return o.output_format == "g723" ? with_extension(in, ".g723") : default_output(in);
+            return with_extension(in, o.output_format == "g723" ? ".g723" : ".QRX");
         };
         kind.convert = [o](const Task &t, Qrxc_context *ctx) { return encode_file(t, ctx, o); };
         const int rc = run_batch(opts->batch, kind);

@@ -57,12 +57,12 @@ int export_to_standard(const std::string &input, const std::string &target, bool
         print_error(too_many_frames(input));
         return EXIT_OUTPUT;
     }
-    if (!quiet && info.type == 0)
+    if (!quiet && info.type == QRXC_TYPE_G723_RESAMPLED)
         std::fprintf(stderr,
                      "qrx: %s: type 0: the audio inside was resampled by 3/4 before coding, so other G.723.1 "
                      "tools play it at another speed\n",
                      name.c_str());
-    else if (!quiet && info.sample_rate != 8000)
+    else if (!quiet && info.sample_rate != QRXC_G723_SAMPLE_RATE)
         std::fprintf(stderr, "qrx: %s: labelled %u Hz; standard G.723.1 streams play at 8000 Hz\n", name.c_str(),
                      static_cast<unsigned>(info.sample_rate));
 

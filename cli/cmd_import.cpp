@@ -28,7 +28,7 @@ struct Import_options {
     bool conceal = false;
     bool force = false;
     bool quiet = false;  // accepted like everywhere; import prints no success message or summary
-    int rate_label = 8000;
+    int rate_label = QRXC_G723_SAMPLE_RATE;
 };
 
 const char *kind_name(int kind) {
@@ -40,7 +40,7 @@ const char *kind_name(int kind) {
     }
 }
 
-const char *rate_name(int type) { return type == 2 ? "6.3 kbit/s" : "5.3 kbit/s"; }
+const char *rate_name(int type) { return type == QRXC_TYPE_G723_63 ? "6.3 kbit/s" : "5.3 kbit/s"; }
 
 // Writes one QRX frame; false with the message printed.
 bool write_frame(Staged_output &out, const unsigned char *frame, std::size_t bytes) {
@@ -61,12 +61,10 @@ class Noise_recoder {
 public:
     bool open(int type) {
         G_header info{};
-        unsigned char hdr[16];
+        unsigned char hdr[QRXC_HEADER_MAX];
         if (dec_.get() == nullptr || enc_.get() == nullptr) return false;
-        Qrxc_version_ctx(dec_.get(), 1);
-        return Qrxc_initial_ctx(dec_.get(), QRXC_ENCODE, 8000, 2, &info, hdr) > 0 &&
-               Qrxc_initial_ctx(dec_.get(), QRXC_DECODE, 0, 0, &info, hdr) > 0 &&
-               Qrxc_initial_ctx(enc_.get(), QRXC_ENCODE, 8000, type, &info, hdr) > 0;
+        return Qrxc_open_decoding_ctx(dec_.get(), QRXC_TYPE_G723_63, QRXC_G723_SAMPLE_RATE, nullptr) == QRXC_OK &&
+               Qrxc_initial_ctx(enc_.get(), QRXC_ENCODE, QRXC_G723_SAMPLE_RATE, type, &info, hdr) > 0;
     }
     // Decodes the next standard frame; true when the previous frame's
     // recoding is ready in recoded().
@@ -141,15 +139,9 @@ int run_import(const Import_options &o) {
         return EXIT_FORMAT;
     }
 
-    Context ctx;
-    if (ctx.get() == nullptr) {
-        print_error("out of memory");
-        return EXIT_OUTPUT;
-    }
-    Qrxc_version_ctx(ctx.get(), o.short_header ? 0 : 1);
     G_header info{};
-    unsigned char hdr[16];
-    const int hlen = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, o.rate_label, type, &info, hdr);
+    unsigned char hdr[QRXC_HEADER_MAX];
+    const int hlen = Qrxc_write_header(o.rate_label, type, o.short_header ? 0 : 1, hdr, &info);
     if (hlen < 0) {
         print_error("the codec refused type " + std::to_string(type) + " at " + std::to_string(o.rate_label) + " Hz");
         return EXIT_FORMAT;
@@ -252,7 +244,7 @@ int run_import(const Import_options &o) {
         concealed[QRXC_G723_KIND_UNTRANSMITTED] += leading[QRXC_G723_KIND_UNTRANSMITTED];
     }
     // Silence frames that could not be recoded (none, normally) stay lost frames.
-    const std::uint64_t other_rate = concealed[type == 2 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
+    const std::uint64_t other_rate = concealed[type == QRXC_TYPE_G723_63 ? QRXC_G723_KIND_53 : QRXC_G723_KIND_63];
     const std::uint64_t total =
         other_rate + concealed[QRXC_G723_KIND_SID] + concealed[QRXC_G723_KIND_UNTRANSMITTED] + cut;
     const std::string name = shown_input(o.input);

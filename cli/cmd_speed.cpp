@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/render.h"
 #include "conversion/conversion_job.h"
+#include "qrxc.h"
 
 namespace qrxc::cli {
 namespace {
@@ -26,15 +27,13 @@ struct Speed_options {
     bool force_format = false;
 };
 
-constexpr int EFFECT_MODE = 0x80;
-
 // Parses "29", "0x1D" or "035" as an effect code 0..31.
 bool parse_effect_code(const std::string &text, int &code) {
     if (text.empty()) return false;
     try {
         std::size_t used = 0;
         const long v = std::stol(text, &used, 0);
-        if (used != text.size() || v < 0 || v > 31) return false;
+        if (used != text.size() || v < 0 || v > QRMD_EFFECT_MASK) return false;
         code = static_cast<int>(v);
         return true;
     } catch (const std::exception &) {
@@ -57,25 +56,24 @@ int flags_for(const Speed_options &opt) {
             print_error("--effect takes a code from 0 to 31 (0x1D and the like work too)");
             return -1;
         }
-        return EFFECT_MODE | code;
+        return QRMD_EFFECT_MODE | code;
     }
     if (opt.vibrato && !opt.echo.empty()) {
         print_error("--vibrato and --echo cannot be combined: an effect frame runs one of them");
         return -1;
     }
-    code = opt.pitch << 2;
-    if (opt.vibrato) code |= 1;
-    if (opt.echo == "short") code |= 2;
-    if (opt.echo == "long") code |= 3;
-    return EFFECT_MODE | code;
+    code = QRMD_PITCH(opt.pitch);
+    if (opt.vibrato) code |= QRMD_VIBRATO;
+    if (opt.echo == "short") code |= QRMD_ECHO_SHORT;
+    if (opt.echo == "long") code |= QRMD_ECHO_LONG;
+    return QRMD_EFFECT_MODE | code;
 }
 
 // NAME.level8.wav, NAME.effect29.wav: never the name qrx decode gives.
 std::string speed_output_for(const std::string &input, int flags, const Render_settings &s) {
-    const std::string wav = output_path_for(input);
-    const std::string tag =
-        (flags & EFFECT_MODE) != 0 ? ".effect" + std::to_string(flags & 0x1F) : ".level" + std::to_string(flags);
-    return wav.substr(0, wav.size() - 4) + tag + format_extension(s.format_given ? s.format : Audio_format::wav);
+    const std::string tag = (flags & QRMD_EFFECT_MODE) != 0 ? ".effect" + std::to_string(flags & QRMD_EFFECT_MASK)
+                                                            : ".level" + std::to_string(flags);
+    return beside_qrx(input, tag, format_extension(s.format_given ? s.format : Audio_format::wav));
 }
 
 }  // namespace

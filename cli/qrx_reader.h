@@ -41,7 +41,7 @@ public:
 private:
     std::FILE *f_ = nullptr;
     G_header header_{};
-    unsigned char head_[16] = {};
+    unsigned char head_[QRXC_HEADER_MAX] = {};
     int header_length_ = 0;
     int header_code_ = 0;
     bool sized_ = false;

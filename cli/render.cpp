@@ -25,8 +25,11 @@ extern "C" void diagnostics_dropped(void *, const char *) {}
 std::uint64_t played_samples(std::uint64_t frames, int pcm_frame, int flags) {
     const std::uint64_t per_frame = static_cast<std::uint64_t>(pcm_frame);
     if (flags < 0) return frames * per_frame;
-    const int level = (flags & 0x80) != 0 ? 4 : (flags & 0x0F) > 12 ? 12 : flags & 0x0F;
-    return (frames + 2) * per_frame * static_cast<std::uint64_t>(4 + level) / 8 + 360;
+    const int level = (flags & QRMD_EFFECT_MODE) != 0                  ? QRMD_NORMAL_LEVEL
+                      : (flags & QRMD_LEVEL_MASK) >= QRMD_SPEED_LEVELS ? QRMD_SPEED_LEVELS - 1
+                                                                       : flags & QRMD_LEVEL_MASK;
+    // Level 4 + k plays (8 + 2k) / 8 of the input; the control holds at most 360 samples back.
+    return (frames + 2) * per_frame * static_cast<std::uint64_t>(QRMD_NORMAL_LEVEL + level) / 8 + 360;
 }
 
 }  // namespace

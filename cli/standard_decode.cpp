@@ -23,15 +23,6 @@ void to_little_endian(const short *pcm, unsigned char *out, int samples) {
     }
 }
 
-// Opens ctx for decoding a stream of the given type from a fresh state.
-bool open_decoding(Qrxc_context *ctx, int type) {
-    unsigned char hdr[16];
-    G_header info{};
-    Qrxc_version_ctx(ctx, 1);
-    return Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, type, &info, hdr) > 0 &&
-           Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &info, hdr) > 0;
-}
-
 }  // namespace
 
 Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
@@ -52,7 +43,8 @@ Task_result decode_standard(const Task &task, Qrxc_context *ctx) {
     if (step == Standard_reader::failed) return failed(in.exit_code(), in.error());
     if (step == Standard_reader::end) return failed(EXIT_FORMAT, input + ": holds no G.723.1 frames");
     // A fresh decoder for the stream; each frame then brings its own rate.
-    if (!open_decoding(ctx, in.kind() == QRXC_G723_KIND_63 ? 2 : 1))
+    const int type = in.kind() == QRXC_G723_KIND_63 ? QRXC_TYPE_G723_63 : QRXC_TYPE_G723_53;
+    if (Qrxc_open_decoding_ctx(ctx, type, QRXC_G723_SAMPLE_RATE, nullptr) != QRXC_OK)
         return failed(EXIT_OUTPUT, "the codec refused a G.723.1 stream");
 
     Output_file out;

@@ -63,11 +63,12 @@ void set_up_mode(Qrxc_context &ctx, const Stream_mode &mode, bool encoding) {
     ctx.effects = Effects_state{};
 }
 
-int open_encoding(Qrxc_context &ctx, int sample_rate, int type, unsigned char *hdr) {
-    G_header &h = ctx.stream.header;
+// Fills h and writes the header bytes of an encoding: the header length,
+// or QRXC_ERR_RATE / QRXC_ERR_TYPE with h partly written.
+int header_build(int sample_rate, int type, std::uint8_t version_byte, G_header &h, unsigned char *hdr) {
     // The header fields are stored before they are checked.
     set_magic(h);
-    h.version = ctx.stream.version_byte;
+    h.version = version_byte;
     h.sample_rate = static_cast<std::uint16_t>(sample_rate);
     h.type = static_cast<std::uint16_t>(type);
     // The whole arguments are judged: 73536 is not 8000.
@@ -87,7 +88,13 @@ int open_encoding(Qrxc_context &ctx, int sample_rate, int type, unsigned char *h
         hdr[3] = static_cast<unsigned char>((h.type & 0xFFu) | rate_code);
         length = HEADER_SHORT;
     }
-    set_up_mode(ctx, *mode, true);
+    return length;
+}
+
+int open_encoding(Qrxc_context &ctx, int sample_rate, int type, unsigned char *hdr) {
+    const int length = header_build(sample_rate, type, ctx.stream.version_byte, ctx.stream.header, hdr);
+    if (length < 0) return length;
+    set_up_mode(ctx, *stream_mode(ctx.stream.header.type), true);
     return length;
 }
 
@@ -134,6 +141,37 @@ int header_parse(const unsigned char *hdr, G_header &h) {
     return HEADER_LONG;
 }
 
+int header_parse_bytes(const unsigned char *bytes, std::size_t len, G_header &h) {
+    if (len < HEADER_SHORT) return QRXC_ERR_BUFFER;
+    const int length = header_length(bytes);
+    if (length < 0) return length;
+    if (len < static_cast<std::size_t>(length)) return QRXC_ERR_BUFFER;
+    const int r = header_parse(bytes, h);
+    // A long header whose frame sizes contradict its type is no header either.
+    return r == QRXC_ERR_ARG ? QRXC_ERR_HEADER : r;
+}
+
+int stream_open_decoding(Qrxc_context &ctx, int type, int sample_rate, G_header *out) {
+    const Stream_mode *mode = type < 0 ? nullptr : stream_mode(static_cast<unsigned>(type));
+    if (mode == nullptr) return QRXC_ERR_TYPE;
+    if (sample_rate < 0 || !is_supported_rate(static_cast<unsigned>(sample_rate))) return QRXC_ERR_RATE;
+    Codec_stream &s = ctx.stream;
+    s.speed_only = false;
+    s.direction = QRXC_DECODE;
+    G_header &h = s.header;
+    set_magic(h);
+    h.version = 0x40;
+    h.sample_rate = static_cast<std::uint16_t>(sample_rate);
+    h.type = static_cast<std::uint16_t>(type);
+    h.pcm_frame = mode->pcm_frame;
+    h.frame_bytes = mode->frame_bytes;
+    h.header_size = HEADER_LONG;
+    set_up_mode(ctx, *mode, false);
+    s.open = true;
+    if (out != nullptr) *out = h;
+    return QRXC_OK;
+}
+
 const Stream_mode *stream_mode(unsigned type) {
     if (type > TYPE_ADPCM_5 || type == TYPE_NONE) return nullptr;
     return &MODES[type];
@@ -161,10 +199,19 @@ G_header header_from_bytes(const unsigned char in[16]) {
     return h;
 }
 
-void stream_version(Codec_stream &s, int v) {
+std::uint8_t version_byte_of(int v) {
     const unsigned form = static_cast<unsigned>(v) & 3u;
     // Form 0 is the short header; its version byte 1 shows only in the caller's copy.
-    s.version_byte = static_cast<std::uint8_t>((form << 6) | (form == 0 ? 1u : 0u));
+    return static_cast<std::uint8_t>((form << 6) | (form == 0 ? 1u : 0u));
+}
+
+void stream_version(Codec_stream &s, int v) { s.version_byte = version_byte_of(v); }
+
+int header_write(int sample_rate, int type, int form, unsigned char *hdr, G_header *out) {
+    G_header h{};
+    const int length = header_build(sample_rate, type, version_byte_of(form), h, hdr);
+    if (length >= 0 && out != nullptr) *out = h;
+    return length;
 }
 
 int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, G_header *out, unsigned char *hdr) {
@@ -173,6 +220,7 @@ int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, 
     Codec_stream &s = ctx.stream;
     s.direction = direction;
     s.open = false;
+    s.speed_only = false;
     const int result = direction == QRXC_ENCODE ? open_encoding(ctx, sample_rate, type, hdr) : open_decoding(ctx, hdr);
     if (result < 0) return result;
     s.open = true;
@@ -181,9 +229,10 @@ int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, 
 }
 
 int stream_frame(Qrxc_context &ctx, short *pcm, unsigned char *data) {
-    if (pcm == nullptr || data == nullptr) return -1;
+    if (pcm == nullptr || data == nullptr) return QRXC_ERR_ARG;
     const int r = ctx.stream.direction == QRXC_ENCODE ? stream_encode(ctx, pcm, data) : stream_decode(ctx, data, pcm);
-    return r < 0 ? -1 : 0;
+    // The classic call has one failure result for all causes.
+    return r < 0 ? QRXC_ERR_ARG : QRXC_OK;
 }
 
 int stream_encode(Qrxc_context &ctx, const short *pcm, unsigned char *data) {

@@ -2,6 +2,7 @@
 // coding modes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -22,22 +23,23 @@ struct Codec_stream {
     int pack_count;
     std::uint32_t unpack_acc;
     int unpack_count;
-    bool open;  // a stream is open: the last Qrxc_initial that got past the direction succeeded
+    bool open;        // a stream is open: the last Qrxc_initial that got past the direction succeeded
+    bool speed_only;  // set up by Qrmd_open_ctx: header.pcm_frame is the speed control's frame, nothing codes
 };
 static_assert(std::is_trivially_copyable_v<Codec_stream>);
 
-inline constexpr int HEADER_LONG = 16;
-inline constexpr int HEADER_SHORT = 4;
+inline constexpr int HEADER_LONG = QRXC_HEADER_LONG;
+inline constexpr int HEADER_SHORT = QRXC_HEADER_SHORT;
 
 // The stream types a header names: three G.723.1 modes, then ADPCM at 3, 4
 // and 5 bits. Type 3 names nothing.
-inline constexpr int TYPE_G723_RESAMPLED = 0;  // 5.3 kbit/s on 4:3 resampled frames
-inline constexpr int TYPE_G723_53 = 1;
-inline constexpr int TYPE_G723_63 = 2;
+inline constexpr int TYPE_G723_RESAMPLED = QRXC_TYPE_G723_RESAMPLED;  // 5.3 kbit/s on 4:3 resampled frames
+inline constexpr int TYPE_G723_53 = QRXC_TYPE_G723_53;
+inline constexpr int TYPE_G723_63 = QRXC_TYPE_G723_63;
 inline constexpr int TYPE_NONE = 3;
-inline constexpr int TYPE_ADPCM_3 = 4;
-inline constexpr int TYPE_ADPCM_4 = 5;
-inline constexpr int TYPE_ADPCM_5 = 6;
+inline constexpr int TYPE_ADPCM_3 = QRXC_TYPE_ADPCM_3;
+inline constexpr int TYPE_ADPCM_4 = QRXC_TYPE_ADPCM_4;
+inline constexpr int TYPE_ADPCM_5 = QRXC_TYPE_ADPCM_5;
 
 // One row of the mode table.
 struct Stream_mode {
@@ -62,14 +64,27 @@ int header_length(const unsigned char first4[4]);
 // partly written.
 int header_parse(const unsigned char *hdr, G_header &h);
 
+// The header at the start of len bytes, with its length checked against
+// len: the header length, QRXC_ERR_BUFFER when len is short of it, or the
+// error header_parse gives (an inconsistent long header is QRXC_ERR_HEADER).
+int header_parse_bytes(const unsigned char *bytes, std::size_t len, G_header &h);
+
 // The long header form, little-endian whatever the host.
 void header_to_bytes(const G_header &h, unsigned char out[16]);
 G_header header_from_bytes(const unsigned char in[16]);
+
+// The version byte Qrxc_version(v) selects.
+std::uint8_t version_byte_of(int v);
+// The header an encoding open with header form `form` writes, without a
+// context: its length, or QRXC_ERR_RATE / QRXC_ERR_TYPE with nothing written.
+int header_write(int sample_rate, int type, int form, unsigned char *hdr, G_header *out);
 
 // The operations behind the exports, on one context.
 void stream_version(Codec_stream &s, int v);
 int stream_initial(Qrxc_context &ctx, int direction, int sample_rate, int type, G_header *out, unsigned char *hdr);
 int stream_frame(Qrxc_context &ctx, short *pcm, unsigned char *data);
+// A decoding stream of type without a header: 0, QRXC_ERR_TYPE or QRXC_ERR_RATE.
+int stream_open_decoding(Qrxc_context &ctx, int type, int sample_rate, G_header *out);
 // One frame in a known direction: 0, QRXC_ERR_STATE or QRXC_ERR_DIRECTION.
 int stream_encode(Qrxc_context &ctx, const short *pcm, unsigned char *data);
 int stream_decode(Qrxc_context &ctx, const unsigned char *data, short *pcm);

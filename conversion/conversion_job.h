@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "conversion/wav_writer.h"
+
 struct Qrxc_context;
 
 namespace qrxc {
@@ -52,8 +54,8 @@ int progress_position(std::uint64_t consumed, std::uint64_t total);
 
 // PCM bytes the whole frames among coded_bytes decode to, and the most a WAV
 // data chunk can hold beside its 46-byte header.
+// (WAV_MAX_DATA_BYTES, wav_writer.h).
 std::uint64_t wav_data_bytes(std::uint64_t coded_bytes, std::size_t frame_bytes, int pcm_frame);
-inline constexpr std::uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - 38;
 
 // The output name: one trailing ".QRX" (any case) removed, ".wav" appended.
 std::string output_path_for(const std::string &source);

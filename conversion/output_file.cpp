@@ -221,6 +221,12 @@ std::string replaced_path(const std::string &target) {
     return resolve_links(target, final_path, magic) ? final_path : target;
 }
 
+Output_kind output_kind(const std::string &target) {
+    if (written_through(target)) return Output_kind::through;
+    struct stat st {};
+    return ::lstat(target.c_str(), &st) == 0 ? Output_kind::replaces : Output_kind::new_file;
+}
+
 bool Output_file::fail(const char *what, int err) {
     errno_ = err;
     error_ = std::string(what) + ": " + std::strerror(err);

@@ -92,6 +92,13 @@ bool written_through(const std::string &target);
 // target itself when the chain cannot be followed.
 std::string replaced_path(const std::string &target);
 
+// How Output_file would write target, for an overwrite policy judged before
+// anything is written: a new file, one replacing what is there (a link
+// counts, even a dangling one), or through (standard output, devices, pipes,
+// sockets, /dev/stdout and its kin however the shell redirected them).
+enum class Output_kind { new_file, replaces, through };
+Output_kind output_kind(const std::string &target);
+
 // From now on every catchable terminating signal removes the live
 // temporaries of all Output_file objects first. SIGINT and SIGTERM then end
 // the process with interrupt_exit after writing interrupt_text (may be

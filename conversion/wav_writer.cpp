@@ -9,7 +9,7 @@ namespace {
 constexpr long RIFF_SIZE_OFFSET = 4;
 constexpr long DATA_SIZE_OFFSET = 42;
 // Header bytes after the RIFF size field: "WAVE", the fmt chunk, the data chunk head.
-constexpr std::uint32_t RIFF_OVERHEAD = 38;
+constexpr std::uint32_t RIFF_OVERHEAD = WAV_HEADER_BYTES - 8;
 
 void put16(unsigned char *p, unsigned v) {
     p[0] = static_cast<unsigned char>(v & 0xFF);

@@ -13,6 +13,9 @@
 namespace qrxc {
 
 inline constexpr std::size_t WAV_HEADER_BYTES = 46;
+// The RIFF size field counts everything after itself: the header past its
+// first 8 bytes, then the data; so a data chunk holds at most this much.
+inline constexpr std::uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - (WAV_HEADER_BYTES - 8);
 
 class Wav_writer {
 public:

@@ -26,7 +26,7 @@ int main(int argc, char **argv) {
         return fail(argv[1], "cannot open");
 
     /* The first 4 bytes tell the header's length: 4, or 16 in the long form. */
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     int hlen = fread(hdr, 1, 4, in) == 4 ? Qrxc_header_length(hdr) : QRXC_ERR_HEADER;
     if (hlen > 4 && fread(hdr + 4, 1, (size_t)hlen - 4, in) != (size_t)hlen - 4)
         hlen = QRXC_ERR_HEADER;

@@ -33,7 +33,7 @@ int main(int argc, char **argv) {
         return fail(argv[1], "out of memory");
     Qrxc_version_ctx(ctx, long_header);
     G_header info;
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     const int hlen = Qrxc_initial_ctx(ctx, QRXC_ENCODE, rate, type, &info, hdr);
     if (hlen < 0) {
         Qrxc_destroy(ctx);

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 4 || size > MAX_LEN) return 0;
     qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
-    unsigned char hdr[16] = {};
+    unsigned char hdr[QRXC_HEADER_MAX] = {};
     std::memcpy(hdr, data, size < 16 ? size : 16);
     G_header info{};
     const int len = Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &info, hdr);
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         check(Qrxc_frame_ctx(ctx.get(), pcm, frame) == 0);
     }
     // The last decoded PCM back through the encoder of the same type.
-    unsigned char out_hdr[16];
+    unsigned char out_hdr[QRXC_HEADER_MAX];
     if (Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, info.sample_rate, info.type, &info, out_hdr) > 0)
         check(Qrxc_frame_ctx(ctx.get(), pcm, frame) == 0);
     return 0;

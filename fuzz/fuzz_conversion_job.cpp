@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         check(have_output);
         // The job is done with ctx: it reads the header again here.
         G_header info{};
-        unsigned char hdr[16] = {};
+        unsigned char hdr[QRXC_HEADER_MAX] = {};
         for (std::size_t i = 0; i < 16 && i < size; ++i) hdr[i] = data[i];
         const int hlen = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &info, hdr);
         check(hlen == job.header_length());

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!ctx) return 0;
     Qrxc_version_ctx(ctx.get(), short_header ? 0 : 1);
     G_header h{};
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     const int hlen = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, rate, type, &h, hdr);
     check(hlen == (short_header ? 4 : 16));
 

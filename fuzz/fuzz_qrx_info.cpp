@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     } else if (len < 0) {
         check(opened == Qrx_reader::rejected && reader.header_code() == len);
     } else {
-        unsigned char hdr[16] = {};
+        unsigned char hdr[QRXC_HEADER_MAX] = {};
         for (int i = 0; i < len; ++i) hdr[i] = file[i];
         qrxc::fuzz::Ctx probe(Qrxc_create());
         if (!probe) return 0;

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     qrxc::fuzz::Ctx ctx(Qrxc_create());
     if (!ctx) return 0;
     // Short headers: type 0 has 320-sample frames, type 5 240.
-    unsigned char hdr[16] = {'Q', 'R', 'X', static_cast<unsigned char>((data[0] & 1) ? 0x00 : 0x05)};
+    unsigned char hdr[QRXC_HEADER_MAX] = {'Q', 'R', 'X', static_cast<unsigned char>((data[0] & 1) ? 0x00 : 0x05)};
     G_header info{};
     check(Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &info, hdr) == 4);
     const std::size_t frame = info.pcm_frame;

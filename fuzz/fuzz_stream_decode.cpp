@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static Qrxc_context context;
     qrxc::context_load(context);
     Qrxc_context *const ctx = &context;
-    unsigned char hdr[16] = {};
+    unsigned char hdr[QRXC_HEADER_MAX] = {};
     std::memcpy(hdr, data, size < 16 ? size : 16);
     G_header info{};
     const int offset = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &info, hdr);

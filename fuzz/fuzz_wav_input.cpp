@@ -79,8 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!ctx) return 0;
     Qrxc_version_ctx(ctx.get(), short_header ? 0 : 1);
     G_header h{};
-    unsigned char hdr[16];
-    check(Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, rate, type, &h, hdr) == (short_header ? 4 : 16));
+    unsigned char hdr[QRXC_HEADER_MAX];
+    check(Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, rate, type, &h, hdr) ==
+          (short_header ? QRXC_HEADER_SHORT : QRXC_HEADER_LONG));
     short pcm[QRXC_MAX_PCM_FRAME];
     unsigned char out[QRXC_MAX_FRAME_BYTES];
     for (int f = 0; f < MAX_FRAMES; ++f) {

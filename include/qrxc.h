@@ -11,13 +11,19 @@
  * owns (Qrxc_create / Qrxc_destroy); independent contexts may be used from
  * different threads, one thread per context at a time. Destroying a context
  * twice, or using it after Qrxc_destroy, is undefined. A NULL context makes
- * a call fail (QRXC_ERR_ARG, or -1) or, for calls without a result, do
- * nothing.
+ * a call fail (QRXC_ERR_ARG, whose value -1 the older calls document) or,
+ * for calls without a result, do nothing. The calls without a context
+ * (format queries, Qrxc_parse_header, Qrxc_write_header) keep no state and
+ * are thread-safe.
+ *
+ * PCM is 16-bit signed mono, native byte order: `short` here is int16_t on
+ * every platform the library builds for, so int16_t buffers may be passed.
  *
  * Buffer sizes: a PCM frame is pcm_frame samples (QRXC_MAX_PCM_FRAME at
  * most), a coded frame frame_bytes bytes (QRXC_MAX_FRAME_BYTES at most), an
- * encoded header up to 16 bytes, and a speed-control output buffer room for
- * 2 x pcm_frame samples. The whole-buffer calls take explicit capacities.
+ * encoded header up to QRXC_HEADER_MAX bytes, and a speed-control output
+ * buffer room for 2 x pcm_frame samples. The whole-buffer calls take
+ * explicit capacities.
  *
  * Flags of Qrmd_initial / Qrmd_frame: only the low byte counts. Without
  * QRMD_EFFECT_MODE the low 4 bits are the speed level and a level above 12
@@ -68,12 +74,14 @@ typedef struct G_header {
 /* Result codes; Qrxc_strerror gives a text for each. */
 #define QRXC_OK             0
 #define QRXC_ERR_ARG        (-1) /* bad direction, null pointer, or header inconsistent with its type */
-#define QRXC_ERR_STATE      (-1) /* no open stream (the same value as QRXC_ERR_ARG) */
+#define QRXC_ERR_STATE      (-1) /* no open stream, as the older calls report it: the value of
+                                    QRXC_ERR_ARG, kept because callers compare it */
 #define QRXC_ERR_RATE       (-2) /* encoding: sample rate not 8000, 12000 or 16000 */
 #define QRXC_ERR_TYPE       (-3) /* encoding: type 3 or above 6 */
 #define QRXC_ERR_HEADER     (-4) /* decoding: bad magic, rate code, type or sample rate */
 #define QRXC_ERR_DIRECTION  (-5) /* the open stream codes the other way */
 #define QRXC_ERR_BUFFER     (-6) /* a caller buffer is too small, or a size is out of range */
+#define QRXC_ERR_NOT_OPEN   (-7) /* wrong state: nothing open that the call works on (Qrmd_process_ctx) */
 
 /* Speed control flags for Qrmd_initial / Qrmd_frame. */
 #define QRMD_EFFECT_MODE 0x80 /* low 5 bits then select the voice effect */
@@ -109,7 +117,11 @@ QRXC_API int Qrxc_frame_concealed(int type, const unsigned char *frame);
 
 /* ---- process-wide default context ---- */
 
-/* Selects the header form of later encodings: 0 short (4 bytes), 1..3 long. */
+/* Not a version query (that is Qrxc_version_string): selects the header
+ * form that later encoding opens on the default context write. v & 3 is
+ * the form: 0 the short 4-byte header, 1..3 the long 16-byte header with
+ * version byte 0x40, 0x80 or 0xC0; the other bits are ignored. At load the
+ * form is 1. Decoding reads either form whatever this setting. */
 QRXC_API void Qrxc_version(int v);
 /* Opens a stream, replacing any open one, and resets the coder it uses.
  * direction 1 encodes: hdr receives the header, the result is its length
@@ -120,9 +132,10 @@ QRXC_API void Qrxc_version(int v);
  * Encoding judges the whole int rate and type (73536 is not 8000), though
  * the header record keeps their low 16 bits. */
 QRXC_API int Qrxc_initial(int direction, int sample_rate, int type, G_header *out, unsigned char *hdr);
-/* Codes one frame: encoding reads pcm_frame samples and writes frame_bytes
- * bytes; decoding the reverse. 0 on success, -1 with no open stream or a
- * null pointer. */
+/* Codes one frame of the open stream: encoding reads pcm_frame samples
+ * from pcm and writes frame_bytes bytes to data; decoding the reverse. The
+ * input buffer is not modified. 0 on success, QRXC_ERR_ARG (-1) with no open
+ * stream or a null pointer. */
 QRXC_API int Qrxc_frame(short *pcm, unsigned char *data);
 
 /* Playback speed control on decoded frames of the open stream. Qrmd_initial
@@ -142,10 +155,15 @@ QRXC_API int Qrmd_last_count(void);
 
 typedef struct Qrxc_context Qrxc_context;
 
-/* A fresh context in the state of a freshly loaded library; NULL when out of memory. */
+/* A fresh context in the state of a freshly loaded library (no open
+ * stream, long headers, no speed control); NULL when out of memory. Any
+ * thread may create or destroy contexts. */
 QRXC_API Qrxc_context *Qrxc_create(void);
+/* Frees ctx and everything it holds; NULL is ignored. */
 QRXC_API void Qrxc_destroy(Qrxc_context *ctx);
 
+/* The calls above on a caller-owned context, with the same arguments and
+ * results; a NULL ctx fails with QRXC_ERR_ARG (-1) or is ignored. */
 QRXC_API void Qrxc_version_ctx(Qrxc_context *ctx, int v);
 QRXC_API int Qrxc_initial_ctx(Qrxc_context *ctx, int direction, int sample_rate, int type,
                               G_header *out, unsigned char *hdr);
@@ -195,6 +213,108 @@ QRXC_API long long Qrxc_encode_buffer(Qrxc_context *ctx, int sample_rate, int ty
  * silences it again. A NULL ctx is ignored. */
 typedef void (*Qrxc_diagnostic_fn)(void *user, const char *text);
 QRXC_API void Qrxc_set_diagnostics(Qrxc_context *ctx, Qrxc_diagnostic_fn fn, void *user);
+
+/* ---- stream facts and set-up without a header ----
+ *
+ * The facts a front end needs about streams and the speed control, so that
+ * none has to copy them, and the set-up calls for streams that arrive
+ * without a QRX header or PCM that comes from no stream. */
+
+/* Stream types, as a header names them; 3 names nothing. Qrxc_type_info
+ * describes each. */
+#define QRXC_TYPE_G723_RESAMPLED 0 /* G.723.1 5.3 kbit/s behind a 4:3 rate converter, 320-sample frames */
+#define QRXC_TYPE_G723_53        1 /* G.723.1 5.3 kbit/s */
+#define QRXC_TYPE_G723_63        2 /* G.723.1 6.3 kbit/s */
+#define QRXC_TYPE_ADPCM_3        4 /* ADPCM, 3 bits per sample */
+#define QRXC_TYPE_ADPCM_4        5
+#define QRXC_TYPE_ADPCM_5        6
+#define QRXC_TYPE_LAST           QRXC_TYPE_ADPCM_5
+
+/* The G.723.1 coder's own frame: 240 samples, 30 ms at 8000 Hz, the rate
+ * standard G.723.1 streams play at. */
+#define QRXC_G723_PCM_FRAME   240
+#define QRXC_G723_SAMPLE_RATE 8000
+
+/* Header lengths: the short form (magic, then type and rate code in one
+ * byte) and the long form, G_header byte for byte. */
+#define QRXC_HEADER_SHORT 4
+#define QRXC_HEADER_LONG  16
+#define QRXC_HEADER_MAX   QRXC_HEADER_LONG
+
+/* Speed levels (flags without QRMD_EFFECT_MODE): 0 plays twice as fast,
+ * QRMD_NORMAL_LEVEL at normal speed, QRMD_SPEED_LEVELS - 1 at half speed. */
+#define QRMD_SPEED_LEVELS 13
+#define QRMD_NORMAL_LEVEL 4
+#define QRMD_LEVEL_MASK   0x0F
+/* Effect codes (flags with QRMD_EFFECT_MODE): a pitch setting in bits 2-4
+ * (QRMD_PITCH(1..3) lower, QRMD_PITCH(4..7) higher), ORed with at most one
+ * of vibrato and the two echoes (160 and 504 samples later). */
+#define QRMD_EFFECT_MASK    0x1F
+#define QRMD_PITCH(setting) (((setting) & 7) << 2)
+#define QRMD_PITCH_SETTINGS 8
+#define QRMD_VIBRATO        0x01
+#define QRMD_ECHO_SHORT     0x02
+#define QRMD_ECHO_LONG      0x03
+
+/* Reads the QRX header at the start of bytes (len bytes available) without
+ * a context, exactly as a decoding open would.
+ *   bytes, len  the stream's first bytes: 4 suffice for a short header, a
+ *               long one needs all 16.
+ *   out         receives the header record: type, sample_rate, pcm_frame,
+ *               frame_bytes, the version byte (1 for a short header) and
+ *               header_size as the long form stores it.
+ * Returns the header length (QRXC_HEADER_SHORT or QRXC_HEADER_LONG), the
+ * offset of the first frame. Errors, with out unspecified:
+ * QRXC_ERR_ARG (bytes or out NULL), QRXC_ERR_BUFFER (len shorter than the
+ * header: fewer than 4 bytes, or a long header cut short), QRXC_ERR_HEADER
+ * (not a QRX header, or one whose frame sizes contradict its type).
+ * Thread-safe. */
+QRXC_API int Qrxc_parse_header(const unsigned char *bytes, size_t len, G_header *out);
+
+/* Writes the header an encoding stream starts with, without a context:
+ * the bytes Qrxc_initial_ctx writes after Qrxc_version_ctx(ctx, form).
+ *   sample_rate, type  as for Qrxc_initial (8000/12000/16000; 0..2, 4..6)
+ *   form         0 the short header, 1..3 the long one (only form & 3 counts)
+ *   hdr          receives the header: room for QRXC_HEADER_MAX bytes
+ *   out          receives the header record (may be NULL)
+ * Returns the bytes written (QRXC_HEADER_SHORT or QRXC_HEADER_LONG), or
+ * QRXC_ERR_ARG (hdr NULL), QRXC_ERR_RATE, QRXC_ERR_TYPE with nothing
+ * written. Thread-safe. */
+QRXC_API int Qrxc_write_header(int sample_rate, int type, int form, unsigned char *hdr, G_header *out);
+
+/* Opens a decoding stream of the given type on ctx, as if a long header of
+ * that type and sample rate had been read (streams that carry their frames
+ * without a QRX header: standard G.723.1 files, RTP). The decoder is reset
+ * and the speed control restarts, as for Qrxc_initial_ctx.
+ *   type         0, 1, 2, 4, 5 or 6
+ *   sample_rate  8000, 12000 or 16000: the label out and a WAV carry
+ *   out          receives the header record (may be NULL)
+ * Returns QRXC_OK, or QRXC_ERR_ARG (ctx NULL), QRXC_ERR_TYPE,
+ * QRXC_ERR_RATE; on failure ctx is unchanged.
+ * One thread per context at a time. */
+QRXC_API int Qrxc_open_decoding_ctx(Qrxc_context *ctx, int type, int sample_rate, G_header *out);
+
+/* Sets ctx up for the speed control alone, on frames of pcm_frame samples
+ * (any stream type's frame length: 240 or 320), and runs Qrmd_initial_ctx
+ * with flags. Any stream open on ctx is closed, so the context codes
+ * nothing until the next open; opening a stream later makes the speed
+ * control follow that stream's frames again.
+ * Returns QRXC_OK, or QRXC_ERR_ARG (ctx NULL, or QRMD_EFFECT_MODE with
+ * QRMD_RESERVED in flags), QRXC_ERR_BUFFER (no stream type has frames of
+ * pcm_frame samples); on failure the context is unchanged.
+ * One thread per context at a time. */
+QRXC_API int Qrmd_open_ctx(Qrxc_context *ctx, int pcm_frame, int flags);
+
+/* One frame through the speed control, as Qrmd_frame_ctx, returning the
+ * count at once.
+ *   src  pcm_frame samples of the open stream (or of Qrmd_open_ctx)
+ *   dst  room for 2 x pcm_frame samples; may equal src
+ * Returns the samples written to dst (0 while the control fills its
+ * buffer, up to 2 x pcm_frame at the slow levels), or QRXC_ERR_ARG (NULL
+ * pointer, or QRMD_EFFECT_MODE with QRMD_RESERVED), QRXC_ERR_NOT_OPEN (no
+ * stream or speed-only set-up on ctx, or no Qrmd_initial_ctx since);
+ * a failed call writes nothing. One thread per context at a time. */
+QRXC_API int Qrmd_process_ctx(Qrxc_context *ctx, int flags, const short *src, short *dst);
 
 /* ---- standard G.723.1 bitstreams ----
  *

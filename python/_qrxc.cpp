@@ -110,13 +110,15 @@ class Decoder {
 public:
     explicit Decoder(const py::buffer &head) : ctx_(new_context()) {
         const Bytes_view in(head);
-        if (in.size < 4) fail_with(QRXC_ERR_BUFFER, "a stream starts with at least 4 header bytes");
+        if (in.size < QRXC_HEADER_SHORT)
+            fail_with(QRXC_ERR_BUFFER,
+                      "a stream starts with at least " + std::to_string(QRXC_HEADER_SHORT) + " header bytes");
         const int need = Qrxc_header_length(in.data);
         if (need < 0) fail(need, "");
         if (in.size < static_cast<std::size_t>(need))
             fail_with(QRXC_ERR_BUFFER, "this stream has a " + std::to_string(need) + "-byte header; " +
                                            std::to_string(in.size) + " bytes given");
-        unsigned char hdr[16] = {};
+        unsigned char hdr[QRXC_HEADER_MAX] = {};
         std::memcpy(hdr, in.data, static_cast<std::size_t>(need));
         header_length_ = Qrxc_initial_ctx(ctx_.get(), QRXC_DECODE, 0, 0, &header_, hdr);
         if (header_length_ < 0) fail(header_length_, "");
@@ -171,7 +173,7 @@ class Encoder {
 public:
     Encoder(int type, int sample_rate, bool long_header) : ctx_(new_context()) {
         Qrxc_version_ctx(ctx_.get(), long_header ? 1 : 0);
-        unsigned char hdr[16];
+        unsigned char hdr[QRXC_HEADER_MAX];
         const int n = Qrxc_initial_ctx(ctx_.get(), QRXC_ENCODE, sample_rate, type, &header_, hdr);
         if (n < 0) fail(n, "type " + std::to_string(type) + " at " + std::to_string(sample_rate) + " Hz");
         header_bytes_.assign(reinterpret_cast<const char *>(hdr), static_cast<std::size_t>(n));
@@ -337,26 +339,14 @@ py::array_t<std::int16_t> decode_g723(const py::buffer &stream) {
     return out;
 }
 
-// Some stream type whose frames hold frame samples, to give the speed control its frame length.
-int type_with_frame(int frame) {
-    for (int type = 0; type < 16; ++type) {
-        Qrxc_type_desc d{};
-        if (Qrxc_type_info(type, &d) == 0 && d.pcm_frame == frame) return type;
-    }
-    throw py::value_error("no stream type has frames of " + std::to_string(frame) + " samples");
-}
-
 // The speed control over whole PCM. The last partial frame is completed
 // with silence, and two silent frames bring out what the control holds back,
 // as qrx speed does.
 py::array_t<std::int16_t> speed(const Pcm_array &samples, int flags, int frame) {
-    const int type = type_with_frame(frame);
     Context ctx = new_context();
-    G_header h{};
-    unsigned char hdr[16];
-    const int hl = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, 8000, type, &h, hdr);
-    if (hl < 0) fail(hl, "");
-    const int rc = Qrmd_initial_ctx(ctx.get(), flags);
+    const int rc = Qrmd_open_ctx(ctx.get(), frame, flags);
+    if (rc == QRXC_ERR_BUFFER)
+        throw py::value_error("no stream type has frames of " + std::to_string(frame) + " samples");
     if (rc < 0) fail(rc, "speed flags " + std::to_string(flags));
     // The control's diagnostics are collected without the GIL and become warnings after.
     std::vector<std::string> notes;
@@ -369,7 +359,7 @@ py::array_t<std::int16_t> speed(const Pcm_array &samples, int flags, int frame) 
         },
         &notes);
     std::vector<short> out;
-    bool ok = true;
+    int status = QRXC_OK;
     {
         const py::gil_scoped_release nogil;
         const auto pf = static_cast<std::size_t>(frame);
@@ -379,20 +369,19 @@ py::array_t<std::int16_t> speed(const Pcm_array &samples, int flags, int frame) 
         short in[QRXC_MAX_PCM_FRAME];
         short res[2 * QRXC_MAX_PCM_FRAME];
         const std::size_t frames = (n + pf - 1) / pf + 2;
-        for (std::size_t f = 0; f < frames && ok; ++f) {
+        for (std::size_t f = 0; f < frames && status >= 0; ++f) {
             const std::size_t pos = f * pf;
             const std::size_t take = pos < n ? std::min(pf, n - pos) : 0;
             std::copy(src + pos, src + pos + take, in);
             std::fill(in + take, in + pf, short{0});
-            ok = Qrmd_frame_ctx(ctx.get(), flags, in, res) == 0;
-            const int got = Qrmd_last_count_ctx(ctx.get());
-            if (ok && got > 0) out.insert(out.end(), res, res + got);
+            status = Qrmd_process_ctx(ctx.get(), flags, in, res);
+            if (status > 0) out.insert(out.end(), res, res + status);
         }
     }
     for (const std::string &note : notes)
         if (PyErr_WarnEx(PyExc_RuntimeWarning, ("speed control: " + note).c_str(), 1) < 0)
             throw py::error_already_set();
-    if (!ok) fail(-1, "the speed control refused a frame");
+    if (status < 0) fail(status, "the speed control refused a frame");
     auto arr = pcm_array(out.size());
     std::copy(out.begin(), out.end(), arr.mutable_data());
     return arr;
@@ -414,6 +403,12 @@ PYBIND11_MODULE(_qrxc, m) {
         }
     });
 
+    m.attr("HEADER_SHORT") = QRXC_HEADER_SHORT;
+    m.attr("HEADER_LONG") = QRXC_HEADER_LONG;
+    m.attr("SPEED_LEVELS") = QRMD_SPEED_LEVELS;
+    m.attr("NORMAL_LEVEL") = QRMD_NORMAL_LEVEL;
+    m.attr("EFFECT_MODE") = QRMD_EFFECT_MODE;
+    m.attr("EFFECT_MASK") = QRMD_EFFECT_MASK;
     m.def("library_version", [] { return std::string(Qrxc_version_string()); });
     m.def("strerror", [](int code) { return std::string(Qrxc_strerror(code)); });
     m.def("type_info", &type_dict, py::arg("type"));

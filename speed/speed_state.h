@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "qrxc.h"
+
 namespace qrxc {
 
 inline constexpr int INIT_SIZE = 240;  // samples held after a reset: the delay at normal speed
@@ -15,8 +17,8 @@ inline constexpr int BUFFERLEN = 360;  // the carried-over samples the design ne
 // Room actually kept: one more period than the design needs, so that a
 // fraction carried one sample too far never costs a sample of speech.
 inline constexpr int BUFFER_CAPACITY = BUFFERLEN + PITCH_MAX;
-inline constexpr int SPEED_LEVELS = 13;
-inline constexpr int NORMAL_LEVEL = 4;
+inline constexpr int SPEED_LEVELS = QRMD_SPEED_LEVELS;
+inline constexpr int NORMAL_LEVEL = QRMD_NORMAL_LEVEL;
 
 // Where the speed control's diagnostic texts go; fn NULL drops them.
 struct Diagnostic_sink {

@@ -84,15 +84,15 @@ TEST(ApiInfo, VersionAndErrorTexts) {
                                                       std::to_string(QRXC_VERSION_PATCH));
     const std::string unknown = Qrxc_strerror(INT_MIN);
     std::vector<std::string> seen;
-    for (int code :
-         {QRXC_OK, QRXC_ERR_ARG, QRXC_ERR_RATE, QRXC_ERR_TYPE, QRXC_ERR_HEADER, QRXC_ERR_DIRECTION, QRXC_ERR_BUFFER}) {
+    for (int code : {QRXC_OK, QRXC_ERR_ARG, QRXC_ERR_RATE, QRXC_ERR_TYPE, QRXC_ERR_HEADER, QRXC_ERR_DIRECTION,
+                     QRXC_ERR_BUFFER, QRXC_ERR_NOT_OPEN}) {
         const std::string text = Qrxc_strerror(code);
         EXPECT_NE(text, unknown) << code;
         EXPECT_EQ(std::count(seen.begin(), seen.end(), text), 0) << code;
         seen.push_back(text);
     }
     EXPECT_EQ(std::string(Qrxc_strerror(QRXC_ERR_STATE)), Qrxc_strerror(QRXC_ERR_ARG));
-    for (int code : {-7, 4, 16, INT_MAX}) EXPECT_EQ(Qrxc_strerror(code), unknown) << code;
+    for (int code : {-8, 4, 16, INT_MAX}) EXPECT_EQ(Qrxc_strerror(code), unknown) << code;
 }
 
 TEST(ApiQueries, HeaderLength) {
@@ -115,6 +115,116 @@ TEST(ApiQueries, HeaderLength) {
     };
     for (const Case &c : cases) EXPECT_EQ(Qrxc_header_length(c.b), c.result) << std::hex << int(c.b[3]);
     EXPECT_EQ(Qrxc_header_length(nullptr), QRXC_ERR_ARG);
+}
+
+TEST(ApiQueries, ParseHeaderReadsWhatADecodingOpenReads) {
+    const Bytes long_hdr = qrxc::test::long_header(12000, 2, 240, 24);
+    Bytes odd_sizes = qrxc::test::long_header(8000, 1, 320, 20);
+    struct Case {
+        Bytes bytes;
+        std::size_t len;
+        int result;
+    };
+    const Case cases[] = {
+        {long_hdr, 16, 16},
+        {long_hdr, 15, QRXC_ERR_BUFFER},
+        {{'Q', 'R', 'X', 0x15}, 4, 4},
+        {{'Q', 'R', 'X', 0x15}, 3, QRXC_ERR_BUFFER},
+        {{'Q', 'R', 'X', 0x35}, 4, QRXC_ERR_HEADER},
+        {{'R', 'I', 'F', 'F'}, 4, QRXC_ERR_HEADER},
+        {odd_sizes, 16, QRXC_ERR_HEADER},  // a decoding open calls this QRXC_ERR_ARG
+    };
+    for (const Case &c : cases) {
+        G_header parsed{}, opened{};
+        EXPECT_EQ(Qrxc_parse_header(c.bytes.data(), c.len, &parsed), c.result) << c.len;
+        if (c.result < 0) continue;
+        unsigned char hdr[16] = {};
+        std::memcpy(hdr, c.bytes.data(), c.len);
+        Ctx ctx = fresh();
+        ASSERT_EQ(Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &opened, hdr), c.result);
+        EXPECT_EQ(std::memcmp(&parsed, &opened, sizeof parsed), 0);
+    }
+    G_header h{};
+    EXPECT_EQ(Qrxc_parse_header(nullptr, 16, &h), QRXC_ERR_ARG);
+    EXPECT_EQ(Qrxc_parse_header(long_hdr.data(), 16, nullptr), QRXC_ERR_ARG);
+}
+
+TEST(ApiQueries, WriteHeaderWritesWhatAnEncodingOpenWrites) {
+    for (int form : {0, 1, 2, 3, 5})
+        for (int rate : {8000, 12000, 16000, 11025})
+            for (int type : {0, 2, 3, 6, 7}) {
+                Ctx ctx = fresh();
+                Qrxc_version_ctx(ctx.get(), form);
+                G_header opened{}, written{};
+                unsigned char a[16] = {}, b[16] = {};
+                const int want = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, rate, type, &opened, a);
+                ASSERT_EQ(Qrxc_write_header(rate, type, form, b, &written), want) << form << " " << rate << " " << type;
+                EXPECT_EQ(std::memcmp(a, b, sizeof a), 0);
+                if (want > 0) {
+                    EXPECT_EQ(std::memcmp(&opened, &written, sizeof opened), 0);
+                }
+            }
+    EXPECT_EQ(Qrxc_write_header(8000, 1, 1, nullptr, nullptr), QRXC_ERR_ARG);
+}
+
+TEST(ApiSetup, DecodingWithoutAHeaderMatchesAHeaderOpen) {
+    const Bytes frames = qrxc::test::noise_bytes(3 * QRXC_MAX_FRAME_BYTES, 9);
+    for (int type : TYPES) {
+        Qrxc_type_desc d{};
+        ASSERT_EQ(Qrxc_type_info(type, &d), 0);
+        Bytes stream = qrxc::test::long_header(16000, static_cast<unsigned>(type), static_cast<unsigned>(d.pcm_frame),
+                                               static_cast<unsigned>(d.frame_bytes));
+        stream.insert(stream.end(), frames.begin(), frames.begin() + 3 * d.frame_bytes);
+        Ctx ctx = fresh();
+        G_header h{};
+        ASSERT_EQ(Qrxc_open_decoding_ctx(ctx.get(), type, 16000, &h), QRXC_OK) << type;
+        EXPECT_EQ(h.type, type);
+        EXPECT_EQ(h.sample_rate, 16000);
+        EXPECT_EQ(h.pcm_frame, d.pcm_frame);
+        EXPECT_EQ(h.frame_bytes, d.frame_bytes);
+        std::vector<short> pcm(3 * static_cast<std::size_t>(d.pcm_frame));
+        for (int f = 0; f < 3; ++f)
+            ASSERT_EQ(Qrxc_decode_frame(ctx.get(), frames.data() + f * d.frame_bytes, pcm.data() + f * d.pcm_frame), 0);
+        EXPECT_EQ(pcm, decode_by_frames(stream)) << type;
+    }
+    Ctx ctx = fresh();
+    EXPECT_EQ(Qrxc_open_decoding_ctx(ctx.get(), 3, 8000, nullptr), QRXC_ERR_TYPE);
+    EXPECT_EQ(Qrxc_open_decoding_ctx(ctx.get(), 1, 11025, nullptr), QRXC_ERR_RATE);
+    EXPECT_EQ(Qrxc_open_decoding_ctx(nullptr, 1, 8000, nullptr), QRXC_ERR_ARG);
+    short pcm[QRXC_MAX_PCM_FRAME];
+    EXPECT_EQ(Qrxc_decode_frame(ctx.get(), frames.data(), pcm), QRXC_ERR_STATE);  // the failures opened nothing
+}
+
+TEST(ApiSetup, SpeedControlWithoutAStreamMatchesOneOnAStream) {
+    const std::vector<short> &pcm = speech();
+    for (const auto &[frame, type] : {std::pair{240, 5}, std::pair{320, 0}}) {
+        for (int flags :
+             {0, QRMD_NORMAL_LEVEL, QRMD_SPEED_LEVELS - 1, QRMD_EFFECT_MODE | QRMD_PITCH(5) | QRMD_ECHO_LONG}) {
+            Ctx alone = fresh(), on_stream = fresh();
+            ASSERT_EQ(Qrmd_open_ctx(alone.get(), frame, flags), QRXC_OK);
+            G_header h{};
+            unsigned char hdr[16];
+            ASSERT_GT(Qrxc_initial_ctx(on_stream.get(), QRXC_ENCODE, 8000, type, &h, hdr), 0);
+            ASSERT_EQ(Qrmd_initial_ctx(on_stream.get(), flags), 0);
+            short a[2 * QRXC_MAX_PCM_FRAME], b[2 * QRXC_MAX_PCM_FRAME];
+            for (std::size_t at = 0; at + static_cast<std::size_t>(frame) <= pcm.size(); at += frame) {
+                const int n = Qrmd_process_ctx(alone.get(), flags, &pcm[at], a);
+                ASSERT_EQ(Qrmd_frame_ctx(on_stream.get(), flags, &pcm[at], b), 0);
+                ASSERT_EQ(n, Qrmd_last_count_ctx(on_stream.get()));
+                ASSERT_EQ(std::memcmp(a, b, static_cast<std::size_t>(n) * sizeof(short)), 0) << frame << " " << flags;
+            }
+        }
+    }
+    Ctx ctx = fresh();
+    short buf[2 * QRXC_MAX_PCM_FRAME] = {};
+    EXPECT_EQ(Qrmd_process_ctx(ctx.get(), 0, buf, buf), QRXC_ERR_NOT_OPEN);
+    EXPECT_EQ(Qrmd_open_ctx(ctx.get(), 160, 0), QRXC_ERR_BUFFER);
+    EXPECT_EQ(Qrmd_open_ctx(ctx.get(), 240, QRMD_EFFECT_MODE | QRMD_RESERVED), QRXC_ERR_ARG);
+    EXPECT_EQ(Qrmd_open_ctx(nullptr, 240, 0), QRXC_ERR_ARG);
+    ASSERT_EQ(Qrmd_open_ctx(ctx.get(), 240, 0), QRXC_OK);
+    EXPECT_EQ(Qrmd_process_ctx(ctx.get(), QRMD_EFFECT_MODE | QRMD_RESERVED, buf, buf), QRXC_ERR_ARG);
+    unsigned char data[QRXC_MAX_FRAME_BYTES];
+    EXPECT_EQ(Qrxc_encode_frame(ctx.get(), buf, data), QRXC_ERR_STATE);  // the speed control alone codes nothing
 }
 
 TEST(ApiQueries, TypeInfoForEveryType) {

@@ -252,4 +252,24 @@ TEST(Cli, ALinkedOutputIsWrittenThroughAndStaysALink) {
     EXPECT_EQ(dir.entries().size(), 4u);
 }
 
+TEST(Cli, DevStdoutRedirectedToAFileWorksForEverySubcommand) {
+    qrxc::test::Scratch_dir dir;
+    qrxc::test::write_bytes(dir.file("m.QRX"), qrxc::test::noise_stream(2, 4));  // 6.3 kbit/s: export and import apply
+    ASSERT_EQ(run_qrx("decode -q " + q(dir.file("m.QRX")) + " -o " + q(dir.file("m.wav"))).status, 0);
+    ASSERT_EQ(run_qrx("export -q " + q(dir.file("m.QRX")) + " -o " + q(dir.file("m.g723"))).status, 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {"decode " + q(dir.file("m.QRX")), ".wav"},           {"speed " + q(dir.file("m.QRX")) + " --level 8", ".wav"},
+        {"encode " + q(dir.file("m.wav")) + " -t 1", ".QRX"}, {"export " + q(dir.file("m.QRX")), ".g723"},
+        {"import " + q(dir.file("m.g723")), ".QRX"},
+    };
+    for (const auto &[args, ext] : cases) {
+        const std::string named = dir.file("named" + ext), redirected = dir.file("redirected.out");
+        std::filesystem::remove(named);
+        qrxc::test::write_bytes(redirected, {9, 9, 9});  // the shell truncates it
+        ASSERT_EQ(run_qrx(args + " -q -o " + q(named)).status, 0) << args;
+        EXPECT_EQ(run_qrx(args + " -q -o /dev/stdout > " + q(redirected)).status, 0) << args;
+        EXPECT_EQ(qrxc::test::read_bytes(redirected), qrxc::test::read_bytes(named)) << args;
+    }
+}
+
 #endif  // QRX_CLI

@@ -1,6 +1,6 @@
 // The page: the list of recordings, the player, saving and encoding. The
 // coding itself runs in worker.js; the page keeps the decoded PCM.
-import { createQrxc, wavFromPcm, effectFlags, NORMAL_LEVEL, SPEED_LEVELS } from './qrxc.mjs';
+import { createQrxc, wavFromPcm, effectFlags, NORMAL_LEVEL, SPEED_LEVELS, QRMD_EFFECT_MODE } from './qrxc.mjs';
 import { Player } from './player.mjs';
 import { zipStored } from './zip.mjs';
 import { readWav } from './wav.mjs';
@@ -304,7 +304,7 @@ function currentFlags() {
   return effectFlags({ pitch, vibrato: extra === 'vibrato', echo: extra === 'vibrato' ? '' : extra });
 }
 function updateSpeed() {
-  const effects = currentFlags() >= 0x80;
+  const effects = currentFlags() >= QRMD_EFFECT_MODE;
   const text = effects ? `${speedText(NORMAL_LEVEL)} (effects on)` : speedText(level());
   $('speed-value').textContent = text;
   $('speed').setAttribute('aria-valuetext', text);

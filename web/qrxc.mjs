@@ -23,12 +23,15 @@ const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 
   253, 15, 11]);
 export const simdSupported = typeof WebAssembly === 'object' && WebAssembly.validate(SIMD_PROBE);
 
-export const QRMD_EFFECT_MODE = 0x80;
+// The library's facts that are needed before an instance exists (flags
+// for the speed control, codes for errors thrown here). createQrxc checks
+// them against the library it loads, in the order qw_facts gives them.
 export const SPEED_LEVELS = 13;
 export const NORMAL_LEVEL = 4;
-
-// Result codes, as qrxc.h has them.
+export const QRMD_EFFECT_MODE = 0x80;
+const EFFECT_MASK = 0x1F;
 const ERR_ARG = -1, ERR_HEADER = -4, ERR_BUFFER = -6;
+const FACTS = [SPEED_LEVELS, NORMAL_LEVEL, QRMD_EFFECT_MODE, EFFECT_MASK, ERR_ARG, ERR_HEADER, ERR_BUFFER];
 
 export class QrxcError extends Error {
   constructor(message, code) {
@@ -40,7 +43,7 @@ export class QrxcError extends Error {
 
 const WAV_HEADER_BYTES = 46;
 // Header bytes after the RIFF size field: "WAVE", the fmt chunk, the data chunk head.
-const RIFF_OVERHEAD = 38;
+const RIFF_OVERHEAD = WAV_HEADER_BYTES - 8;
 const WAV_MAX_DATA_BYTES = 0xFFFFFFFF - RIFF_OVERHEAD;
 // Frames decoded per call, so that progress can be told and the module's
 // memory holds only a slice of the PCM.
@@ -123,6 +126,12 @@ export async function createQrxc(moduleOptions = {}) {
     if (ctx === 0) throw new QrxcError('out of memory', ERR_BUFFER);
     return ctx;
   };
+  const facts = withMemory([4 * FACTS.length], (out) => {
+    const n = m._qw_facts(out);
+    return Array.from(new Int32Array(m.HEAPU8.buffer, out, n));
+  });
+  if (facts.length !== FACTS.length || facts.some((v, i) => v !== FACTS[i]))
+    throw new Error(`qrxc.mjs does not match the library it loaded (${facts} against ${FACTS})`);
   let ctx = newContext();
   const live = () => {
     if (ctx === 0) throw new QrxcError('this instance has been disposed', ERR_ARG);

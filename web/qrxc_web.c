@@ -30,7 +30,22 @@ KEEP const char *qw_type_info(int type, int *out) {
  * negative result code when it does not start with one. */
 KEEP int qw_header_length(const unsigned char *head, size_t len) {
     if (head == NULL) return QRXC_ERR_ARG;
-    return len < 4 ? QRXC_ERR_HEADER : Qrxc_header_length(head);
+    return len < QRXC_HEADER_SHORT ? QRXC_ERR_HEADER : Qrxc_header_length(head);
+}
+
+/* The library's facts that web/qrxc.mjs exports, in the order it reads them. */
+enum { FACT_SPEED_LEVELS, FACT_NORMAL_LEVEL, FACT_EFFECT_MODE, FACT_EFFECT_MASK, FACT_ERR_ARG, FACT_ERR_HEADER,
+       FACT_ERR_BUFFER, FACTS };
+KEEP int qw_facts(int *out) {
+    if (out == NULL) return QRXC_ERR_ARG;
+    out[FACT_SPEED_LEVELS] = QRMD_SPEED_LEVELS;
+    out[FACT_NORMAL_LEVEL] = QRMD_NORMAL_LEVEL;
+    out[FACT_EFFECT_MODE] = QRMD_EFFECT_MODE;
+    out[FACT_EFFECT_MASK] = QRMD_EFFECT_MASK;
+    out[FACT_ERR_ARG] = QRXC_ERR_ARG;
+    out[FACT_ERR_HEADER] = QRXC_ERR_HEADER;
+    out[FACT_ERR_BUFFER] = QRXC_ERR_BUFFER;
+    return FACTS;
 }
 
 /* Fields of the header record, in the order web/qrxc.mjs reads them. */
@@ -43,7 +58,7 @@ KEEP int qw_decode_open(Qrxc_context *ctx, const unsigned char *head, size_t len
     const int header_len = qw_header_length(head, len);
     if (header_len < 0) return header_len;
     if (len < (size_t)header_len) return QRXC_ERR_HEADER;
-    unsigned char hdr[16] = {0};
+    unsigned char hdr[QRXC_HEADER_MAX] = {0};
     memcpy(hdr, head, (size_t)header_len);
     G_header h;
     const int rc = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
@@ -163,24 +178,14 @@ KEEP int qw_decode_standard(Qrxc_context *ctx, const unsigned char *in, size_t l
     return written > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)written;
 }
 
-/* Prepares the context for the speed control on frames of frame_length
- * samples: it opens an encoding stream of a type with that frame length,
- * which is all the speed control asks of a stream. */
+/* Sets the context up for the speed control alone on frames of
+ * frame_length samples. */
 KEEP int qw_speed_open(Qrxc_context *ctx, int frame_length, int flags) {
-    Qrxc_type_desc d;
-    int type = 0;
-    while (Qrxc_type_info(type, &d) != 0 || d.pcm_frame != frame_length)
-        if (++type > 0xFF) return QRXC_ERR_BUFFER;
-    G_header h;
-    unsigned char hdr[16];
-    const int rc = Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, type, &h, hdr);
-    if (rc < 0) return rc;
-    return Qrmd_initial_ctx(ctx, flags);
+    return Qrmd_open_ctx(ctx, frame_length, flags);
 }
 
 /* One frame through the speed control: samples written to dst (room for
  * two frames), or a negative result code. */
 KEEP int qw_speed_frame(Qrxc_context *ctx, int flags, const short *src, short *dst) {
-    const int rc = Qrmd_frame_ctx(ctx, flags, src, dst);
-    return rc < 0 ? rc : Qrmd_last_count_ctx(ctx);
+    return Qrmd_process_ctx(ctx, flags, src, dst);
 }

@@ -9,11 +9,7 @@ namespace {
 constexpr int BATCH_FRAMES = 32;
 
 bool open_decoding(Qrxc_context *ctx, int type) {
-    unsigned char hdr[16];
-    G_header info{};
-    Qrxc_version_ctx(ctx, 1);
-    return Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, type, &info, hdr) > 0 &&
-           Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &info, hdr) > 0;
+    return Qrxc_open_decoding_ctx(ctx, type, QRXC_G723_SAMPLE_RATE, nullptr) == QRXC_OK;
 }
 
 }  // namespace

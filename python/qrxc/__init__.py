@@ -209,8 +209,9 @@ class Encoder:
         return self._enc.pending
 
 
-_EFFECT_MODE = 0x80
-_SPEED_LEVELS = 13
+_EFFECT_MODE = _qrxc.EFFECT_MODE
+_EFFECT_MASK = _qrxc.EFFECT_MASK
+_SPEED_LEVELS = _qrxc.SPEED_LEVELS
 
 
 def speed(pcm: npt.ArrayLike, level: Optional[int] = None, effect: Optional[int] = None, frame: int = 240) -> Pcm:
@@ -234,8 +235,8 @@ def speed(pcm: npt.ArrayLike, level: Optional[int] = None, effect: Optional[int]
         flags = level
     else:
         assert effect is not None
-        if not 0 <= effect <= 31:
-            raise ValueError(f"effect must be a code 0..31, not {effect}")
+        if not 0 <= effect <= _EFFECT_MASK:
+            raise ValueError(f"effect must be a code 0..{_EFFECT_MASK}, not {effect}")
         flags = _EFFECT_MODE | effect
     return _qrxc.speed(_pcm(pcm), flags, frame)
 
