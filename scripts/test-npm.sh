@@ -17,6 +17,11 @@ packaged=$(node -p "require('$web/package.json').version")
 (cd "$web" && npm pack --silent --pack-destination "$work") >/dev/null
 tarball="$work/qrxc-$version.tgz"
 echo "packed $(basename "$tarball") ($(stat -c %s "$tarball") bytes): $(tar tzf "$tarball" | sed 's|package/||' | paste -sd' ')"
+# Every module the package's own files load must be in it (the SIMD and the plain build alike).
+packed=$(tar tzf "$tarball" | sed 's|package/||')
+for m in $(cat "$web"/qrxc.mjs "$web"/player.mjs | grep -o "import('\./[^']*')\|from '\./[^']*'" | grep -o "\./[^']*" | sort -u); do
+  grep -qx "${m#./}" <<<"$packed" || { echo "test-npm: the package lacks ${m#./}, which it loads" >&2; exit 1; }
+done
 mkdir "$work/app"
 cd "$work/app"
 echo '{ "name": "qrxc-user", "version": "0.0.0", "private": true, "type": "module" }' > package.json
