@@ -59,6 +59,8 @@ TEST(CliTimes, EveryOutputTakesItsInputsTime) {
         {"export -q " + quoted(qrx), "rec.g723", true},
         {"import -q " + quoted(dir.file("rec.g723")) + " -o " + quoted(dir.file("back.QRX")), "back.QRX", true},
         {"decode -q " + quoted(dir.file("rec.g723")) + " -o " + quoted(dir.file("std.wav")), "std.wav", true},
+        {"export -q --pcap " + quoted(dir.file("call.pcap")) + " " + quoted(qrx), "call.pcap", true},
+        {"decode -q " + quoted(dir.file("call.pcap")) + " -o " + quoted(dir.file("call.wav")), "call.wav", true},
         {"decode -q -y --no-preserve-time " + quoted(qrx), "rec.wav", false},
         {"export -q -y --no-preserve-time " + quoted(qrx), "rec.g723", false},
     };

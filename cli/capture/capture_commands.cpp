@@ -122,8 +122,8 @@ bool exists(const std::string &path) {
 }
 
 // One stream into one output; "" or why not.
-std::string decode_one(const Rtp_stream &s, const std::string &output, bool replace, Qrxc_context *ctx,
-                       const Render_settings &settings) {
+std::string decode_one(const Rtp_stream &s, const std::string &input, const std::string &output, bool replace,
+                       Qrxc_context *ctx, const Render_settings &settings) {
     const std::string shown = shown_output(output);
     const Audio_format fmt = output_format(settings, output);
     if (!replace && !written_through(output) && exists(output)) return msg::output_exists(output);
@@ -144,6 +144,8 @@ std::string decode_one(const Rtp_stream &s, const std::string &output, bool repl
     }
     errno = 0;
     if (!out.finish()) return msg::cannot_write_output(output, errno_text());
+    // A call's recordings carry the capture's date, as every other output carries its input's.
+    file.keep_times_of(input);
     if (!file.commit(replace))
         return file.error_number() == EEXIST ? msg::output_exists(output) : shown + ": " + file.error();
     return "";
@@ -255,7 +257,7 @@ Task_result decode_capture(const Task &task, Qrxc_context *ctx, const Render_set
         if (field != std::string::npos) output.replace(field, std::string(STREAM_FIELD).size(), names[i]);
         for (const std::string &note : stream->notes())
             print_error(name + ": stream " + ssrc_text(stream->key().ssrc) + ": " + note);
-        const std::string error = decode_one(*stream, output, task.replace, ctx, s);
+        const std::string error = decode_one(*stream, task.input, output, task.replace, ctx, s);
         if (!error.empty()) {
             errors.push_back(error);
             continue;
