@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The bash completion: file names with spaces, quotes and non-ASCII letters
 # complete as one word each, however the user started typing them.
-# Usage: test_completion.sh COMPLETION_FILE
+# Every long option a command's --help lists is offered for it.
+# Usage: test_completion.sh COMPLETION_FILE QRX
 set -u
 source "$1"
+qrx=$(realpath "$2")
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
@@ -37,4 +39,13 @@ check 'sub dir' decode 'su'
 check $'a b.QRX\na b.wav' encode 'a'
 check 'sub dir' decode -O 'su'
 check $'--json\n--json-lines' info --js
+for c in decode info encode speed export import; do
+    want=$("$qrx" "$c" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
+    COMP_WORDS=(qrx "$c" --)
+    COMP_CWORD=2
+    COMPREPLY=()
+    _qrx
+    missing=$(comm -23 <(printf '%s\n' "$want") <(printf '%s\n' "${COMPREPLY[@]}" | sort -u))
+    [[ -z $missing ]] || { printf 'FAIL: qrx %s completes without %s\n' "$c" "$(echo $missing)"; fails=$((fails + 1)); }
+done
 exit $((fails > 0))
