@@ -34,7 +34,7 @@ def decode_one(source, out_dir):
     if target.exists():
         return "skipped"
     try:
-        pcm, rate, _ = qrxc.read(source)
+        pcm, rate = qrxc.read(source)
         fd, temp = tempfile.mkstemp(prefix="." + target.name + ".", suffix=".part", dir=target.parent)
         try:
             with os.fdopen(fd, "wb") as f:

@@ -255,6 +255,25 @@ py::tuple decode_stream(const py::buffer &stream) {
     return py::make_tuple(out, header_dict(h, header_length), frames, trailing);
 }
 
+// The header and length of a stream without decoding it: (header fields,
+// frames, trailing bytes, frames the decoder will conceal).
+py::tuple scan_stream(const py::buffer &stream) {
+    const Bytes_view in(stream);
+    G_header h{};
+    const int header_length = Qrxc_parse_header(in.data, in.size, &h);
+    if (header_length < 0) fail(header_length, "");
+    const std::size_t body = in.size - static_cast<std::size_t>(header_length);
+    const std::size_t frames = body / h.frame_bytes;
+    std::size_t concealed = 0;
+    {
+        const py::gil_scoped_release nogil;
+        const unsigned char *frame = in.data + header_length;
+        for (std::size_t i = 0; i < frames; ++i, frame += h.frame_bytes)
+            concealed += Qrxc_frame_concealed(h.type, frame) == 1 ? 1 : 0;
+    }
+    return py::make_tuple(header_dict(h, header_length), frames, body - frames * h.frame_bytes, concealed);
+}
+
 py::bytes encode_stream(const Pcm_array &samples, int type, int sample_rate, bool long_header) {
     const auto n = static_cast<std::size_t>(samples.size());
     const long long size = Qrxc_encoded_bytes(type, n, long_header ? 1 : 0);
@@ -277,11 +296,14 @@ py::bytes encode_stream(const Pcm_array &samples, int type, int sample_rate, boo
 // A context opened for the standard G.723.1 layout in either direction.
 Context standard_context(int direction) {
     Context ctx = new_context();
-    unsigned char hdr[16];
-    G_header h{};
-    Qrxc_version_ctx(ctx.get(), 1);
-    int r = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, 8000, 2, &h, hdr);
-    if (r > 0 && direction == QRXC_DECODE) r = Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &h, hdr);
+    int r = 0;
+    if (direction == QRXC_DECODE) {
+        r = Qrxc_open_decoding_ctx(ctx.get(), QRXC_TYPE_G723_63, QRXC_G723_SAMPLE_RATE, nullptr);
+    } else {
+        unsigned char hdr[QRXC_HEADER_MAX];
+        G_header h{};
+        r = Qrxc_initial_ctx(ctx.get(), QRXC_ENCODE, QRXC_G723_SAMPLE_RATE, QRXC_TYPE_G723_63, &h, hdr);
+    }
     if (r < 0) fail(r, "a standard G.723.1 stream");
     return ctx;
 }
@@ -413,6 +435,7 @@ PYBIND11_MODULE(_qrxc, m) {
     m.def("strerror", [](int code) { return std::string(Qrxc_strerror(code)); });
     m.def("type_info", &type_dict, py::arg("type"));
     m.def("decode_stream", &decode_stream, py::arg("stream"));
+    m.def("scan_stream", &scan_stream, py::arg("stream"));
     m.def("encode_stream", &encode_stream, py::arg("pcm"), py::arg("type"), py::arg("sample_rate"),
           py::arg("long_header"));
     m.def("encode_g723", &encode_g723, py::arg("pcm"), py::arg("rate_kind"), py::arg("vad"));

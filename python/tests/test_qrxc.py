@@ -1,4 +1,6 @@
 """The qrxc module against the reference vectors, the qrx tool and itself."""
+import io
+import json
 import os
 import subprocess
 import threading
@@ -37,7 +39,8 @@ def test_imports_the_module_under_test():
 
 @pytest.mark.parametrize("path", DECODE, ids=lambda p: p.stem)
 def test_decodes_reference_vectors_bit_exactly(path):
-    pcm, rate, info = qrxc.read(path)
+    pcm, rate = qrxc.read(path)
+    info = qrxc.info(path)
     want = pcm_of(path.with_suffix(".pcm"))
     assert pcm.dtype == np.int16
     np.testing.assert_array_equal(pcm, want)
@@ -52,8 +55,7 @@ def test_decodes_reference_vectors_bit_exactly(path):
 @pytest.mark.parametrize("path", ENCODE, ids=lambda p: p.stem)
 def test_encodes_reference_vectors_byte_for_byte(path):
     want = path.read_bytes()
-    _, _, info = qrxc.read(want)
-    assert qrxc.encode(pcm_of(path.with_suffix(".pcm")), info.type) == want
+    assert qrxc.encode(pcm_of(path.with_suffix(".pcm")), qrxc.info(want).type) == want
 
 
 @pytest.mark.parametrize("short_header", [False, True])
@@ -66,7 +68,8 @@ def test_streaming_equals_one_shot(speech, type_, short_header):
     assert enc.pending == len(speech) % enc.info.pcm_frame
     assert streamed + enc.flush() == whole and enc.pending == 0
 
-    pcm, rate, info = qrxc.read(whole + b"\x01\x02")
+    pcm, rate = qrxc.read(whole + b"\x01\x02")
+    info = qrxc.info(whole + b"\x01\x02")
     assert (rate, info.type, info.header_size, info.trailing_bytes) == (16000, type_, len(enc.header), 2)
     assert len(pcm) == -(-len(speech) // info.pcm_frame) * info.pcm_frame
     # The header with part of a frame, then pieces that split frames.
@@ -89,6 +92,8 @@ def library_text(code):
         (lambda: qrxc.read(b"QRX\x35" + bytes(40)), -4),  # rate code 3
         (lambda: qrxc.read(b"QRX\x03" + bytes(40)), -4),  # type 3
         (lambda: qrxc.Decoder(b"QRX\x40"), None),  # a long header cut short
+        (lambda: qrxc.info(b"QRX\x03" + bytes(40)), -4),
+        (lambda: qrxc.write(io.BytesIO(), [0] * 240, 11025, type=1), -2),
         (lambda: qrxc.encode([0] * 240, 3), -3),
         (lambda: qrxc.encode([0] * 240, 1, rate=11025), -2),
         (lambda: qrxc.Encoder(7), -3),
@@ -122,6 +127,72 @@ def test_library_failures_raise_its_error(call, code):
 def test_bad_arguments_are_refused(call, error):
     with pytest.raises(error):
         call()
+
+
+@pytest.mark.parametrize(
+    "call, words",
+    [
+        (lambda: qrxc.read(42), "file must be a path, bytes or a binary file object, not int"),
+        (lambda: qrxc.read(io.StringIO("QRX")), "text mode"),
+        (lambda: qrxc.Decoder("QRX\x01"), "header must be bytes-like"),
+        (lambda: qrxc.Decoder(b"QRX\x01").decode([1, 2]), "data must be bytes-like"),
+        (lambda: qrxc.decode_g723(None), "data must be bytes-like"),
+        (lambda: qrxc.encode([0] * 240, "2"), "type must be an integer, not str"),
+        (lambda: qrxc.Encoder(2, rate=8000.0), "rate must be an integer, not float"),
+        (lambda: qrxc.speed([0] * 240, level="4"), "level must be an integer"),
+        (lambda: qrxc.write(io.StringIO(), [0] * 240, 8000, type=2), "text mode"),
+        (lambda: qrxc.write(3, [0] * 240, 8000, type=2), "file must be a path or a binary file object"),
+    ],
+)
+def test_wrong_types_are_named_without_binding_internals(call, words):
+    with pytest.raises(TypeError) as caught:
+        call()
+    assert words in str(caught.value) and "incompatible function arguments" not in str(caught.value)
+
+
+def test_every_kind_of_file_reads_alike(tmp_path):
+    path = DECODE[0]
+    data = path.read_bytes()
+    want, rate = qrxc.read(data)
+    with open(path, "rb") as opened:
+        sources = [str(path), path, bytearray(data), memoryview(data), io.BytesIO(data), opened]
+        for source in sources:
+            got, got_rate = qrxc.read(source)
+            np.testing.assert_array_equal(got, want)
+            assert got_rate == rate
+    floats, _ = qrxc.read(data, dtype="float32")
+    assert floats.dtype == np.float32 and np.array_equal(floats * 32768, want)
+
+
+@pytest.mark.skipif(not QRX, reason="QRX_CLI names no qrx tool")
+def test_info_agrees_with_qrx_info():
+    listed = json.loads(subprocess.run([QRX, "info", "--json", *map(str, DECODE)], check=True, capture_output=True).stdout)
+    for path, entry in zip(DECODE, listed):
+        got = qrxc.info(io.BytesIO(path.read_bytes()))
+        assert (got.type, got.samplerate, got.frames, got.header_size, got.trailing_bytes, got.concealed_frames) == (
+            entry["type"], entry["sample_rate"], entry["frames"], entry["header_bytes"], entry["trailing_bytes"],
+            entry["concealed_frames"]), path
+        assert got.duration == pytest.approx(entry["duration"], abs=1e-3)
+    assert any(entry["concealed_frames"] > 0 for entry in listed)  # the synthetic vectors carry forbidden codes
+
+
+def test_write_equals_encode_and_leaves_nothing_on_failure(tmp_path, speech):
+    want = qrxc.encode(speech, 1, 16000)
+    target = tmp_path / "out.QRX"
+    qrxc.write(target, speech, 16000, type=1)
+    buffer = io.BytesIO()
+    qrxc.write(buffer, speech / 32768.0, 16000, type=1)  # float samples, as soundfile gives them
+    assert target.read_bytes() == want == buffer.getvalue()
+    target.write_bytes(b"kept")
+    with pytest.raises(qrxc.Error):
+        qrxc.write(target, speech, 16000, type=3)
+    assert target.read_bytes() == b"kept" and sorted(os.listdir(tmp_path)) == ["out.QRX"]
+
+
+def test_the_old_three_value_read_still_works_with_a_warning():
+    with pytest.warns(DeprecationWarning, match="returns \\(data, samplerate\\)"):
+        pcm, rate, details = qrxc.read(DECODE[0])
+    assert rate == 8000 and details == qrxc.info(DECODE[0]) and len(pcm) == details.samples
 
 
 def test_four_threads_code_at_once_with_identical_results(speech):
