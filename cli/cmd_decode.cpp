@@ -68,16 +68,15 @@ std::uint64_t decoded_size(const Input_fd &in) {
 // What is wrong with the header at the start of a regular file, worded as
 // qrx info words it; a stream that cannot be read again gets the generic fault.
 std::string header_problem(const Input_fd &in, const std::string &path) {
-    unsigned char hdr[16] = {};
+    unsigned char hdr[QRXC_HEADER_MAX] = {};
     const ssize_t got = in.sized() ? ::pread(in.get(), hdr, sizeof hdr, static_cast<off_t>(in.start())) : -1;
     if (got < 0) return msg::bad_header(path, 0);
     if (got < 4) return msg::too_short(path);
     const int len = Qrxc_header_length(hdr);
     if (len < 0) return msg::bad_header(path, len);
     if (got < len) return msg::too_short(path);
-    Context ctx;
     G_header h{};
-    const int code = ctx.get() == nullptr ? 0 : Qrxc_initial_ctx(ctx.get(), QRXC_DECODE, 0, 0, &h, hdr);
+    const int code = Qrxc_parse_header(hdr, static_cast<std::size_t>(got), &h);
     return msg::bad_header(path, code < 0 ? code : QRXC_ERR_ARG);
 }
 

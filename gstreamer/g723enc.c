@@ -44,7 +44,7 @@ static gboolean gst_g723_enc_set_format(GstAudioEncoder *enc, GstAudioInfo *info
     }
     /* The two standard rates are QRX types 1 and 2. */
     const int type = self->bitrate == 5300 ? 1 : 2;
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     const int r = Qrxc_initial_ctx(self->ctx, QRXC_ENCODE, GST_AUDIO_INFO_RATE(info), type, &self->header, hdr);
     if (r < 0) {
         GST_ELEMENT_ERROR(enc, STREAM, FORMAT, ("Cannot encode G.723.1: %s.", Qrxc_strerror(r)), (NULL));

@@ -1,5 +1,4 @@
 /* Recognises QRX streams by their header, as the library judges it. */
-#include <string.h>
 
 #include "gstqrxc.h"
 
@@ -11,14 +10,8 @@ static void qrx_type_find(GstTypeFind *tf, gpointer user_data) {
     if (len < 0) return;
     const guint8 *peeked = gst_type_find_peek(tf, 0, (guint)len);
     if (peeked == NULL) return;
-    unsigned char hdr[16];
-    memcpy(hdr, peeked, (size_t)len);
-    Qrxc_context *ctx = Qrxc_create();
-    if (ctx == NULL) return;
     G_header h;
-    const int r = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
-    Qrxc_destroy(ctx);
-    if (r < 0) return;
+    if (Qrxc_parse_header(peeked, (size_t)len, &h) < 0) return;
     /* Three magic bytes and a type and rate from small sets: likely for
      * the short form; the long form also repeats its frame sizes. */
     GstCaps *caps = gst_caps_new_simple(QRXC_GST_STREAM_CAPS, "type", G_TYPE_INT, (gint)h.type, "channels", G_TYPE_INT,

@@ -104,7 +104,7 @@ static gint parse_header(GstQrxDemux *self, const guint8 *data, gsize size, gboo
         return GST_FLOW_ERROR;
     }
     if (len > 0) {
-        unsigned char hdr[16];
+        unsigned char hdr[QRXC_HEADER_MAX];
         memcpy(hdr, data, (size_t)len);
         len = Qrxc_initial_ctx(self->ctx, QRXC_DECODE, 0, 0, &self->header, hdr);
     }

@@ -45,7 +45,7 @@ static gboolean gst_qrx_enc_set_format(GstAudioEncoder *enc, GstAudioInfo *info)
         GST_ELEMENT_ERROR(enc, RESOURCE, FAILED, ("Out of memory for the QRX encoder."), (NULL));
         return FALSE;
     }
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     Qrxc_version_ctx(self->ctx, self->short_header ? 0 : 1);
     const int len = Qrxc_initial_ctx(self->ctx, QRXC_ENCODE, GST_AUDIO_INFO_RATE(info), self->type, &self->header, hdr);
     if (len < 0) {

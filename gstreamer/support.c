@@ -4,14 +4,9 @@
 #include "gstqrxc.h"
 
 int qrxc_gst_open_decoder(Qrxc_context *ctx, int type, int sample_rate, G_header *h) {
-    /* Frames arrive without their header: let the encoder write one for the
-     * type and rate, so that the library alone judges them, then open the
-     * decoder on it. */
-    unsigned char hdr[16];
-    Qrxc_version_ctx(ctx, 1);
-    const int len = Qrxc_initial_ctx(ctx, QRXC_ENCODE, sample_rate, type, h, hdr);
-    if (len < 0) return len;
-    return Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, h, hdr);
+    /* Frames arrive without their header: the library opens the stream from
+     * the type and rate alone, and judges them itself. */
+    return Qrxc_open_decoding_ctx(ctx, type, sample_rate, h);
 }
 
 GstClockTime qrxc_gst_frame_duration(int pcm_frame, int sample_rate) {

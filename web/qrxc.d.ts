@@ -66,7 +66,7 @@ export interface Speed {
 }
 
 export interface Qrxc {
-  /** The library's version, e.g. "1.1.0". */
+  /** The library's version, e.g. "1.2.0". */
   readonly version: string;
   info(bytes: Bytes): StreamInfo;
   decode(bytes: Bytes, options?: { onProgress?: (fraction: number) => void }): Decoded;

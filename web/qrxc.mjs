@@ -11,7 +11,7 @@
 //                      -> Uint8Array, the stream `qrx encode` writes
 //   const s = new q.Speed(frameLength, flags)
 //   s.process(pcm)     -> Int16Array; s.flush() at the end; s.flags may change
-//   q.version          -> the library's version, e.g. "1.1.0"
+//   q.version          -> the library's version, e.g. "1.2.0"
 //   q.dispose()        -> frees the instance's library context
 //
 // Each instance, and each Speed, owns its own library context. Bad input

@@ -110,11 +110,10 @@ KEEP int qw_encode(Qrxc_context *ctx, int sample_rate, int type, int long_header
 
 /* Opens ctx for the standard G.723.1 layout in the given direction. */
 static int standard_open(Qrxc_context *ctx, int direction) {
-    unsigned char hdr[16];
+    if (direction == QRXC_DECODE) return Qrxc_open_decoding_ctx(ctx, QRXC_TYPE_G723_63, QRXC_G723_SAMPLE_RATE, NULL);
+    unsigned char hdr[QRXC_HEADER_MAX];
     G_header h;
-    Qrxc_version_ctx(ctx, 1);
-    int r = Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, 2, &h, hdr);
-    if (r > 0 && direction == QRXC_DECODE) r = Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);
+    const int r = Qrxc_initial_ctx(ctx, QRXC_ENCODE, QRXC_G723_SAMPLE_RATE, QRXC_TYPE_G723_63, &h, hdr);
     return r < 0 ? r : 0;
 }
 

@@ -18,7 +18,7 @@ inline constexpr const char *MENU_ABOUT = "QRXConvertor 정보(&A)...";
 inline constexpr const char *ABOUT_CAPTION = "QRXConvertor 정보";
 inline constexpr const char *ABOUT_VERSION = "QRXConvertor 버전 1.0";
 inline constexpr const char *ABOUT_OK = "확인";
-// Below the version: the codec library actually loaded, "qrxc 1.1.0".
+// Below the version: the codec library actually loaded, "qrxc 1.2.0".
 inline constexpr const char *ABOUT_LIBRARY = "qrxc %1";
 
 // Asked before CONVERT replaces a file that is already there; %1 is the output path.
