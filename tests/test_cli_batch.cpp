@@ -362,8 +362,6 @@ TEST(CliBatch, VersionAndQuiet) {
     }
 }
 
-#endif  // QRX_CLI
-
 TEST(CliBatch, OptionFaultsStopBeforeAnythingIsWritten) {
     qrxc::test::Scratch_dir dir;
     fs::create_directories(dir.file("in"));
@@ -393,3 +391,5 @@ TEST(CliBatch, OptionFaultsStopBeforeAnythingIsWritten) {
     // The escape, for a name the user insists on.
     EXPECT_EQ(run_tool("decode -q " + one + " --format flac --force-format -o " + q(dir.file("x.wav"))).status, 0);
 }
+
+#endif  // QRX_CLI
