@@ -39,6 +39,7 @@ public:
     // counted without moving on; false with error() set otherwise.
     bool count_frames(std::uint64_t &count);
 
+    const Input_fd &file() const { return in_; }
     bool sized() const { return in_.sized(); }
     std::uint64_t total() const { return in_.size(); }
     const std::string &error() const { return error_; }

@@ -47,6 +47,9 @@ class InfoJson(unittest.TestCase):
         with open(os.path.join(self.dir, "tiny.QRX"), "wb") as f:
             f.write(b"QR")
         os.mkdir(os.path.join(self.dir, "empty"))
+        subprocess.run([QRX, "export", "-q", "good.QRX", "-o", "good.g723"], cwd=self.dir, check=True)
+        with open(os.path.join(self.dir, "good.g723"), "rb") as f, open(os.path.join(self.dir, "cut.g723"), "wb") as g:
+            g.write(f.read()[:-5])
 
     def names(self, entries):
         return [base64.b64decode(e["file_bytes"]) if "file_bytes" in e else os.fsencode(e["file"]) for e in entries]
@@ -61,6 +64,14 @@ class InfoJson(unittest.TestCase):
             self.assertEqual(codes, [None, None, "bad_header", "cannot_open", "too_short", "cannot_open"], form)
             self.assertIn("\ufffd", entries[1]["file"])
             self.assertEqual(entries[0]["frames"], entries[1]["frames"])
+
+    def test_standard_streams_count_frames_as_decode_does(self):
+        status, entries = info("--json", "good.QRX", "good.g723", "cut.g723", cwd=self.dir)
+        self.assertEqual(status, 0)
+        qrx, whole, cut = entries
+        self.assertEqual((whole["format"], whole["frames"], whole["lost_frames"]), ("g723", qrx["frames"], 0))
+        self.assertEqual((cut["frames"], cut["cut_bytes"], cut["lost_frames"]), (qrx["frames"], qrx["frame_bytes"] - 5, 1))
+        self.assertEqual(sum(whole["frames_by_kind"].values()), qrx["frames"])
 
     def test_no_input_is_an_empty_array(self):
         for args, want in ((["--json", "-r", "empty"], []), (["--json-lines", "-r", "empty"], [])):
