@@ -218,7 +218,7 @@ export async function createQrxc(moduleOptions = {}) {
         const got = check(m._qw_decode_frames(live(), p + h.headerLength + done * h.frameBytes, n,
                                               h.frameBytes, h.pcmFrame, out));
         const slice = new Int16Array(m.HEAPU8.buffer, out, got).slice();
-        onSlice(slice, done * h.pcmFrame, (done + n) / h.frames);
+        onSlice?.(slice, done * h.pcmFrame, (done + n) / h.frames);
         done += n;
       }
     });
@@ -286,7 +286,7 @@ export async function createQrxc(moduleOptions = {}) {
         for (let done = 0, at = 0; done < frames;) {
           const n = Math.min(chunk, frames - done);
           at += check(m._qw_decode_standard_frames(live(), p + at, b.length - at, n, out, countsAt));
-          onSlice(new Int16Array(m.HEAPU8.buffer, out, n * 240).slice(), done * 240, (done + n) / frames);
+          onSlice?.(new Int16Array(m.HEAPU8.buffer, out, n * 240).slice(), done * 240, (done + n) / frames);
           done += n;
         }
       });

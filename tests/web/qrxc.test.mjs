@@ -203,7 +203,7 @@ test('standard streams decode as qrx decode does, frames counted alike', { skip:
       assert.equal(run.status, 0, run.stderr);
       const bytes = read(input);
       assert.deepEqual(q.wavFromPcm(q.decodeG723(bytes), 8000), read(wav), input);
-      const d = q.decodeG723InSlices(bytes, { onSlice() {} });
+      const d = q.decodeG723InSlices(bytes, {});
       const said = (re) => Number(re.exec(run.stderr)?.[1] ?? 0);
       assert.deepEqual([d.comfortNoiseFrames, d.concealedFrames, d.kinds.cut],
                        [said(/(\d+) of \d+ frames are comfort noise/), said(/concealed (\d+) of/), said(/\((\d+) cut short/)],
