@@ -14,6 +14,7 @@ cmake -S . -B build -DQRXC_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DQRXC_BUILD_BEN
   -DQRXC_BUILD_TESTS=ON -DQRXC_BUILD_GUI=ON -DQRXC_BUILD_EXAMPLES=ON -DQRXC_BUILD_GSTREAMER=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+scripts/test-readme.sh build/cli/qrx build
 scripts/test-install.sh build
 # The pip package: a wheel built offline, installed into a fresh venv, tested there.
 scripts/test-pip.sh

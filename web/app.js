@@ -1,6 +1,6 @@
 // The page: the list of recordings, the player, saving and encoding. The
 // coding itself runs in worker.js; the page keeps the decoded PCM.
-import { createQrxc, wavFromPcm, effectFlags, NORMAL_LEVEL, SPEED_LEVELS, QRMD_EFFECT_MODE } from './qrxc.mjs';
+import { createQrxc, wavFromPcm, effectFlags, isG723Name, NORMAL_LEVEL, SPEED_LEVELS, QRMD_EFFECT_MODE } from './qrxc.mjs';
 import { Player } from './player.mjs';
 import { zipStored } from './zip.mjs';
 import { readWav } from './wav.mjs';
@@ -49,8 +49,18 @@ function clock(seconds) {
   return `${h > 0 ? h + ':' : ''}${mm}:${String(r).padStart(2, '0')}`;
 }
 const speedText = (level) => `×${(8 / (level + 4)).toFixed(2)}`;
-// The converter's rule: one trailing .QRX (any case) goes, .wav is added.
-const wavName = (name) => name.replace(/\.qrx$/i, '') + '.wav';
+// The converter's rules: one trailing .QRX (any case) goes and .wav is
+// added; a standard stream's extension becomes .wav.
+const wavName = (name) => (isG723Name(name) ? name.replace(/\.[^.]*$/, '') : name.replace(/\.qrx$/i, '')) + '.wav';
+const plural = (n, what) => `${n} ${what}${n === 1 ? '' : 's'}`;
+// A standard stream's counts come once it is decoded.
+function metaText(i) {
+  if (i.format !== 'g723') return `type ${i.type} (${i.coder}) · ${clock(i.duration)} · ${plural(i.concealedFrames, 'concealed frame')}`;
+  const rates = i.rates ? ` ${i.rates.join(' and ')} kbit/s` : '';
+  const counts = i.concealedFrames === undefined ? ''
+    : ` · ${plural(i.concealedFrames, 'concealed frame')} · ${plural(i.comfortNoiseFrames, 'comfort noise frame')}`;
+  return `standard G.723.1${rates} · ${clock(i.duration)}${counts}`;
+}
 
 function download(blob, name) {
   const a = document.createElement('a');
@@ -100,11 +110,9 @@ function renderEntry(entry) {
   name.textContent = entry.name;
   li.append(name);
   if (entry.info) {
-    const i = entry.info;
     const meta = document.createElement('span');
     meta.className = 'meta';
-    meta.textContent = `type ${i.type} (${i.coder}) · ${clock(i.duration)} · ` +
-      `${i.concealedFrames} concealed frame${i.concealedFrames === 1 ? '' : 's'}`;
+    meta.textContent = metaText(entry.info);
     li.append(meta);
   }
   if (entry.error) {
@@ -169,7 +177,7 @@ async function open(file) {
     renderEntry(entry);
     return;
   }
-  request({ op: 'decode', bytes }, (msg) => {
+  request({ op: 'decode', bytes, name: file.name }, (msg) => {
     switch (msg.op) {
     case 'info':
       try {
@@ -197,6 +205,7 @@ async function open(file) {
       if (entry.error) return;
       entry.done = true;
       entry.decoded = entry.pcm.length;
+      if (msg.info) entry.info = msg.info;
       renderEntry(entry);
       updateSaveAll();
       break;
@@ -412,7 +421,7 @@ function dropTarget(el, onFiles) {
 function wire() {
   dropTarget($('drop'), openAll);
   dropTarget($('encode-drop'), (list) => list[0] && encodeFile(list[0]));
-  // A drop anywhere else opens QRX files too, instead of the browser leaving the page.
+  // A drop anywhere else opens recordings too, instead of the browser leaving the page.
   document.addEventListener('dragover', (e) => e.preventDefault());
   document.addEventListener('drop', (e) => {
     e.preventDefault();

@@ -50,6 +50,17 @@ export interface EncodeOptions {
   shortHeader?: boolean;
 }
 
+/** What the frames of a standard stream were, and what they became. */
+export interface G723Decoded {
+  sampleRate: 8000;
+  samples: number;
+  frames: number;
+  kinds: { speech63: number; speech53: number; sid: number; untransmitted: number; cut: number };
+  speechFrames: number;
+  comfortNoiseFrames: number;
+  concealedFrames: number;
+}
+
 export interface SliceHandlers {
   onStart?: (samples: number, sampleRate: number) => void;
   onSlice?: (pcm: Int16Array, offset: number, fraction: number) => void;
@@ -75,6 +86,11 @@ export interface Qrxc {
   toWav(bytes: Bytes, options?: { onProgress?: (fraction: number) => void }): Uint8Array;
   /** The stream `qrx encode` writes. */
   encode(pcm: Int16Array, options: EncodeOptions): Uint8Array;
+  /** A standard G.723.1 stream (frames back to back, 8000 Hz), as `qrx encode --output-format g723` writes. */
+  encodeG723(pcm: Int16Array, options?: { rate?: '6.3' | '5.3'; vad?: boolean }): Uint8Array;
+  /** 8000 Hz PCM, comfort noise in silences, as `qrx decode file.g723` writes. */
+  decodeG723(bytes: Bytes): Int16Array;
+  decodeG723InSlices(bytes: Bytes, handlers: SliceHandlers): G723Decoded;
   typeInfo(type: number): TypeInfo | null;
   Speed: new (frameLength: number, flags: number) => Speed;
   strerror(code: number): string;
@@ -90,5 +106,7 @@ export default createQrxc;
 export declare function wavFromPcm(pcm: Int16Array, sampleRate: number): Uint8Array;
 export declare function speedFlags(level: number): number;
 export declare function effectFlags(effect?: { pitch?: number; vibrato?: boolean; echo?: '' | 'short' | 'long' }): number;
+/** Whether `qrx decode` takes a file of this name as a standard G.723.1 stream. */
+export declare function isG723Name(name: string): boolean;
 /** Output length over input length at a speed level. */
 export declare function lengthRatio(level: number): number;

@@ -9,6 +9,11 @@
 //   q.toWav(bytes)     -> Uint8Array, the WAV file `qrx decode` writes
 //   q.encode(pcm, { type, sampleRate = 8000, shortHeader = false })
 //                      -> Uint8Array, the stream `qrx encode` writes
+//   q.encodeG723(pcm, { rate, vad }), q.decodeG723(bytes) -> standard G.723.1
+//                      streams (frames back to back, 8000 Hz)
+//   q.decodeG723InSlices(bytes, { onStart, onSlice }) -> the same, a slice at a
+//                      time, and how many frames were speech, comfort noise, lost
+//   isG723Name(name)   -> whether qrx decode takes a file of that name as one
 //   const s = new q.Speed(frameLength, flags)
 //   s.process(pcm)     -> Int16Array; s.flush() at the end; s.flags may change
 //   q.version          -> the library's version, e.g. "1.2.0"
@@ -213,7 +218,7 @@ export async function createQrxc(moduleOptions = {}) {
         const got = check(m._qw_decode_frames(live(), p + h.headerLength + done * h.frameBytes, n,
                                               h.frameBytes, h.pcmFrame, out));
         const slice = new Int16Array(m.HEAPU8.buffer, out, got).slice();
-        onSlice(slice, done * h.pcmFrame, (done + n) / h.frames);
+        onSlice?.(slice, done * h.pcmFrame, (done + n) / h.frames);
         done += n;
       }
     });
@@ -266,16 +271,38 @@ export async function createQrxc(moduleOptions = {}) {
       return m.HEAPU8.slice(out, out + n);
     });
   };
-  const decodeG723 = (bytes) => {
+  // Decodes a standard stream slice by slice, as decodeInSlices does a QRX
+  // stream. Returns the sample rate, the size and what its frames were.
+  const decodeG723InSlices = (bytes, { onStart, onSlice }) => {
     const b = asBytes(bytes);
-    return withMemory([b.length], (p) => {
+    return withMemory([b.length, 4 * 8], (p, countsAt) => {
       m.HEAPU8.set(b, p);
-      const samples = check(m._qw_standard_frames(p, b.length)) * 240;
-      return withMemory([samples * 2], (out) => {
-        const n = check(m._qw_decode_standard(live(), p, b.length, out, samples));
-        return new Int16Array(m.HEAPU8.buffer, out, n).slice();
+      const frames = check(m._qw_standard_frames(p, b.length));
+      if (onStart) onStart(frames * 240, 8000);
+      check(m._qw_decode_standard_open(live()));
+      const chunk = Math.min(DECODE_CHUNK_FRAMES, Math.max(frames, 1));
+      new Int32Array(m.HEAPU8.buffer, countsAt, 8).fill(0);
+      withMemory([chunk * 240 * 2], (out) => {
+        for (let done = 0, at = 0; done < frames;) {
+          const n = Math.min(chunk, frames - done);
+          at += check(m._qw_decode_standard_frames(live(), p + at, b.length - at, n, out, countsAt));
+          onSlice?.(new Int16Array(m.HEAPU8.buffer, out, n * 240).slice(), done * 240, (done + n) / frames);
+          done += n;
+        }
       });
+      const c = new Int32Array(m.HEAPU8.buffer, countsAt, 8);
+      return { sampleRate: 8000, samples: frames * 240, frames,
+               kinds: { speech63: c[0], speech53: c[1], sid: c[2], untransmitted: c[3], cut: c[7] },
+               speechFrames: c[4], comfortNoiseFrames: c[5], concealedFrames: c[6] };
     });
+  };
+  const decodeG723 = (bytes) => {
+    let pcm;
+    decodeG723InSlices(bytes, {
+      onStart: (samples) => { pcm = new Int16Array(samples); },
+      onSlice: (slice, offset) => pcm.set(slice, offset),
+    });
+    return pcm;
   };
 
   // The speed control and the voice effects on PCM in frames of
@@ -376,6 +403,7 @@ export async function createQrxc(moduleOptions = {}) {
     encode: exclusive('encode', encode),
     encodeG723: exclusive('encodeG723', encodeG723),
     decodeG723: exclusive('decodeG723', decodeG723),
+    decodeG723InSlices: exclusive('decodeG723InSlices', decodeG723InSlices),
     typeInfo,
     Speed,
     dispose: exclusive('dispose', dispose),
@@ -394,6 +422,9 @@ export function effectFlags({ pitch = 0, vibrato = false, echo = '' } = {}) {
   else if (echo === 'long') code |= 3;
   return QRMD_EFFECT_MODE | code;
 }
+// The names qrx decode takes for standard G.723.1 streams: .g723, .tco,
+// .rco or .bit, in any case.
+export const isG723Name = (name) => /\.(g723|tco|rco|bit)$/i.test(name);
 // Output length over input length at a speed level: (level + 4) / 8.
 export const lengthRatio = (level) => (level + 4) / 8;
 

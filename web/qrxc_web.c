@@ -34,8 +34,16 @@ KEEP int qw_header_length(const unsigned char *head, size_t len) {
 }
 
 /* The library's facts that web/qrxc.mjs exports, in the order it reads them. */
-enum { FACT_SPEED_LEVELS, FACT_NORMAL_LEVEL, FACT_EFFECT_MODE, FACT_EFFECT_MASK, FACT_ERR_ARG, FACT_ERR_HEADER,
-       FACT_ERR_BUFFER, FACTS };
+enum {
+    FACT_SPEED_LEVELS,
+    FACT_NORMAL_LEVEL,
+    FACT_EFFECT_MODE,
+    FACT_EFFECT_MASK,
+    FACT_ERR_ARG,
+    FACT_ERR_HEADER,
+    FACT_ERR_BUFFER,
+    FACTS
+};
 KEEP int qw_facts(int *out) {
     if (out == NULL) return QRXC_ERR_ARG;
     out[FACT_SPEED_LEVELS] = QRMD_SPEED_LEVELS;
@@ -122,8 +130,8 @@ static int standard_open(Qrxc_context *ctx, int direction) {
  * kbit/s), silence as SID and untransmitted frames when vad is non-zero.
  * capacity of 24 bytes a frame always suffices. Bytes written or a negative
  * result code. */
-KEEP int qw_encode_standard(Qrxc_context *ctx, const short *pcm, size_t samples, int rate_kind, int vad, unsigned char *out,
-                        size_t capacity) {
+KEEP int qw_encode_standard(Qrxc_context *ctx, const short *pcm, size_t samples, int rate_kind, int vad,
+                            unsigned char *out, size_t capacity) {
     if (ctx == NULL || (pcm == NULL && samples > 0) || out == NULL) return QRXC_ERR_ARG;
     if (capacity / QRXC_G723_STANDARD_MAX_BYTES < (samples + 239) / 240) return QRXC_ERR_BUFFER;
     int r = standard_open(ctx, QRXC_ENCODE);
@@ -153,28 +161,47 @@ KEEP int qw_standard_frames(const unsigned char *in, size_t len) {
     return frames;
 }
 
-/* Decodes a standard G.723.1 stream into pcm (room for 240 samples per
- * frame qw_standard_frames counts): speech, comfort noise for SID and
- * untransmitted frames, a cut last frame concealed as lost. Samples written
- * or a negative result code. */
-KEEP int qw_decode_standard(Qrxc_context *ctx, const unsigned char *in, size_t len, short *pcm, size_t capacity) {
-    if (ctx == NULL || (in == NULL && len > 0) || pcm == NULL) return QRXC_ERR_ARG;
-    const int r = standard_open(ctx, QRXC_DECODE);
-    if (r < 0) return r;
-    size_t written = 0;
-    for (size_t at = 0; at < len; written += 240) {
-        if (capacity - written < 240) return QRXC_ERR_BUFFER;
-        int used = Qrxc_decode_standard_ctx(ctx, in + at, len - at, pcm + written, NULL);
-        if (used < 0) {
+/* Readies ctx to decode a standard G.723.1 stream from its first frame. */
+KEEP int qw_decode_standard_open(Qrxc_context *ctx) {
+    if (ctx == NULL) return QRXC_ERR_ARG;
+    return standard_open(ctx, QRXC_DECODE);
+}
+
+/* Where qw_decode_standard_frames counts: each frame's kind (the library's
+ * QRXC_G723_KIND_*), what it was decoded as (QRXC_G723_DECODED_*), and the
+ * cut last frame. */
+enum { COUNT_KINDS = 0, COUNT_DECODED_AS = 4, COUNT_CUT = 7, COUNTS };
+
+/* Decodes the next frames frames of the stream opened by
+ * qw_decode_standard_open from in (len bytes left) into pcm, 240 samples a
+ * frame, as qrx decode does: speech, comfort noise for SID and
+ * untransmitted frames, a cut last frame concealed as lost. Adds to
+ * counts[COUNTS]. Returns the bytes used or a negative result code. */
+KEEP int qw_decode_standard_frames(Qrxc_context *ctx, const unsigned char *in, size_t len, int frames, short *pcm,
+                                   int *counts) {
+    if (ctx == NULL || (in == NULL && len > 0) || pcm == NULL || counts == NULL || frames < 0) return QRXC_ERR_ARG;
+    size_t at = 0;
+    for (int i = 0; i < frames && at < len; ++i) {
+        short *out = pcm + (size_t)i * 240;
+        int kind = -1;
+        int used = Qrxc_decode_standard_ctx(ctx, in + at, len - at, out, &kind);
+        if (used == QRXC_ERR_BUFFER) {
+            /* A lost frame: a speech frame with a forbidden lag code. */
             unsigned char lost[24] = {0}, standard[24];
-            lost[3] = 124; /* a forbidden lag code */
+            lost[3] = 124;
             Qrxc_g723_to_standard(lost, 2, standard);
-            Qrxc_decode_standard_ctx(ctx, standard, sizeof standard, pcm + written, NULL);
+            if (Qrxc_decode_standard_ctx(ctx, standard, sizeof standard, out, NULL) < 0) return QRXC_ERR_ARG;
             used = (int)(len - at);
+            ++counts[COUNT_CUT];
+        } else if (used < 0) {
+            return used;
+        } else {
+            ++counts[COUNT_KINDS + kind];
         }
+        ++counts[COUNT_DECODED_AS + Qrxc_decode_standard_last_ctx(ctx)];
         at += (size_t)used;
     }
-    return written > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)written;
+    return at > 0x7FFFFFFF ? QRXC_ERR_BUFFER : (int)at;
 }
 
 /* Sets the context up for the speed control alone on frames of

@@ -1,10 +1,12 @@
 // The page in headless Chromium: open files (two of them bad), play at
-// speed level 8, save a WAV, encode one back, screenshots, no console errors.
+// speed level 8, save a WAV, encode one back, standard G.723.1 streams,
+// screenshots, no console errors.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { execFileSync } from 'node:child_process';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { launch, serve } from './browser.mjs';
 
@@ -14,6 +16,7 @@ const shots = path.join(webDir, 'screenshots');
 const { createQrxc } = await import(pathToFileURL(path.join(webDir, 'qrxc.mjs')));
 const q = await createQrxc();
 const sample = path.join(root, 'samples/hello-g723-63.QRX');
+const native = process.env.QRX_NATIVE;
 
 let server, browser, page, work;
 const problems = [];
@@ -174,6 +177,38 @@ test('saves the WAV that qrx decode writes, and encodes it back', async () => {
   const qrx = await downloaded('hello.QRX');
   assert.match(await page.eval('document.getElementById("encode-status").textContent'), /^Saved hello\.QRX.* 8000 Hz mono/);
   assert.deepEqual(qrx, q.encode(q.decode(bytes).pcm, { type: 1 }));
+});
+
+test('opens standard G.723.1 streams, plays them and saves the WAV qrx decode writes', async () => {
+  const bytes = new Uint8Array(fs.readFileSync(sample));
+  const streams = {
+    'mix.RCO': fs.readFileSync(path.join(root, 'tests/data/annexa/genmix.rco')),  // rate switches, comfort noise
+    'cut.g723': q.encodeG723(q.decode(bytes).pcm).subarray(0, 24 * 100 + 7),      // a lost last frame
+  };
+  const names = Object.keys(streams);
+  for (const n of names) fs.writeFileSync(path.join(work, n), streams[n]);
+  fs.writeFileSync(path.join(work, 'empty.bit'), '');
+  await setFiles('#open', [...names, 'empty.bit'].map((n) => path.join(work, n)));
+  const entry = (n) => `qrxPage.files.find((f) => f.name === ${JSON.stringify(n)})`;
+  await page.waitFor(names.map((n) => `${entry(n)}?.done`).join(' && ') + ` && ${entry('empty.bit')}?.error`);
+  assert.match(await page.eval(`${entry('empty.bit')}.li.innerText`), /Cannot open this file: it holds no G\.723\.1 frames/);
+  assert.match(await page.eval(`${entry('mix.RCO')}.li.innerText`),
+               /standard G\.723\.1 6\.3 and 5\.3 kbit\/s · 1:08 · 0 concealed frames · 298 comfort noise frames/);
+  assert.match(await page.eval(`${entry('cut.g723')}.li.innerText`),
+               /standard G\.723\.1 6\.3 kbit\/s · 0:03 · 1 concealed frame · 0 comfort noise frames/);
+
+  await page.eval(`${entry('cut.g723')}.li.querySelector('button.listen').click()`);
+  await page.waitFor('qrxPage.player.playing && qrxPage.player.position > 0.2', 10000);
+  await page.eval(`${entry('cut.g723')}.li.querySelector('button.listen').click()`);
+
+  for (const n of names) {
+    await page.eval(`${entry(n)}.li.querySelector('button.save').click()`);
+    const wav = await downloaded(n.replace(/\.[^.]*$/, '.wav'));
+    const file = path.join(work, n);
+    if (native) execFileSync(native, ['decode', '-q', '-y', file, '-o', file + '.wav']);
+    assert.deepEqual(wav, native ? new Uint8Array(fs.readFileSync(file + '.wav'))
+      : q.wavFromPcm(q.decodeG723(streams[n]), 8000), n);
+  }
 });
 
 test('nothing went to the console as an error', () => {

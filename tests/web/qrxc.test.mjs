@@ -3,7 +3,7 @@
 // when set, is a native qrx whose output the module must reproduce.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -178,6 +178,36 @@ test('WAV files and speed output equal the native tool\'s', { skip: !native && '
         s.dispose();
         assert.deepEqual(q.wavFromPcm(out, sampleRate), read(wav), `${f} ${args.join(' ')}`);
       }
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+// Standard streams: exported samples of each rate, rate switches with
+// silence compression (more frames than one decode slice), and a stream
+// whose last frame is cut short.
+test('standard streams decode as qrx decode does, frames counted alike', { skip: !native && 'QRX_NATIVE not set' }, () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qrxc-web-'));
+  try {
+    const streams = [];
+    for (const f of ['hello-g723-53.QRX', 'hello-g723-63.QRX']) {
+      streams.push(path.join(dir, f.replace(/QRX$/, 'g723')));
+      execFileSync(native, ['export', '-q', path.join(root, 'samples', f), '-o', streams.at(-1)]);
+    }
+    streams.push(path.join(root, 'tests/data/annexa/genmix.rco'), path.join(dir, 'cut.TCO'));
+    fs.writeFileSync(streams.at(-1), read(streams[1]).subarray(0, 24 * 100 + 7));
+    for (const input of streams) {
+      const wav = path.join(dir, 'out.wav');
+      const run = spawnSync(native, ['decode', '-y', input, '-o', wav], { encoding: 'utf8' });
+      assert.equal(run.status, 0, run.stderr);
+      const bytes = read(input);
+      assert.deepEqual(q.wavFromPcm(q.decodeG723(bytes), 8000), read(wav), input);
+      const d = q.decodeG723InSlices(bytes, {});
+      const said = (re) => Number(re.exec(run.stderr)?.[1] ?? 0);
+      assert.deepEqual([d.comfortNoiseFrames, d.concealedFrames, d.kinds.cut],
+                       [said(/(\d+) of \d+ frames are comfort noise/), said(/concealed (\d+) of/), said(/\((\d+) cut short/)],
+                       `${input}: ${run.stderr}`);
     }
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
