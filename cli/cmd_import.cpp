@@ -110,12 +110,12 @@ int run_import(const Import_options &o) {
     // The first speech frame's rate names the stream's type; the frames
     // before it are only counted, so memory stays bounded.
     std::uint64_t leading[4] = {};
-    int first_kind = -1, type = 0;
+    int first_kind = -1, type = -1;  // -1 until a speech frame names it
     std::vector<unsigned char> leading_bytes;
     Standard_reader::Step step = in.next();
     for (; step == Standard_reader::frame; step = in.next()) {
         if (in.kind() == QRXC_G723_KIND_63 || in.kind() == QRXC_G723_KIND_53) {
-            type = in.kind() == QRXC_G723_KIND_63 ? 2 : 1;
+            type = in.kind() == QRXC_G723_KIND_63 ? QRXC_TYPE_G723_63 : QRXC_TYPE_G723_53;
             break;
         }
         if (first_kind < 0) first_kind = in.kind();
@@ -127,11 +127,11 @@ int run_import(const Import_options &o) {
         print_error(in.error());
         return in.exit_code();
     }
-    if (type == 0) {
+    if (type < 0) {
         print_error(shown_input(o.input) + (in.frames() == 0 ? ": is empty" : ": holds no G.723.1 speech frames"));
         return EXIT_FORMAT;
     }
-    const int wanted_kind = type == 2 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53;
+    const int wanted_kind = type == QRXC_TYPE_G723_63 ? QRXC_G723_KIND_63 : QRXC_G723_KIND_53;
     const char *advice = "; give --conceal to write such frames as lost frames";
     if (first_kind >= 0 && !o.conceal) {
         print_error(shown_input(o.input) + ": frame 0 at byte 0 is " + kind_name(first_kind) + " in a " +
