@@ -48,6 +48,7 @@ class InfoJson(unittest.TestCase):
             f.write(b"QR")
         os.mkdir(os.path.join(self.dir, "empty"))
         subprocess.run([QRX, "export", "-q", "good.QRX", "-o", "good.g723"], cwd=self.dir, check=True)
+        subprocess.run([QRX, "export", "-q", "--pcap", "call.pcap", "good.QRX"], cwd=self.dir, check=True)
         with open(os.path.join(self.dir, "good.g723"), "rb") as f, open(os.path.join(self.dir, "cut.g723"), "wb") as g:
             g.write(f.read()[:-5])
 
@@ -65,10 +66,11 @@ class InfoJson(unittest.TestCase):
             self.assertIn("\ufffd", entries[1]["file"])
             self.assertEqual(entries[0]["frames"], entries[1]["frames"])
 
-    def test_standard_streams_count_frames_as_decode_does(self):
-        status, entries = info("--json", "good.QRX", "good.g723", "cut.g723", cwd=self.dir)
+    def test_standard_streams_and_captures_count_frames_as_decode_does(self):
+        status, entries = info("--json", "good.QRX", "good.g723", "cut.g723", "call.pcap", cwd=self.dir)
         self.assertEqual(status, 0)
-        qrx, whole, cut = entries
+        qrx, whole, cut, call = entries
+        self.assertEqual([s["packets"] for s in call["streams"]], [qrx["frames"]])
         self.assertEqual((whole["format"], whole["frames"], whole["lost_frames"]), ("g723", qrx["frames"], 0))
         self.assertEqual((cut["frames"], cut["cut_bytes"], cut["lost_frames"]), (qrx["frames"], qrx["frame_bytes"] - 5, 1))
         self.assertEqual(sum(whole["frames_by_kind"].values()), qrx["frames"])
