@@ -17,8 +17,8 @@
 #include "cli/audio_input.h"
 #include "cli/cli_support.h"
 #include "cli/qrx_reader.h"
+#include "common_support.h"
 #include "conversion/output_file.h"
-#include "test_support.h"
 
 #ifdef QRX_CLI
 
