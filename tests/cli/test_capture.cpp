@@ -18,7 +18,7 @@
 #include "cli/capture/rtp_stream.h"
 #include "cli/capture/stream_decode.h"
 #include "cli/cli_support.h"
-#include "test_support.h"
+#include "common_support.h"
 
 namespace {
 

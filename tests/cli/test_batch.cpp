@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "common_support.h"
 
 #ifdef QRX_CLI
 

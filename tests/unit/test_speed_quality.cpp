@@ -7,7 +7,7 @@
 
 #include "codec/context.h"
 #include "codec/speed_path.h"
-#include "test_speed_support.h"
+#include "speed_support.h"
 
 using qrxc::test::speed::open_context;
 

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
+#include "common_support.h"
 #include "conversion/conversion_job.h"
 #include "qrxc.h"
-#include "test_support.h"
 
 #ifdef QRX_CLI
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "codec/context.h"
+#include "common_support.h"
 #include "qrxc.h"
-#include "test_support.h"
 
 using qrxc::test::Bytes;
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "common_support.h"
 #include "qrxc.h"
-#include "test_speed_support.h"
-#include "test_support.h"
+#include "speed_support.h"
 
 #ifdef QRX_CLI
 

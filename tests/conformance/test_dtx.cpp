@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common_support.h"
 #include "qrxc.h"
-#include "test_support.h"
 
 namespace {
 

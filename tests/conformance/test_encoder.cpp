@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "encoder_test_util.h"
+#include "encoder_support.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "codec/adpcm.h"
 #include "codec/context.h"
 #include "codec/stream.h"
-#include "test_support.h"
+#include "common_support.h"
 
 using qrxc::test::Bytes;
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "common_support.h"
 #include "g723/decoder/dec_cng.h"
 #include "g723/decoder/decoder.h"
 #include "qrxc.h"
-#include "test_support.h"
 
 namespace {
 

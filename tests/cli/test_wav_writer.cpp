@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common_support.h"
 #include "conversion/wav_writer.h"
-#include "test_support.h"
 
 using qrxc::test::Bytes;
 

@@ -9,7 +9,7 @@
 #include <iostream>
 #include <string>
 
-#include "encoder_test_util.h"
+#include "encoder_support.h"
 #include "g723/common/basic_ops.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <functional>
 
+#include "common_support.h"
 #include "conversion/conversion_job.h"
 #include "qrxc.h"
-#include "test_support.h"
 
 using qrxc::Job_result;
 using qrxc::test::Bytes;

@@ -47,14 +47,6 @@ std::vector<Bytes> stream_frames(const char *name, size_t frame_bytes) {
     return frames;
 }
 
-TEST(Decoder, ResetState) {
-    const Dec_state st = fresh();
-    EXPECT_EQ(st.agc_gain_q12, 4096);
-    EXPECT_TRUE(std::equal(st.prev_lsp, st.prev_lsp + 10, LspDcTable));
-    EXPECT_EQ(st.erase_count, 0);
-    EXPECT_TRUE(std::all_of(st.prev_exc, st.prev_exc + ACB_LAG_MAX, [](Word16 v) { return v == 0; }));
-}
-
 TEST(Decoder, ZeroFrameAtSixThreeBuildsUnitPulses) {
     Dec_state st = fresh();
     const Bytes zero{};

@@ -8,8 +8,8 @@
 #include <ctime>
 #include <string>
 
+#include "common_support.h"
 #include "conversion/conversion_job.h"
-#include "test_support.h"
 
 #ifdef QRX_CLI
 
