@@ -77,10 +77,14 @@ extern "C" void on_terminating_signal(int sig) {
         ::_exit(interrupt_exit_code);
     }
     errno = saved;
-    // SA_RESETHAND put back the default action on entry. The full sa_mask
-    // blocks every signal, this one too, while the handler runs, so the
-    // raised signal waits until the handler returns and then ends the
-    // process as the signal would have.
+    // The default action back, then the signal again: the full sa_mask blocks
+    // it while the handler runs, so it waits until the handler returns and
+    // then ends the process as the signal would have. (SA_RESETHAND would put
+    // the default back before the mask applies: a second signal in that gap,
+    // or in a worker thread, ended the process with its temporaries still there.)
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    ::sigaction(sig, &fallback, nullptr);
     ::raise(sig);
 }
 
@@ -416,7 +420,7 @@ void remove_temporaries_on_signals(int interrupt_exit, const char *interrupt_tex
     struct sigaction clean {};
     clean.sa_handler = on_terminating_signal;
     sigfillset(&clean.sa_mask);
-    clean.sa_flags = SA_RESETHAND | SA_NODEFER;
+    clean.sa_flags = 0;
     for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT})
         ::sigaction(sig, &clean, nullptr);
 }
