@@ -6,7 +6,7 @@ decode).
 
 Usage: make-dtx-fixtures.py CODEC [OUT_DIR]
 
-The input is composed here exactly as tests/test_dtx_conformance.cpp composes
+The input is composed here exactly as tests/conformance/test_dtx.cpp composes
 it (speech with pauses, noise, tones, silence; integer arithmetic only), so
 only the coded streams and per-frame hashes of the decoded output are stored.
 For each case: NAME.rco (coded with VAD), NAME.fnv (FNV-1a 32 of each

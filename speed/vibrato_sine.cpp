@@ -1,7 +1,7 @@
 // One period of the vibrato's sine, 2000 entries in Q14. Generated as
 // floor(16384 * sin(2 * pi * k / 2000)), with the six entries the vibrato has
 // always used where that formula rounds the other way (982, 1151, 1274, 1820,
-// 1910, 1982); tests/test_effects.cpp checks it against the formula.
+// 1910, 1982); tests/unit/test_voice_effects.cpp checks it against the formula.
 #include "speed/voice_effects.h"
 
 namespace qrxc {
