@@ -11,6 +11,10 @@
 #include "g723/common/x86/dispatch.h"
 #include "g723/encoder/taming.h"
 
+#if QRXC_X86_KERNELS
+#include "g723/common/x86/row_scores.h"
+#endif
+
 namespace qrxc::g723 {
 
 namespace {
@@ -64,8 +68,99 @@ Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n
     return best_row_portable(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
 }
 
-Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
-    return best_row(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
+#if QRXC_X86_KERNELS
+namespace {
+
+// A gain table as the SIMD scoring reads it. A row whose magnitudes sum to
+// at most 65535 keeps every partial sum of its products with values of at
+// most 32768 within 32 bits, so its plain sum is the saturating chain's;
+// the few wider rows (7 of 170, 2 of 85) are scored one by one.
+struct Paired_table {
+    const Word16 (*rows)[ACB_GAIN_COLS];
+    int wide[ACB_GAIN_COLS];
+    int wide_count;
+    x86::Row_group groups[(170 + x86::ROW_GROUP - 1) / x86::ROW_GROUP];
+};
+
+Paired_table pair_rows(const Word16 (*rows)[ACB_GAIN_COLS], int n) {
+    Paired_table pt{};
+    pt.rows = rows;
+    for (int r = 0; r < n; ++r) {
+        x86::Row_group &g = pt.groups[r / x86::ROW_GROUP];
+        const int l = r % x86::ROW_GROUP;
+        for (int j = 0; j < ACB_GAIN_COLS; ++j) g.t[j / 2][2 * l + j % 2] = rows[r][j];
+        const bool wide = 32768 * sum_abs(rows[r], ACB_GAIN_COLS) > MAX_32;
+        g.use[l] = wide ? 0 : -1;
+        if (wide) pt.wide[pt.wide_count++] = r;
+    }
+    return pt;
+}
+
+// Made as the library loads; nothing encodes during static initialisation.
+const Paired_table PAIRED_085 = pair_rows(AcbkGainTable085, 85);
+const Paired_table PAIRED_170 = pair_rows(AcbkGainTable170, 170);
+
+// products_steps, exact when the term magnitudes fit 32 bits.
+Word32 wide_row_score(const Word16 v[ACB_GAIN_COLS], const Word16 row[ACB_GAIN_COLS]) {
+    std::int64_t sum;
+    std::int64_t mag;
+    dot_and_magnitude(v, row, ACB_GAIN_COLS, sum, mag);
+    return mag <= MAX_32 ? static_cast<Word32>(sum) : products_steps(v, row, ACB_GAIN_COLS);
+}
+
+// best_row_plain over the first n rows: the lanes' and the wide rows' first
+// largest scores merged, ties to the lower row.
+template <Kernel_set K>
+QRXC_KERNEL_BODY Acb_pick paired_best_row(const Word16 v[ACB_GAIN_COLS], const Paired_table &pt, int n, Word32 best) {
+    std::int32_t vp[x86::COL_PAIRS];
+    x86::pack_pairs(vp, v);
+    x86::Lane_best lanes;
+    const int count = (n + x86::ROW_GROUP - 1) / x86::ROW_GROUP;
+    if constexpr (K == Kernel_set::avx2)
+        x86::lane_best_avx2(lanes, vp, pt.groups, count, n);
+    else
+        x86::lane_best_sse2(lanes, vp, pt.groups, count, n);
+    Word32 m = MIN_32;
+    int at = n;
+    const auto take = [&](Word32 s, int r) {
+        if (s > m || (s == m && r < at)) {
+            m = s;
+            at = r;
+        }
+    };
+    for (int l = 0; l < x86::ROW_GROUP; ++l) take(lanes.score[l], lanes.row[l]);
+    for (int w = 0; w < pt.wide_count && pt.wide[w] < n; ++w) take(wide_row_score(v, pt.rows[pt.wide[w]]), pt.wide[w]);
+    if (m > best) return {m, at};
+    return {best, -1};
+}
+
+QRXC_AVX2_TWIN(Acb_pick, paired_best_row, paired_best_row,
+               (const Word16 v[ACB_GAIN_COLS], const Paired_table &pt, int n, Word32 best), (v, pt, n, best))
+
+}  // namespace
+#endif
+
+namespace {
+
+// The search's scoring as kernel set K has it.
+template <Kernel_set K>
+QRXC_KERNEL_BODY Acb_pick score_in(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
+#if QRXC_X86_KERNELS
+    if constexpr (K != Kernel_set::generic) return paired_best_row<K>(v, big_table ? PAIRED_170 : PAIRED_085, n, best);
+#endif
+    return best_row_in<K>(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
+}
+
+}  // namespace
+
+Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best, Kernel_set set) {
+#if QRXC_X86_KERNELS
+    if (set == Kernel_set::avx2 && kernel_set_available(set))
+        return paired_best_row_avx2(v, big_table ? PAIRED_170 : PAIRED_085, n, best);
+    if (set != Kernel_set::generic) return score_in<Kernel_set::sse2>(v, big_table, n, best);
+#endif
+    (void)set;
+    return score_in<Kernel_set::generic>(v, big_table, n, best);
 }
 
 namespace {
@@ -110,8 +205,7 @@ QRXC_KERNEL_BODY void search(const Enc_state &st, int rate_select, Word16 x[SUBF
     for (int k = 0; k < nc; ++k) {
         const Word16 sel_lag = odd ? l0 : static_cast<Word16>(l0 - 1 + k);
         const bool big = acb_uses_big_table(rate_select, sel_lag);
-        const Acb_pick pick = best_row_in<K>(v + ACB_GAIN_COLS * k, big ? AcbkGainTable170 : AcbkGainTable085,
-                                             big ? bound170 : bound85, best);
+        const Acb_pick pick = score_in<K>(v + ACB_GAIN_COLS * k, big, big ? bound170 : bound85, best);
         if (pick.index >= 0) {
             best = pick.score;
             kbest = k;
