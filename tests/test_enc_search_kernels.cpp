@@ -64,6 +64,15 @@ TEST_P(KernelEquality, FastFormsMatchPlainForms) {
         subtract_filtered(x1, a, b);
         subtract_filtered_plain(x2, a, b);
         ASSERT_TRUE(std::equal(x1, x1 + SUBFRAME_LEN, x2));
+        conv_round_plain(o2, a, b);
+        for (const Kernel_set set : {Kernel_set::generic, Kernel_set::sse2, Kernel_set::avx2}) {
+            fill(x1, SUBFRAME_LEN);
+            std::copy(x1, x1 + SUBFRAME_LEN, x2);
+            acb_conv_forms(o1, x1, a, b, set);
+            subtract_filtered_plain(x2, a, b);
+            ASSERT_TRUE(std::equal(o1, o1 + SUBFRAME_LEN, o2)) << kernel_set_name(set);
+            ASSERT_TRUE(std::equal(x1, x1 + SUBFRAME_LEN, x2)) << kernel_set_name(set);
+        }
 
         Word32 c1[SUBFRAME_LEN];
         Word32 c2[SUBFRAME_LEN];

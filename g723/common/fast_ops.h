@@ -82,9 +82,12 @@ constexpr bool chain_cannot_saturate(int n, int peak) { return 2 * std::int64_t{
 
 // Whether every partial sum of a[i] b[i], in any order, stays within
 // limit, given the exact energies ea and eb of a and b: by Cauchy-Schwarz
-// each is at most sqrt(ea eb), so ea eb <= limit^2 suffices. The division
-// keeps the product from overflowing.
+// each is at most sqrt(ea eb), so ea eb <= limit^2 suffices. Below 2^31
+// each, the product fits 64 bits; larger ones take the division, which
+// keeps it from overflowing (and is the slower test by far).
 constexpr bool products_fit(std::int64_t ea, std::int64_t eb, Word32 limit = MAX_32) {
+    constexpr std::int64_t SMALL = std::int64_t{1} << 31;
+    if (ea < SMALL && eb < SMALL) return ea * eb <= std::int64_t{limit} * limit;
     return ea == 0 || eb <= std::int64_t{limit} * limit / ea;
 }
 

@@ -31,4 +31,9 @@ Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 
 // The fast scoring without SIMD, used where SSE2 is missing.
 Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
 
+// The search's convolutions as kernel set `set` computes them (where the CPU
+// has it): out as conv_round(out, c, h), then x as subtract_filtered(x, c, h).
+void acb_conv_forms(Word16 out[SUBFRAME_LEN], Word16 x[SUBFRAME_LEN], const Word16 *c, const Word16 h[SUBFRAME_LEN],
+                    Kernel_set set);
+
 }  // namespace qrxc::g723

@@ -1,0 +1,152 @@
+// The pitch search's kernels by SIMD lanes. The causal convolution runs by
+// output lanes: sum over j <= i of x[j] h[i-j] with x taken two samples at
+// a time, so that one pair multiply-add adds x[j] h[i-j] + x[j+1] h[i-j-1]
+// to four (SSE2) or eight (AVX2) outputs at once; only for sums the caller
+// has shown cannot saturate, so that every pair and partial sum is exact.
+// The plain forms are conv_round_plain and subtract_filtered_plain
+// (fast_ops.h); the tests check them equal.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "g723/common/types.h"
+#include "g723/common/x86/dispatch.h"
+
+namespace qrxc::g723::x86 {
+
+inline constexpr int PAIR_ORIGIN = 64;
+
+// hp[PAIR_ORIGIN + m] holds (h[m], h[m-1]) as the low and high halves of
+// one 32-bit lane, with h zero outside 0..59.
+struct Response_pairs {
+    alignas(32) std::int32_t hp[2 * PAIR_ORIGIN];
+};
+
+inline std::int32_t pair16(Word16 lo, Word16 hi) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(lo)) |
+                                     static_cast<std::uint32_t>(static_cast<std::uint16_t>(hi)) << 16);
+}
+
+inline void pair_response(Response_pairs &r, const Word16 h[SUBFRAME_LEN]) {
+    for (int m = -PAIR_ORIGIN; m < PAIR_ORIGIN; ++m) {
+        const Word16 a = m >= 0 && m < SUBFRAME_LEN ? h[m] : Word16{0};
+        const Word16 b = m >= 1 && m <= SUBFRAME_LEN ? h[m - 1] : Word16{0};
+        r.hp[PAIR_ORIGIN + m] = pair16(a, b);
+    }
+}
+
+// acc[i] = sum over j <= i of x[j] h[i-j], i = 0..59.
+inline void conv_sums_sse2(std::int32_t acc[SUBFRAME_LEN], const Word16 *x, const Response_pairs &r) {
+    constexpr int LANES = 4;
+    __m128i xp[SUBFRAME_LEN / 2];
+    for (int p = 0; p < SUBFRAME_LEN / 2; ++p) xp[p] = _mm_set1_epi32(pair16(x[2 * p], x[2 * p + 1]));
+    for (int v = 0; v < SUBFRAME_LEN / LANES; ++v) {
+        // Pairs past the vector's last output meet only the zero padding.
+        const int pairs = (LANES * v + LANES) / 2;
+        __m128i a = _mm_setzero_si128();
+        for (int p = 0; p < pairs; ++p)
+            a = _mm_add_epi32(a, _mm_madd_epi16(xp[p], _mm_loadu_si128(reinterpret_cast<const __m128i *>(
+                                                           r.hp + PAIR_ORIGIN + LANES * v - 2 * p))));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(acc + LANES * v), a);
+    }
+}
+
+#if QRXC_X86_KERNELS
+QRXC_TARGET_AVX2 inline void conv_sums_avx2(std::int32_t acc[64], const Word16 *x, const Response_pairs &r) {
+    constexpr int LANES = 8;
+    constexpr int VECS = 64 / LANES;
+    __m256i a[VECS];
+    for (int v = 0; v < VECS; ++v) a[v] = _mm256_setzero_si256();
+    for (int p = 0; p < SUBFRAME_LEN / 2; ++p) {
+        const __m256i xp = _mm256_set1_epi32(pair16(x[2 * p], x[2 * p + 1]));
+        // Vectors whose outputs all precede x[2p] meet only the padding.
+        for (int v = p / (LANES / 2); v < VECS; ++v)
+            a[v] = _mm256_add_epi32(a[v], _mm256_madd_epi16(xp, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(
+                                                                    r.hp + PAIR_ORIGIN + LANES * v - 2 * p))));
+    }
+    for (int v = 0; v < VECS; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + LANES * v), a[v]);
+}
+#endif
+
+// out[i] = round(2 acc[i]): (acc + 2^14) >> 15 clamped, |acc| <= MAX_32 / 2.
+inline void round_double(Word16 out[SUBFRAME_LEN], const std::int32_t acc[SUBFRAME_LEN]) {
+    for (int i = 0; i < SUBFRAME_LEN; i += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i));
+        const __m128i s = _mm_srai_epi32(_mm_add_epi32(a, _mm_set1_epi32(0x4000)), 15);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packs_epi32(s, s));
+    }
+}
+
+// x[i] = round(L_shl(x[i] 2^15 - 2 acc[i], 1)) for a = x 2^15 - 2 acc known
+// to fit: both saturations land on the clamp of floor((a + 2^14) / 2^15),
+// taken as ((a >> 1) + 2^13) >> 14 so that nothing overflows.
+inline void subtract_double(Word16 x[SUBFRAME_LEN], const std::int32_t acc[SUBFRAME_LEN]) {
+    for (int i = 0; i < SUBFRAME_LEN; i += 4) {
+        const __m128i xv = _mm_srai_epi32(
+            _mm_unpacklo_epi16(_mm_setzero_si128(), _mm_loadl_epi64(reinterpret_cast<const __m128i *>(x + i))), 1);
+        const __m128i acc2 = _mm_slli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(acc + i)), 1);
+        const __m128i a = _mm_sub_epi32(xv, acc2);
+        const __m128i s = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(a, 1), _mm_set1_epi32(0x2000)), 14);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(x + i), _mm_packs_epi32(s, s));
+    }
+}
+
+// ---- sums over 64 samples, zero beyond the subframe ----
+
+inline std::int32_t hsum32(__m128i a) {
+    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, 0x4e));
+    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, 0xb1));
+    return _mm_cvtsi128_si32(a);
+}
+
+// sum a[i] b[i] in 32-bit lanes: exact when every partial sum fits, as
+// products_fit shows (then no pair of products reaches 2^31 either).
+inline std::int32_t dot64_sse2(const Word16 *a, const Word16 *b) {
+    __m128i s = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8)
+        s = _mm_add_epi32(s, _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i *>(a + i)),
+                                            _mm_load_si128(reinterpret_cast<const __m128i *>(b + i))));
+    return hsum32(s);
+}
+
+// Exact sum a[i]^2: a pair of squares is at most 2^31, so the pairs are
+// read unsigned and summed in 64-bit lanes.
+inline std::int64_t energy64_sse2(const Word16 *a) {
+    const __m128i low = _mm_set1_epi64x(0xffffffff);
+    __m128i s = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(a + i));
+        const __m128i m = _mm_madd_epi16(v, v);
+        s = _mm_add_epi64(s, _mm_add_epi64(_mm_and_si128(m, low), _mm_srli_epi64(m, 32)));
+    }
+    alignas(16) std::int64_t t[2];
+    _mm_store_si128(reinterpret_cast<__m128i *>(t), s);
+    return t[0] + t[1];
+}
+
+#if QRXC_X86_KERNELS
+QRXC_TARGET_AVX2 inline std::int32_t dot64_avx2(const Word16 *a, const Word16 *b) {
+    __m256i s = _mm256_setzero_si256();
+    for (int i = 0; i < 64; i += 16)
+        s = _mm256_add_epi32(s, _mm256_madd_epi16(_mm256_load_si256(reinterpret_cast<const __m256i *>(a + i)),
+                                                  _mm256_load_si256(reinterpret_cast<const __m256i *>(b + i))));
+    return hsum32(_mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1)));
+}
+
+QRXC_TARGET_AVX2 inline std::int64_t energy64_avx2(const Word16 *a) {
+    const __m256i low = _mm256_set1_epi64x(0xffffffff);
+    __m256i s = _mm256_setzero_si256();
+    for (int i = 0; i < 64; i += 16) {
+        const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i *>(a + i));
+        const __m256i m = _mm256_madd_epi16(v, v);
+        s = _mm256_add_epi64(s, _mm256_add_epi64(_mm256_and_si256(m, low), _mm256_srli_epi64(m, 32)));
+    }
+    const __m128i h = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    return _mm_cvtsi128_si64(h) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(h, h));
+}
+#endif
+
+}  // namespace qrxc::g723::x86
