@@ -25,24 +25,39 @@ struct Response_pairs {
     alignas(32) std::int32_t hp[2 * PAIR_ORIGIN];
 };
 
-inline std::int32_t pair16(Word16 lo, Word16 hi) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(lo)) |
-                                     static_cast<std::uint32_t>(static_cast<std::uint16_t>(hi)) << 16);
+// out[m] = (lo[m], hi[m]) for m < n, n a multiple of 8.
+inline void interleave_pairs(std::int32_t *out, const Word16 *lo, const Word16 *hi, int n) {
+    for (int m = 0; m < n; m += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(lo + m));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hi + m));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + m), _mm_unpacklo_epi16(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + m + 4), _mm_unpackhi_epi16(a, b));
+    }
 }
 
 inline void pair_response(Response_pairs &r, const Word16 h[SUBFRAME_LEN]) {
-    for (int m = -PAIR_ORIGIN; m < PAIR_ORIGIN; ++m) {
-        const Word16 a = m >= 0 && m < SUBFRAME_LEN ? h[m] : Word16{0};
-        const Word16 b = m >= 1 && m <= SUBFRAME_LEN ? h[m - 1] : Word16{0};
-        r.hp[PAIR_ORIGIN + m] = pair16(a, b);
-    }
+    Word16 hz[3 * PAIR_ORIGIN] = {};  // hz[PAIR_ORIGIN + 1 + m] = h[m]
+    std::memcpy(hz + PAIR_ORIGIN + 1, h, sizeof(Word16) * SUBFRAME_LEN);
+    interleave_pairs(r.hp, hz + 1, hz, 2 * PAIR_ORIGIN);
+}
+
+// x[2p] and x[2p+1] as the low and high halves of one lane.
+inline std::int32_t load_pair(const Word16 *x) {
+    std::int32_t v;
+    std::memcpy(&v, x, sizeof v);
+    return v;
+}
+
+inline std::int32_t load_pair_of(Word16 lo, Word16 hi) {
+    const Word16 x[2] = {lo, hi};
+    return load_pair(x);
 }
 
 // acc[i] = sum over j <= i of x[j] h[i-j], i = 0..59.
 inline void conv_sums_sse2(std::int32_t acc[SUBFRAME_LEN], const Word16 *x, const Response_pairs &r) {
     constexpr int LANES = 4;
     __m128i xp[SUBFRAME_LEN / 2];
-    for (int p = 0; p < SUBFRAME_LEN / 2; ++p) xp[p] = _mm_set1_epi32(pair16(x[2 * p], x[2 * p + 1]));
+    for (int p = 0; p < SUBFRAME_LEN / 2; ++p) xp[p] = _mm_set1_epi32(load_pair(x + 2 * p));
     for (int v = 0; v < SUBFRAME_LEN / LANES; ++v) {
         // Pairs past the vector's last output meet only the zero padding.
         const int pairs = (LANES * v + LANES) / 2;
@@ -61,13 +76,108 @@ QRXC_TARGET_AVX2 inline void conv_sums_avx2(std::int32_t acc[64], const Word16 *
     __m256i a[VECS];
     for (int v = 0; v < VECS; ++v) a[v] = _mm256_setzero_si256();
     for (int p = 0; p < SUBFRAME_LEN / 2; ++p) {
-        const __m256i xp = _mm256_set1_epi32(pair16(x[2 * p], x[2 * p + 1]));
+        const __m256i xp = _mm256_set1_epi32(load_pair(x + 2 * p));
         // Vectors whose outputs all precede x[2p] meet only the padding.
         for (int v = p / (LANES / 2); v < VECS; ++v)
             a[v] = _mm256_add_epi32(a[v], _mm256_madd_epi16(xp, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(
                                                                     r.hp + PAIR_ORIGIN + LANES * v - 2 * p))));
     }
     for (int v = 0; v < VECS; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + LANES * v), a[v]);
+}
+#endif
+
+// The backward correlation by output lanes: acc[i] = sum over k <= 59 - i
+// of t[i+k] g[k], with g taken two samples at a time against the pairs
+// (t[m], t[m+1]) of t padded with zeros.
+struct Target_pairs {
+    alignas(32) std::int32_t tp[80];
+};
+
+inline void pair_target(Target_pairs &r, const Word16 t[SUBFRAME_LEN]) {
+    Word16 tz[96] = {};
+    std::memcpy(tz, t, sizeof(Word16) * SUBFRAME_LEN);
+    interleave_pairs(r.tp, tz, tz + 1, 80);
+}
+
+inline void corr_sums_sse2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[SUBFRAME_LEN]) {
+    constexpr int LANES = 4;
+    for (int v = 0; v < SUBFRAME_LEN / LANES; ++v) {
+        // Pairs past the vector's first output's last term meet only zeros.
+        const int pairs = (SUBFRAME_LEN - 1 - LANES * v) / 2 + 1;
+        __m128i a = _mm_setzero_si128();
+        for (int q = 0; q < pairs; ++q)
+            a = _mm_add_epi32(
+                a, _mm_madd_epi16(_mm_set1_epi32(load_pair(g + 2 * q)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.tp + LANES * v + 2 * q))));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(acc + LANES * v), a);
+    }
+}
+
+#if QRXC_X86_KERNELS
+QRXC_TARGET_AVX2 inline void corr_sums_avx2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[SUBFRAME_LEN]) {
+    constexpr int LANES = 8;
+    constexpr int VECS = 64 / LANES;
+    __m256i a[VECS];
+    for (int v = 0; v < VECS; ++v) a[v] = _mm256_setzero_si256();
+    for (int q = 0; q < SUBFRAME_LEN / 2; ++q) {
+        const __m256i gp = _mm256_set1_epi32(load_pair(g + 2 * q));
+        // Vectors whose first output has no term this far meet only zeros.
+        for (int v = 0; LANES * v + 2 * q < SUBFRAME_LEN; ++v)
+            a[v] = _mm256_add_epi32(
+                a[v],
+                _mm256_madd_epi16(gp, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.tp + LANES * v + 2 * q))));
+    }
+    for (int v = 0; v < VECS; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + LANES * v), a[v]);
+}
+#endif
+
+// The multipulse candidate's filtered pulses: out[l] = the clamp of
+// (sum over pulses of amp g[l - pos]) >> 13, l = 0..63 (60..63 left for
+// the caller to clear). gz[64 + k] = g[k], zero before; pulses are taken
+// two at a time (an odd one with a zero partner), the caller having shown
+// that no partial sum leaves 32 bits. The pack's saturation is the clamp.
+inline void filter_pulses_sse2(Word16 out[64], const Word16 gz[128], const Word16 *pos, const Word16 *amp, int np) {
+    __m128i lo[8];
+    __m128i hi[8];
+    for (int v = 0; v < 8; ++v) lo[v] = hi[v] = _mm_setzero_si128();
+    for (int k = 0; k < np; k += 2) {
+        const int p1 = pos[k];
+        const int p2 = k + 1 < np ? pos[k + 1] : pos[k];
+        const __m128i a = _mm_set1_epi32(load_pair_of(amp[k], k + 1 < np ? amp[k + 1] : Word16{0}));
+        for (int v = 0; v < 8; ++v) {
+            const __m128i g1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(gz + 64 - p1 + 8 * v));
+            const __m128i g2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(gz + 64 - p2 + 8 * v));
+            lo[v] = _mm_add_epi32(lo[v], _mm_madd_epi16(_mm_unpacklo_epi16(g1, g2), a));
+            hi[v] = _mm_add_epi32(hi[v], _mm_madd_epi16(_mm_unpackhi_epi16(g1, g2), a));
+        }
+    }
+    for (int v = 0; v < 8; ++v)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8 * v),
+                         _mm_packs_epi32(_mm_srai_epi32(lo[v], 13), _mm_srai_epi32(hi[v], 13)));
+}
+
+#if QRXC_X86_KERNELS
+// The same eight lanes wider; unpacking within each 128-bit half and
+// packing back within it leaves the samples in order.
+QRXC_TARGET_AVX2 inline void filter_pulses_avx2(Word16 out[64], const Word16 gz[128], const Word16 *pos,
+                                                const Word16 *amp, int np) {
+    __m256i lo[4];
+    __m256i hi[4];
+    for (int v = 0; v < 4; ++v) lo[v] = hi[v] = _mm256_setzero_si256();
+    for (int k = 0; k < np; k += 2) {
+        const int p1 = pos[k];
+        const int p2 = k + 1 < np ? pos[k + 1] : pos[k];
+        const __m256i a = _mm256_set1_epi32(load_pair_of(amp[k], k + 1 < np ? amp[k + 1] : Word16{0}));
+        for (int v = 0; v < 4; ++v) {
+            const __m256i g1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(gz + 64 - p1 + 16 * v));
+            const __m256i g2 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(gz + 64 - p2 + 16 * v));
+            lo[v] = _mm256_add_epi32(lo[v], _mm256_madd_epi16(_mm256_unpacklo_epi16(g1, g2), a));
+            hi[v] = _mm256_add_epi32(hi[v], _mm256_madd_epi16(_mm256_unpackhi_epi16(g1, g2), a));
+        }
+    }
+    for (int v = 0; v < 4; ++v)
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 16 * v),
+                            _mm256_packs_epi32(_mm256_srai_epi32(lo[v], 13), _mm256_srai_epi32(hi[v], 13)));
 }
 #endif
 
