@@ -9,6 +9,10 @@
 #include "g723/common/fast_ops.h"
 #include "g723/common/x86/dispatch.h"
 
+#if QRXC_X86_KERNELS
+#include "g723/common/x86/conv_kernels.h"
+#endif
+
 namespace qrxc::g723 {
 
 namespace {
@@ -47,23 +51,63 @@ public:
         }
     }
 
-    // Sample n with input acc; the weighting numerator's sum is doubled once
-    // more when double_fir is set (the impulse response only).
-    QRXC_KERNEL_BODY Word16 step(int n, Word32 acc, bool double_fir) {
-        Word16 *syn = &syn_[LPC_ORDER + n];
-        Word16 *wgt = &wgt_[LPC_ORDER + n];
-        acc = back_taps<LPC_ORDER, 1>(acc, q_, q_rev_, syn, q_room_);
-        const Word32 s = L_shl(acc, 2);
-        acc = back_taps<LPC_ORDER, -1>(acc, zero_, zero_rev_, syn, zero_room_);
-        if (double_fir) acc = L_shl(acc, 1);
-        *syn = round(s);
-        acc = back_taps<LPC_ORDER, 1>(acc, pole_, pole_rev_, wgt, pole_room_);
-        const Word16 y = round(L_shl(acc, 2));
-        *wgt = y;
-        return y;
+    // The subframe for inputs in: y[n] out, the weighting numerator's sum
+    // doubled once more when double_fir is set (the impulse response only).
+    // The two recursions run as their own passes; the numerator between
+    // them reads only finished synthesis samples, so its sums are taken for
+    // the whole subframe at once (by SIMD lanes where K has them).
+    template <bool Fast, Kernel_set K>
+    QRXC_KERNEL_BODY void run(const Word32 in[SUBFRAME_LEN], Word16 y[SUBFRAME_LEN], bool double_fir) {
+        Word32 a[SUBFRAME_LEN];
+        for (int n = 0; n < SUBFRAME_LEN; n++) {
+            Word16 *syn = &syn_[LPC_ORDER + n];
+            const Word32 acc = Fast ? back_taps<LPC_ORDER, 1>(in[n], q_, q_rev_, syn, q_room_)
+                                    : back_taps_steps<LPC_ORDER, 1>(in[n], q_, syn);
+            a[n] = acc;
+            *syn = round(L_shl(acc, 2));
+        }
+        numerator<Fast, K>(a);
+        if (double_fir)
+            for (int n = 0; n < SUBFRAME_LEN; n++) a[n] = L_shl(a[n], 1);
+        for (int n = 0; n < SUBFRAME_LEN; n++) {
+            Word16 *wgt = &wgt_[LPC_ORDER + n];
+            const Word32 acc = Fast ? back_taps<LPC_ORDER, 1>(a[n], pole_, pole_rev_, wgt, pole_room_)
+                                    : back_taps_steps<LPC_ORDER, 1>(a[n], pole_, wgt);
+            y[n] = round(L_shl(acc, 2));
+            *wgt = y[n];
+        }
     }
 
 private:
+    // a[n] less the numerator's taps over the synthesis samples before n.
+    template <bool Fast, Kernel_set K>
+    QRXC_KERNEL_BODY void numerator(Word32 a[SUBFRAME_LEN]) const {
+#if QRXC_X86_KERNELS
+        if constexpr (Fast && K != Kernel_set::generic) {
+            // fir[n] = sum zero_rev[k] syn_[n + k]: the correlation kernel
+            // with the ten taps as its g. Where the fast test holds the sum
+            // of |coefficients| is below 32768, so no pair of products
+            // overflows; elsewhere the lane is not used.
+            x86::Target_pairs sp;
+            x86::pair_span(sp, syn_, LPC_ORDER + SUBFRAME_LEN);
+            alignas(32) std::int32_t fir[64];
+            if constexpr (K == Kernel_set::avx2)
+                x86::tap_sums_avx2(fir, sp, zero_rev_);
+            else
+                x86::tap_sums_sse2(fir, sp, zero_rev_);
+            for (int n = 0; n < SUBFRAME_LEN; n++)
+                a[n] = abs64(a[n]) <= zero_room_ ? static_cast<Word32>(a[n] - 2 * std::int64_t{fir[n]})
+                                                 : back_taps_steps<LPC_ORDER, -1>(a[n], zero_, &syn_[LPC_ORDER + n]);
+            return;
+        }
+#endif
+        for (int n = 0; n < SUBFRAME_LEN; n++) {
+            const Word16 *syn = &syn_[LPC_ORDER + n];
+            a[n] = Fast ? back_taps<LPC_ORDER, -1>(a[n], zero_, zero_rev_, syn, zero_room_)
+                        : back_taps_steps<LPC_ORDER, -1>(a[n], zero_, syn);
+        }
+    }
+
     const Word16 *q_, *zero_, *pole_;
     Word16 q_rev_[LPC_ORDER], zero_rev_[LPC_ORDER], pole_rev_[LPC_ORDER];
     std::int64_t q_room_, zero_room_, pole_room_;
@@ -75,16 +119,21 @@ private:
 
 namespace {
 
+template <bool Fast, Kernel_set K>
+QRXC_KERNEL_BODY void impulse_response_in(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                                          const Word16 p[2 * LPC_ORDER], Hns_params hns) {
+    Cascade cas(q, p);
+    Word32 in[SUBFRAME_LEN] = {0x04000000};
+    Word16 h[HIST + SUBFRAME_LEN] = {};
+    cas.run<Fast, K>(in, h + HIST, true);
+    for (int n = 0; n < SUBFRAME_LEN; n++)
+        imp[n] = round(L_msu(L_deposit_h(h[HIST + n]), hns.gain_q15, h[HIST + n - hns.lag]));
+}
+
 template <Kernel_set K>
 QRXC_KERNEL_BODY void impulse_response_body(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
                                             const Word16 p[2 * LPC_ORDER], Hns_params hns) {
-    Cascade cas(q, p);
-    Word16 h[HIST + SUBFRAME_LEN] = {};
-    for (int n = 0; n < SUBFRAME_LEN; n++) {
-        const Word16 y = cas.step(n, n == 0 ? Word32{0x04000000} : Word32{0}, true);
-        h[HIST + n] = y;
-        imp[n] = round(L_msu(L_deposit_h(y), hns.gain_q15, h[HIST + n - hns.lag]));
-    }
+    impulse_response_in<!PLAIN_OPS, K>(imp, q, p, hns);
 }
 
 QRXC_AVX2_TWIN(void, impulse_response, impulse_response_body,
@@ -100,19 +149,25 @@ void impulse_response(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const
 
 namespace {
 
+template <bool Fast, Kernel_set K>
+QRXC_KERNEL_BODY void subtract_ringing_in(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                                          const Word16 p[2 * LPC_ORDER], Hns_params hns) {
+    Cascade cas(q, p);
+    cas.load(st.ring_fir_mem, st.ring_iir_mem);
+    const Word32 in[SUBFRAME_LEN] = {};
+    Word16 h[HIST + SUBFRAME_LEN];
+    for (int j = 0; j < HIST; j++) h[j] = st.prev_err[j];
+    cas.run<Fast, K>(in, h + HIST, false);
+    for (int n = 0; n < SUBFRAME_LEN; n++) {
+        const Word16 d = sub(t[n], h[HIST + n]);
+        t[n] = round(L_mac(L_deposit_h(d), hns.gain_q15, h[HIST + n - hns.lag]));
+    }
+}
+
 template <Kernel_set K>
 QRXC_KERNEL_BODY void subtract_ringing_body(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
                                             const Word16 p[2 * LPC_ORDER], Hns_params hns) {
-    Cascade cas(q, p);
-    cas.load(st.ring_fir_mem, st.ring_iir_mem);
-    Word16 h[HIST + SUBFRAME_LEN];
-    for (int j = 0; j < HIST; j++) h[j] = st.prev_err[j];
-    for (int n = 0; n < SUBFRAME_LEN; n++) {
-        const Word16 y = cas.step(n, 0, false);
-        h[HIST + n] = y;
-        const Word16 d = sub(t[n], y);
-        t[n] = round(L_mac(L_deposit_h(d), hns.gain_q15, h[HIST + n - hns.lag]));
-    }
+    subtract_ringing_in<!PLAIN_OPS, K>(st, t, q, p, hns);
 }
 
 QRXC_AVX2_TWIN(void, subtract_ringing, subtract_ringing_body,
@@ -129,15 +184,22 @@ void subtract_ringing(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 
 
 namespace {
 
-template <Kernel_set K>
-QRXC_KERNEL_BODY void update_ringing_body(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
-                                          const Word16 p[2 * LPC_ORDER]) {
+template <bool Fast, Kernel_set K>
+QRXC_KERNEL_BODY void update_ringing_in(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                                        const Word16 p[2 * LPC_ORDER]) {
     Cascade cas(q, p);
     cas.load(st.ring_fir_mem, st.ring_iir_mem);
     for (int j = 0; j < HIST - SUBFRAME_LEN; j++) st.prev_err[j] = st.prev_err[j + SUBFRAME_LEN];
-    for (int n = 0; n < SUBFRAME_LEN; n++)
-        st.prev_err[HIST - SUBFRAME_LEN + n] = cas.step(n, L_shr(L_deposit_h(x[n]), 3), false);
+    Word32 in[SUBFRAME_LEN];
+    for (int n = 0; n < SUBFRAME_LEN; n++) in[n] = L_shr(L_deposit_h(x[n]), 3);
+    cas.run<Fast, K>(in, st.prev_err + HIST - SUBFRAME_LEN, false);
     cas.store(st.ring_fir_mem, st.ring_iir_mem);
+}
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void update_ringing_body(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                                          const Word16 p[2 * LPC_ORDER]) {
+    update_ringing_in<!PLAIN_OPS, K>(st, x, q, p);
 }
 
 QRXC_AVX2_TWIN(void, update_ringing, update_ringing_body,
@@ -149,6 +211,21 @@ QRXC_AVX2_TWIN(void, update_ringing, update_ringing_body,
 void update_ringing(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
                     const Word16 p[2 * LPC_ORDER]) {
     QRXC_DISPATCH(update_ringing, update_ringing_body, st, x, q, p)
+}
+
+void impulse_response_plain(Word16 imp[SUBFRAME_LEN], const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER],
+                            Hns_params hns) {
+    impulse_response_in<false, Kernel_set::generic>(imp, q, p, hns);
+}
+
+void subtract_ringing_plain(const Enc_state &st, Word16 t[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                            const Word16 p[2 * LPC_ORDER], Hns_params hns) {
+    subtract_ringing_in<false, Kernel_set::generic>(st, t, q, p, hns);
+}
+
+void update_ringing_plain(Enc_state &st, const Word16 x[SUBFRAME_LEN], const Word16 q[LPC_ORDER],
+                          const Word16 p[2 * LPC_ORDER]) {
+    update_ringing_in<false, Kernel_set::generic>(st, x, q, p);
 }
 
 }  // namespace qrxc::g723

@@ -99,6 +99,41 @@ inline void pair_target(Target_pairs &r, const Word16 t[SUBFRAME_LEN]) {
     interleave_pairs(r.tp, tz, tz + 1, 80);
 }
 
+// tp[m] = (src[m], src[m+1]) of n <= 70 samples, zero beyond.
+inline void pair_span(Target_pairs &r, const Word16 *src, int n) {
+    Word16 tz[96] = {};
+    std::memcpy(tz, src, sizeof(Word16) * static_cast<unsigned>(n));
+    interleave_pairs(r.tp, tz, tz + 1, 80);
+}
+
+// acc[n] = sum over k < 10 of src[n+k] g[k], n = 0..63, from src's pairs.
+inline void tap_sums_sse2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[10]) {
+    __m128i gp[5];
+    for (int q = 0; q < 5; ++q) gp[q] = _mm_set1_epi32(load_pair(g + 2 * q));
+    for (int v = 0; v < 16; ++v) {
+        __m128i a = _mm_madd_epi16(gp[0], _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.tp + 4 * v)));
+        for (int q = 1; q < 5; ++q)
+            a = _mm_add_epi32(
+                a, _mm_madd_epi16(gp[q], _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.tp + 4 * v + 2 * q))));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(acc + 4 * v), a);
+    }
+}
+
+#if QRXC_X86_KERNELS
+QRXC_TARGET_AVX2 inline void tap_sums_avx2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[10]) {
+    __m256i gp[5];
+    for (int q = 0; q < 5; ++q) gp[q] = _mm256_set1_epi32(load_pair(g + 2 * q));
+    for (int v = 0; v < 8; ++v) {
+        __m256i a = _mm256_madd_epi16(gp[0], _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.tp + 8 * v)));
+        for (int q = 1; q < 5; ++q)
+            a = _mm256_add_epi32(
+                a,
+                _mm256_madd_epi16(gp[q], _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.tp + 8 * v + 2 * q))));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + 8 * v), a);
+    }
+}
+#endif
+
 inline void corr_sums_sse2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[SUBFRAME_LEN]) {
     constexpr int LANES = 4;
     for (int v = 0; v < SUBFRAME_LEN / LANES; ++v) {
