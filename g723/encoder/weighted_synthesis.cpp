@@ -22,19 +22,17 @@ constexpr int HIST = ACB_LAG_MAX;  // harmonic filter history length
 // The weighted synthesis cascade run over one subframe. The filter
 // memories are kept as linear histories (oldest first, the ten samples
 // before the subframe in front), so no memory is shifted per sample; the
-// fast path walks them forwards with reversed coefficients, the saturating
-// fallback in the operator order, newest sample first.
+// fast path walks them forwards with reversed coefficients (the two
+// recursions bounded by their samples, since their coefficients' sums
+// alone mostly allow no fast step), the saturating fallback in the
+// operator order, newest sample first.
 class Cascade {
 public:
     Cascade(const Word16 q[LPC_ORDER], const Word16 p[2 * LPC_ORDER]) : q_(q), zero_(p), pole_(p + LPC_ORDER) {
-        for (int k = 0; k < LPC_ORDER; k++) {
-            q_rev_[k] = q[LPC_ORDER - 1 - k];
-            zero_rev_[k] = p[LPC_ORDER - 1 - k];
-            pole_rev_[k] = p[2 * LPC_ORDER - 1 - k];
-        }
-        q_room_ = tap_headroom<LPC_ORDER>(q);
+        for (int k = 0; k < LPC_ORDER; k++) zero_rev_[k] = p[LPC_ORDER - 1 - k];
         zero_room_ = tap_headroom<LPC_ORDER>(p);
-        pole_room_ = tap_headroom<LPC_ORDER>(p + LPC_ORDER);
+        make_tap_run(q_run_, q);
+        make_tap_run(pole_run_, p + LPC_ORDER);
     }
 
     // Memories newest first, as the state keeps them.
@@ -61,8 +59,8 @@ public:
         Word32 a[SUBFRAME_LEN];
         for (int n = 0; n < SUBFRAME_LEN; n++) {
             Word16 *syn = &syn_[LPC_ORDER + n];
-            const Word32 acc = Fast ? back_taps<LPC_ORDER, 1>(in[n], q_, q_rev_, syn, q_room_)
-                                    : back_taps_steps<LPC_ORDER, 1>(in[n], q_, syn);
+            const Word32 acc =
+                Fast ? back_taps_peak<1>(in[n], q_run_, q_, syn) : back_taps_steps<LPC_ORDER, 1>(in[n], q_, syn);
             a[n] = acc;
             *syn = round(L_shl(acc, 2));
         }
@@ -71,8 +69,8 @@ public:
             for (int n = 0; n < SUBFRAME_LEN; n++) a[n] = L_shl(a[n], 1);
         for (int n = 0; n < SUBFRAME_LEN; n++) {
             Word16 *wgt = &wgt_[LPC_ORDER + n];
-            const Word32 acc = Fast ? back_taps<LPC_ORDER, 1>(a[n], pole_, pole_rev_, wgt, pole_room_)
-                                    : back_taps_steps<LPC_ORDER, 1>(a[n], pole_, wgt);
+            const Word32 acc =
+                Fast ? back_taps_peak<1>(a[n], pole_run_, pole_, wgt) : back_taps_steps<LPC_ORDER, 1>(a[n], pole_, wgt);
             y[n] = round(L_shl(acc, 2));
             *wgt = y[n];
         }
@@ -109,8 +107,9 @@ private:
     }
 
     const Word16 *q_, *zero_, *pole_;
-    Word16 q_rev_[LPC_ORDER], zero_rev_[LPC_ORDER], pole_rev_[LPC_ORDER];
-    std::int64_t q_room_, zero_room_, pole_room_;
+    Word16 zero_rev_[LPC_ORDER];
+    std::int64_t zero_room_;
+    Tap_run q_run_, pole_run_;
     Word16 syn_[LPC_ORDER + SUBFRAME_LEN] = {};
     Word16 wgt_[LPC_ORDER + SUBFRAME_LEN] = {};
 };

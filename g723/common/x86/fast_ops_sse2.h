@@ -19,6 +19,25 @@ inline std::int32_t dot10_sse2(const Word16 *c, const Word16 *w) {
     return _mm_cvtsi128_si32(p) + std::int32_t{c[8]} * w[8] + std::int32_t{c[9]} * w[9];
 }
 
+// sum c[k] h[k] and sum m[k] ((o(h[k]) >> 3) + 1), k < 10, o(h) = h ^ (h >> 15).
+// The two newest samples are read one by one, as in dot10_sse2: a recursion
+// has just stored them, and a wide load of a fresh narrow store waits.
+inline void tap_run_sums_sse2(const Word16 c[10], const Word16 m[10], const Word16 *h, std::int32_t &dot,
+                              std::int32_t &bound) {
+    const __m128i h0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h));
+    const __m128i o0 = _mm_add_epi16(_mm_srli_epi16(_mm_xor_si128(h0, _mm_srai_epi16(h0, 15)), 3), _mm_set1_epi16(1));
+    const __m128i d = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)), h0);
+    const __m128i b = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(m)), o0);
+    // [d0 + d2, d1 + d3, b0 + b2, b1 + b3], then the neighbours.
+    __m128i x = _mm_add_epi32(_mm_unpacklo_epi64(d, b), _mm_unpackhi_epi64(d, b));
+    x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xb1));
+    const std::int32_t h8 = h[8];
+    const std::int32_t h9 = h[9];
+    dot = _mm_cvtsi128_si32(x) + std::int32_t{c[8]} * h8 + std::int32_t{c[9]} * h9;
+    bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + std::int32_t{m[8]} * (((h8 ^ (h8 >> 15)) >> 3) + 1) +
+            std::int32_t{m[9]} * (((h9 ^ (h9 >> 15)) >> 3) + 1);
+}
+
 inline Word32 hsum(__m128i a) {
     a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
     a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
