@@ -254,6 +254,63 @@ QRXC_KERNEL_BODY Word32 criterion_in(const Word16 t[PADDED], const Word16 v[PADD
     return criterion(t, v, et);
 }
 
+#if QRXC_X86_KERNELS
+// place_pulses_fast with the 30 grid correlations and the occupied marks
+// held in four registers (the two spare lanes marked occupied): the first
+// largest free |w| is the first set bit of the lanes equal to the maximum.
+QRXC_TARGET_AVX2 inline void place_pulses_avx2(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
+                                               const Word16 r_sym[2 * GRID_POSITIONS - 1], int k, int p0, Word16 A,
+                                               int np) {
+    alignas(32) std::int32_t wv[32];
+    for (int i = 0; i < GRID_POSITIONS; ++i) wv[i] = c[k + 2 * i];
+    wv[30] = wv[31] = 0;
+    __m256i w[4];
+    __m256i taken[4];
+    __m256i idx[4];
+    for (int j = 0; j < 4; ++j) {
+        w[j] = _mm256_load_si256(reinterpret_cast<const __m256i *>(wv + 8 * j));
+        idx[j] = _mm256_add_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(8 * j));
+        taken[j] = _mm256_cmpgt_epi32(idx[j], _mm256_set1_epi32(GRID_POSITIONS - 1));
+    }
+    int ip = (p0 - k) >> 1;
+    pos[0] = static_cast<Word16>(p0);
+    amp[0] = wv[ip] >= 0 ? A : negate(A);
+    for (int j = 1; j < np; ++j) {
+        const __m256i ipv = _mm256_set1_epi32(ip);
+        const __m256i a2 = _mm256_set1_epi32(2 * Word32{amp[j - 1]});
+        // rs[i] = R[2 |i - ip|]; the spare lanes take zeros and stay occupied.
+        const Word16 *rs = r_sym + (GRID_POSITIONS - 1) - ip;
+        __m256i mag[4];
+        for (int q = 0; q < 4; ++q) {
+            taken[q] = _mm256_or_si256(taken[q], _mm256_cmpeq_epi32(idx[q], ipv));
+            const int n = q < 3 ? 8 : 6;  // lanes 30 and 31 load nothing
+            __m256i r;
+            if (n == 8) {
+                r = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rs + 8 * q)));
+            } else {
+                alignas(16) Word16 tail[8] = {};
+                for (int i = 0; i < n; ++i) tail[i] = rs[8 * q + i];
+                r = _mm256_cvtepi16_epi32(_mm_load_si128(reinterpret_cast<const __m128i *>(tail)));
+            }
+            w[q] = _mm256_sub_epi32(w[q], _mm256_mullo_epi32(a2, r));
+            mag[q] = _mm256_or_si256(_mm256_abs_epi32(w[q]), taken[q]);
+        }
+        __m256i m = _mm256_max_epi32(_mm256_max_epi32(mag[0], mag[1]), _mm256_max_epi32(mag[2], mag[3]));
+        m = _mm256_max_epi32(m, _mm256_permute2x128_si256(m, m, 1));
+        m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0x4e));
+        m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0xb1));
+        std::uint32_t bits = 0;
+        for (int q = 0; q < 4; ++q)
+            bits |= static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(mag[q], m))))
+                    << (8 * q);
+        ip = __builtin_ctz(bits);
+        for (int q = 0; q < 4; ++q) _mm256_store_si256(reinterpret_cast<__m256i *>(wv + 8 * q), w[q]);
+        pos[j] = static_cast<Word16>(k + 2 * ip);
+        amp[j] = wv[ip] >= 0 ? A : negate(A);
+    }
+}
+#endif
+
 template <bool Fast, Kernel_set K>
 QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
                              Word16 lag) {
@@ -340,7 +397,12 @@ QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], con
             if constexpr (Fast) {
                 // L_abs(MIN_32) differs from |w|, so the bound stays one below.
                 if (c_max + 2 * std::int64_t{np - 1} * A * r_max < MAX_32)
-                    place_pulses_fast(pos, amp, c, r_sym, k, p0, A, np);
+#if QRXC_X86_KERNELS
+                    if constexpr (K == Kernel_set::avx2)
+                        place_pulses_avx2(pos, amp, c, r_sym, k, p0, A, np);
+                    else
+#endif
+                        place_pulses_fast(pos, amp, c, r_sym, k, p0, A, np);
                 else
                     place_pulses_plain(pos, amp, c, R, k, p0, A, np);
                 filter_pulses_in<K>(v, pos, amp, np, g, gz, g_max);
