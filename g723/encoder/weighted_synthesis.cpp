@@ -19,6 +19,52 @@ namespace {
 
 constexpr int HIST = ACB_LAG_MAX;  // harmonic filter history length
 
+#if QRXC_X86_KERNELS
+// back_taps_peak's recursion over the subframe: acc = in[n] + 2 sum over m
+// of c[m] y[n-1-m], y[n] = round(L_shl(acc, 2)), acc kept in a when asked;
+// y[-10..-1] hold the history. The history runs in a register, newest
+// sample first, so that a new sample never goes through memory on its way
+// into the next one's sum (a wide load of a fresh narrow store waits): the
+// newest takes one scalar product, the eight before it one pair multiply-
+// add formed while the newest is still being made.
+inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t,
+                           const Word16 c[LPC_ORDER]) {
+    Word16 cm[8], mm[8];  // c[1..8] and their magnitudes, lane j for y[n-2-j]
+    for (int j = 0; j < 8; j++) {
+        cm[j] = c[1 + j];
+        mm[j] = static_cast<Word16>(c[1 + j] < 0 ? -c[1 + j] : c[1 + j]);
+    }
+    const __m128i taps = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cm));
+    const __m128i mags = _mm_loadu_si128(reinterpret_cast<const __m128i *>(mm));
+    const std::int32_t c0 = c[0], c9 = c[9];
+    const std::int32_t m0 = c0 < 0 ? -c0 : c0, m9 = c9 < 0 ? -c9 : c9;
+    const auto weight = [](std::int32_t h) { return ((h ^ (h >> 15)) >> 3) + 1; };
+    __m128i v = _mm_setr_epi16(y[-2], y[-3], y[-4], y[-5], y[-6], y[-7], y[-8], y[-9]);
+    std::int32_t y1 = y[-1];
+    std::int32_t y10 = y[-10];
+    for (int n = 0; n < SUBFRAME_LEN; n++) {
+        const __m128i o = _mm_add_epi16(_mm_srli_epi16(_mm_xor_si128(v, _mm_srai_epi16(v, 15)), 3), _mm_set1_epi16(1));
+        const __m128i d = _mm_madd_epi16(v, taps);
+        const __m128i b = _mm_madd_epi16(o, mags);
+        __m128i x = _mm_add_epi32(_mm_unpacklo_epi64(d, b), _mm_unpackhi_epi64(d, b));
+        x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xb1));
+        const std::int32_t older = _mm_cvtsi128_si32(x) + c9 * y10;
+        const std::int32_t bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + m9 * weight(y10) + m0 * weight(y1);
+        Word32 acc;
+        if (t.usable && abs64(in[n]) + 16 * std::int64_t{bound} <= MAX_32)
+            acc = static_cast<Word32>(std::int64_t{in[n]} + 2 * std::int64_t{c0 * y1 + older});
+        else
+            acc = back_taps_steps<LPC_ORDER, 1>(in[n], c, y + n);
+        if (a != nullptr) a[n] = acc;
+        const Word16 out = round(L_shl(acc, 2));
+        y[n] = out;
+        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
+        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
+        y1 = out;
+    }
+}
+#endif
+
 // The weighted synthesis cascade run over one subframe. The filter
 // memories are kept as linear histories (oldest first, the ten samples
 // before the subframe in front), so no memory is shifted per sample; the
@@ -57,6 +103,17 @@ public:
     template <bool Fast, Kernel_set K>
     QRXC_KERNEL_BODY void run(const Word32 in[SUBFRAME_LEN], Word16 y[SUBFRAME_LEN], bool double_fir) {
         Word32 a[SUBFRAME_LEN];
+#if QRXC_X86_KERNELS
+        if constexpr (Fast && K != Kernel_set::generic) {
+            recursion_sse2(syn_ + LPC_ORDER, in, a, q_run_, q_);
+            numerator<Fast, K>(a);
+            if (double_fir)
+                for (int n = 0; n < SUBFRAME_LEN; n++) a[n] = L_shl(a[n], 1);
+            recursion_sse2(wgt_ + LPC_ORDER, a, nullptr, pole_run_, pole_);
+            for (int n = 0; n < SUBFRAME_LEN; n++) y[n] = wgt_[LPC_ORDER + n];
+            return;
+        }
+#endif
         for (int n = 0; n < SUBFRAME_LEN; n++) {
             Word16 *syn = &syn_[LPC_ORDER + n];
             const Word32 acc =
