@@ -43,6 +43,13 @@ TEST_P(EncoderKernels, FastFormsEqualTheOperatorSequence) {
         for (int i = 0; i < n; i++) en = L_mac(en, x[static_cast<std::size_t>(i)], x[static_cast<std::size_t>(i)]);
         ASSERT_EQ(energy_sat(x.data(), n), en) << trial;
 
+        // Around both saturation edges of the shift and of the rounding.
+        for (const Word32 edge :
+             {Word32{0}, Word32{1} << 29, (Word32{1} << 29) - 0x2000, -(Word32{1} << 29), MAX_32, MIN_32}) {
+            const Word32 v = static_cast<Word32>(std::int64_t{edge} + (x[0] + y[0] * 65536LL) % 0x4000);
+            ASSERT_EQ(round_shl2(v), round(L_shl(v, 2))) << v;
+        }
+
         if (n >= 10) {
             // Coefficients x against the history y, newest sample y[9] first.
             Word32 up = c.start, down = c.start;

@@ -188,6 +188,15 @@ inline Word32 energy_60(const Word16 *x) {
     return e > MAX_32 ? MAX_32 : static_cast<Word32>(e);
 }
 
+// round(L_shl(a, 2)) with both saturations folded into one clamp of
+// floor((a + 2^13) / 2^14), taken as ((a >> 1) + 2^12) >> 13 so that
+// nothing overflows: the recursive filters' outputs, where the saturating
+// pair is most of each sample's path to the next.
+inline Word16 round_shl2(Word32 a) {
+    if constexpr (PLAIN_OPS) return round(L_shl(a, 2));
+    return sat16(((a >> 1) + 0x1000) >> 13);
+}
+
 // ---- the pitch predictor's five taps ----
 
 // out[n] = round(L_shl(a, 1)) with a = L_mac over t = 0..4 of r[n+t] g[t],

@@ -216,6 +216,22 @@ QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], c
         // holds while the peak stays within the room the largest input and
         // the zero section's bound leave.
         const std::int64_t room = peak_room((std::int64_t{max_abs(x, SUBFRAME_LEN)} << 14) + 2 * zbound, pabs);
+#if QRXC_X86_KERNELS
+        if constexpr (K != Kernel_set::generic) {
+            x86::Recursion10 r;
+            r.init(pc, yh + LPC_ORDER);
+            for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+                const Word32 s = (Word32{x[n]} << 14) - 2 * z[n] + 2 * r.dot();
+                const Word16 y = round_shl2(s);
+                const Word32 a = L_shl(s, 2);
+                yh[LPC_ORDER + n] = y;
+                const int ay = y < 0 ? -y : y;
+                peak = ay > peak ? ay : peak;
+                x[n] = round(L_mac(a, static_cast<Word16>(r.y1), m));
+                r.push(y);
+            }
+        }
+#endif
         for (; n < SUBFRAME_LEN && peak <= room; ++n) {
             const Word32 a = L_shl((Word32{x[n]} << 14) - 2 * z[n] + 2 * dot10_in<K>(pr, yh + n), 2);
             yh[LPC_ORDER + n] = round(a);

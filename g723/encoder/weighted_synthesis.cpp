@@ -56,7 +56,7 @@ inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, 
         else
             acc = back_taps_steps<LPC_ORDER, 1>(in[n], c, y + n);
         if (a != nullptr) a[n] = acc;
-        const Word16 out = round(L_shl(acc, 2));
+        const Word16 out = round_shl2(acc);
         y[n] = out;
         y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
         v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
