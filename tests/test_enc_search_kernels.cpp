@@ -8,8 +8,13 @@
 
 #include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
+#include "g723/common/x86/dispatch.h"
 #include "g723/encoder/acb_search.h"
 #include "g723/encoder/mpmlq.h"
+
+#if QRXC_X86_KERNELS
+#include "g723/common/x86/conv_kernels.h"
+#endif
 
 namespace {
 
@@ -48,6 +53,15 @@ TEST_P(KernelEquality, FastFormsMatchPlainForms) {
         conv_round_plain(o2, a, b);
         ASSERT_TRUE(std::equal(o1, o1 + SUBFRAME_LEN, o2));
 
+#if QRXC_X86_KERNELS
+        // The postfilter's segment sums, where its peak test lets them run.
+        if (chain_cannot_saturate(SUBFRAME_LEN, std::max(max_abs(a, SUBFRAME_LEN), max_abs(b, SUBFRAME_LEN)))) {
+            ASSERT_EQ(2 * x86::dot60_sse2(a, b), L_mac_steps(0, a, b, SUBFRAME_LEN));
+            if (kernel_set_available(Kernel_set::avx2)) {
+                ASSERT_EQ(2 * x86::dot60_avx2(a, b), L_mac_steps(0, a, b, SUBFRAME_LEN));
+            }
+        }
+#endif
         const std::int64_t ea = sum_squares(a, n);
         const std::int64_t eb = sum_squares(b, n);
         ASSERT_EQ(products_known(a, b, n, ea, eb), products_steps(a, b, n));

@@ -239,13 +239,42 @@ inline void subtract_double(Word16 x[SUBFRAME_LEN], const std::int32_t acc[SUBFR
     }
 }
 
-// ---- sums over 64 samples, zero beyond the subframe ----
+// ---- sums over one subframe ----
 
 inline std::int32_t hsum32(__m128i a) {
     a = _mm_add_epi32(a, _mm_shuffle_epi32(a, 0x4e));
     a = _mm_add_epi32(a, _mm_shuffle_epi32(a, 0xb1));
     return _mm_cvtsi128_si32(a);
 }
+
+// sum a[i] b[i], i < 60, in 32-bit lanes, for sums whose every pair and
+// partial sum is known to fit; reads nothing past the 60 samples.
+inline std::int32_t dot60_sse2(const Word16 *a, const Word16 *b) {
+    __m128i s = _mm_setzero_si128();
+    for (int i = 0; i < 56; i += 8)
+        s = _mm_add_epi32(s, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i))));
+    const __m128i t = _mm_madd_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + 56)),
+                                     _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + 56)));
+    return hsum32(_mm_add_epi32(s, t));
+}
+
+#if QRXC_X86_KERNELS
+QRXC_TARGET_AVX2 inline std::int32_t dot60_avx2(const Word16 *a, const Word16 *b) {
+    __m256i s = _mm256_setzero_si256();
+    for (int i = 0; i < 48; i += 16)
+        s = _mm256_add_epi32(s, _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + i)),
+                                                  _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + i))));
+    __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    h = _mm_add_epi32(h, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + 48)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 48))));
+    h = _mm_add_epi32(h, _mm_madd_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + 56)),
+                                        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + 56))));
+    return hsum32(h);
+}
+#endif
+
+// ---- sums over 64 samples, zero beyond the subframe ----
 
 // sum a[i] b[i] in 32-bit lanes: exact when every partial sum fits, as
 // products_fit shows (then no pair of products reaches 2^31 either).
