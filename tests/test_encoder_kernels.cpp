@@ -63,6 +63,10 @@ TEST_P(EncoderKernels, FastFormsEqualTheOperatorSequence) {
             const auto room = tap_headroom<10>(x.data());
             ASSERT_EQ((back_taps<10, 1>(c.start, x.data(), rev, y.data() + 10, room)), up) << trial;
             ASSERT_EQ((back_taps<10, -1>(c.start, x.data(), rev, y.data() + 10, room)), down) << trial;
+            Tap_run run;
+            make_tap_run(run, x.data());
+            ASSERT_EQ(back_taps_peak<1>(c.start, run, x.data(), y.data() + 10), up) << trial;
+            ASSERT_EQ(back_taps_peak<-1>(c.start, run, x.data(), y.data() + 10), down) << trial;
         }
     }
 }
