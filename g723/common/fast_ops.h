@@ -315,13 +315,15 @@ inline void tap_run_sums(const Tap_run &t, const Word16 *h, std::int32_t &dot, s
 #if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
     x86::tap_run_sums_sse2(t.rev, t.mag, h, dot, bound);
 #else
-    dot = 0;
+    // The sum modulo 2^32: past the bound the caller ignores it.
+    std::uint32_t d = 0;
     bound = 0;
     for (int k = 0; k < LPC_ORDER; k++) {
         const std::int32_t m = h[k] < 0 ? -1 - h[k] : h[k];
-        dot += std::int32_t{t.rev[k]} * h[k];
+        d += static_cast<std::uint32_t>(std::int32_t{t.rev[k]} * h[k]);
         bound += std::int32_t{t.mag[k]} * ((m >> 3) + 1);
     }
+    dot = static_cast<std::int32_t>(d);
 #endif
 }
 

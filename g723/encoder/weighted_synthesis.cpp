@@ -48,11 +48,12 @@ inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, 
         const __m128i b = _mm_madd_epi16(o, mags);
         __m128i x = _mm_add_epi32(_mm_unpacklo_epi64(d, b), _mm_unpackhi_epi64(d, b));
         x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xb1));
-        const std::int32_t older = _mm_cvtsi128_si32(x) + c9 * y10;
+
         const std::int32_t bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + m9 * weight(y10) + m0 * weight(y1);
         Word32 acc;
         if (t.usable && abs64(in[n]) + 16 * std::int64_t{bound} <= MAX_32)
-            acc = static_cast<Word32>(std::int64_t{in[n]} + 2 * std::int64_t{c0 * y1 + older});
+            acc =
+                static_cast<Word32>(std::int64_t{in[n]} + 2 * std::int64_t{_mm_cvtsi128_si32(x) + c9 * y10 + c0 * y1});
         else
             acc = back_taps_steps<LPC_ORDER, 1>(in[n], c, y + n);
         if (a != nullptr) a[n] = acc;

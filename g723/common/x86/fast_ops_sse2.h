@@ -33,7 +33,10 @@ inline void tap_run_sums_sse2(const Word16 c[10], const Word16 m[10], const Word
     x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xb1));
     const std::int32_t h8 = h[8];
     const std::int32_t h9 = h[9];
-    dot = _mm_cvtsi128_si32(x) + std::int32_t{c[8]} * h8 + std::int32_t{c[9]} * h9;
+    // Summed modulo 2^32: past the bound the caller ignores the sum.
+    dot = static_cast<std::int32_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(x)) +
+                                    static_cast<std::uint32_t>(std::int32_t{c[8]} * h8) +
+                                    static_cast<std::uint32_t>(std::int32_t{c[9]} * h9));
     bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + std::int32_t{m[8]} * (((h8 ^ (h8 >> 15)) >> 3) + 1) +
             std::int32_t{m[9]} * (((h9 ^ (h9 >> 15)) >> 3) + 1);
 }
