@@ -66,8 +66,14 @@ void remove_live_temporaries() {
 int interrupt_exit_code = 5;
 const char *interrupt_message = nullptr;
 
+std::atomic<bool> ending{false};
+
 extern "C" void on_terminating_signal(int sig) {
     const int saved = errno;
+    // A second SIGINT or SIGTERM on another thread waits for the first to end
+    // the process.
+    if ((sig == SIGINT || sig == SIGTERM) && ending.exchange(true))
+        for (;;) ::pause();
     remove_live_temporaries();
     if (sig == SIGINT || sig == SIGTERM) {
         if (interrupt_message != nullptr) {
@@ -417,8 +423,14 @@ void remove_temporaries_on_signals(int interrupt_exit, const char *interrupt_tex
     clean.sa_handler = on_terminating_signal;
     sigfillset(&clean.sa_mask);
     clean.sa_flags = SA_RESETHAND | SA_NODEFER;
-    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT})
+    for (int sig : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT})
         ::sigaction(sig, &clean, nullptr);
+    // The two that end in _exit keep their handler: a second one (timeout(1)
+    // sends its signal to the child and then to the whole group) may reach
+    // another thread while the first is still removing the temporaries, and
+    // the default action there would end the process before they are gone.
+    clean.sa_flags = 0;
+    for (int sig : {SIGINT, SIGTERM}) ::sigaction(sig, &clean, nullptr);
 }
 
 }  // namespace qrxc
