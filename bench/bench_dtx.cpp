@@ -32,7 +32,7 @@ std::vector<short> samples_of(const std::vector<unsigned char> &b) {
 
 Qrxc_context *opened(int direction) {
     Qrxc_context *ctx = Qrxc_create();
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     G_header h{};
     Qrxc_initial_ctx(ctx, QRXC_ENCODE, 8000, 2, &h, hdr);
     if (direction == QRXC_DECODE) Qrxc_initial_ctx(ctx, QRXC_DECODE, 0, 0, &h, hdr);

@@ -66,8 +66,14 @@ void remove_live_temporaries() {
 int interrupt_exit_code = 5;
 const char *interrupt_message = nullptr;
 
+std::atomic<bool> ending{false};
+
 extern "C" void on_terminating_signal(int sig) {
     const int saved = errno;
+    // A second SIGINT or SIGTERM on another thread waits for the first to end
+    // the process.
+    if ((sig == SIGINT || sig == SIGTERM) && ending.exchange(true))
+        for (;;) ::pause();
     remove_live_temporaries();
     if (sig == SIGINT || sig == SIGTERM) {
         if (interrupt_message != nullptr) {

@@ -151,11 +151,14 @@ constexpr Word16 div_32_16(Word32 A, Word16 d) {
 // Scales v so that its largest magnitude lands in [0x0800, 0x0fff]; returns
 // how many bits it moved up (negative: down).
 inline Word16 vector_normalize(Word16 *v, int len) {
-    Word16 m = 0;
+    // The largest abs_s(v[i]): the plain magnitude's maximum with -32768
+    // counted as 32767, in int so that the loop vectorises.
+    int peak = 0;
     for (int i = 0; i < len; ++i) {
-        const Word16 a = abs_s(v[i]);
-        if (a > m) m = a;
+        const int a = v[i] < 0 ? -v[i] : v[i];
+        peak = a > peak ? a : peak;
     }
+    const auto m = static_cast<Word16>(peak > MAX_16 ? MAX_16 : peak);
     const int e = m == 0 ? 0 : norm_s(m);
     for (int i = 0; i < len; ++i) v[i] = static_cast<Word16>((Word32{v[i]} * (Word32{1} << e)) >> 3);
     return static_cast<Word16>(e - 3);

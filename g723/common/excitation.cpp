@@ -75,15 +75,19 @@ void fcb_decode(Word16 out[SUBFRAME_LEN], const Subframe_params &sub, Word16 ol_
     Word32 a = sub.pulse_pos;
     int row = 6 - npulses;
     int bit = npulses;
+    // Without branches on the pulses, which no predictor guesses. The
+    // entries are non-negative: a pulse is where a - entry goes negative,
+    // which a negative a (none from a frame) keeps doing to the end, as
+    // with the saturating steps.
     for (int i = 0; i < 30; ++i) {
-        a = L_sub(a, CombinatorialTable[row][i]);
-        if (a < 0) {
-            a = L_add(a, CombinatorialTable[row][i]);
-            ++row;
-            --bit;
-            out[(sub.grid & 1) + 2 * i] = ((sub.pulse_signs >> bit) & 1) ? static_cast<Word16>(-gain) : gain;
-            if (row == 6) break;
-        }
+        const std::int64_t d = std::int64_t{a} - CombinatorialTable[row][i];
+        const int hit = d < 0 ? 1 : 0;
+        a = hit ? a : static_cast<Word32>(d);
+        row += hit;
+        bit -= hit;
+        const Word16 v = ((sub.pulse_signs >> bit) & 1) ? static_cast<Word16>(-gain) : gain;
+        out[(sub.grid & 1) + 2 * i] = hit ? v : Word16{0};
+        if (row == 6) break;
     }
     if (sub.train == 1) pulse_train(out, out, ol_lag);
 }

@@ -82,9 +82,12 @@ constexpr bool chain_cannot_saturate(int n, int peak) { return 2 * std::int64_t{
 
 // Whether every partial sum of a[i] b[i], in any order, stays within
 // limit, given the exact energies ea and eb of a and b: by Cauchy-Schwarz
-// each is at most sqrt(ea eb), so ea eb <= limit^2 suffices. The division
-// keeps the product from overflowing.
+// each is at most sqrt(ea eb), so ea eb <= limit^2 suffices. Below 2^31
+// each, the product fits 64 bits; larger ones take the division, which
+// keeps it from overflowing (and is the slower test by far).
 constexpr bool products_fit(std::int64_t ea, std::int64_t eb, Word32 limit = MAX_32) {
+    constexpr std::int64_t SMALL = std::int64_t{1} << 31;
+    if (ea < SMALL && eb < SMALL) return ea * eb <= std::int64_t{limit} * limit;
     return ea == 0 || eb <= std::int64_t{limit} * limit / ea;
 }
 
@@ -185,6 +188,15 @@ inline Word32 energy_60(const Word16 *x) {
     return e > MAX_32 ? MAX_32 : static_cast<Word32>(e);
 }
 
+// round(L_shl(a, 2)) with both saturations folded into one clamp of
+// floor((a + 2^13) / 2^14), taken as ((a >> 1) + 2^12) >> 13 so that
+// nothing overflows: the recursive filters' outputs, where the saturating
+// pair is most of each sample's path to the next.
+inline Word16 round_shl2(Word32 a) {
+    if constexpr (PLAIN_OPS) return round(L_shl(a, 2));
+    return sat16(((a >> 1) + 0x1000) >> 13);
+}
+
 // ---- the pitch predictor's five taps ----
 
 // out[n] = round(L_shl(a, 1)) with a = L_mac over t = 0..4 of r[n+t] g[t],
@@ -276,6 +288,60 @@ inline Word32 back_taps(Word32 acc, const Word16 *coef, const Word16 *coef_rev, 
         return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{sum});
     }
     return back_taps_steps<N, SIGN>(acc, coef, cur);
+}
+
+// The ten taps of an LPC-order filter for back_taps_peak: the reversed
+// coefficients and their magnitudes (a coefficient of -32768 leaves the run
+// unusable).
+struct Tap_run {
+    Word16 rev[LPC_ORDER];
+    Word16 mag[LPC_ORDER];
+    bool usable;
+};
+
+inline void make_tap_run(Tap_run &t, const Word16 coef[LPC_ORDER]) {
+    t.usable = true;
+    for (int k = 0; k < LPC_ORDER; k++) {
+        const Word16 c = coef[LPC_ORDER - 1 - k];
+        if (c == MIN_16) t.usable = false;
+        t.rev[k] = c;
+        t.mag[k] = static_cast<Word16>(c < 0 ? -c : c);
+    }
+}
+
+// sum rev[k] h[k] and sum mag[k] ((m(h[k]) >> 3) + 1), k < 10, m the one's-
+// complement magnitude (|h|, or |h| - 1 below zero).
+inline void tap_run_sums(const Tap_run &t, const Word16 *h, std::int32_t &dot, std::int32_t &bound) {
+#if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
+    x86::tap_run_sums_sse2(t.rev, t.mag, h, dot, bound);
+#else
+    // The sum modulo 2^32: past the bound the caller ignores it.
+    std::uint32_t d = 0;
+    bound = 0;
+    for (int k = 0; k < LPC_ORDER; k++) {
+        const std::int32_t m = h[k] < 0 ? -1 - h[k] : h[k];
+        d += static_cast<std::uint32_t>(std::int32_t{t.rev[k]} * h[k]);
+        bound += std::int32_t{t.mag[k]} * ((m >> 3) + 1);
+    }
+    dot = static_cast<std::int32_t>(d);
+#endif
+}
+
+// back_taps_steps bounded by the history itself, for filters whose
+// coefficients alone leave tap_headroom negative (an LPC synthesis filter's
+// mostly do, and its chain of steps is a long one): |h| <= 8 ((m >> 3) + 1),
+// so no partial sum of acc +/- 2 c h leaves Word32 when |acc| + 16 bound
+// fits (bound stays below 2^31: ten products of at most 32767 * 4096).
+template <int SIGN>
+inline Word32 back_taps_peak(Word32 acc, const Tap_run &t, const Word16 *coef, const Word16 *cur) {
+    if (!PLAIN_OPS && t.usable) {
+        std::int32_t dot;
+        std::int32_t bound;
+        tap_run_sums(t, cur - LPC_ORDER, dot, bound);
+        if (abs64(acc) + 16 * std::int64_t{bound} <= MAX_32)
+            return static_cast<Word32>(std::int64_t{acc} + SIGN * 2 * std::int64_t{dot});
+    }
+    return back_taps_steps<LPC_ORDER, SIGN>(acc, coef, cur);
 }
 
 // ---- the excitation searches' kernels on one subframe ----

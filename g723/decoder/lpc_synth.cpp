@@ -34,8 +34,22 @@ QRXC_KERNEL_BODY void lpc_synth_body(Dec_state &st, Word16 x[SUBFRAME_LEN], cons
         // The cheap test once for the whole subframe: it holds for every
         // sample while the peak stays within the room the largest input leaves.
         const std::int64_t room = peak_room(std::int64_t{max_abs(x, SUBFRAME_LEN)} << 13, cabs);
+#if QRXC_X86_KERNELS
+        if constexpr (K != Kernel_set::generic) {
+            x86::Recursion10 r;
+            r.init(lpc_q13, h + LPC_ORDER);
+            for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+                const Word16 y = round_shl2((Word32{x[n]} << 13) + 2 * r.dot());
+                h[LPC_ORDER + n] = y;
+                x[n] = y;
+                r.push(y);
+                const int ay = y < 0 ? -y : y;
+                peak = ay > peak ? ay : peak;
+            }
+        }
+#endif
         for (; n < SUBFRAME_LEN && peak <= room; ++n) {
-            const Word16 y = round(L_shl((Word32{x[n]} << 13) + 2 * dot10_in<K>(c, h + n), 2));
+            const Word16 y = round_shl2((Word32{x[n]} << 13) + 2 * dot10_in<K>(c, h + n));
             h[LPC_ORDER + n] = y;
             x[n] = y;
             const int ay = y < 0 ? -y : y;

@@ -8,6 +8,10 @@
 #include "g723/common/tables.h"
 #include "g723/common/x86/dispatch.h"
 
+#if QRXC_X86_KERNELS
+#include "g723/common/x86/conv_kernels.h"
+#endif
+
 namespace qrxc::g723 {
 
 namespace {
@@ -18,8 +22,17 @@ constexpr Word16 AGC_KEEP = Q15(15.0 / 16);
 constexpr Word16 AGC_TAKE = Q15(1.0 / 16);
 
 // Saturating dot product of two 60-sample segments; plain arithmetic when
-// the buffer's peak rules out saturation (always, on a normalised buffer).
+// the buffer's peak rules out saturation (always, on a normalised buffer),
+// then by pair multiply-adds where K has them (no pair reaches 2^31 then).
+template <Kernel_set K>
 inline Word32 dot60(const Word16 *a, const Word16 *b, bool plain) {
+#if QRXC_X86_KERNELS
+    if constexpr (K == Kernel_set::avx2) {
+        if (plain) return 2 * x86::dot60_avx2(a, b);
+    } else if constexpr (K == Kernel_set::sse2) {
+        if (plain) return 2 * x86::dot60_sse2(a, b);
+    }
+#endif
     return plain ? L_mac_n_nosat(a, b, SUBFRAME_LEN) : L_mac_n(0, a, b, SUBFRAME_LEN);
 }
 
@@ -71,7 +84,7 @@ QRXC_KERNEL_BODY Pf_params pitch_pf_params_body(const Word16 buf[EXC_BUF_LEN], W
     Word32 best = 0;
     int bl = 0;
     for (int i = c - 3; i <= c + 3; ++i) {
-        const Word32 r = dot60(x, x - i, plain);
+        const Word32 r = dot60<K>(x, x - i, plain);
         if (r > best) {
             best = r;
             bl = -i;
@@ -82,7 +95,7 @@ QRXC_KERNEL_BODY Pf_params pitch_pf_params_body(const Word16 buf[EXC_BUF_LEN], W
     for (int i = c - 3; i <= c + 3; ++i) {
         // A forward partner must lie inside the frame.
         if (SUBFRAME_LEN * subframe + SUBFRAME_LEN + i > FRAME_LEN) break;
-        const Word32 r = dot60(x, x + i, plain);
+        const Word32 r = dot60<K>(x, x + i, plain);
         if (r > best) {
             best = r;
             fl = i;
@@ -90,14 +103,14 @@ QRXC_KERNEL_BODY Pf_params pitch_pf_params_body(const Word16 buf[EXC_BUF_LEN], W
     }
     if (bl == 0 && fl == 0) return pf;
 
-    Word32 v[5] = {dot60(x, x, plain), 0, 0, 0, 0};  // E0, C1, E1, C2, E2
+    Word32 v[5] = {dot60<K>(x, x, plain), 0, 0, 0, 0};  // E0, C1, E1, C2, E2
     if (bl != 0) {
-        v[1] = dot60(x, x + bl, plain);
-        v[2] = dot60(x + bl, x + bl, plain);
+        v[1] = dot60<K>(x, x + bl, plain);
+        v[2] = dot60<K>(x + bl, x + bl, plain);
     }
     if (fl != 0) {
-        v[3] = dot60(x, x + fl, plain);
-        v[4] = dot60(x + fl, x + fl, plain);
+        v[3] = dot60<K>(x, x + fl, plain);
+        v[4] = dot60<K>(x + fl, x + fl, plain);
     }
     Word32 m = 0;
     for (Word32 a : v)
@@ -216,6 +229,22 @@ QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], c
         // holds while the peak stays within the room the largest input and
         // the zero section's bound leave.
         const std::int64_t room = peak_room((std::int64_t{max_abs(x, SUBFRAME_LEN)} << 14) + 2 * zbound, pabs);
+#if QRXC_X86_KERNELS
+        if constexpr (K != Kernel_set::generic) {
+            x86::Recursion10 r;
+            r.init(pc, yh + LPC_ORDER);
+            for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+                const Word32 s = (Word32{x[n]} << 14) - 2 * z[n] + 2 * r.dot();
+                const Word16 y = round_shl2(s);
+                const Word32 a = L_shl(s, 2);
+                yh[LPC_ORDER + n] = y;
+                const int ay = y < 0 ? -y : y;
+                peak = ay > peak ? ay : peak;
+                x[n] = round(L_mac(a, static_cast<Word16>(r.y1), m));
+                r.push(y);
+            }
+        }
+#endif
         for (; n < SUBFRAME_LEN && peak <= room; ++n) {
             const Word32 a = L_shl((Word32{x[n]} << 14) - 2 * z[n] + 2 * dot10_in<K>(pr, yh + n), 2);
             yh[LPC_ORDER + n] = round(a);

@@ -3,6 +3,7 @@
 
 #include "g723/common/fast_ops.h"
 #include "g723/common/frame.h"
+#include "g723/common/kernel_set.h"
 #include "g723/common/types.h"
 #include "g723/encoder/enc_state.h"
 
@@ -25,8 +26,14 @@ const Word16 *acb_gain_row(bool big_table, int index);
 // v holds the 20 normalised correlations of one lag.
 using Acb_pick = Row_pick;
 Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
-Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
+// As the search scores with kernel set `set` (where the CPU has it).
+Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best, Kernel_set set);
 // The fast scoring without SIMD, used where SSE2 is missing.
 Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best);
+
+// The search's convolutions as kernel set `set` computes them (where the CPU
+// has it): out as conv_round(out, c, h), then x as subtract_filtered(x, c, h).
+void acb_conv_forms(Word16 out[SUBFRAME_LEN], Word16 x[SUBFRAME_LEN], const Word16 *c, const Word16 h[SUBFRAME_LEN],
+                    Kernel_set set);
 
 }  // namespace qrxc::g723

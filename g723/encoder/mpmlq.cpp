@@ -11,6 +11,10 @@
 #include "g723/common/tables.h"
 #include "g723/common/x86/dispatch.h"
 
+#if QRXC_X86_KERNELS
+#include "g723/common/x86/conv_kernels.h"
+#endif
+
 namespace qrxc::g723 {
 
 namespace {
@@ -160,7 +164,154 @@ QRXC_KERNEL_BODY void place_pulses_fast(Word16 pos[], Word16 amp[], const Word32
     }
 }
 
-template <bool Fast>
+// ---- the fast forms as a kernel set has them ----
+
+// corr_back (t, g) and, with t = g = x, autocorr: both are sums over
+// k <= 59 - i of t[i+k] g[k].
+template <Kernel_set K>
+QRXC_KERNEL_BODY void corr_back_in(Word32 out[SUBFRAME_LEN], const Word16 t[SUBFRAME_LEN],
+                                   const Word16 g[SUBFRAME_LEN]) {
+#if QRXC_X86_KERNELS
+    if constexpr (K != Kernel_set::generic) {
+        if (2 * max_abs(t, SUBFRAME_LEN) * sum_abs(g, SUBFRAME_LEN) > MAX_32) {
+            corr_back_plain(out, t, g);
+            return;
+        }
+        x86::Target_pairs tp;
+        x86::pair_target(tp, t);
+        alignas(32) std::int32_t acc[64];
+        if constexpr (K == Kernel_set::avx2)
+            x86::corr_sums_avx2(acc, tp, g);
+        else
+            x86::corr_sums_sse2(acc, tp, g);
+        for (int i = 0; i < SUBFRAME_LEN; ++i) out[i] = 2 * acc[i];
+        return;
+    }
+#endif
+    corr_back(out, t, g);
+}
+
+template <Kernel_set K>
+QRXC_KERNEL_BODY void autocorr_in(Word32 out[SUBFRAME_LEN], const Word16 x[SUBFRAME_LEN]) {
+#if QRXC_X86_KERNELS
+    if constexpr (K != Kernel_set::generic) {
+        // The energy bounds every partial sum, as in autocorr.
+        if (2 * sum_squares(x, SUBFRAME_LEN) > MAX_32) {
+            autocorr_plain(out, x);
+            return;
+        }
+        x86::Target_pairs tp;
+        x86::pair_target(tp, x);
+        alignas(32) std::int32_t acc[64];
+        if constexpr (K == Kernel_set::avx2)
+            x86::corr_sums_avx2(acc, tp, x);
+        else
+            x86::corr_sums_sse2(acc, tp, x);
+        for (int i = 0; i < SUBFRAME_LEN; ++i) out[i] = 2 * acc[i];
+        return;
+    }
+#endif
+    autocorr(out, x);
+}
+
+// The search's 64-sample buffers: a subframe, then zeros.
+constexpr int PADDED = 64;
+
+// filter_pulses into a padded v; gz[64 + k] = g[k], zero before and after.
+template <Kernel_set K>
+QRXC_KERNEL_BODY void filter_pulses_in(Word16 v[PADDED], const Word16 *pos, const Word16 *amp, int np,
+                                       const Word16 g[SUBFRAME_LEN], const Word16 gz[2 * PADDED], int g_max) {
+#if QRXC_X86_KERNELS
+    if constexpr (K != Kernel_set::generic) {
+        if (2 * std::int64_t{np} * max_abs(amp, np) * g_max > MAX_32) {
+            filter_pulses_plain(v, pos, amp, np, g);
+        } else if constexpr (K == Kernel_set::avx2) {
+            x86::filter_pulses_avx2(v, gz, pos, amp, np);
+        } else {
+            x86::filter_pulses_sse2(v, gz, pos, amp, np);
+        }
+        std::fill(v + SUBFRAME_LEN, v + PADDED, Word16{0});
+        return;
+    }
+#endif
+    (void)gz;
+    filter_pulses(v, pos, amp, np, g, g_max);
+}
+
+// criterion over padded t and v.
+template <Kernel_set K>
+QRXC_KERNEL_BODY Word32 criterion_in(const Word16 t[PADDED], const Word16 v[PADDED], std::int64_t et) {
+#if QRXC_X86_KERNELS
+    if constexpr (K != Kernel_set::generic) {
+        const std::int64_t ev = K == Kernel_set::avx2 ? x86::energy64_avx2(v) : x86::energy64_sse2(v);
+        const std::int64_t room = MAX_32 - ev;
+        if (room < 0 || (ev != 0 && 4 * et > room * room / ev)) return criterion_plain(t, v);
+        // Every partial sum of t v is within sqrt(Et Ev), so the lanes' are exact.
+        const Word32 tv = K == Kernel_set::avx2 ? x86::dot64_avx2(t, v) : x86::dot64_sse2(t, v);
+        return 2 * tv - static_cast<Word32>(ev);
+    }
+#endif
+    return criterion(t, v, et);
+}
+
+#if QRXC_X86_KERNELS
+// place_pulses_fast with the 30 grid correlations and the occupied marks
+// held in four registers (the two spare lanes marked occupied): the first
+// largest free |w| is the first set bit of the lanes equal to the maximum.
+QRXC_TARGET_AVX2 inline void place_pulses_avx2(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
+                                               const Word16 r_sym[2 * GRID_POSITIONS - 1], int k, int p0, Word16 A,
+                                               int np) {
+    alignas(32) std::int32_t wv[32];
+    for (int i = 0; i < GRID_POSITIONS; ++i) wv[i] = c[k + 2 * i];
+    wv[30] = wv[31] = 0;
+    __m256i w[4];
+    __m256i taken[4];
+    __m256i idx[4];
+    for (int j = 0; j < 4; ++j) {
+        w[j] = _mm256_load_si256(reinterpret_cast<const __m256i *>(wv + 8 * j));
+        idx[j] = _mm256_add_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(8 * j));
+        taken[j] = _mm256_cmpgt_epi32(idx[j], _mm256_set1_epi32(GRID_POSITIONS - 1));
+    }
+    int ip = (p0 - k) >> 1;
+    pos[0] = static_cast<Word16>(p0);
+    amp[0] = wv[ip] >= 0 ? A : negate(A);
+    for (int j = 1; j < np; ++j) {
+        const __m256i ipv = _mm256_set1_epi32(ip);
+        const __m256i a2 = _mm256_set1_epi32(2 * Word32{amp[j - 1]});
+        // rs[i] = R[2 |i - ip|]; the spare lanes take zeros and stay occupied.
+        const Word16 *rs = r_sym + (GRID_POSITIONS - 1) - ip;
+        __m256i mag[4];
+        for (int q = 0; q < 4; ++q) {
+            taken[q] = _mm256_or_si256(taken[q], _mm256_cmpeq_epi32(idx[q], ipv));
+            const int n = q < 3 ? 8 : 6;  // lanes 30 and 31 load nothing
+            __m256i r;
+            if (n == 8) {
+                r = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rs + 8 * q)));
+            } else {
+                alignas(16) Word16 tail[8] = {};
+                for (int i = 0; i < n; ++i) tail[i] = rs[8 * q + i];
+                r = _mm256_cvtepi16_epi32(_mm_load_si128(reinterpret_cast<const __m128i *>(tail)));
+            }
+            w[q] = _mm256_sub_epi32(w[q], _mm256_mullo_epi32(a2, r));
+            mag[q] = _mm256_or_si256(_mm256_abs_epi32(w[q]), taken[q]);
+        }
+        __m256i m = _mm256_max_epi32(_mm256_max_epi32(mag[0], mag[1]), _mm256_max_epi32(mag[2], mag[3]));
+        m = _mm256_max_epi32(m, _mm256_permute2x128_si256(m, m, 1));
+        m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0x4e));
+        m = _mm256_max_epi32(m, _mm256_shuffle_epi32(m, 0xb1));
+        std::uint32_t bits = 0;
+        for (int q = 0; q < 4; ++q)
+            bits |= static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(mag[q], m))))
+                    << (8 * q);
+        ip = __builtin_ctz(bits);
+        for (int q = 0; q < 4; ++q) _mm256_store_si256(reinterpret_cast<__m256i *>(wv + 8 * q), w[q]);
+        pos[j] = static_cast<Word16>(k + 2 * ip);
+        amp[j] = wv[ip] >= 0 ? A : negate(A);
+    }
+}
+#endif
+
+template <bool Fast, Kernel_set K>
 QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
                              Word16 lag) {
     Word16 g[SUBFRAME_LEN];
@@ -179,7 +330,7 @@ QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], con
     // the energy's shift; no lag exceeds the energy, so the shift is safe.
     Word32 r32[SUBFRAME_LEN];
     if constexpr (Fast)
-        autocorr(r32, hs);
+        autocorr_in<K>(r32, hs);
     else
         autocorr_plain(r32, hs);
     const int x = r32[0] == 0 ? 0 : norm_l(r32[0]);
@@ -188,7 +339,7 @@ QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], con
 
     Word32 c[SUBFRAME_LEN];
     if constexpr (Fast)
-        corr_back(c, t, g);
+        corr_back_in<K>(c, t, g);
     else
         corr_back_plain(c, t, g);
     for (int i = 0; i < SUBFRAME_LEN; ++i) {
@@ -205,9 +356,16 @@ QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], con
     if constexpr (Fast)
         for (int i = 0; i < 2 * GRID_POSITIONS - 1; ++i) r_sym[i] = R[2 * std::abs(i - (GRID_POSITIONS - 1))];
 
+    alignas(32) Word16 tpad[PADDED] = {};
+    alignas(32) Word16 gz[2 * PADDED] = {};
+    if constexpr (Fast) {
+        std::copy(t, t + SUBFRAME_LEN, tpad);
+        std::copy(g, g + SUBFRAME_LEN, gz + PADDED);
+    }
+
     Word16 pos[MPMLQ_MAX_PULSES];
     Word16 amp[MPMLQ_MAX_PULSES];
-    Word16 v[SUBFRAME_LEN];
+    alignas(32) Word16 v[PADDED];
 
     for (int k = 0; k < 2; ++k) {
         int p0 = k;
@@ -239,15 +397,20 @@ QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], con
             if constexpr (Fast) {
                 // L_abs(MIN_32) differs from |w|, so the bound stays one below.
                 if (c_max + 2 * std::int64_t{np - 1} * A * r_max < MAX_32)
-                    place_pulses_fast(pos, amp, c, r_sym, k, p0, A, np);
+#if QRXC_X86_KERNELS
+                    if constexpr (K == Kernel_set::avx2)
+                        place_pulses_avx2(pos, amp, c, r_sym, k, p0, A, np);
+                    else
+#endif
+                        place_pulses_fast(pos, amp, c, r_sym, k, p0, A, np);
                 else
                     place_pulses_plain(pos, amp, c, R, k, p0, A, np);
-                filter_pulses(v, pos, amp, np, g, g_max);
+                filter_pulses_in<K>(v, pos, amp, np, g, gz, g_max);
             } else {
                 place_pulses_plain(pos, amp, c, R, k, p0, A, np);
                 filter_pulses_plain(v, pos, amp, np, g);
             }
-            const Word32 crit = Fast ? criterion(t, v, et) : criterion_plain(t, v);
+            const Word32 crit = Fast ? criterion_in<K>(tpad, v, et) : criterion_plain(t, v);
 
             if (crit > best.max_err) {
                 best.max_err = crit;
@@ -268,7 +431,7 @@ QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], con
 template <Kernel_set K>
 QRXC_KERNEL_BODY void fast_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
                                   Word16 lag) {
-    search<!PLAIN_OPS>(best, t, h, np, lag);
+    search<!PLAIN_OPS, K>(best, t, h, np, lag);
 }
 
 QRXC_AVX2_TWIN(void, fast_search, fast_search,
@@ -281,9 +444,19 @@ void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h
     QRXC_DISPATCH(fast_search, fast_search, best, t, h, np, lag)
 }
 
+void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag,
+                  Kernel_set set) {
+#if QRXC_X86_KERNELS
+    if (set == Kernel_set::avx2 && kernel_set_available(set)) return fast_search_avx2(best, t, h, np, lag);
+    if (set != Kernel_set::generic) return fast_search<Kernel_set::sse2>(best, t, h, np, lag);
+#endif
+    (void)set;
+    fast_search<Kernel_set::generic>(best, t, h, np, lag);
+}
+
 void mpmlq_search_plain(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,
                         Word16 lag) {
-    search<false>(best, t, h, np, lag);
+    search<false, Kernel_set::generic>(best, t, h, np, lag);
 }
 
 void mpmlq_pack(const Word16 v[SUBFRAME_LEN], Subframe_params &sub, const Mpmlq_best &best, int np) {

@@ -3,6 +3,7 @@
 
 #include "g723/common/excitation.h"
 #include "g723/common/frame.h"
+#include "g723/common/kernel_set.h"
 #include "g723/common/types.h"
 
 namespace qrxc::g723 {
@@ -28,6 +29,9 @@ Mpmlq_best mpmlq_initial_best(int np);
 // Improves best with the candidates of one pulse-train setting (lag <= MPMLQ_TRAIN_LAG_MAX:
 // pulses repeated every lag samples; otherwise single pulses).
 void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag);
+// The same with kernel set `set` (where the CPU has it).
+void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag,
+                  Kernel_set set);
 // The same search with every step in its saturating form, for checking the
 // fast one.
 void mpmlq_search_plain(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np,

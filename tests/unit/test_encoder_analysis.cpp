@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "g723/common/basic_ops.h"
@@ -191,6 +192,25 @@ TEST(LspQuantize, SplitVqFindsAnExactCodevector) {
     Word16 w[LPC_ORDER];
     for (Word16 &v : w) v = 0x4000;
     EXPECT_EQ(lsp_split_vq(r, w), (17 << 16) | (200 << 8) | 99);
+}
+
+// Small residuals take the whole-band fast scoring, large ones the
+// per-row checks and the saturating chains.
+TEST(LspQuantize, SplitVqMatchesItsPlainFormInEveryKernelSet) {
+    std::mt19937 rng(99);
+    for (const int peak : {200, 3000, 32767}) {
+        std::uniform_int_distribution<int> rd(-peak, peak);
+        std::uniform_int_distribution<int> wd(1, 32767);
+        for (int trial = 0; trial < 200; ++trial) {
+            Word16 r[LPC_ORDER];
+            Word16 w[LPC_ORDER];
+            for (Word16 &v : r) v = static_cast<Word16>(rd(rng));
+            for (Word16 &v : w) v = static_cast<Word16>(wd(rng));
+            const Word32 plain = lsp_split_vq_plain(r, w);
+            for (const Kernel_set set : {Kernel_set::generic, Kernel_set::sse2, Kernel_set::avx2})
+                ASSERT_EQ(lsp_split_vq(r, w, set), plain) << kernel_set_name(set) << " peak " << peak;
+        }
+    }
 }
 
 TEST(LspQuantize, CloseNeighboursGetTheLargestWeight) {

@@ -19,6 +19,61 @@ inline std::int32_t dot10_sse2(const Word16 *c, const Word16 *w) {
     return _mm_cvtsi128_si32(p) + std::int32_t{c[8]} * w[8] + std::int32_t{c[9]} * w[9];
 }
 
+// sum c[k] h[k] and sum m[k] ((o(h[k]) >> 3) + 1), k < 10, o(h) = h ^ (h >> 15).
+// The two newest samples are read one by one, as in dot10_sse2: a recursion
+// has just stored them, and a wide load of a fresh narrow store waits.
+inline void tap_run_sums_sse2(const Word16 c[10], const Word16 m[10], const Word16 *h, std::int32_t &dot,
+                              std::int32_t &bound) {
+    const __m128i h0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h));
+    const __m128i o0 = _mm_add_epi16(_mm_srli_epi16(_mm_xor_si128(h0, _mm_srai_epi16(h0, 15)), 3), _mm_set1_epi16(1));
+    const __m128i d = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)), h0);
+    const __m128i b = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(m)), o0);
+    // [d0 + d2, d1 + d3, b0 + b2, b1 + b3], then the neighbours.
+    __m128i x = _mm_add_epi32(_mm_unpacklo_epi64(d, b), _mm_unpackhi_epi64(d, b));
+    x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xb1));
+    const std::int32_t h8 = h[8];
+    const std::int32_t h9 = h[9];
+    // Summed modulo 2^32: past the bound the caller ignores the sum.
+    dot = static_cast<std::int32_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(x)) +
+                                    static_cast<std::uint32_t>(std::int32_t{c[8]} * h8) +
+                                    static_cast<std::uint32_t>(std::int32_t{c[9]} * h9));
+    bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + std::int32_t{m[8]} * (((h8 ^ (h8 >> 15)) >> 3) + 1) +
+            std::int32_t{m[9]} * (((h9 ^ (h9 >> 15)) >> 3) + 1);
+}
+
+// A ten-tap recursion's history in registers, newest first, for the fast
+// loops of the recursive filters: a new sample then never goes through
+// memory on its way into the next one's sum (a wide load of a fresh narrow
+// store waits). The newest takes one scalar product, the eight before it
+// one pair multiply-add formed while the newest is still being made.
+struct Recursion10 {
+    __m128i taps;  // c[1..8]
+    __m128i v;     // y[n-2] .. y[n-9]
+    std::int32_t c0, c9, y1, y10;
+
+    // c[m] multiplies y[n-1-m]; h[-10..-1] is the history, oldest first.
+    void init(const Word16 c[10], const Word16 *h) {
+        taps = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + 1));
+        v = _mm_setr_epi16(h[-2], h[-3], h[-4], h[-5], h[-6], h[-7], h[-8], h[-9]);
+        c0 = c[0];
+        c9 = c[9];
+        y1 = h[-1];
+        y10 = h[-10];
+    }
+    // sum c[m] y[n-1-m] in plain 32-bit arithmetic, for sums known to fit.
+    std::int32_t dot() const {
+        __m128i p = _mm_madd_epi16(v, taps);
+        p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4e));
+        p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xb1));
+        return _mm_cvtsi128_si32(p) + c9 * y10 + c0 * y1;
+    }
+    void push(Word16 y) {
+        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
+        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
+        y1 = y;
+    }
+};
+
 inline Word32 hsum(__m128i a) {
     a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
     a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
