@@ -66,13 +66,13 @@ void remove_live_temporaries() {
 int interrupt_exit_code = 5;
 const char *interrupt_message = nullptr;
 
-std::atomic<bool> ending{false};
+std::atomic<bool> interrupt_taken{false};
 
 extern "C" void on_terminating_signal(int sig) {
     const int saved = errno;
     // A second SIGINT or SIGTERM on another thread waits for the first to end
     // the process.
-    if ((sig == SIGINT || sig == SIGTERM) && ending.exchange(true))
+    if ((sig == SIGINT || sig == SIGTERM) && interrupt_taken.exchange(true))
         for (;;) ::pause();
     remove_live_temporaries();
     if (sig == SIGINT || sig == SIGTERM) {
