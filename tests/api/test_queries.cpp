@@ -18,11 +18,8 @@ using qrxc::test::Bytes;
 
 namespace {
 
-struct Ctx_deleter {
-    void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
-};
-using Ctx = std::unique_ptr<Qrxc_context, Ctx_deleter>;
-Ctx fresh() { return Ctx(Qrxc_create()); }
+using qrxc::test::Ctx;
+using qrxc::test::fresh;
 
 constexpr int TYPES[] = {0, 1, 2, 4, 5, 6};
 

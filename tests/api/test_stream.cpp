@@ -17,11 +17,8 @@ using qrxc::test::Bytes;
 
 namespace {
 
-struct Ctx_deleter {
-    void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
-};
-using Ctx = std::unique_ptr<Qrxc_context, Ctx_deleter>;
-Ctx fresh() { return Ctx(Qrxc_create()); }
+using qrxc::test::Ctx;
+using qrxc::test::fresh;
 
 bool same_state(const Qrxc_context &a, const Qrxc_context &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

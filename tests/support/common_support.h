@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A context destroyed with its owner.
+struct Ctx_deleter {
+    void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
+};
+using Ctx = std::unique_ptr<Qrxc_context, Ctx_deleter>;
+inline Ctx fresh() { return Ctx(Qrxc_create()); }
 
 inline Bytes read_bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

@@ -11,14 +11,12 @@
 
 #include "codec/context.h"
 #include "codec/g723_path.h"
+#include "common_support.h"
 #include "qrxc.h"
 
 namespace qrxc::test::encoder {
 
-inline std::vector<unsigned char> read_bytes(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
+using qrxc::test::read_bytes;
 
 inline std::vector<short> read_pcm(const std::string &path) {
     const std::vector<unsigned char> b = read_bytes(path);
@@ -28,8 +26,17 @@ inline std::vector<short> read_pcm(const std::string &path) {
     return s;
 }
 
-inline int pcm_frame_of(int type) { return type == 0 ? 320 : 240; }
-inline int g723_bytes_of(int type) { return type == 2 ? 24 : 20; }
+// The frame sizes of a type, as the library gives them.
+inline int pcm_frame_of(int type) {
+    Qrxc_type_desc d{};
+    Qrxc_type_info(type, &d);
+    return d.pcm_frame;
+}
+inline int g723_bytes_of(int type) {
+    Qrxc_type_desc d{};
+    Qrxc_type_info(type, &d);
+    return d.frame_bytes;
+}
 
 // The G.723.1 path on a context whose stream fields are set by hand, so the
 // encoder is tested without the stream API. Returns the frames only.
@@ -52,16 +59,13 @@ inline std::vector<unsigned char> encode_internal(Qrxc_context &ctx, const std::
     return out;
 }
 
-struct Ctx_deleter {
-    void operator()(Qrxc_context *c) const { Qrxc_destroy(c); }
-};
-using Ctx_ptr = std::unique_ptr<Qrxc_context, Ctx_deleter>;
+using Ctx_ptr = qrxc::test::Ctx;
 
 // Header and frames through Qrxc_initial_ctx / Qrxc_frame_ctx; a partial
 // last frame is zero-padded. Empty on a refused open.
 inline std::vector<unsigned char> encode_api(Qrxc_context *ctx, std::vector<short> pcm, int type, int rate = 8000) {
     G_header h{};
-    unsigned char hdr[16];
+    unsigned char hdr[QRXC_HEADER_MAX];
     const int hl = Qrxc_initial_ctx(ctx, QRXC_ENCODE, rate, type, &h, hdr);
     if (hl < 0) return {};
     std::vector<unsigned char> out(hdr, hdr + hl);
