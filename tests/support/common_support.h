@@ -145,39 +145,32 @@ inline Bytes noise_stream(unsigned type, std::size_t frames, std::size_t trailin
     return b;
 }
 
-// A canonical WAV with 16-bit samples (interleaved when channels > 1), or
-// 32-bit float ones.
-inline Bytes pcm_wav(std::uint32_t rate, unsigned channels, const std::vector<short> &samples) {
+// The 44-byte header of a canonical WAV: format 1 (PCM) or 3 (float).
+inline Bytes wav_header(std::uint32_t rate, unsigned channels, unsigned format, unsigned bits, std::uint32_t data) {
     Bytes b = {'R', 'I', 'F', 'F'};
-    const auto data = static_cast<std::uint32_t>(samples.size() * 2);
     put32(b, 36 + data);
     for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
     put32(b, 16);
-    put16(b, 1);
+    put16(b, format);
     put16(b, channels);
     put32(b, rate);
-    put32(b, rate * 2 * channels);
-    put16(b, 2 * channels);
-    put16(b, 16);
+    put32(b, rate * bits / 8 * channels);
+    put16(b, bits / 8 * channels);
+    put16(b, bits);
     for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
     put32(b, data);
+    return b;
+}
+
+// A canonical WAV with 16-bit samples (interleaved when channels > 1), or
+// 32-bit float ones.
+inline Bytes pcm_wav(std::uint32_t rate, unsigned channels, const std::vector<short> &samples) {
+    Bytes b = wav_header(rate, channels, 1, 16, static_cast<std::uint32_t>(samples.size() * 2));
     for (short v : samples) put16(b, static_cast<unsigned short>(v));
     return b;
 }
 inline Bytes float_wav(std::uint32_t rate, const std::vector<float> &samples, unsigned channels = 1) {
-    Bytes b = {'R', 'I', 'F', 'F'};
-    const auto data = static_cast<std::uint32_t>(samples.size() * 4);
-    put32(b, 36 + data);
-    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<unsigned char>(c));
-    put32(b, 16);
-    put16(b, 3);
-    put16(b, channels);
-    put32(b, rate);
-    put32(b, rate * 4 * channels);
-    put16(b, 4 * channels);
-    put16(b, 32);
-    for (char c : std::string("data")) b.push_back(static_cast<unsigned char>(c));
-    put32(b, data);
+    Bytes b = wav_header(rate, channels, 3, 32, static_cast<std::uint32_t>(samples.size() * 4));
     for (float f : samples) {
         std::uint32_t u;
         std::memcpy(&u, &f, 4);
