@@ -197,6 +197,20 @@ inline Word16 round_shl2(Word32 a) {
     return sat16(((a >> 1) + 0x1000) >> 13);
 }
 
+// The formant postfilter's tilt step, round(L_mac(L_shl(s, 2), y, m)),
+// branch-free in 32-bit lanes so that a subframe of them vectorises: each
+// saturation is a select on the wrapped sum's overflow.
+inline Word16 tilt_round_plain(Word32 s, Word16 y, Word16 m) { return round(L_mac(L_shl(s, 2), y, m)); }
+inline Word16 tilt_round(Word32 s, Word16 y, Word16 m) {
+    if constexpr (PLAIN_OPS) return tilt_round_plain(s, y, m);
+    const auto wrap = [](std::uint32_t v) { return static_cast<Word32>(v); };
+    const Word32 a = (s >> 29) == (s >> 31) ? wrap(static_cast<std::uint32_t>(s) << 2) : (s >> 31) ^ MAX_32;
+    const Word32 p = y == MIN_16 && m == MIN_16 ? MAX_32 : wrap(2u * static_cast<std::uint32_t>(Word32{y} * m));
+    const Word32 r = wrap(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(p));
+    const Word32 t = ((a ^ r) & (p ^ r)) < 0 ? (a >> 31) ^ MAX_32 : r;
+    return static_cast<Word16>(((t < MAX_32 - 0x8000 ? t : MAX_32 - 0x8000) + 0x8000) >> 16);
+}
+
 // ---- the pitch predictor's five taps ----
 
 // out[n] = round(L_shl(a, 1)) with a = L_mac over t = 0..4 of r[n+t] g[t],
@@ -255,6 +269,21 @@ inline std::int64_t peak_room(std::int64_t start, std::int64_t taps) {
     if (start > MAX_32) return -1;
     return taps == 0 ? 32768 : (MAX_32 - start) / (2 * taps);
 }
+
+// The recursions' cheap test per sample: whether a new output's magnitude
+// goes past the room (then it is the new peak, as the room held the old
+// one). One unsigned compare, with no running maximum to carry.
+class Peak_limit {
+public:
+    explicit Peak_limit(std::int64_t room)
+        : lim_(room < 0       ? 0u
+               : room > 32768 ? 32768u
+                              : static_cast<unsigned>(room)) {}
+    bool passed_by(Word16 y) const { return static_cast<unsigned>(y) + lim_ > 2 * lim_; }
+
+private:
+    unsigned lim_;
+};
 
 // How large |acc| may be before N taps with coefficients a can saturate,
 // whatever the 16-bit memory holds (negative: always possible).

@@ -38,13 +38,17 @@ QRXC_KERNEL_BODY void lpc_synth_body(Dec_state &st, Word16 x[SUBFRAME_LEN], cons
         if constexpr (K != Kernel_set::generic) {
             x86::Recursion10 r;
             r.init(lpc_q13, h + LPC_ORDER);
-            for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+            const Peak_limit limit(room);
+            for (; peak <= room && n < SUBFRAME_LEN;) {
                 const Word16 y = round_shl2((Word32{x[n]} << 13) + 2 * r.dot());
                 h[LPC_ORDER + n] = y;
                 x[n] = y;
                 r.push(y);
-                const int ay = y < 0 ? -y : y;
-                peak = ay > peak ? ay : peak;
+                ++n;
+                if (limit.passed_by(y)) [[unlikely]] {
+                    peak = y < 0 ? -y : y;
+                    break;
+                }
             }
         }
 #endif

@@ -223,6 +223,7 @@ QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], c
     if (!PLAIN_OPS && zbound < (std::int64_t{1} << 30)) {
         // One pass over the subframe per tap, so that the sums vectorise.
         Word32 z[SUBFRAME_LEN] = {};
+        Word32 sums[SUBFRAME_LEN];  // the pole sections' sums, before the shift
         for (int j = 0; j < LPC_ORDER; ++j)
             for (int i = 0; i < SUBFRAME_LEN; ++i) z[i] += Word32{zr[j]} * xin[i + j];
         // The cheap test once for the whole subframe, as in lpc_synth: it
@@ -233,25 +234,32 @@ QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], c
         if constexpr (K != Kernel_set::generic) {
             x86::Recursion10 r;
             r.init(pc, yh + LPC_ORDER);
-            for (; n < SUBFRAME_LEN && peak <= room; ++n) {
+            const Peak_limit limit(room);
+            for (; peak <= room && n < SUBFRAME_LEN;) {
                 const Word32 s = (Word32{x[n]} << 14) - 2 * z[n] + 2 * r.dot();
                 const Word16 y = round_shl2(s);
-                const Word32 a = L_shl(s, 2);
+                sums[n] = s;
                 yh[LPC_ORDER + n] = y;
-                const int ay = y < 0 ? -y : y;
-                peak = ay > peak ? ay : peak;
-                x[n] = round(L_mac(a, static_cast<Word16>(r.y1), m));
                 r.push(y);
+                ++n;
+                if (limit.passed_by(y)) [[unlikely]] {
+                    peak = y < 0 ? -y : y;
+                    break;
+                }
             }
         }
 #endif
         for (; n < SUBFRAME_LEN && peak <= room; ++n) {
-            const Word32 a = L_shl((Word32{x[n]} << 14) - 2 * z[n] + 2 * dot10_in<K>(pr, yh + n), 2);
-            yh[LPC_ORDER + n] = round(a);
+            const Word32 s = (Word32{x[n]} << 14) - 2 * z[n] + 2 * dot10_in<K>(pr, yh + n);
+            sums[n] = s;
+            yh[LPC_ORDER + n] = round_shl2(s);
             const int ay = yh[LPC_ORDER + n] < 0 ? -yh[LPC_ORDER + n] : yh[LPC_ORDER + n];
             peak = ay > peak ? ay : peak;
-            x[n] = round(L_mac(a, yh[LPC_ORDER + n - 1], m));
         }
+        // The tilt step needs no recursion of its own: it is taken for the
+        // whole run at once, off the pole section's path from one sample to
+        // the next.
+        for (int i = 0; i < n; ++i) x[i] = tilt_round(sums[i], yh[LPC_ORDER - 1 + i], m);
         for (int i = n; i < SUBFRAME_LEN; ++i) {
             zsum[i] = z[i];
             zmag[i] = zbound;
@@ -326,16 +334,19 @@ QRXC_KERNEL_BODY void gain_scale_body(Dec_state &st, Word16 x[SUBFRAME_LEN], Wor
     // 0x8000 still fits), so it is exact in plain arithmetic. It depends on
     // the gain alone: once a step leaves the gain unchanged, it stays so for
     // the rest of the subframe, which then shares one factor.
+    // The factors come first, the scaling then in one pass that vectorises.
     Word32 agc = st.agc_gain_q12;
+    Word32 f[SUBFRAME_LEN];
     int n = 0;
     for (; n < SUBFRAME_LEN; ++n) {
         const Word32 next = (agc * (2 * AGC_KEEP) + Word32{g_q12} * (2 * AGC_TAKE) + 0x8000) >> 16;
         if (next == agc) break;
         agc = next;
-        x[n] = agc_scale(x[n], agc_factor(agc));
+        f[n] = agc_factor(agc);
     }
-    const Word32 f = agc_factor(agc);
-    for (; n < SUBFRAME_LEN; ++n) x[n] = agc_scale(x[n], f);
+    const Word32 settled = agc_factor(agc);
+    for (; n < SUBFRAME_LEN; ++n) f[n] = settled;
+    for (n = 0; n < SUBFRAME_LEN; ++n) x[n] = agc_scale(x[n], f[n]);
     st.agc_gain_q12 = static_cast<Word16>(agc);
 }
 
