@@ -19,6 +19,37 @@ namespace {
 
 constexpr int HIST = ACB_LAG_MAX;  // harmonic filter history length
 
+// The recursions' cheap test, once for the subframe: while no output goes
+// past the room the largest input leaves, no step of the chain can
+// saturate and the samples need no bound of their own. -1 when the history
+// y[-10..-1] is already past it.
+inline std::int64_t recursion_room(const Word32 in[SUBFRAME_LEN], const Word16 *y, const Tap_run &t) {
+    if (!t.usable) return -1;
+    std::int64_t in_peak = 0;
+    for (int n = 0; n < SUBFRAME_LEN; n++) in_peak = in_peak > abs64(in[n]) ? in_peak : abs64(in[n]);
+    const std::int64_t room = peak_room(in_peak, sum_abs(t.mag, LPC_ORDER));
+    return max_abs(y - LPC_ORDER, LPC_ORDER) <= room ? room : -1;
+}
+
+// The recursion's first samples in plain arithmetic, as long as the room
+// holds; returns how many it took.
+template <Kernel_set K>
+QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t) {
+    const std::int64_t room = recursion_room(in, y, t);
+    if (room < 0) return 0;
+    const Peak_limit limit(room);
+    int n = 0;
+    while (n < SUBFRAME_LEN) {
+        const Word32 acc = in[n] + 2 * dot10_in<K>(t.rev, y + n - LPC_ORDER);
+        if (a != nullptr) a[n] = acc;
+        const Word16 out = round_shl2(acc);
+        y[n++] = out;
+        if (limit.passed_by(out)) [[unlikely]]
+            break;
+    }
+    return n;
+}
+
 #if QRXC_X86_KERNELS
 // back_taps_peak's recursion over the subframe: acc = in[n] + 2 sum over m
 // of c[m] y[n-1-m], y[n] = round(L_shl(acc, 2)), acc kept in a when asked;
@@ -42,7 +73,29 @@ inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, 
     __m128i v = _mm_setr_epi16(y[-2], y[-3], y[-4], y[-5], y[-6], y[-7], y[-8], y[-9]);
     std::int32_t y1 = y[-1];
     std::int32_t y10 = y[-10];
-    for (int n = 0; n < SUBFRAME_LEN; n++) {
+    const auto push = [&](Word16 out) {
+        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
+        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
+        y1 = out;
+    };
+    const std::int64_t room = recursion_room(in, y, t);
+    int n = 0;
+    if (room >= 0) {
+        const Peak_limit limit(room);
+        while (n < SUBFRAME_LEN) {
+            __m128i d = _mm_madd_epi16(v, taps);
+            d = _mm_add_epi32(d, _mm_shuffle_epi32(d, 0x4e));
+            d = _mm_add_epi32(d, _mm_shuffle_epi32(d, 0xb1));
+            const Word32 acc = in[n] + 2 * (_mm_cvtsi128_si32(d) + c9 * y10 + c0 * y1);
+            if (a != nullptr) a[n] = acc;
+            const Word16 out = round_shl2(acc);
+            y[n++] = out;
+            push(out);
+            if (limit.passed_by(out)) [[unlikely]]
+                break;
+        }
+    }
+    for (; n < SUBFRAME_LEN; n++) {
         const __m128i o = _mm_add_epi16(_mm_srli_epi16(_mm_xor_si128(v, _mm_srai_epi16(v, 15)), 3), _mm_set1_epi16(1));
         const __m128i d = _mm_madd_epi16(v, taps);
         const __m128i b = _mm_madd_epi16(o, mags);
@@ -59,9 +112,7 @@ inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, 
         if (a != nullptr) a[n] = acc;
         const Word16 out = round_shl2(acc);
         y[n] = out;
-        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
-        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
-        y1 = out;
+        push(out);
     }
 }
 #endif
@@ -115,7 +166,7 @@ public:
             return;
         }
 #endif
-        for (int n = 0; n < SUBFRAME_LEN; n++) {
+        for (int n = Fast ? roomy_run<K>(syn_ + LPC_ORDER, in, a, q_run_) : 0; n < SUBFRAME_LEN; n++) {
             Word16 *syn = &syn_[LPC_ORDER + n];
             const Word32 acc =
                 Fast ? back_taps_peak<1>(in[n], q_run_, q_, syn) : back_taps_steps<LPC_ORDER, 1>(in[n], q_, syn);
@@ -125,7 +176,9 @@ public:
         numerator<Fast, K>(a);
         if (double_fir)
             for (int n = 0; n < SUBFRAME_LEN; n++) a[n] = L_shl(a[n], 1);
-        for (int n = 0; n < SUBFRAME_LEN; n++) {
+        const int roomy = Fast ? roomy_run<K>(wgt_ + LPC_ORDER, a, nullptr, pole_run_) : 0;
+        for (int n = 0; n < roomy; n++) y[n] = wgt_[LPC_ORDER + n];
+        for (int n = roomy; n < SUBFRAME_LEN; n++) {
             Word16 *wgt = &wgt_[LPC_ORDER + n];
             const Word32 acc =
                 Fast ? back_taps_peak<1>(a[n], pole_run_, pole_, wgt) : back_taps_steps<LPC_ORDER, 1>(a[n], pole_, wgt);
