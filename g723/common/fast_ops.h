@@ -544,58 +544,6 @@ inline Row_pick best_row_plain(const Word16 v[SCORE_COLS], const Word16 (*rows)[
     return pick;
 }
 
-// Per row, sum |v| |T| bounds every partial sum; below the limit the plain
-// sum is exact. vq = ceil(|v| / 16) keeps that bound within 32 bits.
-inline constexpr Word32 ROW_BOUND_LIMIT = MAX_32 >> 4;
-
-inline void row_bound_weights(Word16 vq[SCORE_COLS], const Word16 v[SCORE_COLS]) {
-    for (int j = 0; j < SCORE_COLS; ++j)
-        vq[j] = static_cast<Word16>(((v[j] < 0 ? -Word32{v[j]} : Word32{v[j]}) + 15) >> 4);
-}
-
-// The fast scoring without SIMD.
-inline Row_pick best_row_portable(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_COLS], int n, Word32 best) {
-    Word16 vq[SCORE_COLS];
-    row_bound_weights(vq, v);
-    Row_pick pick{best, -1};
-    for (int g = 0; g < n; ++g) {
-        const Word16 *row = rows[g];
-        // Summed modulo 2^32 (a sum past the bound may leave the range; it
-        // is then replaced by the saturating chain).
-        std::uint32_t sum = 0;
-        Word32 bound = 0;
-        for (int j = 0; j < SCORE_COLS; ++j) {
-            sum += static_cast<std::uint32_t>(Word32{v[j]} * row[j]);
-            bound += Word32{vq[j]} * (row[j] < 0 ? -row[j] : row[j]);
-        }
-        const Word32 score = bound > ROW_BOUND_LIMIT ? products_steps(v, row, SCORE_COLS) : static_cast<Word32>(sum);
-        if (score > pick.score) pick = {score, g};
-    }
-    return pick;
-}
-
-// best_row_plain; the table entries must stay below 32768 / 1.5 in
-// magnitude (the gain tables do), so that the SIMD form's pairs of
-// products fit 32 bits.
-inline Row_pick best_row(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_COLS], int n, Word32 best) {
-#if defined(QRXC_PLAIN_OPS)
-    return best_row_plain(v, rows, n, best);
-#elif defined(__SSE2__)
-    Word16 vq[SCORE_COLS];
-    row_bound_weights(vq, v);
-    const x86::Row_operands ops = x86::load_row_operands(v, vq);
-    Row_pick pick{best, -1};
-    for (int g = 0; g < n; ++g) {
-        Word32 score;
-        if (!x86::row_score_sse2(ops, rows[g], ROW_BOUND_LIMIT, score)) score = products_steps(v, rows[g], SCORE_COLS);
-        if (score > pick.score) pick = {score, g};
-    }
-    return pick;
-#else
-    return best_row_portable(v, rows, n, best);
-#endif
-}
-
 // ---- the hand-written forms as a kernel set has them ----
 
 // The generic set keeps to portable C++; the others take the SIMD forms.
@@ -605,14 +553,6 @@ inline std::int32_t dot10_in(const Word16 *c, const Word16 *w) {
         return sum_products(c, w, LPC_ORDER);
     else
         return dot10(c, w);
-}
-
-template <Kernel_set K>
-inline Row_pick best_row_in(const Word16 v[SCORE_COLS], const Word16 (*rows)[SCORE_COLS], int n, Word32 best) {
-    if constexpr (K == Kernel_set::generic && !PLAIN_OPS)
-        return best_row_portable(v, rows, n, best);
-    else
-        return best_row(v, rows, n, best);
 }
 
 }  // namespace qrxc::g723

@@ -157,17 +157,76 @@ Acb_pick acb_score_plain(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, W
     return best_row_plain(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
 }
 
+namespace {
+
+constexpr int ACB_ROWS_MAX = 170;
+
+// A row whose magnitudes sum to at most 65535 keeps every partial sum of
+// its products with values of at most 32768 within 32 bits, so its plain
+// sum is the saturating chain's; the few wider rows (7 of 170, 2 of 85)
+// are scored one by one.
+bool row_is_wide(const Word16 row[ACB_GAIN_COLS]) { return 32768 * sum_abs(row, ACB_GAIN_COLS) > MAX_32; }
+
+// products_steps, exact when the term magnitudes fit 32 bits.
+Word32 wide_row_score(const Word16 v[ACB_GAIN_COLS], const Word16 row[ACB_GAIN_COLS]) {
+    std::int64_t sum;
+    std::int64_t mag;
+    dot_and_magnitude(v, row, ACB_GAIN_COLS, sum, mag);
+    return mag <= MAX_32 ? static_cast<Word32>(sum) : products_steps(v, row, ACB_GAIN_COLS);
+}
+
+// A gain table column by column, for the scoring without hand-written
+// SIMD: each column's pass over the rows is one loop the compiler
+// vectorises (in WebAssembly too), and the ordinary rows need no bound.
+struct Column_table {
+    const Word16 (*rows)[ACB_GAIN_COLS];
+    Word16 cols[ACB_GAIN_COLS][ACB_ROWS_MAX];
+    bool wide[ACB_ROWS_MAX];
+};
+
+Column_table by_columns(const Word16 (*rows)[ACB_GAIN_COLS], int n) {
+    Column_table ct{};
+    ct.rows = rows;
+    for (int r = 0; r < n; ++r) {
+        for (int j = 0; j < ACB_GAIN_COLS; ++j) ct.cols[j][r] = rows[r][j];
+        ct.wide[r] = row_is_wide(rows[r]);
+    }
+    return ct;
+}
+
+// Made as the library loads; nothing encodes during static initialisation.
+const Column_table COLUMNS_085 = by_columns(AcbkGainTable085, 85);
+const Column_table COLUMNS_170 = by_columns(AcbkGainTable170, 170);
+
+// best_row_plain over the first n rows.
+template <Kernel_set K>
+QRXC_KERNEL_BODY Acb_pick column_best_row(const Word16 v[ACB_GAIN_COLS], const Column_table &ct, int n, Word32 best) {
+    // Summed modulo 2^32: a wide row's sum is not used.
+    std::uint32_t sums[ACB_ROWS_MAX];
+    for (int r = 0; r < n; ++r) sums[r] = static_cast<std::uint32_t>(std::int32_t{v[0]} * ct.cols[0][r]);
+    for (int j = 1; j < ACB_GAIN_COLS; ++j) {
+        const std::int32_t vj = v[j];
+        const Word16 *col = ct.cols[j];
+        for (int r = 0; r < n; ++r) sums[r] += static_cast<std::uint32_t>(vj * col[r]);
+    }
+    Acb_pick pick{best, -1};
+    for (int r = 0; r < n; ++r) {
+        const Word32 score = ct.wide[r] ? wide_row_score(v, ct.rows[r]) : static_cast<Word32>(sums[r]);
+        if (score > pick.score) pick = {score, r};
+    }
+    return pick;
+}
+
+}  // namespace
+
 Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
-    return best_row_portable(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
+    return column_best_row<Kernel_set::generic>(v, big_table ? COLUMNS_170 : COLUMNS_085, n, best);
 }
 
 #if QRXC_X86_KERNELS
 namespace {
 
-// A gain table as the SIMD scoring reads it. A row whose magnitudes sum to
-// at most 65535 keeps every partial sum of its products with values of at
-// most 32768 within 32 bits, so its plain sum is the saturating chain's;
-// the few wider rows (7 of 170, 2 of 85) are scored one by one.
+// A gain table as the SIMD scoring reads it, the wide rows apart.
 struct Paired_table {
     const Word16 (*rows)[ACB_GAIN_COLS];
     int wide[ACB_GAIN_COLS];
@@ -182,7 +241,7 @@ Paired_table pair_rows(const Word16 (*rows)[ACB_GAIN_COLS], int n) {
         x86::Row_group &g = pt.groups[r / x86::ROW_GROUP];
         const int l = r % x86::ROW_GROUP;
         for (int j = 0; j < ACB_GAIN_COLS; ++j) g.t[j / 2][2 * l + j % 2] = rows[r][j];
-        const bool wide = 32768 * sum_abs(rows[r], ACB_GAIN_COLS) > MAX_32;
+        const bool wide = row_is_wide(rows[r]);
         g.use[l] = wide ? 0 : -1;
         if (wide) pt.wide[pt.wide_count++] = r;
     }
@@ -192,14 +251,6 @@ Paired_table pair_rows(const Word16 (*rows)[ACB_GAIN_COLS], int n) {
 // Made as the library loads; nothing encodes during static initialisation.
 const Paired_table PAIRED_085 = pair_rows(AcbkGainTable085, 85);
 const Paired_table PAIRED_170 = pair_rows(AcbkGainTable170, 170);
-
-// products_steps, exact when the term magnitudes fit 32 bits.
-Word32 wide_row_score(const Word16 v[ACB_GAIN_COLS], const Word16 row[ACB_GAIN_COLS]) {
-    std::int64_t sum;
-    std::int64_t mag;
-    dot_and_magnitude(v, row, ACB_GAIN_COLS, sum, mag);
-    return mag <= MAX_32 ? static_cast<Word32>(sum) : products_steps(v, row, ACB_GAIN_COLS);
-}
 
 // best_row_plain over the first n rows: the lanes' and the wide rows' first
 // largest scores merged, ties to the lower row.
@@ -241,7 +292,8 @@ QRXC_KERNEL_BODY Acb_pick score_in(const Word16 v[ACB_GAIN_COLS], bool big_table
 #if QRXC_X86_KERNELS
     if constexpr (K != Kernel_set::generic) return paired_best_row<K>(v, big_table ? PAIRED_170 : PAIRED_085, n, best);
 #endif
-    return best_row_in<K>(v, big_table ? AcbkGainTable170 : AcbkGainTable085, n, best);
+    if constexpr (PLAIN_OPS) return acb_score_plain(v, big_table, n, best);
+    return column_best_row<K>(v, big_table ? COLUMNS_170 : COLUMNS_085, n, best);
 }
 
 }  // namespace

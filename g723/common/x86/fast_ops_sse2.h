@@ -74,42 +74,4 @@ struct Recursion10 {
     }
 };
 
-inline Word32 hsum(__m128i a) {
-    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
-    a = _mm_add_epi32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
-    return _mm_cvtsi128_si32(a);
-}
-
-inline __m128i abs16(__m128i a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
-
-// The 20 values and their bound weights of one row scoring, loaded once
-// for all rows.
-struct Row_operands {
-    __m128i v0, v1, v2, q0, q1, q2;
-};
-
-inline Row_operands load_row_operands(const Word16 v[20], const Word16 vq[20]) {
-    return {_mm_loadu_si128(reinterpret_cast<const __m128i *>(v)),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(v + 8)),
-            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(v + 16)),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(vq)),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(vq + 8)),
-            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(vq + 16))};
-}
-
-// sum v[j] row[j] in plain arithmetic, when sum vq[j] |row[j]| <= limit;
-// false (score untouched) otherwise. Every pair of products must fit 32
-// bits: |v| <= 32768 and |row| < 32768 / 1.5.
-inline bool row_score_sse2(const Row_operands &o, const Word16 *row, Word32 limit, Word32 &score) {
-    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row));
-    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 8));
-    const __m128i t2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + 16));
-    const __m128i bound = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(o.q0, abs16(t0)), _mm_madd_epi16(o.q1, abs16(t1))),
-                                        _mm_madd_epi16(o.q2, abs16(t2)));
-    if (hsum(bound) > limit) return false;
-    score = hsum(
-        _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(o.v0, t0), _mm_madd_epi16(o.v1, t1)), _mm_madd_epi16(o.v2, t2)));
-    return true;
-}
-
 }  // namespace qrxc::g723::x86
