@@ -48,6 +48,7 @@ bool Audio_input::start(SNDFILE *file, const SF_INFO &info, int target_rate) {
             return false;
         }
     }
+    direct_ = channels_ == 1 && resampler_ == nullptr && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     block_.resize(static_cast<std::size_t>(BLOCK_FRAMES * channels_));
     mono_.resize(BLOCK_FRAMES);
     resampled_.resize(static_cast<std::size_t>(BLOCK_FRAMES) * 8);
@@ -60,12 +61,18 @@ bool Audio_input::fill() {
     if (input_done_ && (resampler_ == nullptr || flushed_)) return false;
     std::size_t mono_count = 0;
     if (!input_done_) {
-        const sf_count_t got = sf_readf_double(file_, block_.data(), BLOCK_FRAMES);
+        // 16-bit mono at the stream's rate goes straight through: the mix,
+        // the clip and the rounding would each give back the same sample.
+        const std::size_t at = pending_.size();
+        if (direct_) pending_.resize(at + BLOCK_FRAMES);
+        const sf_count_t got = direct_ ? sf_readf_short(file_, pending_.data() + at, BLOCK_FRAMES)
+                                       : sf_readf_double(file_, block_.data(), BLOCK_FRAMES);
+        if (direct_) pending_.resize(at + static_cast<std::size_t>(std::max<sf_count_t>(got, 0)));
         if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR) {
             error_ = std::string("read failed: ") + sf_strerror(file_);
             return false;
         }
-        for (sf_count_t f = 0; f < got; ++f) {
+        for (sf_count_t f = 0; !direct_ && f < got; ++f) {
             double sum = 0;
             for (int c = 0; c < channels_; ++c) {
                 const double v = block_[static_cast<std::size_t>(f * channels_ + c)];

@@ -54,6 +54,7 @@ private:
     soxr *resampler_ = nullptr;
     bool input_done_ = false;
     bool flushed_ = false;
+    bool direct_ = false;  // 16-bit mono at the stream's rate: no conversion at all
     std::vector<double> block_;
     std::vector<float> mono_, resampled_;
     std::vector<short> pending_;
