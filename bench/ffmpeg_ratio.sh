@@ -38,19 +38,32 @@ for t in 1 2; do
   "$qrx" encode -q -y -t "$t" --output-format g723 speech.wav -o "t$t.g723"
 done
 
-# cpu CMD...: user + system seconds of one run.
+# cpu CMD...: user + system seconds of one run, to the microsecond (time(1)
+# prints hundredths, too coarse for a decode of a tenth of a second).
 cpu() {
-  /usr/bin/time -o cpu.txt -f "%U %S" "$@" >/dev/null 2>&1
-  awk '{ printf "%.3f\n", $1 + $2 }' cpu.txt
+  python3 -c '
+import os, sys
+pid = os.fork()
+if pid == 0:
+    null = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(null, 1)
+    os.dup2(null, 2)
+    os.execvp(sys.argv[1], sys.argv[1:])
+_, status, use = os.wait4(pid, 0)
+print("%.4f" % (use.ru_utime + use.ru_stime))
+sys.exit(os.waitstatus_to_exitcode(status))' "$@"
 }
-stats() { sort -g | awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f", v[1], v[int((NR + 1) / 2)], v[NR] }'; }
+stats() { sort -g | awk '{ v[NR] = $1 } END { printf "%.4f %.4f %.4f", v[1], v[int((NR + 1) / 2)], v[NR] }'; }
 
 # compare LABEL "QRX CMD" "FFMPEG CMD"
 compare() {
   local label=$1 a=$2 b=$3 qa=() fa=()
   for _ in $(seq "$runs"); do
-    qa+=("$(cpu bash -c "$a")")
-    fa+=("$(cpu bash -c "$b")")
+    # The commands hold no quoting: split into words, run with no shell between.
+    # shellcheck disable=SC2086
+    qa+=("$(cpu $a)")
+    # shellcheck disable=SC2086
+    fa+=("$(cpu $b)")
   done
   read -r qmin qmed qmax <<<"$(printf '%s\n' "${qa[@]}" | stats)"
   read -r fmin fmed fmax <<<"$(printf '%s\n' "${fa[@]}" | stats)"
