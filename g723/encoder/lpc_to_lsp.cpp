@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "g723/common/basic_ops.h"
+#include "g723/common/fast_ops.h"
 #include "g723/common/tables.h"
 
 namespace qrxc::g723 {
@@ -23,6 +24,49 @@ Word32 eval_poly(const Word16 c[6], int j) {
     }
     for (int m = 0; m <= 5; m++) acc = L_mac(acc, c[5 - m], CosineTable[(m * j) & 511]);
     return acc;
+}
+
+// cos(m pi j / 256) as eval_poly reads it, for every grid point j, so that
+// one polynomial's values over the whole grid are six passes the compiler
+// vectorises.
+struct Cos_grid {
+    Word16 cos[6][GRID_POINTS];
+};
+
+Cos_grid make_cos_grid() {
+    Cos_grid g{};
+    for (int m = 0; m <= 5; m++)
+        for (int j = 0; j < GRID_POINTS; j++) g.cos[m][j] = CosineTable[(m * j) & 511];
+    return g;
+}
+
+const Cos_grid COS_GRID = make_cos_grid();
+
+// eval_poly at every grid point. The chain of L_mac steps is its plain sum
+// wherever every partial sum s, undoubled, lies in [-2^30, 2^30): then no
+// step saturates (nor a product, with no coefficient at -32768), and each
+// new partial sum is formed without overflow from one that did. A point
+// where one falls outside has the sign bit of s + 2^30 set at that step;
+// it takes the chain itself, as does point 0, whose chain runs in the
+// other order.
+void eval_grid(Word32 out[GRID_POINTS], const Word16 c[6]) {
+    bool plain = !PLAIN_OPS;
+    for (int k = 0; k < 6; k++) plain = plain && c[k] != MIN_16;
+    if (!plain) {
+        for (int j = 0; j < GRID_POINTS; j++) out[j] = eval_poly(c, j);
+        return;
+    }
+    std::uint32_t sum[GRID_POINTS] = {}, outside[GRID_POINTS] = {};
+    for (int m = 0; m <= 5; m++) {
+        const Word32 cc = c[5 - m];
+        for (int j = 0; j < GRID_POINTS; j++) {
+            sum[j] += static_cast<std::uint32_t>(cc * COS_GRID.cos[m][j]);
+            outside[j] |= sum[j] + 0x40000000u;
+        }
+    }
+    out[0] = eval_poly(c, 0);
+    for (int j = 1; j < GRID_POINTS; j++)
+        out[j] = (outside[j] & 0x80000000u) != 0 ? eval_poly(c, j) : static_cast<Word32>(2 * sum[j]);
 }
 
 }  // namespace
@@ -52,11 +96,14 @@ void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 p
         polys[1][k] = round(Q[k] << e);
     }
 
+    Word32 grid[2][GRID_POINTS];
+    eval_grid(grid[0], polys[0]);
+    eval_grid(grid[1], polys[1]);
     int cur = 0;
     int found = 0;
-    Word32 prev_val = eval_poly(polys[0], 0);
+    Word32 prev_val = grid[0][0];
     for (int j = 1; j < GRID_POINTS; j++) {
-        const Word32 v = eval_poly(polys[cur], j);
+        const Word32 v = grid[cur][j];
         if ((v < 0) == (prev_val < 0)) {
             prev_val = v;
             continue;
@@ -74,7 +121,7 @@ void lpc_to_lsp(Word16 lsp[LPC_ORDER], const Word16 a[LPC_ORDER], const Word16 p
         lsp[found] = add(static_cast<Word16>(f), shl(static_cast<Word16>(j - 1), 7));
         if (++found == LPC_ORDER) return;
         cur ^= 1;
-        prev_val = eval_poly(polys[cur], j);
+        prev_val = grid[cur][j];
     }
     for (int k = 0; k < LPC_ORDER; k++) lsp[k] = prev[k];
 }
