@@ -555,4 +555,54 @@ inline std::int32_t dot10_in(const Word16 *c, const Word16 *w) {
         return dot10(c, w);
 }
 
+// ---- the recursive filters' all-pole runs ----
+
+// y[n] = round(L_shl(acc, 2)) with acc = start[n] + 2 sum over m of
+// c[m] y[n-1-m] (the chain of L_mac steps on start[n]), for n = 0, 1, ..
+// while no output goes past room: the caller's bound under which no step
+// of any sample's chain (its start's own steps included) can saturate, so
+// that each sum is plain arithmetic. y[-10..-1] hold the history, c_rev is
+// c reversed; each acc goes to sums when asked. Returns how many samples it
+// took; the output that went past the room becomes the peak.
+template <Kernel_set K>
+[[gnu::always_inline]] inline int pole_run(Word16 *y, Word32 *sums, const Word32 start[SUBFRAME_LEN],
+                                           const Word16 c[LPC_ORDER], const Word16 c_rev[LPC_ORDER], std::int64_t room,
+                                           int &peak) {
+    if (PLAIN_OPS || max_abs(y - LPC_ORDER, LPC_ORDER) > room) return 0;
+    const Peak_limit limit(room);
+    int n = 0;
+#if defined(__SSE2__) && !defined(QRXC_PLAIN_OPS)
+    if constexpr (K != Kernel_set::generic) {
+        // The history in registers: a new sample never goes through memory
+        // on its way into the next one's sum.
+        x86::Recursion10 r;
+        r.init(c, y);
+        while (n < SUBFRAME_LEN) {
+            const Word32 acc = start[n] + 2 * r.dot();
+            const Word16 out = round_shl2(acc);
+            if (sums != nullptr) sums[n] = acc;
+            y[n++] = out;
+            r.push(out);
+            if (limit.passed_by(out)) [[unlikely]] {
+                peak = out < 0 ? -out : out;
+                break;
+            }
+        }
+        return n;
+    }
+#endif
+    (void)c;
+    while (n < SUBFRAME_LEN) {
+        const Word32 acc = start[n] + 2 * dot10_in<K>(c_rev, y + n - LPC_ORDER);
+        const Word16 out = round_shl2(acc);
+        if (sums != nullptr) sums[n] = acc;
+        y[n++] = out;
+        if (limit.passed_by(out)) [[unlikely]] {
+            peak = out < 0 ? -out : out;
+            break;
+        }
+    }
+    return n;
+}
+
 }  // namespace qrxc::g723

@@ -34,33 +34,10 @@ QRXC_KERNEL_BODY void lpc_synth_body(Dec_state &st, Word16 x[SUBFRAME_LEN], cons
         // The cheap test once for the whole subframe: it holds for every
         // sample while the peak stays within the room the largest input leaves.
         const std::int64_t room = peak_room(std::int64_t{max_abs(x, SUBFRAME_LEN)} << 13, cabs);
-        const Peak_limit limit(room);
-#if QRXC_X86_KERNELS
-        if constexpr (K != Kernel_set::generic) {
-            x86::Recursion10 r;
-            r.init(lpc_q13, h + LPC_ORDER);
-            for (; peak <= room && n < SUBFRAME_LEN;) {
-                const Word16 y = round_shl2((Word32{x[n]} << 13) + 2 * r.dot());
-                h[LPC_ORDER + n] = y;
-                x[n] = y;
-                r.push(y);
-                ++n;
-                if (limit.passed_by(y)) [[unlikely]] {
-                    peak = y < 0 ? -y : y;
-                    break;
-                }
-            }
-        }
-#endif
-        for (; peak <= room && n < SUBFRAME_LEN;) {
-            const Word16 y = round_shl2((Word32{x[n]} << 13) + 2 * dot10_in<K>(c, h + n));
-            h[LPC_ORDER + n] = y;
-            x[n++] = y;
-            if (limit.passed_by(y)) [[unlikely]] {
-                peak = y < 0 ? -y : y;
-                break;
-            }
-        }
+        Word32 start[SUBFRAME_LEN];
+        for (int i = 0; i < SUBFRAME_LEN; ++i) start[i] = Word32{x[i]} << 13;
+        n = pole_run<K>(h + LPC_ORDER, nullptr, start, lpc_q13, c, room, peak);
+        for (int i = 0; i < n; ++i) x[i] = h[LPC_ORDER + i];
     }
     for (; n < SUBFRAME_LEN; ++n) {
         const Word16 *w = h + n;

@@ -230,40 +230,12 @@ QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], c
         // holds while the peak stays within the room the largest input and
         // the zero section's bound leave.
         const std::int64_t room = peak_room((std::int64_t{max_abs(x, SUBFRAME_LEN)} << 14) + 2 * zbound, pabs);
-        const Peak_limit limit(room);
-#if QRXC_X86_KERNELS
-        if constexpr (K != Kernel_set::generic) {
-            x86::Recursion10 r;
-            r.init(pc, yh + LPC_ORDER);
-            // Each sample's start, for the whole subframe at once; it fits
-            // wherever the room does.
-            Word32 start[SUBFRAME_LEN];
-            if (peak <= room)
-                for (int i = 0; i < SUBFRAME_LEN; ++i) start[i] = (Word32{x[i]} << 14) - 2 * z[i];
-            for (; peak <= room && n < SUBFRAME_LEN;) {
-                const Word32 s = start[n] + 2 * r.dot();
-                const Word16 y = round_shl2(s);
-                sums[n] = s;
-                yh[LPC_ORDER + n] = y;
-                r.push(y);
-                ++n;
-                if (limit.passed_by(y)) [[unlikely]] {
-                    peak = y < 0 ? -y : y;
-                    break;
-                }
-            }
-        }
-#endif
-        for (; peak <= room && n < SUBFRAME_LEN;) {
-            const Word32 s = (Word32{x[n]} << 14) - 2 * z[n] + 2 * dot10_in<K>(pr, yh + n);
-            const Word16 y = round_shl2(s);
-            sums[n] = s;
-            yh[LPC_ORDER + n++] = y;
-            if (limit.passed_by(y)) [[unlikely]] {
-                peak = y < 0 ? -y : y;
-                break;
-            }
-        }
+        // Each sample's start, for the whole subframe at once; it fits
+        // wherever the room does.
+        Word32 start[SUBFRAME_LEN] = {};
+        if (room >= 0)
+            for (int i = 0; i < SUBFRAME_LEN; ++i) start[i] = (Word32{x[i]} << 14) - 2 * z[i];
+        n = pole_run<K>(yh + LPC_ORDER, sums, start, pc, pr, room, peak);
         // The tilt step needs no recursion of its own: it is taken for the
         // whole run at once, off the pole section's path from one sample to
         // the next.

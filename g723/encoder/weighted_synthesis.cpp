@@ -21,33 +21,21 @@ constexpr int HIST = ACB_LAG_MAX;  // harmonic filter history length
 
 // The recursions' cheap test, once for the subframe: while no output goes
 // past the room the largest input leaves, no step of the chain can
-// saturate and the samples need no bound of their own. -1 when the history
-// y[-10..-1] is already past it.
-inline std::int64_t recursion_room(const Word32 in[SUBFRAME_LEN], const Word16 *y, const Tap_run &t) {
+// saturate and the samples need no bound of their own.
+inline std::int64_t recursion_room(const Word32 in[SUBFRAME_LEN], const Tap_run &t) {
     if (!t.usable) return -1;
     std::int64_t in_peak = 0;
     for (int n = 0; n < SUBFRAME_LEN; n++) in_peak = in_peak > abs64(in[n]) ? in_peak : abs64(in[n]);
-    const std::int64_t room = peak_room(in_peak, sum_abs(t.mag, LPC_ORDER));
-    return max_abs(y - LPC_ORDER, LPC_ORDER) <= room ? room : -1;
+    return peak_room(in_peak, sum_abs(t.mag, LPC_ORDER));
 }
 
 // The recursion's first samples in plain arithmetic, as long as the room
 // holds; returns how many it took.
 template <Kernel_set K>
-QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t) {
-    const std::int64_t room = recursion_room(in, y, t);
-    if (room < 0) return 0;
-    const Peak_limit limit(room);
-    int n = 0;
-    while (n < SUBFRAME_LEN) {
-        const Word32 acc = in[n] + 2 * dot10_in<K>(t.rev, y + n - LPC_ORDER);
-        if (a != nullptr) a[n] = acc;
-        const Word16 out = round_shl2(acc);
-        y[n++] = out;
-        if (limit.passed_by(out)) [[unlikely]]
-            break;
-    }
-    return n;
+QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t,
+                               const Word16 c[LPC_ORDER]) {
+    int peak = 0;
+    return pole_run<K>(y, a, in, c, t.rev, recursion_room(in, t), peak);
 }
 
 #if QRXC_X86_KERNELS
@@ -58,8 +46,8 @@ QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 
 // into the next one's sum (a wide load of a fresh narrow store waits): the
 // newest takes one scalar product, the eight before it one pair multiply-
 // add formed while the newest is still being made.
-inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t,
-                           const Word16 c[LPC_ORDER]) {
+[[gnu::always_inline]] inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t,
+                                                  const Word16 c[LPC_ORDER]) {
     Word16 cm[8], mm[8];  // c[1..8] and their magnitudes, lane j for y[n-2-j]
     for (int j = 0; j < 8; j++) {
         cm[j] = c[1 + j];
@@ -70,31 +58,10 @@ inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, 
     const std::int32_t c0 = c[0], c9 = c[9];
     const std::int32_t m0 = c0 < 0 ? -c0 : c0, m9 = c9 < 0 ? -c9 : c9;
     const auto weight = [](std::int32_t h) { return ((h ^ (h >> 15)) >> 3) + 1; };
-    __m128i v = _mm_setr_epi16(y[-2], y[-3], y[-4], y[-5], y[-6], y[-7], y[-8], y[-9]);
-    std::int32_t y1 = y[-1];
-    std::int32_t y10 = y[-10];
-    const auto push = [&](Word16 out) {
-        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
-        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
-        y1 = out;
-    };
-    const std::int64_t room = recursion_room(in, y, t);
-    int n = 0;
-    if (room >= 0) {
-        const Peak_limit limit(room);
-        while (n < SUBFRAME_LEN) {
-            __m128i d = _mm_madd_epi16(v, taps);
-            d = _mm_add_epi32(d, _mm_shuffle_epi32(d, 0x4e));
-            d = _mm_add_epi32(d, _mm_shuffle_epi32(d, 0xb1));
-            const Word32 acc = in[n] + 2 * (_mm_cvtsi128_si32(d) + c9 * y10 + c0 * y1);
-            if (a != nullptr) a[n] = acc;
-            const Word16 out = round_shl2(acc);
-            y[n++] = out;
-            push(out);
-            if (limit.passed_by(out)) [[unlikely]]
-                break;
-        }
-    }
+    int n = roomy_run<Kernel_set::sse2>(y, in, a, t, c);
+    __m128i v = _mm_setr_epi16(y[n - 2], y[n - 3], y[n - 4], y[n - 5], y[n - 6], y[n - 7], y[n - 8], y[n - 9]);
+    std::int32_t y1 = y[n - 1];
+    std::int32_t y10 = y[n - 10];
     for (; n < SUBFRAME_LEN; n++) {
         const __m128i o = _mm_add_epi16(_mm_srli_epi16(_mm_xor_si128(v, _mm_srai_epi16(v, 15)), 3), _mm_set1_epi16(1));
         const __m128i d = _mm_madd_epi16(v, taps);
@@ -112,7 +79,9 @@ inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, 
         if (a != nullptr) a[n] = acc;
         const Word16 out = round_shl2(acc);
         y[n] = out;
-        push(out);
+        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
+        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
+        y1 = out;
     }
 }
 #endif
@@ -166,7 +135,7 @@ public:
             return;
         }
 #endif
-        for (int n = Fast ? roomy_run<K>(syn_ + LPC_ORDER, in, a, q_run_) : 0; n < SUBFRAME_LEN; n++) {
+        for (int n = Fast ? roomy_run<K>(syn_ + LPC_ORDER, in, a, q_run_, q_) : 0; n < SUBFRAME_LEN; n++) {
             Word16 *syn = &syn_[LPC_ORDER + n];
             const Word32 acc =
                 Fast ? back_taps_peak<1>(in[n], q_run_, q_, syn) : back_taps_steps<LPC_ORDER, 1>(in[n], q_, syn);
@@ -176,7 +145,7 @@ public:
         numerator<Fast, K>(a);
         if (double_fir)
             for (int n = 0; n < SUBFRAME_LEN; n++) a[n] = L_shl(a[n], 1);
-        const int roomy = Fast ? roomy_run<K>(wgt_ + LPC_ORDER, a, nullptr, pole_run_) : 0;
+        const int roomy = Fast ? roomy_run<K>(wgt_ + LPC_ORDER, a, nullptr, pole_run_, pole_) : 0;
         for (int n = 0; n < roomy; n++) y[n] = wgt_[LPC_ORDER + n];
         for (int n = roomy; n < SUBFRAME_LEN; n++) {
             Word16 *wgt = &wgt_[LPC_ORDER + n];

@@ -44,7 +44,28 @@ QRXC_KERNEL_BODY void weight_filter_body(Enc_state &st, Word16 frame[FRAME_LEN],
         }
         const std::int64_t z_room = tap_headroom<LPC_ORDER>(z);
         const std::int64_t p_room = tap_headroom<LPC_ORDER>(p);
-        for (int j = 0; j < SUBFRAME_LEN; j++) {
+        int j = 0;
+        if (!PLAIN_OPS) {
+            // As the postfilter: the zero section's sums for the whole
+            // subframe first (they need no recursion), then the pole section
+            // in plain arithmetic while the outputs stay within the room the
+            // largest input and the zero section's bound leave.
+            const Word16 *x = &in[SUBFRAME_LEN * k];  // x[j + i], i < 10: sample j's taps, oldest first
+            const std::int64_t zbound = sum_abs(z, LPC_ORDER) * max_abs(x, LPC_ORDER + SUBFRAME_LEN);
+            if (zbound < (std::int64_t{1} << 30)) {
+                Word32 zs[SUBFRAME_LEN] = {};
+                for (int i = 0; i < LPC_ORDER; i++)
+                    for (int n = 0; n < SUBFRAME_LEN; n++) zs[n] += Word32{z_rev[i]} * x[n + i];
+                const std::int64_t room = peak_room(
+                    (std::int64_t{max_abs(x + LPC_ORDER, SUBFRAME_LEN)} << 14) + 2 * zbound, sum_abs(p, LPC_ORDER));
+                Word32 start[SUBFRAME_LEN] = {};
+                if (room >= 0)
+                    for (int n = 0; n < SUBFRAME_LEN; n++) start[n] = Word32{x[LPC_ORDER + n]} * (1 << 14) - 2 * zs[n];
+                int peak = 0;
+                j = pole_run<K>(&out[LPC_ORDER + SUBFRAME_LEN * k], nullptr, start, p, p_rev, room, peak);
+            }
+        }
+        for (; j < SUBFRAME_LEN; j++) {
             const int n = SUBFRAME_LEN * k + j;
             Word32 acc = Word32{in[LPC_ORDER + n]} * (1 << 14);
             acc = back_taps<LPC_ORDER, -1>(acc, z, z_rev, &in[LPC_ORDER + n], z_room);
