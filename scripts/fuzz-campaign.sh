@@ -42,7 +42,7 @@ for t in "${targets[@]}"; do
   "$build/fuzz/$t" -runs="$runs" -print_final_stats=1 -close_fd_mask=1 -timeout=10 \
     -artifact_prefix="$build/artifacts/$t-" "${dict[@]}" "$scratch/$t" "fuzz/corpus/$t" >"$log" 2>&1 || rc=$?
   wall=$(($(date +%s) - start))
-  cov=$(grep -E '^#[0-9]+ +DONE' "$log" | sed -n 's/.*cov: \([0-9]*\).*/\1/p')
+  cov=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | sed -n 's/.*cov: \([0-9]*\).*/\1/p')
   result=clean
   if [ "$rc" -ne 0 ]; then
     result="FOUND (see $log)"
