@@ -41,7 +41,7 @@ for t in "${targets[@]}"; do
   # -close_fd_mask=1: the speed control's diagnostics would flood the log.
   "$bin" -max_total_time="$seconds" -print_final_stats=1 -close_fd_mask=1 -timeout=10 \
     -artifact_prefix="$build/artifacts/$t-" "${dict[@]}" "$work" "$corpus" 2>&1 |
-    grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec|ERROR|SUMMARY|Test unit written' || true
+    grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec|ERROR|SUMMARY|Test unit written' || true
   # Minimise: a fresh directory gets only the inputs that add coverage.
   merged=$(mktemp -d "$build/merge-XXXXXX")
   "$bin" -merge=1 -close_fd_mask=1 "$merged" "$corpus" "$work" >/dev/null 2>&1
