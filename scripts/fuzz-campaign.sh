@@ -7,6 +7,8 @@
 # usage: scripts/fuzz-campaign.sh [RUNS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=fuzz/dict/dictionaries.sh
+source fuzz/dict/dictionaries.sh
 runs=${1:-1000000}
 shift || true
 build="build-fuzz"
@@ -27,13 +29,7 @@ found=0
 stat() { sed -n "s/^stat::$1: *//p" "$log"; }
 printf '%-20s %10s %8s %7s %6s %6s %s\n' target executions exec/s wall new cov result
 for t in "${targets[@]}"; do
-  case $t in
-    fuzz_g723_frames) dict=(-dict=fuzz/dict/g723.dict) ;;
-    fuzz_stream_decode | fuzz_conversion_job) dict=(-dict=fuzz/dict/stream.dict) ;;
-    fuzz_header | fuzz_adpcm_stream | fuzz_qrx_info | fuzz_info_json) dict=(-dict=fuzz/dict/qrx.dict) ;;
-    fuzz_wav_input) dict=(-dict=fuzz/dict/wav.dict) ;;
-    *) dict=() ;;
-  esac
+  fuzz_dict "$t"
   mkdir -p "$scratch/$t" "$build/artifacts"
   log=$build/campaign-$t.log
   start=$(date +%s)

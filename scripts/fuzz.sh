@@ -6,9 +6,11 @@
 # usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=fuzz/dict/dictionaries.sh
+source fuzz/dict/dictionaries.sh
 seconds=${1:-60}
 shift || true
-build=build-fuzz
+build="build-fuzz"
 if [ ! -d "$build" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
     -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
@@ -30,13 +32,7 @@ for t in "${targets[@]}"; do
   corpus=fuzz/corpus/$t
   work=$build/corpus/$t
   mkdir -p "$corpus" "$work" "$build/artifacts"
-  case $t in
-    fuzz_g723_frames) dict=(-dict=fuzz/dict/g723.dict) ;;
-    fuzz_stream_decode | fuzz_conversion_job) dict=(-dict=fuzz/dict/stream.dict) ;;
-    fuzz_header | fuzz_adpcm_stream | fuzz_qrx_info | fuzz_info_json) dict=(-dict=fuzz/dict/qrx.dict) ;;
-    fuzz_wav_input) dict=(-dict=fuzz/dict/wav.dict) ;;
-    *) dict=() ;;
-  esac
+  fuzz_dict "$t"
   echo "== $t: ${seconds}s"
   # -close_fd_mask=1: the speed control's diagnostics would flood the log.
   "$bin" -max_total_time="$seconds" -print_final_stats=1 -close_fd_mask=1 -timeout=10 \
