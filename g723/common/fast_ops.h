@@ -197,6 +197,14 @@ inline Word16 round_shl2(Word32 a) {
     return sat16(((a >> 1) + 0x1000) >> 13);
 }
 
+// sat16 for values that mostly fit: a predicted branch instead of two
+// dependent selects, off the recursions' path from one sample to the next.
+inline Word16 clamp16_rare(Word32 v) {
+    if (static_cast<std::uint32_t>(v) + 0x8000u > 0xffffu) [[unlikely]]
+        return v < 0 ? MIN_16 : MAX_16;
+    return static_cast<Word16>(v);
+}
+
 // The formant postfilter's tilt step, round(L_mac(L_shl(s, 2), y, m)),
 // branch-free in 32-bit lanes so that a subframe of them vectorises: each
 // saturation is a select on the wrapped sum's overflow.
@@ -578,9 +586,13 @@ template <Kernel_set K>
         x86::Recursion10 r;
         r.init(c, y);
         while (n < SUBFRAME_LEN) {
-            const Word32 acc = start[n] + 2 * r.dot();
-            const Word16 out = round_shl2(acc);
-            if (sums != nullptr) sums[n] = acc;
+            // (acc >> 1) + 2^12 is (start >> 1) + the dot product + 2^12
+            // exactly, acc being even past start; all of it but the newest
+            // sample's product is formed before that sample is out.
+            const Word32 rest = r.older();
+            const Word32 early = (start[n] >> 1) + 0x1000 + rest;
+            const Word16 out = clamp16_rare((early + r.newest()) >> 13);
+            if (sums != nullptr) sums[n] = start[n] + 2 * (rest + r.newest());
             y[n++] = out;
             r.push(out);
             if (limit.passed_by(out)) [[unlikely]] {

@@ -41,27 +41,25 @@ QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 
 #if QRXC_X86_KERNELS
 // back_taps_peak's recursion over the subframe: acc = in[n] + 2 sum over m
 // of c[m] y[n-1-m], y[n] = round(L_shl(acc, 2)), acc kept in a when asked;
-// y[-10..-1] hold the history. The history runs in a register, newest
-// sample first, so that a new sample never goes through memory on its way
-// into the next one's sum (a wide load of a fresh narrow store waits): the
-// newest takes one scalar product, the eight before it one pair multiply-
-// add formed while the newest is still being made.
+// y[-10..-1] hold the history. The history runs in registers, newest first,
+// so that a new sample never goes through memory on its way into the next
+// one's sum (a wide load of a fresh narrow store waits): the two newest
+// take scalar products, the eight before them one pair multiply-add with
+// three samples' time to form. Only the newest product, an add and the
+// shift lie on the path from one output to the next.
 [[gnu::always_inline]] inline void recursion_sse2(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t,
                                                   const Word16 c[LPC_ORDER]) {
-    Word16 cm[8], mm[8];  // c[1..8] and their magnitudes, lane j for y[n-2-j]
-    for (int j = 0; j < 8; j++) {
-        cm[j] = c[1 + j];
-        mm[j] = static_cast<Word16>(c[1 + j] < 0 ? -c[1 + j] : c[1 + j]);
-    }
-    const __m128i taps = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cm));
+    Word16 mm[8];  // |c[2..9]|, lane j for y[n-3-j]
+    for (int j = 0; j < 8; j++) mm[j] = static_cast<Word16>(c[2 + j] < 0 ? -c[2 + j] : c[2 + j]);
+    const __m128i taps = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + 2));
     const __m128i mags = _mm_loadu_si128(reinterpret_cast<const __m128i *>(mm));
-    const std::int32_t c0 = c[0], c9 = c[9];
-    const std::int32_t m0 = c0 < 0 ? -c0 : c0, m9 = c9 < 0 ? -c9 : c9;
+    const std::int32_t c0 = c[0], c1 = c[1];
+    const std::int32_t m0 = c0 < 0 ? -c0 : c0, m1 = c1 < 0 ? -c1 : c1;
     const auto weight = [](std::int32_t h) { return ((h ^ (h >> 15)) >> 3) + 1; };
     int n = roomy_run<Kernel_set::sse2>(y, in, a, t, c);
-    __m128i v = _mm_setr_epi16(y[n - 2], y[n - 3], y[n - 4], y[n - 5], y[n - 6], y[n - 7], y[n - 8], y[n - 9]);
+    __m128i v = _mm_setr_epi16(y[n - 3], y[n - 4], y[n - 5], y[n - 6], y[n - 7], y[n - 8], y[n - 9], y[n - 10]);
     std::int32_t y1 = y[n - 1];
-    std::int32_t y10 = y[n - 10];
+    std::int32_t y2 = y[n - 2];
     for (; n < SUBFRAME_LEN; n++) {
         const __m128i o = _mm_add_epi16(_mm_srli_epi16(_mm_xor_si128(v, _mm_srai_epi16(v, 15)), 3), _mm_set1_epi16(1));
         const __m128i d = _mm_madd_epi16(v, taps);
@@ -69,18 +67,22 @@ QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 
         __m128i x = _mm_add_epi32(_mm_unpacklo_epi64(d, b), _mm_unpackhi_epi64(d, b));
         x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xb1));
 
-        const std::int32_t bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + m9 * weight(y10) + m0 * weight(y1);
-        Word32 acc;
-        if (t.usable && abs64(in[n]) + 16 * std::int64_t{bound} <= MAX_32)
-            acc =
-                static_cast<Word32>(std::int64_t{in[n]} + 2 * std::int64_t{_mm_cvtsi128_si32(x) + c9 * y10 + c0 * y1});
-        else
-            acc = back_taps_steps<LPC_ORDER, 1>(in[n], c, y + n);
-        if (a != nullptr) a[n] = acc;
-        const Word16 out = round_shl2(acc);
+        const std::int32_t bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + m1 * weight(y2) + m0 * weight(y1);
+        Word16 out;
+        if (t.usable && abs64(in[n]) + 16 * std::int64_t{bound} <= MAX_32) [[likely]] {
+            // No step can saturate: (acc >> 1) + 2^12 is (in >> 1) + the
+            // dot product + 2^12 exactly.
+            const std::int32_t rest = _mm_cvtsi128_si32(x) + c1 * y2;
+            out = clamp16_rare(((in[n] >> 1) + 0x1000 + rest + c0 * y1) >> 13);
+            if (a != nullptr) a[n] = in[n] + 2 * (rest + c0 * y1);
+        } else {
+            const Word32 acc = back_taps_steps<LPC_ORDER, 1>(in[n], c, y + n);
+            if (a != nullptr) a[n] = acc;
+            out = round_shl2(acc);
+        }
         y[n] = out;
-        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
-        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
+        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y2, 0);
+        y2 = y1;
         y1 = out;
     }
 }

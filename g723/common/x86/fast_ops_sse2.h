@@ -44,32 +44,36 @@ inline void tap_run_sums_sse2(const Word16 c[10], const Word16 m[10], const Word
 // A ten-tap recursion's history in registers, newest first, for the fast
 // loops of the recursive filters: a new sample then never goes through
 // memory on its way into the next one's sum (a wide load of a fresh narrow
-// store waits). The newest takes one scalar product, the eight before it
-// one pair multiply-add formed while the newest is still being made.
+// store waits). The two newest take scalar products, the eight before them
+// one pair multiply-add. So only the newest sample's product lies on the
+// path from one output to the next; the pair multiply-add has three samples'
+// time to form.
 struct Recursion10 {
-    __m128i taps;  // c[1..8]
-    __m128i v;     // y[n-2] .. y[n-9]
-    std::int32_t c0, c9, y1, y10;
+    __m128i taps;  // c[2..9]
+    __m128i v;     // y[n-3] .. y[n-10]
+    std::int32_t c0, c1, y1, y2;
 
     // c[m] multiplies y[n-1-m]; h[-10..-1] is the history, oldest first.
     void init(const Word16 c[10], const Word16 *h) {
-        taps = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + 1));
-        v = _mm_setr_epi16(h[-2], h[-3], h[-4], h[-5], h[-6], h[-7], h[-8], h[-9]);
+        taps = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + 2));
+        v = _mm_setr_epi16(h[-3], h[-4], h[-5], h[-6], h[-7], h[-8], h[-9], h[-10]);
         c0 = c[0];
-        c9 = c[9];
+        c1 = c[1];
         y1 = h[-1];
-        y10 = h[-10];
+        y2 = h[-2];
     }
-    // sum c[m] y[n-1-m] in plain 32-bit arithmetic, for sums known to fit.
-    std::int32_t dot() const {
+    // sum c[m] y[n-1-m] over m >= 1, in plain 32-bit arithmetic, for sums
+    // known to fit.
+    std::int32_t older() const {
         __m128i p = _mm_madd_epi16(v, taps);
         p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4e));
         p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xb1));
-        return _mm_cvtsi128_si32(p) + c9 * y10 + c0 * y1;
+        return _mm_cvtsi128_si32(p) + c1 * y2;
     }
-    void push(Word16 y) {
-        y10 = static_cast<Word16>(_mm_extract_epi16(v, 7));
-        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y1, 0);
+    std::int32_t newest() const { return c0 * y1; }
+    void push(std::int32_t y) {
+        v = _mm_insert_epi16(_mm_slli_si128(v, 2), y2, 0);
+        y2 = y1;
         y1 = y;
     }
 };
