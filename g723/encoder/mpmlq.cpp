@@ -258,42 +258,47 @@ QRXC_KERNEL_BODY Word32 criterion_in(const Word16 t[PADDED], const Word16 v[PADD
 // place_pulses_fast with the 30 grid correlations and the occupied marks
 // held in four registers (the two spare lanes marked occupied): the first
 // largest free |w| is the first set bit of the lanes equal to the maximum.
+// Each pulse's search waits on the one before, so the path from one to the
+// next is kept short: the products 2 A R come from a table made once, each
+// update taking them with the pulse's sign, and that sign is read off the
+// lanes' sign bits rather than through memory.
 QRXC_TARGET_AVX2 inline void place_pulses_avx2(Word16 pos[], Word16 amp[], const Word32 c[SUBFRAME_LEN],
                                                const Word16 r_sym[2 * GRID_POSITIONS - 1], int k, int p0, Word16 A,
                                                int np) {
-    alignas(32) std::int32_t wv[32];
-    for (int i = 0; i < GRID_POSITIONS; ++i) wv[i] = c[k + 2 * i];
-    wv[30] = wv[31] = 0;
+    // prod[29 - ip + i] = 2 A R[2 |i - ip|]; past the span, the spare lanes
+    // read zeros or stray products, and they stay occupied.
+    alignas(32) std::int32_t prod[64] = {};
+    const __m256i a2 = _mm256_set1_epi32(2 * Word32{A});
+    for (int i = 0; i < 56; i += 8)
+        _mm256_store_si256(reinterpret_cast<__m256i *>(prod + i),
+                           _mm256_mullo_epi32(a2, _mm256_cvtepi16_epi32(_mm_loadu_si128(
+                                                      reinterpret_cast<const __m128i *>(r_sym + i)))));
+    for (int i = 56; i < 2 * GRID_POSITIONS - 1; ++i) prod[i] = 2 * Word32{A} * r_sym[i];
     __m256i w[4];
     __m256i taken[4];
     __m256i idx[4];
     for (int j = 0; j < 4; ++j) {
-        w[j] = _mm256_load_si256(reinterpret_cast<const __m256i *>(wv + 8 * j));
+        alignas(32) std::int32_t wv[8] = {};
+        for (int i = 0; i < 8 && 8 * j + i < GRID_POSITIONS; ++i) wv[i] = c[k + 2 * (8 * j + i)];
+        w[j] = _mm256_load_si256(reinterpret_cast<const __m256i *>(wv));
         idx[j] = _mm256_add_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(8 * j));
         taken[j] = _mm256_cmpgt_epi32(idx[j], _mm256_set1_epi32(GRID_POSITIONS - 1));
     }
     int ip = (p0 - k) >> 1;
     pos[0] = static_cast<Word16>(p0);
-    amp[0] = wv[ip] >= 0 ? A : negate(A);
+    amp[0] = c[p0] >= 0 ? A : negate(A);
     for (int j = 1; j < np; ++j) {
         const __m256i ipv = _mm256_set1_epi32(ip);
-        const __m256i a2 = _mm256_set1_epi32(2 * Word32{amp[j - 1]});
-        // rs[i] = R[2 |i - ip|]; the spare lanes take zeros and stay occupied.
-        const Word16 *rs = r_sym + (GRID_POSITIONS - 1) - ip;
+        const __m256i sign = _mm256_set1_epi32(amp[j - 1]);
+        const std::int32_t *ps = prod + (GRID_POSITIONS - 1) - ip;
         __m256i mag[4];
+        std::uint32_t negative = 0;
         for (int q = 0; q < 4; ++q) {
             taken[q] = _mm256_or_si256(taken[q], _mm256_cmpeq_epi32(idx[q], ipv));
-            const int n = q < 3 ? 8 : 6;  // lanes 30 and 31 load nothing
-            __m256i r;
-            if (n == 8) {
-                r = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rs + 8 * q)));
-            } else {
-                alignas(16) Word16 tail[8] = {};
-                for (int i = 0; i < n; ++i) tail[i] = rs[8 * q + i];
-                r = _mm256_cvtepi16_epi32(_mm_load_si128(reinterpret_cast<const __m128i *>(tail)));
-            }
-            w[q] = _mm256_sub_epi32(w[q], _mm256_mullo_epi32(a2, r));
+            const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(ps + 8 * q));
+            w[q] = _mm256_sub_epi32(w[q], _mm256_sign_epi32(r, sign));
             mag[q] = _mm256_or_si256(_mm256_abs_epi32(w[q]), taken[q]);
+            negative |= static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(w[q]))) << (8 * q);
         }
         __m256i m = _mm256_max_epi32(_mm256_max_epi32(mag[0], mag[1]), _mm256_max_epi32(mag[2], mag[3]));
         m = _mm256_max_epi32(m, _mm256_permute2x128_si256(m, m, 1));
@@ -304,9 +309,8 @@ QRXC_TARGET_AVX2 inline void place_pulses_avx2(Word16 pos[], Word16 amp[], const
             bits |= static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(mag[q], m))))
                     << (8 * q);
         ip = __builtin_ctz(bits);
-        for (int q = 0; q < 4; ++q) _mm256_store_si256(reinterpret_cast<__m256i *>(wv + 8 * q), w[q]);
         pos[j] = static_cast<Word16>(k + 2 * ip);
-        amp[j] = wv[ip] >= 0 ? A : negate(A);
+        amp[j] = (negative >> ip) & 1 ? negate(A) : A;
     }
 }
 #endif
