@@ -569,13 +569,12 @@ inline std::int32_t dot10_in(const Word16 *c, const Word16 *w) {
 // c[m] y[n-1-m] (the chain of L_mac steps on start[n]), for n = 0, 1, ..
 // while no output goes past room: the caller's bound under which no step
 // of any sample's chain (its start's own steps included) can saturate, so
-// that each sum is plain arithmetic. y[-10..-1] hold the history, c_rev is
-// c reversed; each acc goes to sums when asked. Returns how many samples it
-// took; the output that went past the room becomes the peak.
+// that each sum is plain arithmetic. y[-10..-1] hold the history; each acc
+// goes to sums when asked. Returns how many samples it took; the output
+// that went past the room becomes the peak.
 template <Kernel_set K>
 [[gnu::always_inline]] inline int pole_run(Word16 *y, Word32 *sums, const Word32 start[SUBFRAME_LEN],
-                                           const Word16 c[LPC_ORDER], const Word16 c_rev[LPC_ORDER], std::int64_t room,
-                                           int &peak) {
+                                           const Word16 c[LPC_ORDER], std::int64_t room, int &peak) {
     if (PLAIN_OPS || max_abs(y - LPC_ORDER, LPC_ORDER) > room) return 0;
     const Peak_limit limit(room);
     int n = 0;
@@ -603,12 +602,29 @@ template <Kernel_set K>
         return n;
     }
 #endif
-    (void)c;
+    // The portable form keeps the history in ten scalars, newest first, for
+    // the same reason, and adds the newest sample's product last.
+    const Word32 c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3], c4 = c[4];
+    const Word32 c5 = c[5], c6 = c[6], c7 = c[7], c8 = c[8], c9 = c[9];
+    Word32 y1 = y[-1], y2 = y[-2], y3 = y[-3], y4 = y[-4], y5 = y[-5];
+    Word32 y6 = y[-6], y7 = y[-7], y8 = y[-8], y9 = y[-9], y10 = y[-10];
     while (n < SUBFRAME_LEN) {
-        const Word32 acc = start[n] + 2 * dot10_in<K>(c_rev, y + n - LPC_ORDER);
-        const Word16 out = round_shl2(acc);
-        if (sums != nullptr) sums[n] = acc;
+        const Word32 rest =
+            ((c1 * y2 + c2 * y3) + (c3 * y4 + c4 * y5)) + ((c5 * y6 + c6 * y7) + (c7 * y8 + c8 * y9)) + c9 * y10;
+        const Word32 early = (start[n] >> 1) + 0x1000 + rest;
+        const Word16 out = clamp16_rare((early + c0 * y1) >> 13);
+        if (sums != nullptr) sums[n] = start[n] + 2 * (rest + c0 * y1);
         y[n++] = out;
+        y10 = y9;
+        y9 = y8;
+        y8 = y7;
+        y7 = y6;
+        y6 = y5;
+        y5 = y4;
+        y4 = y3;
+        y3 = y2;
+        y2 = y1;
+        y1 = out;
         if (limit.passed_by(out)) [[unlikely]] {
             peak = out < 0 ? -out : out;
             break;

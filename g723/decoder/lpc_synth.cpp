@@ -36,7 +36,7 @@ QRXC_KERNEL_BODY void lpc_synth_body(Dec_state &st, Word16 x[SUBFRAME_LEN], cons
         const std::int64_t room = peak_room(std::int64_t{max_abs(x, SUBFRAME_LEN)} << 13, cabs);
         Word32 start[SUBFRAME_LEN];
         for (int i = 0; i < SUBFRAME_LEN; ++i) start[i] = Word32{x[i]} << 13;
-        n = pole_run<K>(h + LPC_ORDER, nullptr, start, lpc_q13, c, room, peak);
+        n = pole_run<K>(h + LPC_ORDER, nullptr, start, lpc_q13, room, peak);
         for (int i = 0; i < n; ++i) x[i] = h[LPC_ORDER + i];
     }
     for (; n < SUBFRAME_LEN; ++n) {

@@ -235,7 +235,7 @@ QRXC_KERNEL_BODY Word32 formant_pf_body(Dec_state &st, Word16 x[SUBFRAME_LEN], c
         Word32 start[SUBFRAME_LEN] = {};
         if (room >= 0)
             for (int i = 0; i < SUBFRAME_LEN; ++i) start[i] = (Word32{x[i]} << 14) - 2 * z[i];
-        n = pole_run<K>(yh + LPC_ORDER, sums, start, pc, pr, room, peak);
+        n = pole_run<K>(yh + LPC_ORDER, sums, start, pc, room, peak);
         // The tilt step needs no recursion of its own: it is taken for the
         // whole run at once, off the pole section's path from one sample to
         // the next.

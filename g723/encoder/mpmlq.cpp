@@ -271,8 +271,8 @@ QRXC_TARGET_AVX2 inline void place_pulses_avx2(Word16 pos[], Word16 amp[], const
     const __m256i a2 = _mm256_set1_epi32(2 * Word32{A});
     for (int i = 0; i < 56; i += 8)
         _mm256_store_si256(reinterpret_cast<__m256i *>(prod + i),
-                           _mm256_mullo_epi32(a2, _mm256_cvtepi16_epi32(_mm_loadu_si128(
-                                                      reinterpret_cast<const __m128i *>(r_sym + i)))));
+                           _mm256_mullo_epi32(a2, _mm256_cvtepi16_epi32(
+                                                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(r_sym + i)))));
     for (int i = 56; i < 2 * GRID_POSITIONS - 1; ++i) prod[i] = 2 * Word32{A} * r_sym[i];
     __m256i w[4];
     __m256i taken[4];

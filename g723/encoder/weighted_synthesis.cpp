@@ -35,7 +35,7 @@ template <Kernel_set K>
 QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 *a, const Tap_run &t,
                                const Word16 c[LPC_ORDER]) {
     int peak = 0;
-    return pole_run<K>(y, a, in, c, t.rev, recursion_room(in, t), peak);
+    return pole_run<K>(y, a, in, c, recursion_room(in, t), peak);
 }
 
 #if QRXC_X86_KERNELS

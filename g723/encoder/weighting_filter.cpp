@@ -62,7 +62,7 @@ QRXC_KERNEL_BODY void weight_filter_body(Enc_state &st, Word16 frame[FRAME_LEN],
                 if (room >= 0)
                     for (int n = 0; n < SUBFRAME_LEN; n++) start[n] = Word32{x[LPC_ORDER + n]} * (1 << 14) - 2 * zs[n];
                 int peak = 0;
-                j = pole_run<K>(&out[LPC_ORDER + SUBFRAME_LEN * k], nullptr, start, p, p_rev, room, peak);
+                j = pole_run<K>(&out[LPC_ORDER + SUBFRAME_LEN * k], nullptr, start, p, room, peak);
             }
         }
         for (; j < SUBFRAME_LEN; j++) {
