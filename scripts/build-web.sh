@@ -21,7 +21,7 @@ sed -e "s/@PROJECT_VERSION_MAJOR@/$major/" -e "s/@PROJECT_VERSION_MINOR@/$minor/
 cmp -s "$obj/include/qrxc_version.h.new" "$obj/include/qrxc_version.h" || mv "$obj/include/qrxc_version.h.new" "$obj/include/qrxc_version.h"
 rm -f "$obj/include/qrxc_version.h.new"
 
-flags=(-O3 -DQRXC_BUILDING -Iinclude -I"$obj/include" -I.
+flags=(-O3 -flto -DQRXC_BUILDING -Iinclude -I"$obj/include" -I.
        -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror)
 mapfile -t sources < <(sed -n '/^set(QRXC_LIBRARY_SOURCES/,/^)/s/^  \([^ #]*\)$/\1/p' cmake/qrxc_sources.cmake)
 [ "${#sources[@]}" -gt 0 ] || { echo "build-web: no sources in cmake/qrxc_sources.cmake" >&2; exit 1; }
@@ -54,7 +54,7 @@ build_module() {
   # One file for browsers, workers and node: with the module embedded, the
   # web loader only decodes it and never fetches a .wasm by path, which also
   # lets node run it.
-  emcc -O3 "$@" "${objects[@]}" -o "$out/$name.mjs" \
+  emcc -O3 -flto "$@" "${objects[@]}" -o "$out/$name.mjs" \
     -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createQrxcModule -sSINGLE_FILE=1 \
     -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB -sFILESYSTEM=0 -sENVIRONMENT=web,worker \
     -sEXPORTED_FUNCTIONS="_malloc,_free,$exports" -sEXPORTED_RUNTIME_METHODS=UTF8ToString

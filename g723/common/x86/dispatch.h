@@ -14,6 +14,14 @@
 #define QRXC_X86_KERNELS 0
 #endif
 
+// WebAssembly's SIMD forms stand in for the generic set's where the module
+// is built with -msimd128; the other module keeps the portable loops.
+#if defined(__wasm_simd128__) && !defined(QRXC_PLAIN_OPS)
+#define QRXC_WASM_SIMD_KERNELS 1
+#else
+#define QRXC_WASM_SIMD_KERNELS 0
+#endif
+
 #define QRXC_KERNEL_BODY [[gnu::always_inline]] inline
 
 // Runs BODY<set>(args...) with the process's kernel set, through the AVX2
