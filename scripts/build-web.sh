@@ -33,8 +33,10 @@ exports=$(grep -o 'KEEP [^(]* \**qw_[a-z_]*' web/qrxc_web.c | grep -o 'qw_[a-z_]
 
 # build_module NAME [FLAGS...]: the library compiled with FLAGS into
 # $out/NAME.mjs. Two modules: one with WebAssembly SIMD (-msimd128: the
-# compiler vectorises the same loops it vectorises for x86), and the plain
-# one that qrxc.mjs loads where the engine has no SIMD.
+# compiler vectorises the same loops it vectorises for x86, and -msse2 lets
+# it run the library's hand-written SSE2 kernels, each intrinsic mapped onto
+# WebAssembly SIMD by emscripten), and the plain one that qrxc.mjs loads
+# where the engine has no SIMD. Both are built with link-time optimisation.
 build_module() {
   local name=$1; shift
   local dir="$obj/$name" objects=() failed=0 o s
@@ -60,7 +62,7 @@ build_module() {
     -sEXPORTED_FUNCTIONS="_malloc,_free,$exports" -sEXPORTED_RUNTIME_METHODS=UTF8ToString
 }
 build_module qrxc_wasm
-build_module qrxc_wasm_simd -msimd128
+build_module qrxc_wasm_simd -msimd128 -msse2
 
 cp web/index.html web/style.css web/icon.svg web/*.js web/*.mjs web/package.json web/qrxc.d.ts "$out/"
 echo "build-web: $out"

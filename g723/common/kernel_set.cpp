@@ -32,6 +32,8 @@ bool kernel_set_available(Kernel_set set) {
     case Kernel_set::generic: return true;
 #if QRXC_X86_KERNELS
     case Kernel_set::sse2: return true;
+#endif
+#if QRXC_AVX2_KERNELS
     case Kernel_set::avx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2");
 #endif
     default: return false;

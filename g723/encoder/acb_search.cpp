@@ -14,8 +14,6 @@
 #if QRXC_X86_KERNELS
 #include "g723/common/x86/conv_kernels.h"
 #include "g723/common/x86/row_scores.h"
-#elif QRXC_WASM_SIMD_KERNELS
-#include "g723/common/wasm/row_scores_simd128.h"
 #endif
 
 namespace qrxc::g723 {
@@ -225,7 +223,7 @@ Acb_pick acb_score_portable(const Word16 v[ACB_GAIN_COLS], bool big_table, int n
     return column_best_row<Kernel_set::generic>(v, big_table ? COLUMNS_170 : COLUMNS_085, n, best);
 }
 
-#if QRXC_X86_KERNELS || QRXC_WASM_SIMD_KERNELS
+#if QRXC_X86_KERNELS
 namespace {
 
 // A gain table as the SIMD scoring reads it, the wide rows apart.
@@ -233,15 +231,15 @@ struct Paired_table {
     const Word16 (*rows)[ACB_GAIN_COLS];
     int wide[ACB_GAIN_COLS];
     int wide_count;
-    Row_group groups[(170 + ROW_GROUP - 1) / ROW_GROUP];
+    x86::Row_group groups[(170 + x86::ROW_GROUP - 1) / x86::ROW_GROUP];
 };
 
 Paired_table pair_rows(const Word16 (*rows)[ACB_GAIN_COLS], int n) {
     Paired_table pt{};
     pt.rows = rows;
     for (int r = 0; r < n; ++r) {
-        Row_group &g = pt.groups[r / ROW_GROUP];
-        const int l = r % ROW_GROUP;
+        x86::Row_group &g = pt.groups[r / x86::ROW_GROUP];
+        const int l = r % x86::ROW_GROUP;
         for (int j = 0; j < ACB_GAIN_COLS; ++j) g.t[j / 2][2 * l + j % 2] = rows[r][j];
         const bool wide = row_is_wide(rows[r]);
         g.use[l] = wide ? 0 : -1;
@@ -258,18 +256,14 @@ const Paired_table PAIRED_170 = pair_rows(AcbkGainTable170, 170);
 // largest scores merged, ties to the lower row.
 template <Kernel_set K>
 QRXC_KERNEL_BODY Acb_pick paired_best_row(const Word16 v[ACB_GAIN_COLS], const Paired_table &pt, int n, Word32 best) {
-    std::int32_t vp[COL_PAIRS];
-    pack_pairs(vp, v);
-    Lane_best lanes;
-    const int count = (n + ROW_GROUP - 1) / ROW_GROUP;
-#if QRXC_X86_KERNELS
+    std::int32_t vp[x86::COL_PAIRS];
+    x86::pack_pairs(vp, v);
+    x86::Lane_best lanes;
+    const int count = (n + x86::ROW_GROUP - 1) / x86::ROW_GROUP;
     if constexpr (K == Kernel_set::avx2)
         x86::lane_best_avx2(lanes, vp, pt.groups, count, n);
     else
         x86::lane_best_sse2(lanes, vp, pt.groups, count, n);
-#else
-    wasm::lane_best_simd128(lanes, vp, pt.groups, count, n);
-#endif
     Word32 m = MIN_32;
     int at = n;
     const auto take = [&](Word32 s, int r) {
@@ -278,7 +272,7 @@ QRXC_KERNEL_BODY Acb_pick paired_best_row(const Word16 v[ACB_GAIN_COLS], const P
             at = r;
         }
     };
-    for (int l = 0; l < ROW_GROUP; ++l) take(lanes.score[l], lanes.row[l]);
+    for (int l = 0; l < x86::ROW_GROUP; ++l) take(lanes.score[l], lanes.row[l]);
     for (int w = 0; w < pt.wide_count && pt.wide[w] < n; ++w) take(wide_row_score(v, pt.rows[pt.wide[w]]), pt.wide[w]);
     if (m > best) return {m, at};
     return {best, -1};
@@ -297,8 +291,6 @@ template <Kernel_set K>
 QRXC_KERNEL_BODY Acb_pick score_in(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best) {
 #if QRXC_X86_KERNELS
     if constexpr (K != Kernel_set::generic) return paired_best_row<K>(v, big_table ? PAIRED_170 : PAIRED_085, n, best);
-#elif QRXC_WASM_SIMD_KERNELS
-    return paired_best_row<K>(v, big_table ? PAIRED_170 : PAIRED_085, n, best);
 #endif
     if constexpr (PLAIN_OPS) return acb_score_plain(v, big_table, n, best);
     return column_best_row<K>(v, big_table ? COLUMNS_170 : COLUMNS_085, n, best);
@@ -307,9 +299,11 @@ QRXC_KERNEL_BODY Acb_pick score_in(const Word16 v[ACB_GAIN_COLS], bool big_table
 }  // namespace
 
 Acb_pick acb_score(const Word16 v[ACB_GAIN_COLS], bool big_table, int n, Word32 best, Kernel_set set) {
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
     if (set == Kernel_set::avx2 && kernel_set_available(set))
         return paired_best_row_avx2(v, big_table ? PAIRED_170 : PAIRED_085, n, best);
+#endif
+#if QRXC_X86_KERNELS
     if (set != Kernel_set::generic) return score_in<Kernel_set::sse2>(v, big_table, n, best);
 #endif
     (void)set;
@@ -413,8 +407,10 @@ QRXC_AVX2_TWIN(void, conv_forms, conv_forms,
 
 void acb_conv_forms(Word16 out[SUBFRAME_LEN], Word16 x[SUBFRAME_LEN], const Word16 *c, const Word16 h[SUBFRAME_LEN],
                     Kernel_set set) {
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
     if (set == Kernel_set::avx2 && kernel_set_available(set)) return conv_forms_avx2(out, x, c, h);
+#endif
+#if QRXC_X86_KERNELS
     if (set != Kernel_set::generic) return conv_forms<Kernel_set::sse2>(out, x, c, h);
 #endif
     (void)set;

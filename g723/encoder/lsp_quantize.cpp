@@ -8,7 +8,7 @@
 #include "g723/common/tables.h"
 #include "g723/common/x86/dispatch.h"
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 #include <immintrin.h>
 #endif
 
@@ -53,7 +53,7 @@ inline Word32 vq_score(const Word16 *r, const Word16 *w, const Word16 *c) {
 
 constexpr int BOOK_ROWS = 256;
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 // A band's codebook by columns, for scoring eight rows per lane vector.
 template <int LEN>
 struct Book_columns {
@@ -120,7 +120,7 @@ QRXC_TARGET_AVX2 int vq_band_avx2(const Word16 *r, const Word16 *w, const Book_c
 template <int LEN>
 struct Band {
     const Word16 (*book)[LEN];
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
     const Book_columns<LEN> *columns;
 #endif
 };
@@ -157,7 +157,7 @@ int vq_band(const Word16 *r, const Word16 *w, const Band<LEN> &band, Kernel_set 
     const Word16(*book)[LEN] = band.book;
     int best = 0;
     Word32 best_score = -1;
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
     if (set == Kernel_set::avx2 && band_fits<LEN>(r)) return vq_band_avx2<LEN>(r, w, *band.columns);
 #endif
     (void)set;
@@ -196,7 +196,7 @@ int vq_band(const Word16 *r, const Word16 *w, const Band<LEN> &band, Kernel_set 
 
 namespace {
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 const Band<3> BAND0{Band0Tb8, &BAND0_COLUMNS};
 const Band<3> BAND1{Band1Tb8, &BAND1_COLUMNS};
 const Band<4> BAND2{Band2Tb8, &BAND2_COLUMNS};

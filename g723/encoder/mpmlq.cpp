@@ -243,18 +243,26 @@ template <Kernel_set K>
 QRXC_KERNEL_BODY Word32 criterion_in(const Word16 t[PADDED], const Word16 v[PADDED], std::int64_t et) {
 #if QRXC_X86_KERNELS
     if constexpr (K != Kernel_set::generic) {
-        const std::int64_t ev = K == Kernel_set::avx2 ? x86::energy64_avx2(v) : x86::energy64_sse2(v);
+        std::int64_t ev;
+        if constexpr (K == Kernel_set::avx2)
+            ev = x86::energy64_avx2(v);
+        else
+            ev = x86::energy64_sse2(v);
         const std::int64_t room = MAX_32 - ev;
         if (room < 0 || (ev != 0 && 4 * et > room * room / ev)) return criterion_plain(t, v);
         // Every partial sum of t v is within sqrt(Et Ev), so the lanes' are exact.
-        const Word32 tv = K == Kernel_set::avx2 ? x86::dot64_avx2(t, v) : x86::dot64_sse2(t, v);
+        Word32 tv;
+        if constexpr (K == Kernel_set::avx2)
+            tv = x86::dot64_avx2(t, v);
+        else
+            tv = x86::dot64_sse2(t, v);
         return 2 * tv - static_cast<Word32>(ev);
     }
 #endif
     return criterion(t, v, et);
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 // place_pulses_fast with the 30 grid correlations and the occupied marks
 // held in four registers (the two spare lanes marked occupied): the first
 // largest free |w| is the first set bit of the lanes equal to the maximum.
@@ -401,7 +409,7 @@ QRXC_KERNEL_BODY void search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], con
             if constexpr (Fast) {
                 // L_abs(MIN_32) differs from |w|, so the bound stays one below.
                 if (c_max + 2 * std::int64_t{np - 1} * A * r_max < MAX_32)
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
                     if constexpr (K == Kernel_set::avx2)
                         place_pulses_avx2(pos, amp, c, r_sym, k, p0, A, np);
                     else
@@ -450,8 +458,10 @@ void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h
 
 void mpmlq_search(Mpmlq_best &best, const Word16 t[SUBFRAME_LEN], const Word16 h[SUBFRAME_LEN], int np, Word16 lag,
                   Kernel_set set) {
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
     if (set == Kernel_set::avx2 && kernel_set_available(set)) return fast_search_avx2(best, t, h, np, lag);
+#endif
+#if QRXC_X86_KERNELS
     if (set != Kernel_set::generic) return fast_search<Kernel_set::sse2>(best, t, h, np, lag);
 #endif
     (void)set;

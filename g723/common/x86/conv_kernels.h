@@ -5,6 +5,8 @@
 // has shown cannot saturate, so that every pair and partial sum is exact.
 // The plain forms are conv_round_plain and subtract_filtered_plain
 // (fast_ops.h); the tests check them equal.
+// Where no AVX2 is built (WebAssembly), the AVX2 forms are only declared:
+// the kernel bodies name them in branches that no instantiation takes.
 #pragma once
 
 #include <immintrin.h>
@@ -69,7 +71,7 @@ inline void conv_sums_sse2(std::int32_t acc[SUBFRAME_LEN], const Word16 *x, cons
     }
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 QRXC_TARGET_AVX2 inline void conv_sums_avx2(std::int32_t acc[64], const Word16 *x, const Response_pairs &r) {
     constexpr int LANES = 8;
     constexpr int VECS = 64 / LANES;
@@ -84,6 +86,8 @@ QRXC_TARGET_AVX2 inline void conv_sums_avx2(std::int32_t acc[64], const Word16 *
     }
     for (int v = 0; v < VECS; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + LANES * v), a[v]);
 }
+#else
+void conv_sums_avx2(std::int32_t acc[64], const Word16 *x, const Response_pairs &r);
 #endif
 
 // The backward correlation by output lanes: acc[i] = sum over k <= 59 - i
@@ -119,7 +123,7 @@ inline void tap_sums_sse2(std::int32_t acc[64], const Target_pairs &t, const Wor
     }
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 QRXC_TARGET_AVX2 inline void tap_sums_avx2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[10]) {
     __m256i gp[5];
     for (int q = 0; q < 5; ++q) gp[q] = _mm256_set1_epi32(load_pair(g + 2 * q));
@@ -132,6 +136,8 @@ QRXC_TARGET_AVX2 inline void tap_sums_avx2(std::int32_t acc[64], const Target_pa
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + 8 * v), a);
     }
 }
+#else
+void tap_sums_avx2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[10]);
 #endif
 
 inline void corr_sums_sse2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[SUBFRAME_LEN]) {
@@ -148,7 +154,7 @@ inline void corr_sums_sse2(std::int32_t acc[64], const Target_pairs &t, const Wo
     }
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 QRXC_TARGET_AVX2 inline void corr_sums_avx2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[SUBFRAME_LEN]) {
     constexpr int LANES = 8;
     constexpr int VECS = 64 / LANES;
@@ -164,6 +170,8 @@ QRXC_TARGET_AVX2 inline void corr_sums_avx2(std::int32_t acc[64], const Target_p
     }
     for (int v = 0; v < VECS; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + LANES * v), a[v]);
 }
+#else
+void corr_sums_avx2(std::int32_t acc[64], const Target_pairs &t, const Word16 g[SUBFRAME_LEN]);
 #endif
 
 // The multipulse candidate's filtered pulses: out[l] = the clamp of
@@ -191,7 +199,7 @@ inline void filter_pulses_sse2(Word16 out[64], const Word16 gz[128], const Word1
                          _mm_packs_epi32(_mm_srai_epi32(lo[v], 13), _mm_srai_epi32(hi[v], 13)));
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 // The same eight lanes wider; unpacking within each 128-bit half and
 // packing back within it leaves the samples in order.
 QRXC_TARGET_AVX2 inline void filter_pulses_avx2(Word16 out[64], const Word16 gz[128], const Word16 *pos,
@@ -214,6 +222,8 @@ QRXC_TARGET_AVX2 inline void filter_pulses_avx2(Word16 out[64], const Word16 gz[
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 16 * v),
                             _mm256_packs_epi32(_mm256_srai_epi32(lo[v], 13), _mm256_srai_epi32(hi[v], 13)));
 }
+#else
+void filter_pulses_avx2(Word16 out[64], const Word16 gz[128], const Word16 *pos, const Word16 *amp, int np);
 #endif
 
 // out[i] = round(2 acc[i]): (acc + 2^14) >> 15 clamped, |acc| <= MAX_32 / 2.
@@ -259,7 +269,7 @@ inline std::int32_t dot60_sse2(const Word16 *a, const Word16 *b) {
     return hsum32(_mm_add_epi32(s, t));
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 QRXC_TARGET_AVX2 inline std::int32_t dot60_avx2(const Word16 *a, const Word16 *b) {
     __m256i s = _mm256_setzero_si256();
     for (int i = 0; i < 48; i += 16)
@@ -272,6 +282,8 @@ QRXC_TARGET_AVX2 inline std::int32_t dot60_avx2(const Word16 *a, const Word16 *b
                                         _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + 56))));
     return hsum32(h);
 }
+#else
+std::int32_t dot60_avx2(const Word16 *a, const Word16 *b);
 #endif
 
 // ---- sums over 64 samples, zero beyond the subframe ----
@@ -301,7 +313,7 @@ inline std::int64_t energy64_sse2(const Word16 *a) {
     return t[0] + t[1];
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 QRXC_TARGET_AVX2 inline std::int32_t dot64_avx2(const Word16 *a, const Word16 *b) {
     __m256i s = _mm256_setzero_si256();
     for (int i = 0; i < 64; i += 16)
@@ -321,6 +333,9 @@ QRXC_TARGET_AVX2 inline std::int64_t energy64_avx2(const Word16 *a) {
     const __m128i h = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
     return _mm_cvtsi128_si64(h) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(h, h));
 }
+#else
+std::int32_t dot64_avx2(const Word16 *a, const Word16 *b);
+std::int64_t energy64_avx2(const Word16 *a);
 #endif
 
 }  // namespace qrxc::g723::x86

@@ -1,18 +1,44 @@
-// The gain-table scoring eight rows at a time on x86: one pair multiply-add
-// gives a pair of products for four (SSE2) or eight (AVX2) rows at once,
-// from the layout of row_groups.h. The tests check the result against
+// The gain-table scoring eight rows at a time: the table is held as column
+// pairs interleaved across rows, so that one pair multiply-add gives a pair
+// of products for four (SSE2) or eight (AVX2) rows at once. Each lane keeps
+// its first largest score; the caller merges the lanes and the rows these
+// forms leave out (see acb_search.cpp). The tests check the result against
 // best_row_plain.
+// Where no AVX2 is built (WebAssembly), the AVX2 forms are only declared:
+// the kernel bodies name them in branches that no instantiation takes.
 #pragma once
 
 #include <immintrin.h>
 
 #include <cstdint>
 
-#include "g723/common/row_groups.h"
 #include "g723/common/types.h"
 #include "g723/common/x86/dispatch.h"
 
 namespace qrxc::g723::x86 {
+
+inline constexpr int ROW_GROUP = 8;
+inline constexpr int COL_PAIRS = 10;
+
+// A table's rows in groups of eight: t[p][2 l + c] is row 8 g + l, column
+// 2 p + c; use[l] is all ones for the rows the lanes may score.
+struct Row_group {
+    alignas(32) Word16 t[COL_PAIRS][2 * ROW_GROUP];
+    alignas(32) std::int32_t use[ROW_GROUP];
+};
+
+// The first largest score of each lane and its row.
+struct Lane_best {
+    alignas(32) std::int32_t score[ROW_GROUP];
+    alignas(32) std::int32_t row[ROW_GROUP];
+};
+
+// The 20 values as ten (v[2p], v[2p+1]) pairs in 32-bit lanes.
+inline void pack_pairs(std::int32_t out[COL_PAIRS], const Word16 v[2 * COL_PAIRS]) {
+    for (int p = 0; p < COL_PAIRS; ++p)
+        out[p] = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(v[2 * p])) |
+                                           static_cast<std::uint32_t>(static_cast<std::uint16_t>(v[2 * p + 1])) << 16);
+}
 
 inline __m128i select128(__m128i mask, __m128i a, __m128i b) {
     return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
@@ -58,7 +84,7 @@ inline void lane_best_sse2(Lane_best &out, const std::int32_t vp[COL_PAIRS], con
     _mm_store_si128(reinterpret_cast<__m128i *>(out.row + 4), row_hi);
 }
 
-#if QRXC_X86_KERNELS
+#if QRXC_AVX2_KERNELS
 QRXC_TARGET_AVX2 inline void lane_best_avx2(Lane_best &out, const std::int32_t vp[COL_PAIRS], const Row_group *groups,
                                             int count, int n) {
     __m256i pv[COL_PAIRS];
@@ -83,6 +109,8 @@ QRXC_TARGET_AVX2 inline void lane_best_avx2(Lane_best &out, const std::int32_t v
     _mm256_store_si256(reinterpret_cast<__m256i *>(out.score), best);
     _mm256_store_si256(reinterpret_cast<__m256i *>(out.row), row);
 }
+#else
+void lane_best_avx2(Lane_best &out, const std::int32_t vp[COL_PAIRS], const Row_group *groups, int count, int n);
 #endif
 
 }  // namespace qrxc::g723::x86
