@@ -184,6 +184,44 @@ test('WAV files and speed output equal the native tool\'s', { skip: !native && '
   }
 });
 
+// Random frames make every kind of parameter and corrupt ones to conceal;
+// noise bursts, full-scale squares and silence drive the searches into
+// saturation. Both modules must code them as the native tool does.
+test('random frames and signals code as the native tool does', { skip: !native && 'QRX_NATIVE not set' }, () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qrxc-web-'));
+  let seed = 12345;
+  const next = () => { seed ^= seed << 13; seed ^= seed >>> 17; seed ^= seed << 5; return seed >>> 0; };
+  try {
+    for (const type of [0, 1, 2]) {
+      const head = q.encode(new Int16Array(240), { type });
+      const { headerLength, frameBytes } = q.info(head);
+      const stream = new Uint8Array(headerLength + 100000 * frameBytes);
+      stream.set(head.subarray(0, headerLength));
+      for (let i = headerLength; i < stream.length; i++) stream[i] = next() & 255;
+      const pcm = new Int16Array(10000 * 240);
+      for (let f = 0; f < 10000; f++) {
+        const kind = next() % 4, level = 2 ** (next() % 16), period = 20 + (next() % 120);
+        for (let n = f * 240; n < f * 240 + 240; n++) {
+          const noise = (next() % (2 * level + 1)) - level;
+          const square = Math.floor(n / period) % 2 ? 32767 : -32768;
+          pcm[n] = [noise, square, (noise >> 1) + (square >> 1), 0][kind];
+        }
+      }
+      const files = Object.fromEntries(['in.QRX', 'in.wav', 'out.wav', 'out.QRX'].map((f) => [f, path.join(dir, f)]));
+      fs.writeFileSync(files['in.QRX'], stream);
+      fs.writeFileSync(files['in.wav'], q.wavFromPcm(pcm, 8000));
+      execFileSync(native, ['decode', '-q', '-y', files['in.QRX'], '-o', files['out.wav']]);
+      execFileSync(native, ['encode', '-q', '-y', '-t', String(type), files['in.wav'], '-o', files['out.QRX']]);
+      for (const [label, b] of builds) {
+        assert.deepEqual(b.toWav(stream), read(files['out.wav']), `decode, type ${type}, ${label}`);
+        assert.deepEqual(b.encode(pcm, { type }), read(files['out.QRX']), `encode, type ${type}, ${label}`);
+      }
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
 // Standard streams: exported samples of each rate, rate switches with
 // silence compression (more frames than one decode slice), and a stream
 // whose last frame is cut short.
