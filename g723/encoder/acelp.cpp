@@ -4,6 +4,7 @@
 #include "g723/encoder/acelp.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "g723/common/basic_ops.h"
 #include "g723/common/excitation.h"
@@ -179,9 +180,14 @@ QRXC_KERNEL_BODY void acelp_pulse_search_body(Word16 d[ACELP_D_LEN], Word16 rr[A
                 ps2v[a2] = odd > even ? odd : even;
             }
 
-            for (int a2 = 0; a2 < ACELP_TRACK_POSITIONS; ++a2) {
+            // The threshold's verdicts as one mask, walked in position
+            // order: which triples pass is too irregular to branch on one
+            // by one.
+            unsigned passing = 0;
+            for (int a2 = 0; a2 < ACELP_TRACK_POSITIONS; ++a2) passing |= (ps2v[a2] > thr ? 1u : 0u) << a2;
+            for (; passing != 0; passing &= passing - 1) {
+                const int a2 = std::countr_zero(passing);
                 const Word16 ps2 = ps2v[a2];
-                if (ps2 <= thr) continue;
                 const int g = gv[a2];
                 const Word32 e2 = e1 + 2 * rr22[a2] + 4 * rr[RR_02 + 8 * a0 + a2] + 4 * rr[RR_12 + 8 * a1 + a2];
 
