@@ -26,7 +26,7 @@ namespace {
 constexpr int SLOTS = 512;
 struct Slot {
     std::atomic<int> state{0};
-    char path[PATH_MAX];
+    char path[PATH_MAX] = {};
 };
 constinit Slot slots[SLOTS];
 
