@@ -7,16 +7,11 @@
 # usage: scripts/fuzz-campaign.sh [RUNS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=fuzz/dict/dictionaries.sh
-source fuzz/dict/dictionaries.sh
+# shellcheck source=fuzz/common.sh
+source fuzz/common.sh
 runs=${1:-1000000}
 shift || true
-build="build-fuzz"
-if [ ! -d "$build" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
-    -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-fi
-cmake --build "$build" -j"$(nproc)"
+fuzz_build
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

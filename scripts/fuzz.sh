@@ -6,22 +6,11 @@
 # usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=fuzz/dict/dictionaries.sh
-source fuzz/dict/dictionaries.sh
+# shellcheck source=fuzz/common.sh
+source fuzz/common.sh
 seconds=${1:-60}
 shift || true
-build="build-fuzz"
-if [ ! -d "$build" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRXC_FUZZ=ON -DQRXC_BUILD_TESTS=OFF \
-    -DQRXC_BUILD_CLI=OFF -DQRXC_BUILD_GUI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-fi
-# The coverage ignore list is no dependency the build tracks: a change to it rebuilds everything.
-stamp=$build/coverage_ignore.stamp
-if [ ! -e "$stamp" ] || [ fuzz/coverage_ignore.txt -nt "$stamp" ]; then
-  cmake --build "$build" --target clean
-fi
-cmake --build "$build" -j"$(nproc)"
-touch "$stamp"
+fuzz_build
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
