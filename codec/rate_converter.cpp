@@ -65,10 +65,7 @@ int grouped_outputs(const short branch[MAX_FACTOR][TAPS], const short *w, int nb
             // (UP acc) >> 15 is a plain shift of acc when UP is a power of two.
             constexpr int SHIFT = 15 - std::countr_zero(static_cast<unsigned>(UP));
             if (!extra_gain) {
-                for (int g = 0; g < groups; ++g) {
-                    const std::int32_t v = acc[g] >> SHIFT;
-                    dst[UP * g + o] = static_cast<short>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
-                }
+                for (int g = 0; g < groups; ++g) dst[UP * g + o] = saturate(acc[g] >> SHIFT);
                 continue;
             }
         }

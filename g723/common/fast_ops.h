@@ -205,6 +205,15 @@ inline Word16 clamp16_rare(Word32 v) {
     return static_cast<Word16>(v);
 }
 
+// round_shl2(start + 2 (rest + newest)) for a sum known to fit, the
+// recursions' form: (acc >> 1) + 2^12 is (start >> 1) + rest + newest +
+// 2^12 exactly, acc being even past start, so that all of it but the newest
+// sample's product is formed before that sample is out.
+inline Word16 round_shl2_last(Word32 start, Word32 rest, Word32 newest) {
+    if constexpr (PLAIN_OPS) return round_shl2(start + 2 * (rest + newest));
+    return clamp16_rare(((start >> 1) + 0x1000 + rest + newest) >> 13);
+}
+
 // The formant postfilter's tilt step, round(L_mac(L_shl(s, 2), y, m)),
 // branch-free in 32-bit lanes so that a subframe of them vectorises: each
 // saturation is a select on the wrapped sum's overflow.
@@ -585,12 +594,8 @@ template <Kernel_set K>
         x86::Recursion10 r;
         r.init(c, y);
         while (n < SUBFRAME_LEN) {
-            // (acc >> 1) + 2^12 is (start >> 1) + the dot product + 2^12
-            // exactly, acc being even past start; all of it but the newest
-            // sample's product is formed before that sample is out.
             const Word32 rest = r.older();
-            const Word32 early = (start[n] >> 1) + 0x1000 + rest;
-            const Word16 out = clamp16_rare((early + r.newest()) >> 13);
+            const Word16 out = round_shl2_last(start[n], rest, r.newest());
             if (sums != nullptr) sums[n] = start[n] + 2 * (rest + r.newest());
             y[n++] = out;
             r.push(out);
@@ -611,8 +616,7 @@ template <Kernel_set K>
     while (n < SUBFRAME_LEN) {
         const Word32 rest =
             ((c1 * y2 + c2 * y3) + (c3 * y4 + c4 * y5)) + ((c5 * y6 + c6 * y7) + (c7 * y8 + c8 * y9)) + c9 * y10;
-        const Word32 early = (start[n] >> 1) + 0x1000 + rest;
-        const Word16 out = clamp16_rare((early + c0 * y1) >> 13);
+        const Word16 out = round_shl2_last(start[n], rest, c0 * y1);
         if (sums != nullptr) sums[n] = start[n] + 2 * (rest + c0 * y1);
         y[n++] = out;
         y10 = y9;

@@ -70,10 +70,9 @@ QRXC_KERNEL_BODY int roomy_run(Word16 *y, const Word32 in[SUBFRAME_LEN], Word32 
         const std::int32_t bound = _mm_cvtsi128_si32(_mm_unpackhi_epi64(x, x)) + m1 * weight(y2) + m0 * weight(y1);
         Word16 out;
         if (t.usable && abs64(in[n]) + 16 * std::int64_t{bound} <= MAX_32) [[likely]] {
-            // No step can saturate: (acc >> 1) + 2^12 is (in >> 1) + the
-            // dot product + 2^12 exactly.
+            // No step can saturate.
             const std::int32_t rest = _mm_cvtsi128_si32(x) + c1 * y2;
-            out = clamp16_rare(((in[n] >> 1) + 0x1000 + rest + c0 * y1) >> 13);
+            out = round_shl2_last(in[n], rest, c0 * y1);
             if (a != nullptr) a[n] = in[n] + 2 * (rest + c0 * y1);
         } else {
             const Word32 acc = back_taps_steps<LPC_ORDER, 1>(in[n], c, y + n);
